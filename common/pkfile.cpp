@@ -1,0 +1,171 @@
+#include "pkfile.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <unistd.h>
+
+namespace pk {
+
+const int eom[2][15] = {
+    {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365, 396, 424},
+    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366, 397, 425}};
+
+void unbcd(char* out, const uint8_t* in, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    out[2 * i] = static_cast<char>(0x30 + (in[i] >> 4));
+    out[2 * i + 1] = static_cast<char>(0x30 + (in[i] & 0x0F));
+  }
+}
+
+unsigned bcd2i(const uint8_t* in, std::size_t n) {
+  uint16_t v = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    v = static_cast<uint16_t>(v * 100 + (in[i] >> 4) * 10 + (in[i] & 0x0F));
+  return v;
+}
+
+int16_t bcdtoi(const uint8_t* in, std::size_t n) { return static_cast<int16_t>(bcd2i(in, n)); }
+
+std::string secs_split(const uint8_t* t) {
+  const uint32_t v = reverse(t, 4);
+  const unsigned long year = (v >> 25) + 1984;
+  const unsigned long s = v & 0x1FFFFFFu;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04lu%03lu%02lu%02lu%02lu", year, s / 86400 + 1, (s / 3600) % 24,
+                (s / 60) % 60, s % 60);
+  return buf;
+}
+
+int32_t little_endian_in(const uint8_t* p, int n) {
+  if (n < 1 || n > 4) {
+    std::printf("\n ERROR: Incorrect no of bytes passed");
+    return static_cast<int8_t>(p[0]);
+  }
+  uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(p[0])));
+  for (int i = 1; i < n; ++i) v = (v << 8) | p[i];
+  return static_cast<int32_t>(v);
+}
+
+int32_t big_endian_in(const uint8_t* p, int n) {
+  if (n < 1 || n > 4) {
+    std::printf("\n ERROR: Incorrect no of bytes passed");
+    return static_cast<int8_t>(p[0]);
+  }
+  uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(p[3])));
+  for (int i = 1; i < n; ++i) v = (v << 8) | p[3 - i];
+  return static_cast<int32_t>(v);
+}
+
+void little_endian_out(uint32_t v, uint8_t* p, int n) {
+  for (int i = 0; i < n && i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+void big_endian_out(uint32_t v, uint8_t* p, int n) {
+  for (int i = 0; i < n && i < 4; ++i) p[3 - i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t reverse(const uint8_t* p, int n) {
+  if (n == 2) return (uint32_t{p[0]} << 8) | p[1];
+  if (n == 4) return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  std::printf("reverse: Incorrect no of bytes passed\n");
+  return 0;
+}
+
+int code_set(const uint8_t* p) {
+  static constexpr char codes[] = "EHETDTSHSCDSCDOMADDRNHNT";
+  for (int i = 0; i < 12; ++i)
+    if (p[0] == static_cast<uint8_t>(codes[2 * i]) && p[1] == static_cast<uint8_t>(codes[2 * i + 1]))
+      return i + 1;
+  return 0;
+}
+
+std::string hex_str(const uint8_t* in) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string s;
+  s.reserve(68);
+  for (int i = 0; i < 16; ++i) {
+    if (i == 8) s += "- ";
+    s += hex[in[i] >> 4];
+    s += hex[in[i] & 0x0F];
+    s += ' ';
+  }
+  s += "  ";
+  for (int i = 0; i < 16; ++i) s += (in[i] < 0x20 || in[i] > 0x7E) ? '.' : static_cast<char>(in[i]);
+  return s;
+}
+
+int isleap(int year, int gregorian) {
+  if (year < 0) ++year;
+  if (gregorian == 1) return ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0) ? 1 : 0;
+  return year % 4 == 0 ? 1 : 0;
+}
+
+void mnday(int jday, int leap, int& month, int& day) {
+  const int* row = eom[leap ? 1 : 0];
+  int m = 1;
+  while (m < 14 && jday > row[m]) ++m;
+  month = m;
+  day = jday - row[m - 1];
+}
+
+namespace {
+// Reads up to `width` characters at `off` as a decimal number the way a
+// "%Nd" conversion would; text that does not start a number gives 0.
+long scan_num(const std::string& s, std::size_t off, std::size_t width) {
+  long v = 0;
+  bool neg = false;
+  std::size_t i = off, end = std::min(s.size(), off + width);
+  if (i < end && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
+  for (; i < end && s[i] >= '0' && s[i] <= '9'; ++i) v = v * 10 + (s[i] - '0');
+  return neg ? -v : v;
+}
+}  // namespace
+
+void add_str_tim(std::string& time, float rate, const uint8_t* nsamp_bcd) {
+  long year = scan_num(time, 0, 4), day = scan_num(time, 4, 3), hour = scan_num(time, 7, 2);
+  long min = scan_num(time, 9, 2), sec = scan_num(time, 11, 2), ms = scan_num(time, 13, 3);
+  const unsigned nsamp = bcd2i(nsamp_bcd, 2);
+  if (rate != 0.0f) {
+    const double span = static_cast<double>(nsamp) * 1000.0 / static_cast<double>(rate) + static_cast<double>(ms);
+    ms = (std::isfinite(span) && std::fabs(span) < 1e15) ? static_cast<long>(span) : 0;
+  }
+  if (ms >= 1000) { sec += ms / 1000; ms %= 1000; }
+  if (sec >= 60) { min += sec / 60; sec %= 60; }
+  if (min >= 60) { hour += min / 60; min %= 60; }
+  if (hour >= 24) { day += hour / 24; hour %= 24; }
+  for (;;) {
+    const long len = (year % 4 == 0) ? 366 : 365;
+    if (day <= len) break;
+    day -= len;
+    ++year;
+  }
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%04lu%03ld%02lu%02lu%02lu%03lu", static_cast<unsigned long>(year), day,
+                static_cast<unsigned long>(hour), static_cast<unsigned long>(min), static_cast<unsigned long>(sec),
+                static_cast<unsigned long>(ms));
+  time = buf;
+}
+
+std::FILE* fopen_pk(const std::string& name, const char* mode) {
+  const auto start = std::chrono::system_clock::now();
+  for (;;) {
+    if (std::FILE* f = std::fopen(name.c_str(), mode)) return f;
+    if (std::chrono::system_clock::now() - start >= std::chrono::seconds(5)) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+int fexist(const std::string& name) { return ::access(name.c_str(), F_OK) == 0 ? 1 : 0; }
+
+std::string header_time_string(const uint8_t* pkt) {
+  char digits[14];
+  unbcd(digits, pkt + pack_head_strc::year, 1);
+  unbcd(digits + 2, pkt + pack_head_strc::time, 6);
+  std::string s = bcd2i(pkt + pack_head_strc::year, 1) > 84 ? "19" : "20";
+  s.append(digits, 14);
+  return s;
+}
+
+}  // namespace pk
