@@ -1,0 +1,98 @@
+#include "block.h"
+
+#include <algorithm>
+
+namespace hbk {
+
+namespace {
+
+void be32_to_host(Block& b, std::size_t at) {
+  const std::uint32_t v = std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |
+                          std::uint32_t(b[at + 2]) << 8 | std::uint32_t(b[at + 3]);
+  std::memcpy(b.data() + at, &v, 4);
+}
+
+void be16_to_host(Block& b, std::size_t at) {
+  const std::uint16_t v = std::uint16_t(b[at] << 8 | b[at + 1]);
+  std::memcpy(b.data() + at, &v, 2);
+}
+
+struct RateEntry {
+  std::uint8_t code;
+  std::uint16_t rate;
+};
+
+// Rates above 255 Hz cannot be their own code; every other code is the rate.
+constexpr RateEntry coded_rates[] = {
+    {171, 400}, {174, 500}, {176, 1000}, {179, 2000}, {181, 4000},
+};
+
+constexpr char base36_digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+}  // namespace
+
+void swap_block(Block& b) {
+  be32_to_host(b, off::sysid);
+  be32_to_host(b, off::streamid);
+  be32_to_host(b, off::timecode);
+  if (block_rate_code(b) == 0) return;
+  be32_to_host(b, off::initial);
+  // A record count above the limit marks the block invalid, but must not
+  // lead the conversion past the buffer.
+  const unsigned n = std::min(block_record_count(b), max_records);
+  be32_to_host(b, off::records + 4 * n);
+  switch (block_compression(b)) {
+    case 1:
+      for (unsigned i = 0; i < n; ++i) be32_to_host(b, off::records + 4 * i);
+      break;
+    case 2:
+      for (unsigned i = 0; i < 2 * n; ++i) be16_to_host(b, off::records + 2 * i);
+      break;
+    default:
+      break;
+  }
+}
+
+std::string id_to_text(std::uint32_t id) {
+  // With bit 31 set only the low 26 bits carry the name.
+  std::uint32_t v = (id & 0x80000000u) ? (id & 0x03FFFFFFu) : id;
+  std::string text;
+  do {
+    text.insert(text.begin(), base36_digits[v % 36]);
+    v /= 36;
+  } while (v != 0);
+  return text;
+}
+
+std::uint16_t rate_from_code(std::uint8_t code) {
+  for (const RateEntry& e : coded_rates)
+    if (e.code == code) return e.rate;
+  return code;
+}
+
+Micros block_start_time(const Block& b) {
+  const Micros base = timecode_to_us(block_timecode(b));
+  const std::uint8_t code = block_rate_code(b);
+  if (code == 0) return base;
+  const std::int64_t rate = rate_from_code(code);
+  const std::int64_t divisor = rate == 400 ? 50 : 250;
+  const std::int64_t fraction = block_fraction(b);
+  return base + fraction * us_per_second * divisor / rate;
+}
+
+Micros block_duration(const Block& b) {
+  const std::uint8_t code = block_rate_code(b);
+  if (code == 0) return 0;
+  const std::uint32_t span =
+      std::uint32_t(block_compression(b)) * std::uint32_t(block_record_count(b)) * 1'000'000u;
+  return Micros(span / std::uint32_t(rate_from_code(code)));
+}
+
+Micros block_end_time(const Block& b) { return block_start_time(b) + block_duration(b); }
+
+bool block_is_valid(const Block& b) {
+  const unsigned comp = block_compression(b);
+  return block_record_count(b) <= max_records && (comp == 1 || comp == 2 || comp == 4);
+}
+
+}  // namespace hbk

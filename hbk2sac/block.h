@@ -1,0 +1,104 @@
+// HBK blocks: fixed 1024-byte, self-describing records of one digitiser
+// stream. Fields are big-endian in the file; `swap_block` turns a block into
+// host order once, and every accessor below reads the host-order form.
+#pragma once
+
+#include "accuratetime.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace hbk {
+
+constexpr std::size_t block_size = 1024;
+using Block = std::array<std::uint8_t, block_size>;
+
+namespace off {
+constexpr std::size_t sysid = 0;
+constexpr std::size_t streamid = 4;
+constexpr std::size_t timecode = 8;
+constexpr std::size_t rate_code = 13;
+constexpr std::size_t packing = 14;
+constexpr std::size_t record_count = 15;
+constexpr std::size_t initial = 16;
+constexpr std::size_t records = 20;
+}  // namespace off
+
+// More records would not fit between the records' offset and the block's end
+// together with the trailing word.
+constexpr unsigned max_records = 250;
+
+inline std::uint32_t host_u32_at(const Block& b, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+inline std::int32_t host_i32_at(const Block& b, std::size_t at) {
+  std::int32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+inline std::int16_t host_i16_at(const Block& b, std::size_t at) {
+  std::int16_t v;
+  std::memcpy(&v, b.data() + at, 2);
+  return v;
+}
+
+inline std::uint32_t block_sysid(const Block& b) { return host_u32_at(b, off::sysid); }
+inline std::uint32_t block_streamid(const Block& b) { return host_u32_at(b, off::streamid); }
+inline std::uint32_t block_timecode(const Block& b) { return host_u32_at(b, off::timecode); }
+inline std::uint8_t block_rate_code(const Block& b) { return b[off::rate_code]; }
+inline unsigned block_compression(const Block& b) { return b[off::packing] & 0x07u; }
+inline unsigned block_fraction(const Block& b) { return b[off::packing] >> 4; }
+inline unsigned block_record_count(const Block& b) { return b[off::record_count]; }
+inline std::int32_t block_initial_value(const Block& b) { return host_i32_at(b, off::initial); }
+inline unsigned block_sample_count(const Block& b) {
+  return block_compression(b) * block_record_count(b);
+}
+
+void swap_block(Block& b);
+std::string id_to_text(std::uint32_t id);
+std::uint16_t rate_from_code(std::uint8_t code);
+
+Micros block_start_time(const Block& b);
+Micros block_duration(const Block& b);
+Micros block_end_time(const Block& b);
+bool block_is_valid(const Block& b);
+
+inline std::int32_t wrap_add(std::int32_t acc, std::int32_t diff) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(acc) +
+                                   static_cast<std::uint32_t>(diff));
+}
+
+// Walks the samples of a host-order block in order, handing each to `sink`.
+// Blocks that fail `block_is_valid` yield nothing.
+template <class Sink>
+void expand_samples(const Block& b, Sink&& sink) {
+  if (!block_is_valid(b)) return;
+  const unsigned n = block_record_count(b);
+  std::int32_t acc = block_initial_value(b);
+  switch (block_compression(b)) {
+    case 1:
+      for (unsigned i = 0; i < n; ++i) {
+        acc = wrap_add(acc, host_i32_at(b, off::records + 4 * i));
+        sink(acc);
+      }
+      break;
+    case 2:
+      for (unsigned i = 0; i < 2 * n; ++i) {
+        acc = wrap_add(acc, host_i16_at(b, off::records + 2 * i));
+        sink(acc);
+      }
+      break;
+    case 4:
+      for (unsigned i = 0; i < 4 * n; ++i) {
+        acc = wrap_add(acc, static_cast<std::int8_t>(b[off::records + i]));
+        sink(acc);
+      }
+      break;
+  }
+}
+
+}  // namespace hbk

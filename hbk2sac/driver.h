@@ -1,0 +1,51 @@
+// The program flow of hbk2sac: switches, output directory, file patterns, and
+// the block-by-block conversion of one HBK file into one SAC file.
+#pragma once
+
+#include "sac_writer.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace hbk {
+
+// One above the smallest 32-bit integer, so it can never be confused with a
+// clipped sample.
+constexpr std::int32_t gap_fill_value = -2'147'483'647;
+
+struct Context {
+  std::ostream& console;
+  SacWriter writer;
+  std::string output_dir;  // absolute and ending in "/", or empty
+};
+
+void print_usage(std::ostream& out);
+
+bool find_switch(const std::vector<std::string>& args, const std::string& sw);
+std::string switch_value(const std::vector<std::string>& args, const std::string& sw,
+                         const std::string& fallback);
+
+// `cwd` and `home` are passed in so the rule can be tested without touching
+// the process state.
+std::string expand_output_dir(const std::string& dir, const std::string& cwd,
+                              const std::string& home);
+std::string output_path_for(const std::string& input, const std::string& output_dir);
+
+// The input files that one command-line argument names: directory part of the
+// argument plus every non-directory entry whose name matches its last component.
+std::vector<std::string> expand_argument(const std::string& arg);
+
+// Real-number form of a block number in the invalid-block warning.
+std::string block_number_real(long number);
+
+// Number of padding samples that fill `gap` microseconds at `rate` Hz up to,
+// never past, the next block.
+std::uint64_t padding_count(Micros gap, std::uint32_t rate);
+
+void convert_file(Context& ctx, const std::string& path);
+
+int run(const std::vector<std::string>& args, std::ostream& console);
+
+}  // namespace hbk

@@ -1,0 +1,107 @@
+// SAC output: a 632-byte header followed by the samples as 32-bit floats.
+// One writer serves the whole run; the driver hands it each output file.
+#pragma once
+
+#include "block.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace hbk {
+
+enum class ByteOrder { big, little };
+
+namespace sac {
+constexpr std::size_t header_size = 632;
+constexpr std::size_t numeric_words = 110;
+
+// Word numbers of the numeric fields this program sets.
+constexpr int delta = 0, depmin = 1, depmax = 2, b = 5, e = 6, cmpaz = 57, cmpinc = 58;
+constexpr int nzyear = 70, nzjday = 71, nzhour = 72, nzmin = 73, nzsec = 74, nzmsec = 75;
+constexpr int nvhdr = 76, npts = 79, iftype = 85, leven = 105;
+constexpr int first_int_word = 70, first_logical_word = 105;
+
+// Byte offsets of the character fields.
+constexpr std::size_t kstnm = 440, kevnm = 448, khole = 464, kcmpnm = 600;
+
+constexpr float undefined_float = -12345.0f;
+constexpr std::int32_t undefined_int = -12345;
+constexpr std::int32_t iftype_time_series = 1;
+constexpr std::int32_t header_version = 6;
+}  // namespace sac
+
+class SacWriter {
+ public:
+  static constexpr std::size_t buffer_bytes = 65'536;
+
+  explicit SacWriter(ByteOrder order = ByteOrder::big);
+
+  void set_byte_order(ByteOrder order);
+  bool reverses_bytes() const { return reverse_; }
+
+  // The driver owns the file; the writer only writes through it. Attaching
+  // starts a fresh file: empty buffer, no samples, no failure.
+  void attach(std::FILE* out);
+
+  void sac_init_header();
+  void sac_header_from_block(const Block& first);
+  void sac_flush();
+  void sac_write_header();
+  void sac_swap_header();
+
+  void sac_put_sample(std::int32_t v) {
+    std::uint32_t bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
+    if (reverse_) bits = reverse_u32(bits);
+    if (fill_ + 4 > buffer_bytes) sac_flush();
+    std::memcpy(buffer_.get() + fill_, &bits, 4);
+    fill_ += 4;
+    ++npts_;
+    if (v > run_max_) run_max_ = v;
+    if (v < run_min_) run_min_ = v;
+  }
+
+  // True once a write or seek on the current file has failed.
+  bool failed() const { return failed_; }
+  std::int32_t sample_count() const { return npts_; }
+
+  // The header record in host order.
+  float header_float(int word) const;
+  std::int32_t header_int(int word) const;
+  const std::array<std::uint8_t, sac::header_size>& header() const { return header_; }
+
+  static std::uint32_t reverse_u32(std::uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+  }
+
+ private:
+  void set_float(int word, float v);
+  void set_int(int word, std::int32_t v);
+  void set_text(std::size_t at, std::size_t width, const std::string& text);
+  void put_id_text(std::size_t at, const std::string& text);
+  void write_bytes(const void* data, std::size_t n);
+
+  std::array<std::uint8_t, sac::header_size> header_{};
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t fill_ = 0;
+  std::int32_t run_max_ = 0;
+  std::int32_t run_min_ = 0;
+  std::int32_t npts_ = 0;
+  bool reverse_ = false;
+  bool failed_ = false;
+  std::FILE* out_ = nullptr;
+};
+
+// cmpaz and cmpinc follow the component letter, the stream name's
+// second-to-last character.
+struct Orientation {
+  float cmpaz;
+  float cmpinc;
+};
+Orientation orientation_from_stream(const std::string& stream_text);
+
+}  // namespace hbk
