@@ -1,0 +1,463 @@
+#include "log.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "pkfile.h"
+#include "records.h"
+
+namespace pk {
+
+namespace {
+
+// Text fields go out with a precision equal to their width: they carry no terminator.
+int width(std::string_view s) { return static_cast<int>(s.size()); }
+
+void crlf(std::FILE* fd) { std::fputs("\r\n", fd); }
+
+void body_label(std::FILE* fd, const char* label) { std::fprintf(fd, "     %-29s: ", label); }
+void entry_label(std::FILE* fd, const char* label) { std::fprintf(fd, "      %-28s: ", label); }
+
+void text_line(std::FILE* fd, std::string_view s) { std::fprintf(fd, "%.*s\r\n", width(s), s.data()); }
+
+void body_text(std::FILE* fd, const char* label, std::string_view s) {
+  body_label(fd, label);
+  text_line(fd, s);
+}
+
+void entry_text(std::FILE* fd, const char* label, std::string_view s) {
+  entry_label(fd, label);
+  text_line(fd, s);
+}
+
+// One character per channel 1..16; blanks are shown as '_' so they can be counted.
+std::string channel_marks(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c == ' ') c = '_';
+  return out;
+}
+
+void body_marks(std::FILE* fd, const char* label, std::string_view s) { body_text(fd, label, channel_marks(s)); }
+void entry_marks(std::FILE* fd, const char* label, std::string_view s) { entry_text(fd, label, channel_marks(s)); }
+
+const char* enabled(bool on) { return on ? "Enabled" : "Disabled"; }
+const char* power(bool always_on) { return always_on ? "Always On" : "Toggle"; }
+
+char continuity_mark(int sign) { return sign == 0 ? ' ' : (sign < 0 ? '-' : '+'); }
+
+// Channel 0..9 as a digit, 10 on as 'A', 'B', ...
+char channel_char(unsigned chan) {
+  return static_cast<char>(chan < 10 ? '0' + chan : 'A' + (chan - 10));
+}
+
+bool carries_event(int type) {
+  return type == kEH || type == kET || type == kDT || type == kNH || type == kNT;
+}
+
+void event_fields(std::FILE* fd, const uint8_t* pkt, int type) {
+  char evt[4], strm[2];
+  unbcd(evt, pkt + 16, 2);
+  unbcd(strm, pkt + 18, 1);
+  std::fprintf(fd, " E:%4.4s D:%1.1s", evt, strm + 1);
+  if (type == kDT) {
+    const dt_pkt dt{pkt};
+    std::fprintf(fd, " C:%c S:%3.3d", channel_char(dt.chan_num()), static_cast<int>(dt.nsamp()));
+  } else {
+    std::fputs("          ", fd);
+  }
+  std::fprintf(fd, " F:%2.2X", static_cast<unsigned>(pkt[23]));
+}
+
+unsigned byte_count(const uint8_t* pkt) { return header_bpp(pkt); }
+
+void sh_text(std::FILE* fd, const uint8_t* pkt) {
+  const std::size_t n = std::min<std::size_t>(byte_count(pkt), kPacketSize);
+  constexpr std::size_t first = 24;
+  std::fputs("     ", fd);
+  for (std::size_t i = first; i < n; ++i) {
+    std::fputc(pkt[i], fd);
+    if (pkt[i] == '\n') std::fputs("     ", fd);
+  }
+  const bool ends_in_lf = n > first && pkt[n - 1] == '\n';
+  if (!ends_in_lf) {
+    const bool cr_before_last = n > first + 1 && pkt[n - 2] == '\r';
+    if (!cr_before_last) std::fputc('\r', fd);
+    std::fputc('\n', fd);
+  }
+  crlf(fd);
+}
+
+void hex_dump(std::FILE* fd, const uint8_t* pkt) {
+  for (std::size_t off = 0; off < kPacketSize; off += 16)
+    std::fprintf(fd, "     %03X   %s\r\n", static_cast<unsigned>(off), hex_str(pkt + off).c_str());
+  crlf(fd);
+}
+
+// The four event times, the rate and, without MES block, the trigger type.
+template <class Pkt>
+void event_times_and_rate(std::FILE* fd, const Pkt& v) {
+  body_text(fd, "Trigger time", v.trig_tim());
+  body_text(fd, "First sample time", v.fst_smp_tim());
+  body_text(fd, "Detrigger time", v.det_tim());
+  body_text(fd, "Last sample time", v.lst_smp_tim());
+  if (v.has_mes_block()) {
+    body_text(fd, "Sample rate", v.mes_smp_rate());
+  } else {
+    body_text(fd, "Sample rate", v.smp_rate());
+    body_text(fd, "Trigger type", v.trg_typ());
+  }
+  body_text(fd, "Stream Name", v.strm_name());
+}
+
+void channel_table(std::FILE* fd, const ehet_pkt& v) {
+  std::fputs("     Channel Information          : BitWght   Gain  FSVoltage\r\n", fd);
+  for (unsigned ch = 0; ch < 16; ++ch) {
+    const auto bw = v.bit_wgt(ch), gain = v.gain(ch), fsv = v.fsv(ch);
+    if (bw.front() == ' ') continue;
+    std::fprintf(fd, "                   Channel %2u     : %.8s  %.4s  %.8s\r\n", ch + 1, bw.data(), gain.data(),
+                 fsv.data());
+  }
+}
+
+void mes_dau_block(std::FILE* fd, const ehet_pkt& v) {
+  body_text(fd, "MES-DAU Version", v.mes_version());
+  body_text(fd, "MES-DAU Transmitter Frequency", v.mes_txfreq());
+  body_text(fd, "MES-DAU Transmitter Id", v.mes_txid());
+  body_text(fd, "MES-DAU Transmitter Site", v.mes_txsite());
+  body_text(fd, "MES-DAU Sensor", v.mes_sensor());
+  body_text(fd, "MES-DAU Receiver Site", v.mes_rcvsite());
+  body_text(fd, "MES-DAU Propagation Delay", v.mes_offset());
+  body_text(fd, "MES-DAU Data Channel", v.mes_comm_lk());
+  body_text(fd, "MES-DAU Data Channel Position", v.mes_comm_pos());
+  body_text(fd, "MES-DAU Sample Count", v.mes_smpcnt());
+  body_text(fd, "MES-DAU Overscale Count", v.mes_ovrcnt());
+}
+
+void mes_cru_block(std::FILE* fd, const nhnt_pkt& v) {
+  body_text(fd, "MES-CRU Version", v.mes_version());
+  body_text(fd, "MES-CRU Transmitter Frequency", v.mes_txfreq());
+  body_text(fd, "MES-CRU Transmitter Id", v.mes_txid());
+  body_text(fd, "MES-CRU Transmitter Site", v.mes_txsite());
+  body_text(fd, "MES-CRU (Transmitter Freq)", v.mes_txoldfrq());
+  body_text(fd, "MES-CRU Site", v.mes_crusite());
+  body_text(fd, "MES-CRU Propagation Delay", v.mes_offset());
+  body_text(fd, "MES-CRU Data Channel", v.mes_comm_lk());
+  body_text(fd, "MES-CRU Data Channel Position", v.mes_comm_pos());
+}
+
+void trigger_message(std::FILE* fd, const uint8_t* pkt) {
+  std::fprintf(fd, "%.31s\r\n", ehet_pkt{pkt}.trig_msg().data());
+}
+
+void sc_channel(std::FILE* fd, const chan_def& c) {
+  crlf(fd);
+  entry_text(fd, "Channel Number", c.number());
+  entry_text(fd, "Channel Name", c.name());
+  entry_text(fd, "Azimuth", c.azimuth());
+  entry_text(fd, "Inclination", c.incline());
+  entry_text(fd, "X Coordinate", c.loc_x());
+  entry_text(fd, "Y Coordinate", c.loc_y());
+  entry_text(fd, "Z Coordinate", c.loc_z());
+  entry_text(fd, "Unit type for X, Y", c.units_xy());
+  entry_text(fd, "Unit type for Z", c.units_z());
+  entry_text(fd, "Preamp Gain", c.preamp());
+  entry_text(fd, "Sensor Model", c.sens_mod());
+  entry_text(fd, "Sensor Serial Number", c.sens_ser());
+  entry_text(fd, "Comments", c.cmmnt());
+  entry_text(fd, "Bit-count Voltage", c.volts());
+}
+
+void trigger_params(std::FILE* fd, const dstrm_def& s) {
+  const uint8_t* info = s.trg_info();
+  switch (s.trigger()) {
+    case trigger_kind::evt: {
+      const event_def t{info};
+      entry_marks(fd, "Trigger Channels", t.trg_chan());
+      entry_text(fd, "Minimum Channels", t.min_chan());
+      entry_text(fd, "Trigger Window", t.trg_wndw());
+      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
+      entry_text(fd, "Posttrigger Length", t.pst_trg_len());
+      entry_text(fd, "Record Length", t.rec_len());
+      entry_text(fd, "STA Length", t.lb_sta());
+      entry_text(fd, "LTA Length", t.lb_lta());
+      entry_text(fd, "Mean Removal", t.lb_stav());
+      entry_text(fd, "Trigger Ratio", t.lb_trg_rat());
+      entry_text(fd, "Detrigger Ratio", t.lb_dtrg_rat());
+      entry_text(fd, "LTA hold", t.lta_hold());
+      break;
+    }
+    case trigger_kind::tim: {
+      const timseq_def t{info};
+      entry_text(fd, "Start Time", t.start_time());
+      entry_text(fd, "Repeat Interval", t.rep_int());
+      entry_text(fd, "Number of Intervals", t.num_int());
+      entry_text(fd, "Record Length", t.rec_len());
+      break;
+    }
+    case trigger_kind::lev: {
+      const level_def t{info};
+      entry_text(fd, "Trigger Level", t.level());
+      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
+      entry_text(fd, "Record Length", t.rec_len());
+      break;
+    }
+    case trigger_kind::con:
+      entry_text(fd, "Record Length", con_def{info}.rec_len());
+      break;
+    case trigger_kind::rx: {
+      const rx_def t{info};
+      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
+      entry_text(fd, "Record Length", t.rec_len());
+      break;
+    }
+    case trigger_kind::crs: {
+      const crs_def t{info};
+      entry_text(fd, "Trigger Stream Number", t.trg_stm());
+      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
+      entry_text(fd, "Record Length", t.rec_len());
+      break;
+    }
+    case trigger_kind::tml: {
+      const tml_def t{info};
+      for (unsigned k = 0; k < tml_def::kStartTimes; ++k) {
+        std::fprintf(fd, "   Start Time %02d               : ", static_cast<int>(k + 1));
+        text_line(fd, t.start_time(k));
+      }
+      entry_text(fd, "Record Length", t.rec_len());
+      break;
+    }
+    case trigger_kind::none:
+      break;
+  }
+}
+
+void ds_stream(std::FILE* fd, const dstrm_def& s) {
+  body_text(fd, "Data Stream No", s.number());
+  body_text(fd, "Data Stream Name", s.name());
+  body_marks(fd, "Channels Included", s.ch_nums());
+  body_text(fd, "Sample Rate", s.rate());
+  body_text(fd, "Data Format", s.dat_formt());
+  body_text(fd, "Trigger Type", s.trg_type());
+  trigger_params(fd, s);
+  crlf(fd);
+}
+
+void om_wake(std::FILE* fd, const wake_def& w) {
+  crlf(fd);
+  std::fprintf(fd, "      Sequence number             : %.2s\r\n", w.seq_num().data());
+  std::fprintf(fd, "      Start time                  : %.12s\r\n", w.start_time().data());
+  std::fprintf(fd, "      Power Duration              :     %.6s\r\n", w.pwr_dur().data());
+  std::fprintf(fd, "      Repeat Interval             :     %.6s\r\n", w.rep_int().data());
+  std::fprintf(fd, "      Number of Intervals         : %.2s\r\n", w.num_int().data());
+}
+
+void dr_time(std::FILE* fd, const char* label, const uint8_t* packed, uint32_t msecs) {
+  entry_label(fd, label);
+  if (const auto t = packed_time(packed))
+    std::fprintf(fd, "%4.4s:%3.3s:%2.2s:%2.2s:%2.2s.%.3u", t->c_str(), t->c_str() + 4, t->c_str() + 7,
+                 t->c_str() + 9, t->c_str() + 11, static_cast<unsigned>(msecs));
+  crlf(fd);
+}
+
+void dr_entry(std::FILE* fd, const dr_pkt& dr, const dr_ent_def& e) {
+  crlf(fd);
+  entry_label(fd, "Entry Number");
+  std::fprintf(fd, "%lu\r\n", static_cast<unsigned long>(e.ent_num()));
+  entry_label(fd, "Entry Status");
+  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.ent_stat()));
+  entry_label(fd, "Entry Format");
+  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.ent_format()));
+  entry_label(fd, "Entry Length");
+  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.ent_length()));
+  entry_label(fd, "Unit ID");
+  std::fprintf(fd, "%04lu\r\n", static_cast<unsigned long>(e.unit_id()));
+  entry_label(fd, "Event Number");
+  std::fprintf(fd, "%lu\r\n", static_cast<unsigned long>(e.event_num()));
+  entry_label(fd, "Event Header Flag");
+  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.evt_eh()));
+  entry_label(fd, "Event Trailer Flag");
+  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.evt_et()));
+  entry_label(fd, "Stream Number");
+  std::fprintf(fd, "%lu\r\n", static_cast<unsigned long>(e.strm()));
+  entry_label(fd, "Data Stream Name");
+  std::fprintf(fd, "%8.8s\r\n", e.dat_strm_name().data());
+  entry_label(fd, "Trigger Type");
+  std::fprintf(fd, "%4.4s\r\n", e.trig_type().data());
+  entry_label(fd, "Data Format");
+  std::fprintf(fd, "%02lX\r\n", static_cast<unsigned long>(e.data_fmt()));
+  std::fprintf(fd, "      Data Location (Block)       : %010lu\r\n", static_cast<unsigned long>(dr.data_block(e)));
+  std::fprintf(fd, "      Data Length (Blocks)        : %010lu\r\n", static_cast<unsigned long>(e.data_length()));
+  std::fprintf(fd, "      Disk Errors (Blocks)        : %lu\r\n", static_cast<unsigned long>(e.blk_err()));
+  dr_time(fd, "Trigger time", e.trigg_time(), e.trigg_time_msecs());
+  dr_time(fd, "First sample time", e.first_samp_time(), e.first_samp_time_msecs());
+  dr_time(fd, "Detrigger time", e.de_trigg_time(), e.de_trigg_time_msecs());
+  dr_time(fd, "Last sample time", e.last_samp_time(), e.last_samp_time_msecs());
+  dr_time(fd, "Entry time", e.entry_time(), e.entry_time_msecs());
+}
+
+void old_time(std::FILE* fd, const char* label, std::string_view t) {
+  const char* s = t.data();
+  std::fprintf(fd, "       %-19s: %.4s:%.3s:%.2s:%.2s:%.2s.%.3s\r\n", label, s, s + 4, s + 7, s + 9, s + 11, s + 13);
+}
+
+}  // namespace
+
+void log_head(std::FILE* fd, const uint8_t* pkt, int type, int& sign, uint32_t blk_cnt) {
+  char t[14];
+  unbcd(t, pkt + pack_head_strc::year, 1);
+  unbcd(t + 2, pkt + pack_head_strc::time, 6);
+  char exper[2], seq[4];
+  unbcd(exper, pkt + pack_head_strc::exper_num, 1);
+  unbcd(seq, pkt + pack_head_strc::seq_num, 2);
+
+  std::fprintf(fd, "%.2s%c", reinterpret_cast<const char*>(pkt), continuity_mark(sign));
+  sign = 0;
+  std::fprintf(fd, "%.2s:%.3s:%.2s:%.2s:%.2s.%.3s", t, t + 2, t + 5, t + 7, t + 9, t + 11);
+  std::fprintf(fd, " X:%.2s U:%04hX N:%.4s", exper, static_cast<unsigned short>(header_unit_id(pkt)), seq);
+  if (carries_event(type))
+    event_fields(fd, pkt, type);
+  else
+    std::fputs("                          ", fd);
+  std::fprintf(fd, " B:%010ld\r\n", static_cast<long>(blk_cnt));
+}
+
+void log_block(std::FILE* fd, const uint8_t* pkt, int mode) {
+  if (mode == 4)
+    sh_text(fd, pkt);
+  else if (mode == 0)
+    hex_dump(fd, pkt);
+}
+
+void log_eh_et(std::FILE* fd, const uint8_t* pkt) {
+  const ehet_pkt v{pkt};
+  if (v.is_short()) {
+    trigger_message(fd, pkt);
+    return;
+  }
+  event_times_and_rate(fd, v);
+  channel_table(fd, v);
+  if (v.has_mes_block()) mes_dau_block(fd, v);
+}
+
+void log_nh_nt(std::FILE* fd, const uint8_t* pkt) {
+  const nhnt_pkt v{pkt};
+  event_times_and_rate(fd, v);
+  if (v.has_mes_block()) mes_cru_block(fd, v);
+}
+
+void log_sc(std::FILE* fd, const uint8_t* pkt) {
+  const sc_pkt v{pkt};
+  body_text(fd, "Experiment Number", v.ex_num());
+  body_text(fd, "Experiment Name", v.ex_name());
+  body_text(fd, "Experiment Comment", v.ex_cmmnt());
+  body_text(fd, "Station Number", v.st_num());
+  body_text(fd, "Station Name", v.st_name());
+  body_text(fd, "Station Comment", v.st_cmmnt());
+  body_text(fd, "DAS Model", v.das_modl());
+  body_text(fd, "DAS Serial Number", v.das_ser());
+  body_text(fd, "Experiment Start", v.exp_sta());
+  body_text(fd, "Time Clock Type", v.timc_typ());
+  body_text(fd, "Time Clock S/N", v.timc_sn());
+  for (unsigned k = 0; k < sc_pkt::kChannels; ++k)
+    if (const chan_def c = v.chan(k); c.used()) sc_channel(fd, c);
+  crlf(fd);
+}
+
+void log_ds(std::FILE* fd, const uint8_t* pkt) {
+  const ds_pkt v{pkt};
+  for (unsigned k = 0; k < ds_pkt::kStreams; ++k)
+    if (const dstrm_def s = v.stream(k); s.used()) ds_stream(fd, s);
+}
+
+void log_cd(std::FILE* fd, const uint8_t* pkt) {
+  const cd_pkt v{pkt};
+  body_text(fd, "Start Time", v.start());
+  body_text(fd, "Repeat Interval", v.rep_int());
+  body_text(fd, "No of Intervals", v.num_int());
+  body_text(fd, "Length of Intervals", v.length());
+  body_text(fd, "Step", v.step());
+  if (v.step_on()) {
+    crlf(fd);
+    body_text(fd, "Step Period", v.step_period());
+    body_text(fd, "Step Size", v.step_size());
+    body_text(fd, "Step Amplitude", v.step_ampl());
+    body_text(fd, "Step Output", v.step_output());
+  }
+  crlf(fd);
+}
+
+void log_om(std::FILE* fd, const uint8_t* pkt) {
+  const om_pkt v{pkt};
+  body_text(fd, "Power State", v.pwr_stt());
+  body_text(fd, "Recording Mode", v.rec_mod());
+  std::fprintf(fd, "     Primary Disk ID              : %c\r\n", v.disk_id1());
+  std::fprintf(fd, "     Secondary Disk ID            : %c\r\n", v.disk_id2());
+  std::fprintf(fd, "     Tape ID                      : %c\r\n", v.tape_id());
+  std::fprintf(fd, "     Auto-dump Device             : %c\r\n", v.dump_dev());
+  body_text(fd, "Auto-dump on ET Block", enabled(v.dump_et()));
+  body_text(fd, "Auto-dump in Serial Mode", enabled(v.dump_ser()));
+  std::fprintf(fd, "     Auto-dump Threshold          : %.2s%%\r\n", v.dump_threshold().data());
+  std::fprintf(fd, "     SCSI Powerdown Delay         : %.4s seconds\r\n", v.pwrdn_delay().data());
+  body_text(fd, "SCSI Disk Wrap", enabled(v.disk_wrap()));
+  body_text(fd, "SCSI Directory", enabled(v.scsi_dir()));
+  body_text(fd, "SCSI Device Power", power(v.scsi_pwr_always_on()));
+  body_text(fd, "SCSI Termintor Power", power(v.term_pwr_always_on()));
+  std::fputs("     Wake Sequence Information\r\n", fd);
+  for (unsigned k = 0; k < om_pkt::kWakes; ++k)
+    if (const wake_def w = v.wake(k); w.used()) om_wake(fd, w);
+  crlf(fd);
+}
+
+void log_ad(std::FILE* fd, const uint8_t* pkt) {
+  const ad_pkt v{pkt};
+  body_marks(fd, "Channels Included", v.aux_chn());
+  body_text(fd, "Sample Interval", v.aux_smp_per());
+  body_text(fd, "Data Format", v.aux_fmt());
+  body_text(fd, "Record Length", v.aux_rec_len());
+  crlf(fd);
+}
+
+void log_dr(std::FILE* fd, const uint8_t* pkt) {
+  const dr_pkt v{pkt};
+  std::fprintf(fd, "     Prev Dir Location (Block)    : %010lu\r\n", static_cast<unsigned long>(v.prev_dir_block()));
+  std::fprintf(fd, "     Next Dir Location (Block)    : %010lu\r\n", static_cast<unsigned long>(v.next_dir_block()));
+  std::fprintf(fd, "     Block/Sector Flag            : %u\r\n", static_cast<unsigned>(v.sector()));
+  std::fprintf(fd, "     No of dir entries            : %u\r\n", static_cast<unsigned>(v.num_dir_ent()));
+  std::fprintf(fd, "     Last Entry Number            : %lu\r\n", static_cast<unsigned long>(v.lst_ent_num()));
+  for (const dr_ent_def& e : v.entries()) dr_entry(fd, v, e);
+}
+
+void log_dk_fmt(std::FILE* fd, const uint8_t* rec) {
+  const t_fmt_disk d{rec};
+  auto blk = [](uint32_t sectors) { return static_cast<unsigned long>(t_fmt_disk::to_block(sectors)); };
+  auto cnt = [](uint32_t n) { return static_cast<unsigned long>(n); };
+  std::fprintf(fd, "     PEOD: %010lu  LEOD: %010lu  Ovwr: %10lu  Wrap Cnt: %10lu\r\n", blk(d.peod()), blk(d.leod()),
+               cnt(d.ovwr()), cnt(d.wrap_cnt()));
+  std::fprintf(fd, "     Write: %010lu  Read: %010lu  Copy: %010lu   Wrap At: %010lu\r\n", blk(d.write()),
+               blk(d.read()), blk(d.copy()), blk(d.weod()));
+  std::fprintf(fd, "     DirFst: %010lu  Last: %010lu   Cnt: %10lu   Entries: %10lu\r\n", blk(d.dir_first()),
+               blk(d.dir_last()), cnt(d.dir_cnt()), cnt(d.dir_ent()));
+}
+
+void log_ehet(std::FILE* fd, const uint8_t* pkt) {
+  if (byte_count(pkt) <= 57) {
+    trigger_message(fd, pkt);
+    return;
+  }
+  old_time(fd, "Trigger time", text_at(pkt, 58, 16));
+  old_time(fd, "First sample time", text_at(pkt, 74, 16));
+  old_time(fd, "Detrigger time", text_at(pkt, 90, 16));
+  old_time(fd, "Last sample time", text_at(pkt, 106, 16));
+  // The rate and trigger type are fixed-width fields without a terminator.
+  std::fprintf(fd, "       Sample rate        : %.4s\r\n", text_at(pkt, 122, 4).data());
+  std::fprintf(fd, "       Trigger type       : %.4s\r\n", text_at(pkt, 126, 4).data());
+  std::fputs("       Channel bit weights: \r\n", fd);
+  for (int i = 0; i < 16; ++i) {
+    const auto w = text_at(pkt, 130 + 8 * i, 8);
+    if (w.front() != ' ') std::fprintf(fd, "                      %2d %.8s\r\n", i, w.data());
+  }
+}
+
+}  // namespace pk

@@ -1,0 +1,179 @@
+#include "qcc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "log.h"
+#include "pkfile.h"
+
+namespace pk {
+
+namespace {
+
+constexpr const char* kHeadRange = "\r\n                        Min          Max        Range";
+constexpr const char* kHeadMean = "         Mean       St Dev";
+
+unsigned short unit_id(const Unit_list_str* unit) { return static_cast<unsigned short>(unit->Unit_num); }
+
+// The unit's QCC file. Only the current unit keeps it open, so a table for
+// another unit (the end-of-input pass) opens it for the time of the write.
+class UnitQcc {
+ public:
+  explicit UnitQcc(Unit_list_str* unit) {
+    if (unit->QccOpen && unit->FdQcc) {
+      fd_ = unit->FdQcc;
+    } else if (!unit->QccFile.empty()) {
+      fd_ = std::fopen(unit->QccFile.c_str(), "ab");
+      owned_ = fd_ != nullptr;
+    }
+  }
+  ~UnitQcc() {
+    if (owned_) std::fclose(fd_);
+  }
+  UnitQcc(const UnitQcc&) = delete;
+  UnitQcc& operator=(const UnitQcc&) = delete;
+  std::FILE* get() const { return fd_; }
+
+ private:
+  std::FILE* fd_ = nullptr;
+  bool owned_ = false;
+};
+
+// Writes to each file that is open.
+struct QccOut {
+  std::FILE* unit;
+  std::FILE* run;
+
+  void to_unit(const char* s) const {
+    if (unit) std::fputs(s, unit);
+  }
+  void to_run(const char* s) const {
+    if (run) std::fputs(s, run);
+  }
+  void to_both(const char* s) const {
+    to_unit(s);
+    to_run(s);
+  }
+};
+
+template <class... A>
+std::string format(const char* fmt, A... a) {
+  const int n = std::snprintf(nullptr, 0, fmt, a...);
+  std::string s(static_cast<std::size_t>(n), '\0');
+  std::snprintf(s.data(), s.size() + 1, fmt, a...);
+  return s;
+}
+
+void et_or_missing(const QccOut& out, const Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt) {
+  if (code_set(pkt) == kET) {
+    int no_mark = 0;
+    if (out.unit) log_head(out.unit, pkt, kET, no_mark, run.Blk_cnt);
+    return;
+  }
+  std::printf("\nNo ET block for U:%04hX E:%04u", unit_id(unit), static_cast<unsigned>(evt->Evt_num));
+  out.to_unit(format("No ET block for U:%04hX E:%04u\r\n", unit_id(unit), static_cast<unsigned>(evt->Evt_num)).c_str());
+}
+
+void no_channels_line(const QccOut& out, const Unit_list_str* unit) {
+  constexpr const char* kZeroRange = " 0000000.0000 0000000.0000 0000000.0000";
+  constexpr const char* kZeroMean = " 0000000.0000 0000000.0000";
+  out.to_unit("\r\n   Channel ---");
+  out.to_unit(kZeroRange);
+  out.to_unit(kZeroMean);
+  out.to_unit("\r\n\r\n");
+  out.to_run(format("\r\n   %04hX    ---", unit_id(unit)).c_str());
+  out.to_run(kZeroRange);
+  out.to_run(kZeroMean);
+}
+
+void channel_line(const QccOut& out, const Unit_list_str* unit, File_list_str& f) {
+  const unsigned chan = f.Chan_num;
+  out.to_unit(format("\r\n   Channel %2u:", chan).c_str());
+  out.to_run(format("\r\n   %04hX    %2u:", unit_id(unit), chan).c_str());
+  if (f.Sam_cnt <= 1) {
+    // Too few samples for a deviation: the line keeps its columns with zeros.
+    out.to_both(" 00000000.0000 00000000.0000 00000000.0000");
+    out.to_both(" 00000000.0000 00000000.0000");
+  } else {
+    const double n = f.Sam_cnt;
+    const double mean = f.Qcc_sum / n;
+    // Rounding can leave a tiny negative variance for constant samples.
+    const double v = std::max(0.0, f.Qcc_sq_sum - f.Qcc_sum * f.Qcc_sum / n);
+    const double sd = std::sqrt(v / (n - 1));
+    out.to_both(format(" %12.4f %12.4f %12.4f", f.Qcc_min, f.Qcc_max, f.Qcc_max - f.Qcc_min).c_str());
+    out.to_both(format(" %12.4f %12.4f", mean, sd).c_str());
+  }
+  init_qcc(f);
+}
+
+// The table starts at the lowest channel: the current channel, or the next
+// one when the ring wraps right after it.
+File_list_str* first_channel(Evt_list_str* evt) {
+  File_list_str* cur = evt->First_chan;
+  File_list_str* next = cur->Next_file;
+  if (next && next->Chan_num <= cur->Chan_num) {
+    cur = next;
+    evt->First_chan = cur;
+  }
+  return cur;
+}
+
+}  // namespace
+
+void init_qcc(File_list_str& f) {
+  f.Qcc_sum = 0;
+  f.Qcc_sq_sum = 0;
+  f.Qcc_min = 1.797693e308;
+  f.Qcc_max = -1.797693e308;
+}
+
+void store_qcc(Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt) {
+  const UnitQcc unit_file(unit);
+  const QccOut out{unit_file.get(), run.FdQcc};
+
+  et_or_missing(out, run, unit, evt, pkt);
+  out.to_unit(kHeadRange);
+  out.to_unit(kHeadMean);
+  if (evt->First_chan == nullptr || evt->Out_of_seq) {
+    no_channels_line(out, unit);
+    return;
+  }
+  File_list_str* const start = first_channel(evt);
+  File_list_str* f = start;
+  do {
+    channel_line(out, unit, *f);
+    f = f->Next_file;
+  } while (f && f != start);
+  out.to_unit("\r\n\r\n");
+}
+
+void qcc_nh_heads(Run& run, const uint8_t* pkt) {
+  if (!run.FdQcc) return;
+  int no_mark = 0;
+  std::fputs("\r\n\r\n", run.FdQcc);
+  log_head(run.FdQcc, pkt, kNH, no_mark, run.Blk_cnt);
+  std::fputs(kHeadRange, run.FdQcc);
+  std::fputs(kHeadMean, run.FdQcc);
+}
+
+void qcc_open_events(Run& run, uint8_t* buffer) {
+  buffer[0] = 'X';
+  buffer[1] = 'X';
+  Unit_list_str* const first_unit = run.start;
+  if (!first_unit) return;
+  Unit_list_str* u = first_unit;
+  do {
+    if (Evt_list_str* const first_evt = u->First_evt) {
+      Evt_list_str* e = first_evt;
+      do {
+        if (e->First_chan) store_qcc(run, u, e, buffer);
+        e = e->Next_evt;
+      } while (e && e != first_evt);
+    }
+    u = u->Next_unit;
+  } while (u && u != first_unit);
+}
+
+}  // namespace pk

@@ -1,0 +1,33 @@
+// Per-channel QC statistics of an event's stored samples: min, max, range,
+// mean and standard deviation, written to the unit's and the run-wide QCC file.
+#pragma once
+
+#include <cstdint>
+
+#include "lists.h"
+#include "run.h"
+
+namespace pk {
+
+void init_qcc(File_list_str& f);
+
+// Feeds one stored sample into the channel's accumulators.
+inline void add_qcc_sample(File_list_str& f, double x) {
+  f.Qcc_sum += x;
+  f.Qcc_sq_sum += x * x;
+  if (x < f.Qcc_min) f.Qcc_min = x;
+  if (x > f.Qcc_max) f.Qcc_max = x;
+}
+
+// Writes the event's table. `pkt` is the ET packet that ends the event; any
+// other packet reports the event as ended without one.
+void store_qcc(Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt);
+
+// The NH packet's header line and the column heads, into the run-wide file.
+void qcc_nh_heads(Run& run, const uint8_t* pkt);
+
+// End of input: marks `buffer` as "XX" and writes the table of every event
+// still open that has channels, unit by unit from the current unit on.
+void qcc_open_events(Run& run, uint8_t* buffer);
+
+}  // namespace pk
