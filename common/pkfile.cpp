@@ -110,22 +110,20 @@ void mnday(int jday, int leap, int& month, int& day) {
   day = jday - row[m - 1];
 }
 
-namespace {
-// Reads up to `width` characters at `off` as a decimal number the way a
-// "%Nd" conversion would; text that does not start a number gives 0.
-long scan_num(const std::string& s, std::size_t off, std::size_t width) {
+long scan_int(std::string_view s, std::size_t off, std::size_t width) {
+  std::size_t i = off;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' || s[i] == '\v' || s[i] == '\f')) ++i;
+  const std::size_t end = std::min(s.size(), i + width);
   long v = 0;
   bool neg = false;
-  std::size_t i = off, end = std::min(s.size(), off + width);
   if (i < end && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
   for (; i < end && s[i] >= '0' && s[i] <= '9'; ++i) v = v * 10 + (s[i] - '0');
   return neg ? -v : v;
 }
-}  // namespace
 
 void add_str_tim(std::string& time, float rate, const uint8_t* nsamp_bcd) {
-  long year = scan_num(time, 0, 4), day = scan_num(time, 4, 3), hour = scan_num(time, 7, 2);
-  long min = scan_num(time, 9, 2), sec = scan_num(time, 11, 2), ms = scan_num(time, 13, 3);
+  long year = scan_int(time, 0, 4), day = scan_int(time, 4, 3), hour = scan_int(time, 7, 2);
+  long min = scan_int(time, 9, 2), sec = scan_int(time, 11, 2), ms = scan_int(time, 13, 3);
   const unsigned nsamp = bcd2i(nsamp_bcd, 2);
   if (rate != 0.0f) {
     const double span = static_cast<double>(nsamp) * 1000.0 / static_cast<double>(rate) + static_cast<double>(ms);

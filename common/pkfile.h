@@ -56,6 +56,9 @@ int isleap(int year, int gregorian);
 void mnday(int jday, int leap, int& month, int& day);
 // Advances a 16-character packet time string by nsamp (BCD, 2 bytes) samples at rate.
 void add_str_tim(std::string& time, float rate, const uint8_t* nsamp_bcd);
+// Reads a decimal number of at most `width` characters at `off` the way a
+// "%Nd" conversion does (leading white space skipped); no number gives 0.
+long scan_int(std::string_view s, std::size_t off, std::size_t width);
 // Open with retries for up to 5 seconds.
 std::FILE* fopen_pk(const std::string& name, const char* mode);
 int fexist(const std::string& name);

@@ -71,6 +71,9 @@ struct File_list_str {
 };
 
 Unit_list_str* find_unit(Run& run, const uint8_t* pkt);
+// Makes `u` the current unit: the previous unit's log, QCC and channel files
+// close and `u`'s log and QCC files reopen.
+void make_unit_current(Run& run, Unit_list_str* u);
 Evt_list_str* find_event(Run& run, Unit_list_str* unit, const uint8_t* pkt);
 File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt);
 File_list_str* create_file(Run& run, Evt_list_str* evt, uint32_t chan, uint32_t evt_num, uint32_t strm,

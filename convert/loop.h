@@ -1,0 +1,25 @@
+// The packet conversion loop shared by pk_segy and pk_seis.
+#pragma once
+
+#include <cstdint>
+
+#include "lists.h"
+#include "run.h"
+
+namespace pk {
+
+// Reads the next packet: 0 for a whole packet, 29 at end of input (a trailing
+// partial packet is dropped); a read error ends the run with code 21.
+int read_block(Run& run, uint8_t* buffer);
+// Converts the whole input; returns 0.
+int pk_cvt(Run& run);
+// The closing sequence of an event: channel order, writer, freeing.
+void close_event(Run& run, Evt_list_str* evt, bool at_end_of_input);
+
+// Sample decoders: append the packet's samples to the channel data file.
+void proc_16_blk(Run& run, File_list_str* file, const uint8_t* pkt);
+void proc_32_raw(Run& run, File_list_str* file, const uint8_t* pkt);
+void proc_32_blk(Run& run, File_list_str* file, const uint8_t* pkt);
+void proc_c0_blk(Run& run, File_list_str* file, const uint8_t* pkt);
+
+}  // namespace pk

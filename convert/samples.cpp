@@ -1,0 +1,80 @@
+// From decoded samples to the channel data file: the discard count, the
+// sample limit, the QC sums and the byte order of the output format.
+#include <cstring>
+
+#include "decode.h"
+#include "log.h"
+#include "loop.h"
+#include "qcc.h"
+#include "writer.h"
+
+namespace pk {
+
+namespace {
+
+void put_sample(uint8_t* p, int32_t v, bool big_endian) {
+  const auto u = static_cast<uint32_t>(v);
+  if (big_endian) {
+    p[0] = static_cast<uint8_t>(u >> 24); p[1] = static_cast<uint8_t>(u >> 16);
+    p[2] = static_cast<uint8_t>(u >> 8);  p[3] = static_cast<uint8_t>(u);
+  } else {
+    p[0] = static_cast<uint8_t>(u);       p[1] = static_cast<uint8_t>(u >> 8);
+    p[2] = static_cast<uint8_t>(u >> 16); p[3] = static_cast<uint8_t>(u >> 24);
+  }
+}
+
+// Stores what the channel still accepts of one packet's samples with a single write.
+// qc_scale weights the QC sums (the scaled 32-bit decoder feeds them in units of 2^16).
+void emit_samples(Run& run, File_list_str* f, const int32_t* s, std::size_t n, double qc_scale) {
+  uint8_t bytes[kMaxC0Samples * 4];
+  std::size_t kept = 0;
+  const bool big = run.writer ? run.writer->samples_big_endian() : true;
+  const bool stopped = f->Evt_pointer && f->Evt_pointer->Out_of_seq;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (f->Trash_cnt != 0) { --f->Trash_cnt; continue; }
+    if (stopped) continue;
+    if (f->Sam_cnt >= run.Samp_cnt) continue;
+    put_sample(bytes + 4 * kept++, s[i], big);
+    ++f->Sam_cnt;
+    if (run.Qcc_on) add_qcc_sample(*f, static_cast<double>(s[i]) * qc_scale);
+  }
+  if (kept == 0) return;
+  if (!f->Fdout || std::fwrite(bytes, 4, kept, f->Fdout) != kept) shut_down(run, 22, f->Filename);
+}
+
+}  // namespace
+
+void proc_16_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
+  int32_t s[kMax16Samples];
+  emit_samples(run, file, s, decode_16(pkt, s), 1.0);
+}
+
+void proc_32_raw(Run& run, File_list_str* file, const uint8_t* pkt) {
+  int32_t s[kMax32Samples];
+  emit_samples(run, file, s, decode_32(pkt, s), 1.0);
+}
+
+void proc_32_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
+  int32_t s[kMax32Samples];
+  emit_samples(run, file, s, decode_32(pkt, s), 1.52587890625e-05);
+}
+
+void proc_c0_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
+  int32_t s[kMaxC0Samples];
+  const c0_result r = decode_c0(pkt, file->Last_sample, s);
+  emit_samples(run, file, s, r.count, 1.0);
+  Unit_list_str* unit = file->Evt_pointer ? file->Evt_pointer->Unit_pointer : nullptr;
+  if (r.needs_report() && run.Log_on && unit && unit->FdLog) {
+    std::FILE* log = unit->FdLog;
+    std::fprintf(log, "     Read start 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.x0)));
+    std::fprintf(log, "stop 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.xn)));
+    std::fprintf(log, "samples %d\r\n", static_cast<int>(r.n));
+    std::fprintf(log, "     Calc start 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.calc_start)));
+    std::fprintf(log, "stop 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.calc_stop)));
+    std::fprintf(log, "samples %d\r\n", static_cast<int>(r.decoded));
+    log_block(log, pkt, 0);
+  }
+  file->Last_sample = r.xn;
+}
+
+}  // namespace pk

@@ -1,0 +1,299 @@
+#include "setup.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "loop.h"
+#include "pkfile.h"
+#include "writer.h"
+
+namespace pk {
+
+const char* const kVersion = "03.22A  ";
+const char* const kMakerLine = "Copyright (C) 2003 PELKAN";
+
+float strtof(const std::string& text, std::size_t n) {
+  // Texts of any length are parsed whole; no fixed working copy.
+  const std::string t = (n == 0 || n >= text.size()) ? text : text.substr(0, n);
+  if (t.empty()) return 0.0f;
+  const std::size_t slash = t.find('/');
+  const float value = std::strtof(t.substr(0, slash).c_str(), nullptr);
+  if (slash == std::string::npos) return value;
+  const float divisor = std::strtof(t.substr(slash + 1).c_str(), nullptr);
+  return divisor != 0.0f ? value / divisor : value;
+}
+
+namespace {
+
+// Y or + switches on, N or - switches off; anything else is a usage error.
+bool yes_no(char c, int16_t& flag) {
+  c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (c == 'Y' || c == '+') { flag = 1; return true; }
+  if (c == 'N' || c == '-') { flag = 0; return true; }
+  return false;
+}
+template <typename T>
+bool yes_no_flag(char c, T& flag) {
+  int16_t v = flag;
+  if (!yes_no(c, v)) return false;
+  flag = static_cast<T>(v);
+  return true;
+}
+
+std::string format(const char* fmt, auto... args) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+}  // namespace
+
+ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args) {
+  run.Cmd_line = args.empty() ? std::string() : args[0];
+  int plain = 0;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!a.empty() && a[0] == '?') return ParseResult::usage;
+    // A leading '/' starts a path on this platform, so only '-' introduces a switch.
+    if (a.size() >= 1 && a[0] == '-') {
+      run.Cmd_line += " " + a;
+      const char letter = a.size() > 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(a[1]))) : '\0';
+      const char c = a.size() > 2 ? a[2] : '\0';
+      const std::string value = a.size() > 2 ? a.substr(2) : std::string();
+      switch (letter) {
+        case 'G':
+          if (!writer.is_segy()) return ParseResult::usage;
+          run.Flag_info.recv_gather = std::toupper(static_cast<unsigned char>(c)) == 'R';
+          run.Flag_info.shot_gather = std::toupper(static_cast<unsigned char>(c)) == 'S';
+          break;
+        case 'H':
+          if (!writer.is_segy()) return ParseResult::usage;
+          if (std::toupper(static_cast<unsigned char>(c)) == 'Y' || c == '+') run.Flag_info.file_header_output = 1;
+          break;
+        case 'L':
+          if (!yes_no(c, run.Log_on)) return ParseResult::usage;
+          break;
+        case 'Q':
+          if (!yes_no(c, run.Qcc_on)) return ParseResult::usage;
+          break;
+        case 'V':
+          if (!yes_no_flag(c, run.Verbose)) return ParseResult::usage;
+          break;
+        case 'P':
+          run.Path_option = static_cast<uint16_t>(std::strtoul(value.c_str(), nullptr, 10));
+          break;
+        case 'R':
+          run.Samp_rate_cmd = strtof(value);
+          break;
+        case 'S':
+          run.Samp_cnt = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
+          break;
+        case 'T':
+          run.Trash_cnt = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
+          break;
+        case 'D':
+          if (writer.is_segy() || !yes_no_flag(c, run.dont_log_dt)) return ParseResult::usage;
+          break;
+        case 'F':
+          if (writer.is_segy() || !run.FileIn.empty()) return ParseResult::usage;
+          run.FileIn = value;
+          break;
+        default:
+          return ParseResult::usage;
+      }
+      continue;
+    }
+    if (run.FileIn.empty() && plain == 0) {
+      run.FileIn = a;
+    } else if (plain <= 1 && run.NewDir.empty()) {
+      run.NewDir = a;
+    } else {
+      return ParseResult::usage;
+    }
+    ++plain;
+  }
+  if (run.FileIn.empty()) return ParseResult::usage;
+  run.Cmd_line += " " + run.FileIn + " " + run.NewDir;
+  return ParseResult::ok;
+}
+
+std::string syntax(const Run& run, const Writer& writer) {
+  std::string s;
+  s += "\r\n\nPurpose:";
+  s += "\r\n   Reads a file containing PASSCAL data packets and converts";
+  s += std::string("\r\n   ") + writer.format_purpose();
+  s += "\r\n\nUsage:";
+  s += format("\r\n   %s [switches] sourceFile [output_path][switches]", writer.program_name());
+  s += "\r\n\nSwitches:";
+  s += "\r\n Switches               Description                               Default    ";
+  s += "\r\n ----------------------------------------------------------------------------";
+  if (writer.is_segy()) {
+    s += format("\r\n   -Gc     output Gathered file                                   (%c/%c)",
+                run.Flag_info.recv_gather ? 'R' : 'N', run.Flag_info.shot_gather ? 'S' : 'N');
+    s += "\r\n             R       = receiver gather file                                 ";
+    s += "\r\n             S       = shot gather file                                     ";
+    s += "\r\n             N or -  = do not gather                                        ";
+    s += format("\r\n   -Hc     output file Header                                     (%c/%c)",
+                run.Flag_info.file_header_output ? 'Y' : 'N', run.Flag_info.file_header_output ? '+' : '-');
+    s += "\r\n             Y or + = output file header                                    ";
+    s += "\r\n             N or - = do not output file header                             ";
+  }
+  s += format("\r\n   -Lc     LOG File output: Y, +, N or -                          (%s)", "NO");
+  s += format("\r\n   -Pn     output Path levels                                     (%d)", run.Path_option);
+  s += "\r\n             0 = no additional subdirectories                               ";
+  s += "\r\n             1 = one subdirectory level:  YYYY_DDD                          ";
+  s += "\r\n             2 = two subdirectory levels: YYYY_DDD, then HH                 ";
+  s += "\r\n             3 = two subdirectory levels: YYYY_DDD, then HH_MM              ";
+  s += "\r\n             4 = two subdirectory levels: YYYY_DDD, then HH_MM_SS           ";
+  s += format("\r\n   -Qc     QCC File output: Y, +, N or -                          (%s)", "NO");
+  s += format("\r\n   -Rn     Sample Rate                                            (%u)", 1000u);
+  s += format("\r\n   -Sn     sample Count per channel per event                     (%lu)", 4294967295ul);
+  s += format("\r\n   -Tn     Trash n samples from each event                        (%lu)",
+              static_cast<unsigned long>(run.Trash_cnt));
+  s += format("\r\n   -Vc     Verbose message output: Y, +, N or -                   (%s)", "ENABLED");
+  s += "\r\n\n[] = Optional    () = default";
+  s += "\r\nSwitches may appear anywhere on the command line.";
+  s += "\r\nArguments and switches are not case sensitive.";
+  s += "\r\n";
+  return s;
+}
+
+std::string run_summary(const Run& run) {
+  std::string s;
+  s += "\n\n     Input File : " + run.FileIn;
+  s += "\n    Output Path : " + run.NewDir;
+  s += format("\n    Sample Rate : %.4f", static_cast<double>(run.Samp_rate_cmd));
+  s += format("\n    Max Samples : %lu", static_cast<unsigned long>(run.Samp_cnt));
+  s += format("\n   Skip Samples : %lu", static_cast<unsigned long>(run.Trash_cnt));
+  s += std::string("\n     Output QCC : ") + (run.Qcc_on ? "YES" : "NO");
+  s += std::string("\n    Log DT Blks : ") + (run.dont_log_dt ? "NO" : "YES");
+  s += "\n\nPress CTRL-BRK or CTRL-C to abort.\n";
+  return s;
+}
+
+namespace {
+std::string program_title(const Run& run) {
+  return run.writer ? run.writer->program_name() : "PK_SEGY";
+}
+}  // namespace
+
+void fhdr_log(const Run& run, std::FILE* file) {
+  char when[32] = "";
+  std::time_t t = run.Sys_time;
+  if (const char* c = std::ctime(&t)) std::snprintf(when, sizeof when, "%.24s", c);
+  std::fprintf(file, "%s - Version PKU%s", program_title(run).c_str(), kVersion);
+  std::fprintf(file, "\r\n%s", kMakerLine);
+  std::fprintf(file, "\r\nSystem time: %.24s", when);
+  std::fprintf(file, "\r\n\r\n     Input File : %s", run.FileIn.c_str());
+  std::fprintf(file, "\r\n    Output Path : %s", run.NewDir.c_str());
+  std::fprintf(file, "\r\n   Command Line : %s", run.Cmd_line.c_str());
+  std::fprintf(file, "\r\n    Sample Rate : %.4f", static_cast<double>(run.Samp_rate_cmd));
+  std::fprintf(file, "\r\n    Max Samples : %lu", static_cast<unsigned long>(run.Samp_cnt));
+  std::fprintf(file, "\r\n   Skip Samples : %lu", static_cast<unsigned long>(run.Trash_cnt));
+  std::fprintf(file, "\r\n    Data Output : %s", run.dat32_raw ? "RAW" : "SCALED");
+  std::fprintf(file, "\r\n     Output QCC : %s", run.Qcc_on ? "YES" : "NO");
+  std::fprintf(file, "\r\n    Log DT Blks : %s", run.dont_log_dt ? "NO" : "YES");
+  std::fprintf(file, "\r\n\r\n");
+}
+
+void fhdr_qcc(const Run& run, std::FILE* file) {
+  fhdr_log(run, file);
+  std::fprintf(file, "\r\n\r\n");
+}
+
+namespace {
+
+std::string getcwd_string() {
+  std::vector<char> buf(4096);
+  while (!::getcwd(buf.data(), buf.size())) {
+    if (errno != ERANGE) return {};
+    buf.resize(buf.size() * 2);
+  }
+  return buf.data();
+}
+
+std::string base_name_without_extension(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+// Environment variable PKU, else the current (output) directory, else the program's directory.
+std::string locate_settings_file(const Run& run, const Writer& writer, const std::string& program) {
+  const std::string name = writer.settings_file_name();
+  if (const char* env = std::getenv("PKU"); env && *env) return env;
+  if (fexist(name)) return name;
+  const std::size_t slash = program.find_last_of('/');
+  std::string dir = slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
+  // A relative program directory was relative to where we started, not to the output directory.
+  if (!run.NewDir.empty() && (dir.empty() || dir[0] != '/')) dir = run.OrgDir + "/" + dir;
+  return dir + name;
+}
+
+int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) {
+  std::printf("\n%s - Version %s", writer.program_name(), kVersion);
+  std::printf("\n%s", kMakerLine);
+  run.Sys_time = std::time(nullptr);
+
+  if (parse_command_line(run, writer, args) == ParseResult::usage) {
+    std::fputs(syntax(run, writer).c_str(), stdout);
+    return 2;
+  }
+  std::fputs(run_summary(run).c_str(), stdout);
+
+  run.FdIn = fopen_pk(run.FileIn, "rb");
+  if (!run.FdIn) shut_down(run, 20, run.FileIn);
+  std::setvbuf(run.FdIn, nullptr, _IOFBF, 1 << 16);
+  if (std::fseek(run.FdIn, 0, SEEK_END) == 0 && std::ftell(run.FdIn) == 0) {
+    run.close_all_files();
+    return 1;
+  }
+  std::rewind(run.FdIn);
+
+  run.OrgDir = getcwd_string();
+  if (!run.NewDir.empty() && ::chdir(run.NewDir.c_str()) != 0) shut_down(run, 10, run.NewDir);
+  run.Dir = getcwd_string() + "/";
+
+  run.FileIni = locate_settings_file(run, writer, args.empty() ? std::string() : args[0]);
+  if (!fexist(run.FileIni)) std::fputs(writer.missing_settings_message(), stdout);
+
+  run.File_temp = base_name_without_extension(run.FileIn);
+  run.FileQcc = run.File_temp + ".QCC";
+  if (run.Qcc_on) {
+    run.FdQcc = fopen_pk(run.FileQcc, "wb");
+    if (!run.FdQcc) shut_down(run, 20, run.FileQcc);
+    fhdr_qcc(run, run.FdQcc);
+  }
+
+  const int result = pk_cvt(run);
+  writer.finish(run);
+  run.close_all_files();
+  std::fputs("\r\n", stdout);
+  if (!run.OrgDir.empty() && ::chdir(run.OrgDir.c_str()) != 0) {
+    // Nothing is left to do in the original directory; the run's result stands.
+  }
+  return result;
+}
+
+}  // namespace
+
+int pk_main(int argc, char** argv, Writer& writer) {
+  std::vector<std::string> args(argv, argv + argc);
+  Run run;
+  run.writer = &writer;
+  int code;
+  try {
+    code = run_program(run, writer, args);
+  } catch (const Fatal& f) {
+    try { writer.finish(run); } catch (const Fatal&) {}
+    code = f.code;
+  }
+  run.close_all_files();
+  std::fflush(stdout);
+  return code;
+}
+
+}  // namespace pk

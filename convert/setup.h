@@ -1,0 +1,35 @@
+// Command line, run setup and the run-wide file headers of the packet programs.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "run.h"
+
+namespace pk {
+
+class Writer;
+
+// Entry of pk_segy and pk_seis: returns the exit code.
+int pk_main(int argc, char** argv, Writer& writer);
+
+// What parsing the command line decided.
+enum class ParseResult { ok, usage };
+ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args);
+
+// The usage text for the current settings.
+std::string syntax(const Run& run, const Writer& writer);
+// Run summary printed before conversion.
+std::string run_summary(const Run& run);
+
+// Decimal number of the first n characters of text (0: all of it); "a/b" divides.
+float strtof(const std::string& text, std::size_t n = 0);
+
+void fhdr_log(const Run& run, std::FILE* file);
+void fhdr_qcc(const Run& run, std::FILE* file);
+// The maker line that follows the version line in the banner and the file headers.
+extern const char* const kMakerLine;
+extern const char* const kVersion;
+
+}  // namespace pk
