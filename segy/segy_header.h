@@ -1,0 +1,105 @@
+// SEG-Y file header (3600 bytes) and trace header (240 bytes) as pk_segy fills them.
+// Headers live in plain byte arrays; every field is written at an explicit offset,
+// most significant byte first.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace pk::segy {
+
+constexpr std::size_t kFileHeaderSize = 3600;
+constexpr std::size_t kTraceHeaderSize = 240;
+constexpr std::size_t kSampleSize = 4;
+
+using file_header_info = std::array<uint8_t, kFileHeaderSize>;
+using title_header_info = std::array<uint8_t, kTraceHeaderSize>;
+
+// File header field offsets that the finishing pass and the gathers touch.
+namespace fh {
+constexpr std::size_t data_Tra_evtnum = 3212;
+constexpr std::size_t smp_invl_reel = 3216;
+constexpr std::size_t smp_invl_org = 3218;
+constexpr std::size_t smp_num_date = 3220;
+constexpr std::size_t smp_num_recd = 3222;
+constexpr std::size_t data_smp = 3224;
+constexpr std::size_t smp_invl_reel32 = 3260;
+constexpr std::size_t smp_invl_org32 = 3264;
+constexpr std::size_t smp_num_data32 = 3268;
+constexpr std::size_t smp_num_recd32 = 3272;
+}  // namespace fh
+
+// Trace header field offsets.
+namespace th {
+constexpr std::size_t tra_seq_num_line = 0;
+constexpr std::size_t tra_seq_num_reel = 4;
+constexpr std::size_t rec_num = 8;
+constexpr std::size_t tra_num_rec = 12;
+constexpr std::size_t num_smp = 114;
+constexpr std::size_t smp_intvl = 116;
+constexpr std::size_t yrs_rec = 156;
+constexpr std::size_t tra_num = 172;
+constexpr std::size_t usign_info = 180;
+constexpr std::size_t chan_name = 194;
+constexpr std::size_t smp_intvl32 = 200;
+constexpr std::size_t ms_smp = 206;
+constexpr std::size_t time_info = 208;
+constexpr std::size_t scl_factor = 220;
+constexpr std::size_t sel_no = 224;
+constexpr std::size_t num_smp32 = 228;
+constexpr std::size_t max_cnt = 232;
+constexpr std::size_t min_cnt = 236;
+}  // namespace th
+
+void proc_long_byte_order(uint8_t* dest, uint32_t value);
+void proc_short_byte_order(uint8_t* dest, uint16_t value);
+uint32_t long_at(const uint8_t* src);
+uint16_t short_at(const uint8_t* src);
+
+// ---- derived values ----
+// Microseconds between samples. Rates below 1 per second would truncate to 0, so they
+// are divided in floating point instead. rate must be positive.
+uint32_t sample_interval(float rate);
+inline uint16_t interval16(uint32_t interval) { return static_cast<uint16_t>(interval & 0xFFFFu); }
+inline uint16_t count16(uint32_t count) { return static_cast<uint16_t>(count > 32767u ? 32767u : count); }
+// Volts per count from the 128-character bit-weight text of the latest EH/ET packet.
+float channel_scale(std::string_view bit_weight, uint32_t chan);
+
+// Digits of a "YYYYDDDHHMMSSmmm" time; a missing or non-numeric part reads as 0.
+struct StartTime {
+  uint16_t year = 0, day = 0, hour = 0, min = 0, sec = 0, msec = 0;
+};
+StartTime parse_start_time(std::string_view time16);
+
+// ---- header builders ----
+// The whole file header with its pass fields zero.
+void fill_file_header(file_header_info& h);
+// Sample interval and count as the finishing pass stores them in a file header.
+void set_file_header_pass(file_header_info& h, uint32_t interval, uint32_t count);
+
+struct TraceIdentity {
+  uint32_t chan = 0;
+  uint32_t evt_num = 0;
+  uint16_t unit = 0;
+  uint16_t sp = 0;
+  StartTime start;
+  float scale = 1.0f;
+};
+// The whole trace header of one channel with its pass fields zero.
+void fill_trace_header(title_header_info& h, const TraceIdentity& id);
+
+struct TracePass {
+  uint32_t interval = 0;
+  uint32_t count = 0;
+  int32_t max = 0;
+  int32_t min = 0;
+};
+void set_trace_header_pass(title_header_info& h, const TracePass& pass);
+
+// Zeroes every numeric field and the channel name; the text block, station name and
+// sensor serial keep their contents.
+void clean_headers(file_header_info& f, title_header_info& t);
+
+}  // namespace pk::segy

@@ -1,0 +1,65 @@
+// pk_segy's output format: one SEG-Y trace file per channel of a closed event, optionally
+// collected into shot-gather (".EGY") or receiver-gather (".RGY") files.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "lists.h"
+#include "run.h"
+#include "segy_header.h"
+#include "writer.h"
+
+namespace pk::segy {
+
+// "YYYY_DDD_HH_MM_SS_UUUUU_S_C.SGY" (file header on) or ".RSY" for one channel of an event.
+std::string trace_file_name(const std::string& evt_time, uint32_t unit, uint32_t strm, uint32_t chan,
+                            bool file_header);
+// The gather a trace file name goes into: ".EGY" per stream, or ".RGY" per unit.
+std::string shot_gather_name(const std::string& trace_name);
+std::string receiver_gather_name(const std::string& trace_name);
+// The unit id that a trace file name carries (characters 18 to 22, hexadecimal).
+uint16_t trace_name_unit(const std::string& trace_name);
+
+class SegyWriter : public Writer {
+ public:
+  const char* program_name() const override { return "PK_SEGY"; }
+  const char* format_purpose() const override { return "the data to SEG-Y format."; }
+  const char* settings_file_name() const override { return "PK_EDF.EDF"; }
+  const char* missing_settings_message() const override {
+    return "\n Unable to open the PK_EDF.EDF file; using default values";
+  }
+  bool samples_big_endian() const override { return true; }
+  bool is_segy() const override { return true; }
+
+  void merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) override;
+
+  // ---- steps of the finishing pass ----
+  void tfhdr_prg(Run& run, std::FILE* f, const std::string& path);
+  void hfhdr_prg(Run& run, std::FILE* f, const std::string& path, Evt_list_str& evt, const File_list_str& chan);
+  void proc_clean() { clean_headers(Theader, Hheader); }
+  void proc_search_f(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
+  void proc_search_t(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
+  // Appends the given trace files of one event to their gathers and deletes them.
+  void gathering(Run& run, const std::string& directory, const std::vector<std::string>& trace_names);
+  // Appends one trace (positioned at its trace header) to its gather file.
+  void update_file(Run& run, std::FILE* trace, const std::string& trace_name, const std::string& directory);
+
+  // ---- state kept from event to event ----
+  uint16_t Sp = 0;
+  uint32_t Segy_file_len = 0;
+  file_header_info Theader{};
+  title_header_info Hheader{};
+  // Receiver gather file of each unit, fixed by the unit's first gathered trace.
+  std::map<uint16_t, std::string> Recv_info;
+
+ private:
+  void update_shot_point(const Run& run, const Evt_list_str& evt);
+  // Writes one channel's trace file; returns its name.
+  std::string write_trace(Run& run, Evt_list_str& evt, File_list_str& chan, const std::string& directory);
+};
+
+}  // namespace pk::segy
