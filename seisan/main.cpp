@@ -1,0 +1,7 @@
+#include "seis_writer.h"
+#include "setup.h"
+
+int main(int argc, char** argv) {
+  pk::seis::SeisanWriter writer;
+  return pk::pk_main(argc, argv, writer);
+}

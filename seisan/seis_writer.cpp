@@ -1,0 +1,246 @@
+#include "seis_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "pkfile.h"
+#include "seis_block.h"
+#include "seis_header.h"
+#include "seis_settings.h"
+
+namespace pk::seis {
+
+namespace {
+
+constexpr std::size_t kSampleBytes = 4;
+
+std::string_view unit_letters(const Evt_list_str* evt) {
+  if (!evt || !evt->Unit_pointer) return {};
+  return evt->Unit_pointer->Ini_comp;
+}
+
+std::string padded_time(const std::string& time) {
+  std::string t = time;
+  if (t.size() < 16) t.resize(16, ' ');
+  return t;
+}
+
+std::string read_whole(Run& run, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) shut_down(run, 20, path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_whole(Run& run, const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) shut_down(run, 20, path);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) shut_down(run, 22, path);
+}
+
+void remove_file(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(path, ec);
+}
+
+std::string file_header(const Evt_list_str& evt) {
+  std::string hd = clean_seis_hd();
+  fill_file_line1(hd, network_text(evt.Network_name), seis_time(evt.First_smp_time));
+  return hd;
+}
+
+std::string channel_header(const File_list_str& f) {
+  std::string ch = clean_seis_dt();
+  fill_channel_header(ch, station_code(f.Station_name, f.Unit_num),
+                      component(f.Strm_num, f.Chan_num, unit_letters(f.Evt_pointer)),
+                      seis_time(f.First_smp_time));
+  return ch;
+}
+
+// Samples the waveform file will carry for a channel: what its data file holds, up to the
+// count the decoders reported, so that header and data never disagree.
+uint32_t stored_samples(const File_list_str& f) {
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(f.Filename, ec);
+  if (ec) return 0;
+  return static_cast<uint32_t>(std::min<uintmax_t>(f.Sam_cnt, bytes / kSampleBytes));
+}
+
+double sample_interval(float rate) { return rate > 0 ? 1000.0 / rate * 0.001 : 0.0; }
+
+std::optional<double> data_length(uint32_t samples, float rate) {
+  if (!(rate > 0)) return std::nullopt;
+  return samples / static_cast<double>(rate);
+}
+
+struct Channel {
+  File_list_str* node;
+  uint32_t samples;
+};
+
+// The .SFH as seis_fl_hd left it, or built afresh when it is missing or damaged.
+std::string load_file_header(Run& run, const Evt_list_str& evt, const std::string& sfh) {
+  if (fexist(sfh)) {
+    std::string hd = read_whole(run, sfh);
+    if (hd.size() == kFileHeaderSize && hd[0] == kFileStart) return hd;
+  }
+  return file_header(evt);
+}
+
+// Seconds from the event's first sample to its last. The latest packet time alone falls
+// short by that packet's span (an event without a trailer would even come out negative),
+// so the end of the longest channel's data bounds it from below.
+double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) {
+  double end = update_time(evt.First_smp_time, evt.Latest_time);
+  for (const Channel& c : chans) {
+    if (const auto len = data_length(c.samples, evt.Samp_rate)) {
+      end = std::max(end, update_time(evt.First_smp_time, c.node->First_smp_time) + *len);
+    }
+  }
+  return end - sample_interval(evt.Samp_rate);
+}
+
+void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::vector<Channel>& chans) {
+  if (!set_channel_count(hd, chans.size())) std::fputs(kStationRangeMsg, stdout);
+  set_total_time(hd, total_window(evt, chans));
+  // The twelve lines hold 30 entries; further channels still get their records below.
+  const std::string station = station_code(evt.Station_name, evt.Unit_num);
+  const int n = std::min(static_cast<int>(chans.size()), kMaxEntries);
+  for (int i = 0; i < n; ++i) {
+    const File_list_str& f = *chans[static_cast<std::size_t>(i)].node;
+    put_entry(hd, i,
+              channel_entry(station, component(f.Strm_num, f.Chan_num, unit_letters(&evt)),
+                            update_time(evt.First_smp_time, f.First_smp_time),
+                            data_length(chans[static_cast<std::size_t>(i)].samples, evt.Samp_rate)));
+  }
+}
+
+void write_file_header(std::ostream& out, const std::string& hd) {
+  out.put(kFileStart);
+  BlockWriter lines(out);
+  for (int line = 1; line <= kFileLines; ++line) {
+    lines.record(std::string_view(hd).substr(file_col(line, 1), kLineCols));
+  }
+}
+
+void append_channel_header(Run& run, BlockWriter& blocks, const Channel& c, const std::string& rate) {
+  const std::string sth = sth_path(run, *c.node);
+  if (!fexist(sth)) return;
+  std::string ch = read_whole(run, sth);
+  if (ch.size() != kChanHeaderSize) ch = channel_header(*c.node);
+  if (!set_rate_and_count(ch, rate, c.samples)) std::fputs(kSampleRangeMsg, stdout);
+  blocks.record(ch);
+  remove_file(sth);
+}
+
+void append_samples(Run& run, BlockWriter& blocks, const Channel& c) {
+  const std::string& path = c.node->Filename;
+  if (path.empty() || !fexist(path)) return;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) shut_down(run, 20, path);
+  std::string chunk(64 * 1024, '\0');
+  uint64_t left = static_cast<uint64_t>(c.samples) * kSampleBytes;
+  while (left > 0) {
+    const auto want = static_cast<std::streamsize>(std::min<uint64_t>(left, chunk.size()));
+    in.read(chunk.data(), want);
+    if (in.gcount() != want) shut_down(run, 21, path);
+    blocks.write(std::string_view(chunk.data(), static_cast<std::size_t>(want)));
+    left -= static_cast<uint64_t>(want);
+  }
+  blocks.end_record();
+  in.close();
+  remove_file(path);
+}
+
+}  // namespace
+
+std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_str* from) {
+  std::vector<File_list_str*> out;
+  File_list_str* next = from ? from : evt.First_chan;
+  for (const uint32_t chan : evt.Chan_each) {
+    if (!next) break;
+    File_list_str* f = next;
+    do {
+      if (f->Chan_num == chan && std::find(out.begin(), out.end(), f) == out.end()) break;
+      f = f->Next_file;
+    } while (f && f != next);
+    if (!f || f->Chan_num != chan || std::find(out.begin(), out.end(), f) != out.end()) continue;
+    out.push_back(f);
+    next = f->Next_file ? f->Next_file : f;
+  }
+  return out;
+}
+
+std::string event_base_name(const Evt_list_str& evt) {
+  const std::string t = padded_time(evt.First_smp_time);
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%04hX_%1u", t.c_str(), t.c_str() + 4,
+                t.c_str() + 7, t.c_str() + 9, t.c_str() + 11, static_cast<unsigned short>(evt.Unit_num),
+                evt.Strm_num + 1);
+  return buf;
+}
+
+std::string sfh_path(const Run& run, const Evt_list_str& evt) {
+  return run.Dir + level_dir(run.Path_option, evt.First_smp_time) + event_base_name(evt) + ".SFH";
+}
+
+std::string sei_path(const Run& run, const Evt_list_str& evt) {
+  return run.Dir + level_dir(run.Path_option, evt.First_smp_time) + event_base_name(evt) + ".SEI";
+}
+
+std::string sth_path(const Run& run, const File_list_str& file) {
+  const std::string& data = file.Filename;
+  if (data.size() > 4 && data.ends_with(".STD")) return data.substr(0, data.size() - 4) + ".STH";
+  return run.Dir + level_dir(run.Path_option, file.First_smp_time) +
+         channel_base_name(padded_time(file.First_smp_time), file.Unit_num, file.Strm_num, file.Chan_num) +
+         ".STH";
+}
+
+void seis_fl_hd(Run& run, const Evt_list_str& evt) {
+  make_level_dir(run, evt.First_smp_time);
+  write_whole(run, sfh_path(run, evt), file_header(evt));
+}
+
+void seis_ch_hd(Run& run, const File_list_str& file) { write_whole(run, sth_path(run, file), channel_header(file)); }
+
+void SeisanWriter::unit_selected(Run& run, Unit_list_str& unit) { load_station_settings(run, unit); }
+
+void SeisanWriter::before_merge(Run& run, Evt_list_str& evt) {
+  seis_fl_hd(run, evt);
+  for (File_list_str* f : ordered_channels(evt, evt.First_chan)) seis_ch_hd(run, *f);
+}
+
+void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) {
+  std::vector<Channel> chans;
+  for (File_list_str* f : ordered_channels(evt, file)) {
+    cls_file(run, f);
+    chans.push_back({f, stored_samples(*f)});
+  }
+  make_level_dir(run, evt.First_smp_time);
+  const std::string sei = sei_path(run, evt);
+  std::ofstream out(sei, std::ios::binary | std::ios::trunc);
+  if (!out) shut_down(run, 20, sei);
+
+  const std::string sfh = sfh_path(run, evt);
+  std::string hd = load_file_header(run, evt, sfh);
+  complete_file_header(hd, evt, chans);
+  write_file_header(out, hd);
+  remove_file(sfh);
+
+  const std::string rate = rate_text(evt.Samp_rate);
+  BlockWriter blocks(out);
+  for (const Channel& c : chans) {
+    append_channel_header(run, blocks, c, rate);
+    append_samples(run, blocks, c);
+  }
+  out.put(static_cast<char>(kFileEnd));
+  out.close();
+  if (!out) shut_down(run, 22, sei);
+}
+
+}  // namespace pk::seis
