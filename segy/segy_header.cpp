@@ -93,13 +93,16 @@ uint32_t long_at(const uint8_t* src) {
 uint16_t short_at(const uint8_t* src) { return static_cast<uint16_t>((src[0] << 8) | src[1]); }
 
 uint32_t sample_interval(float rate) {
-  constexpr double kMicro = 1000000.0;
+  constexpr float kMicro = 1000000.0f;
   constexpr double kMaxInterval = std::numeric_limits<uint32_t>::max();
   if (!(rate > 0.0f)) return 0;
   if (rate >= 4294967296.0f) return 0;
   const auto whole = static_cast<uint32_t>(rate);
   if (whole != 0) return 1000000u / whole;
-  return static_cast<uint32_t>(std::min(kMaxInterval, std::trunc(kMicro / rate)));
+  // Single precision on purpose: the rate was read into a float, and 0.1 must give
+  // 10000000, not the 9999999 that double division of that float yields.
+  const float interval = kMicro / rate;
+  return static_cast<uint32_t>(std::min(kMaxInterval, std::trunc(static_cast<double>(interval))));
 }
 
 float channel_scale(std::string_view bit_weight, uint32_t chan) {
