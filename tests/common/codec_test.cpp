@@ -1,0 +1,118 @@
+// The header and field codecs every packet reader builds on.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pkfile.h"
+#include "packet_text.h"
+
+using namespace pktext;
+
+TEST(Bcd, NibblesAboveNineAreTakenAtFaceValue) {
+  const uint8_t a[] = {0x12, 0x34}, b[] = {0x99, 0x99}, c[] = {0xFF, 0xFF};
+  EXPECT_EQ(pk::bcd2i(a, 2), 1234u);
+  EXPECT_EQ(pk::bcd2i(b, 2), 9999u);
+  EXPECT_EQ(pk::bcd2i(c, 2), 165u * 100 + 165u);
+  EXPECT_EQ(pk::bcd2i(a, 1), 12u);
+  EXPECT_EQ(pk::bcdtoi(b, 2), 9999);
+  char out[4] = {'x', 'x', 'x', 'x'};
+  const uint8_t d[] = {0x1A, 0xF0};
+  pk::unbcd(out, d, 2);
+  EXPECT_EQ(std::string(out, 4), "1:?0");
+}
+
+TEST(Bcd, HeaderCenturyAndTimeString) {
+  Packet p = packet("DT");
+  EXPECT_EQ(pk::header_time_string(p.data()), "2003365235959900");
+  p[3] = 0x85;
+  EXPECT_EQ(pk::header_time_string(p.data()).substr(0, 4), "1985");
+  p[3] = 0x84;
+  EXPECT_EQ(pk::header_time_string(p.data()).substr(0, 4), "2084");
+  EXPECT_EQ(pk::header_unit_id(p.data()), 0x1234);
+  EXPECT_EQ(pk::header_seq_num(p.data()), 7u);
+  EXPECT_EQ(pk::header_bpp(p.data()), 1024u);
+}
+
+TEST(ByteOrder, ReadersAndWriters) {
+  const uint8_t fe[] = {0xFF, 0xFE, 0x00, 0x00};
+  EXPECT_EQ(pk::little_endian_in(fe, 2), -2);
+  EXPECT_EQ(pk::reverse(fe, 2), 65534u);
+  const uint8_t w[] = {0x01, 0x02, 0x03, 0x84};
+  EXPECT_EQ(pk::reverse(w, 4), 0x01020384u);
+  EXPECT_EQ(pk::u32be_at(w, 0), 0x01020384u);
+  EXPECT_EQ(pk::u16be_at(w, 2), 0x0384u);
+  EXPECT_EQ(pk::little_endian_in(w, 4), 0x01020384);
+  // downward from p[3]: least significant byte first for 4 bytes
+  EXPECT_EQ(pk::big_endian_in(w, 4), static_cast<int32_t>(0x84030201u));
+  EXPECT_EQ(pk::big_endian_in(w, 1), static_cast<int8_t>(0x84));
+
+  uint8_t out[4] = {};
+  pk::little_endian_out(0x11223344u, out, 4);
+  EXPECT_EQ(pk::reverse(out, 4), 0x44332211u);
+  pk::big_endian_out(0x11223344u, out, 4);
+  EXPECT_EQ(pk::reverse(out, 4), 0x11223344u);
+  uint8_t two[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+  pk::big_endian_out(0x1234u, two, 2);
+  EXPECT_EQ(pk::reverse(two, 4), 0xAAAA1234u);
+}
+
+TEST(ByteOrder, WrongCountsFallBackWithAMessage) {
+  const uint8_t b[] = {0x80, 0x01, 0x02, 0x03};
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(pk::reverse(b, 3), 0u);
+  EXPECT_EQ(pk::little_endian_in(b, 5), -128);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "reverse: Incorrect no of bytes passed\n\n ERROR: Incorrect no of bytes passed");
+}
+
+TEST(TimeString, AddCarriesAcrossTheYear) {
+  const uint8_t twenty[] = {0x00, 0x20};
+  std::string t = "2003365235959900";
+  pk::add_str_tim(t, 100.0f, twenty);
+  EXPECT_EQ(t, "2004001000000100");
+
+  // a leap year has a day 366
+  t = "2004365235959900";
+  pk::add_str_tim(t, 100.0f, twenty);
+  EXPECT_EQ(t, "2004366000000100");
+
+  // 1 sample at 3 Hz: 333.33 ms truncated
+  const uint8_t one[] = {0x00, 0x01};
+  t = "2003001000000000";
+  pk::add_str_tim(t, 3.0f, one);
+  EXPECT_EQ(t, "2003001000000333");
+
+  // rate 0 leaves the milliseconds alone but still normalises
+  t = "2003001000000999";
+  pk::add_str_tim(t, 0.0f, one);
+  EXPECT_EQ(t, "2003001000000999");
+}
+
+TEST(PackedTime, SplitIntoText) {
+  const uint8_t day2[] = {0x26, 0x01, 0x51, 0x80};  // year bits 19, 86400 s
+  EXPECT_EQ(pk::secs_split(day2), "2003002000000");
+  const uint8_t hour[] = {0x2A, 0x00, 0x0E, 0x10};
+  EXPECT_EQ(pk::secs_split(hour), "2005001010000");
+  const uint8_t start[] = {0x02, 0x00, 0x00, 0x00};
+  EXPECT_EQ(pk::secs_split(start), "1985001000000");
+  const uint8_t last[] = {0xFF, 0xFF, 0xFF, 0xFF};  // 127 + 1984, 33554431 s
+  EXPECT_EQ(pk::secs_split(last), "2111389084031");
+}
+
+TEST(HexLine, BytesAndPrintableCharacters) {
+  uint8_t a[16];
+  std::fill(std::begin(a), std::end(a), 0x41);
+  EXPECT_EQ(pk::hex_str(a), "41 41 41 41 41 41 41 41 - 41 41 41 41 41 41 41 41   AAAAAAAAAAAAAAAA");
+  const uint8_t m[16] = {0x00, 0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i'};
+  const std::string s = pk::hex_str(m);
+  EXPECT_EQ(s.size(), 68u);
+  EXPECT_EQ(s, "00 1F 20 7E 7F 80 FF 61 - 62 63 64 65 66 67 68 69   .. ~...abcdefghi");
+}
+
+TEST(PacketType, TwoLetterCodes) {
+  const char* types[] = {"EH", "ET", "DT", "SH", "SC", "DS", "CD", "OM", "AD", "DR", "NH", "NT"};
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(pk::code_set(reinterpret_cast<const uint8_t*>(types[i])), i + 1) << types[i];
+  for (const char* other : {"XX", "dt", "HE", "D ", "TD"})
+    EXPECT_EQ(pk::code_set(reinterpret_cast<const uint8_t*>(other)), 0) << other;
+}
