@@ -1,0 +1,203 @@
+// Command line, run texts, time strings and the program's exit paths.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "keep_writer.h"
+#include "lists.h"
+#include "run_helpers.h"
+#include "setup.h"
+
+using namespace testutil;
+
+namespace {
+
+pk::ParseResult parse(pk::Run& run, std::vector<std::string> args, bool segy = true) {
+  KeepWriter w(!segy);
+  args.insert(args.begin(), "pk_segy");
+  return pk::parse_command_line(run, w, args);
+}
+
+TEST(CommandLine, SwitchesAnywhereAndCaseInsensitive) {
+  pk::Run run;
+  ASSERT_EQ(parse(run, {"-lY", "-qy", "in.pk", "-Vn", "out"}), pk::ParseResult::ok);
+  EXPECT_EQ(run.Log_on, 1);
+  EXPECT_EQ(run.Qcc_on, 1);
+  EXPECT_EQ(run.Verbose, 0);
+  EXPECT_EQ(run.FileIn, "in.pk");
+  EXPECT_EQ(run.NewDir, "out");
+  EXPECT_EQ(run.Cmd_line, "pk_segy -lY -qy -Vn in.pk out");
+}
+
+TEST(CommandLine, NumbersTakeTheirBaseFromTheText) {
+  pk::Run run;
+  ASSERT_EQ(parse(run, {"-S0x10", "-T010", "-P3", "in.pk"}), pk::ParseResult::ok);
+  EXPECT_EQ(run.Samp_cnt, 16u);
+  EXPECT_EQ(run.Trash_cnt, 8u);
+  EXPECT_EQ(run.Path_option, 3);
+}
+
+TEST(CommandLine, RateDividesAndIgnoresAZeroDivisor) {
+  pk::Run a, b;
+  ASSERT_EQ(parse(a, {"-R1/4", "in"}), pk::ParseResult::ok);
+  ASSERT_EQ(parse(b, {"-R2/0", "in"}), pk::ParseResult::ok);
+  EXPECT_NE(pk::run_summary(a).find("\n    Sample Rate : 0.2500"), std::string::npos);
+  EXPECT_NE(pk::run_summary(b).find("\n    Sample Rate : 2.0000"), std::string::npos);
+}
+
+TEST(CommandLine, UsageErrors) {
+  pk::Run r1, r2, r3, r4, r5, r6;
+  EXPECT_EQ(parse(r1, {"-L", "in"}), pk::ParseResult::usage);
+  EXPECT_EQ(parse(r2, {"in", "out", "third"}), pk::ParseResult::usage);
+  EXPECT_EQ(parse(r3, {"-X", "in"}), pk::ParseResult::usage);
+  EXPECT_EQ(parse(r4, {"-LY"}), pk::ParseResult::usage);  // no input
+  EXPECT_EQ(parse(r5, {"?", "in"}), pk::ParseResult::usage);
+  EXPECT_EQ(parse(r6, {"-DY", "in"}), pk::ParseResult::usage);  // pk_seis only
+}
+
+TEST(CommandLine, HeaderSwitchOnlyTurnsOn) {
+  pk::Run run;
+  ASSERT_EQ(parse(run, {"-HY", "-HN", "in"}), pk::ParseResult::ok);
+  EXPECT_EQ(run.Flag_info.file_header_output, 1);
+}
+
+TEST(CommandLine, GatherSwitchesExcludeEachOther) {
+  pk::Run run;
+  ASSERT_EQ(parse(run, {"-GR", "-gs", "in"}), pk::ParseResult::ok);
+  EXPECT_EQ(run.Flag_info.recv_gather, 0);
+  EXPECT_EQ(run.Flag_info.shot_gather, 1);
+  pk::Run recv;
+  ASSERT_EQ(parse(recv, {"-gs", "-GR", "in"}), pk::ParseResult::ok);
+  EXPECT_EQ(recv.Flag_info.recv_gather, 1);
+  EXPECT_EQ(recv.Flag_info.shot_gather, 0);
+  pk::Run none;
+  ASSERT_EQ(parse(none, {"-GS", "-G-", "in"}), pk::ParseResult::ok);
+  EXPECT_EQ(none.Flag_info.shot_gather, 0);
+}
+
+TEST(CommandLine, SeisOnlySwitches) {
+  pk::Run run;
+  ASSERT_EQ(parse(run, {"-DY", "-Fin.pk", "out"}, false), pk::ParseResult::ok);
+  EXPECT_EQ(run.dont_log_dt, 1);
+  EXPECT_EQ(run.FileIn, "in.pk");
+  EXPECT_EQ(run.NewDir, "out");
+  pk::Run twice;
+  EXPECT_EQ(parse(twice, {"in.pk", "-Fother.pk"}, false), pk::ParseResult::usage);
+  pk::Run gather;
+  EXPECT_EQ(parse(gather, {"-GR", "in.pk"}, false), pk::ParseResult::usage);
+}
+
+TEST(RunTexts, UsageTextOfBothPrograms) {
+  pk::Run run;
+  run.Trash_cnt = 7;
+  run.Path_option = 2;
+  KeepWriter segy(false), seis(true);
+  const std::string s = pk::syntax(run, segy);
+  EXPECT_EQ(s.substr(0, 126),
+            "\r\n\nPurpose:\r\n   Reads a file containing PASSCAL data packets and converts\r\n   the data to SEG-Y "
+            "format.\r\n\nUsage:\r\n   PK_SEGY [");
+  EXPECT_NE(s.find("\r\n   -Gc     output Gathered file                                   (N/N)"), std::string::npos);
+  EXPECT_NE(s.find("\r\n   -Pn     output Path levels                                     (2)"), std::string::npos);
+  EXPECT_NE(s.find("\r\n   -Tn     Trash n samples from each event                        (7)"), std::string::npos);
+  EXPECT_NE(s.find("\r\n   -Sn     sample Count per channel per event                     (4294967295)"),
+            std::string::npos);
+  EXPECT_EQ(s.substr(s.size() - 133),
+            "\r\n\n[] = Optional    () = default\r\nSwitches may appear anywhere on the command line.\r\nArguments "
+            "and switches are not case sensitive.\r\n");
+  const std::string t = pk::syntax(run, seis);
+  EXPECT_NE(t.find("\r\n   the data to SEISAN format."), std::string::npos);
+  EXPECT_NE(t.find("PK_SEIS [switches] sourceFile [output_path][switches]"), std::string::npos);
+  EXPECT_EQ(t.find("-Gc"), std::string::npos);
+  EXPECT_EQ(t.find("-Hc"), std::string::npos);
+}
+
+TEST(RunTexts, Summary) {
+  pk::Run run;
+  run.FileIn = "in.pk";
+  run.NewDir = "out";
+  run.Qcc_on = 1;
+  EXPECT_EQ(pk::run_summary(run),
+            "\n\n     Input File : in.pk\n    Output Path : out\n    Sample Rate : 1000.0000\n    Max Samples : "
+            "4294967295\n   Skip Samples : 0\n     Output QCC : YES\n    Log DT Blks : YES\n\nPress CTRL-BRK or "
+            "CTRL-C to abort.\n");
+}
+
+TEST(Strtof, WidthsAndLongTexts) {
+  EXPECT_FLOAT_EQ(pk::strtof("100 ", 4), 100.0f);
+  EXPECT_FLOAT_EQ(pk::strtof("  40.5xx", 6), 40.5f);
+  EXPECT_FLOAT_EQ(pk::strtof("12345678", 4), 1234.0f);
+  EXPECT_FLOAT_EQ(pk::strtof(""), 0.0f);
+  // Longer than any fixed working copy: parsed whole.
+  EXPECT_NEAR(pk::strtof(std::string(30, '1') + "/" + std::string(29, '1')), 10.0f, 1e-4);
+  EXPECT_FLOAT_EQ(pk::strtof("000000000000000000000000000025"), 25.0f);
+}
+
+TEST(TimeStrings, CompareAndDifference) {
+  EXPECT_EQ(pk::compare_time("2003123140522057", "2003123140522056"), 1);
+  EXPECT_EQ(pk::compare_time("2003123140522056", "2003123140522056"), 0);
+  EXPECT_EQ(pk::compare_time("2002365235959999", "2003001000000000"), 0);
+  EXPECT_DOUBLE_EQ(pk::update_time("2003123140522000", "2003123140523250"), 1.25);
+  // Two millisecond digits count hundredths.
+  EXPECT_DOUBLE_EQ(pk::update_time("200312314052200", "200312314052325"), 1.25);
+  // Garbage parses as far as it goes and never crashes.
+  EXPECT_EQ(pk::compare_time("", "::::"), 0);
+}
+
+TEST(ChannelOrder, SortChanAscending) {
+  pk::Evt_list_str e;
+  e.Chan_each = {5, 0, 17, 3, 25, 1};
+  e.Chan_total = 6;
+  pk::sort_chan(&e);
+  EXPECT_EQ(e.Chan_each, (std::vector<uint32_t>{0, 1, 3, 5, 17, 25}));
+}
+
+TEST(ChannelNames, BaseNameAndPathLevels) {
+  const std::string t = "2003123140522057";
+  EXPECT_EQ(pk::channel_base_name(t, 0x9A21, 0, 2), "2003_123_14_05_22_9A21_1_3");
+  EXPECT_EQ(pk::channel_base_name(t, 0x9A21, 0, 11), "2003_123_14_05_22_9A21_1_12");
+  EXPECT_EQ(pk::level_dir(0, t), "");
+  EXPECT_EQ(pk::level_dir(1, t), "2003_123/");
+  EXPECT_EQ(pk::level_dir(2, t), "2003_123/14/");
+  EXPECT_EQ(pk::level_dir(3, t), "2003_123/14_05/");
+  EXPECT_EQ(pk::level_dir(4, t), "2003_123/14_05_22/");
+  EXPECT_EQ(pk::level_dir(9, t), "2003_123/14_05_22/");
+}
+
+TEST(ShutDown, MessagesOfTheCodeTable) {
+  EXPECT_EQ(pk::shut_down_message(20, "x.pk"), "\nFile open error for x.pk");
+  EXPECT_EQ(pk::shut_down_message(10, "d"), "\nUnable to change to directory d");
+  EXPECT_EQ(pk::shut_down_message(134, ""), "\nSCSI PEL-KAN FORMAT error");
+  EXPECT_EQ(pk::shut_down_message(99, ""), "\nUnknown error: processing terminated.");
+}
+
+// ---------------------------------------------------------------- exit paths of the program
+
+TEST(ExitPaths, UsageMissingAndEmptyInput) {
+  ScratchDir dir;
+  RunResult usage = run_program(PK_ENGINE, "-L", dir.path());
+  EXPECT_EQ(usage.code, 2);
+  EXPECT_NE(usage.out.find("\r\n\nPurpose:"), std::string::npos);
+  EXPECT_EQ(usage.out.substr(0, 27), "\nPK_SEGY - Version 03.22A  ");
+
+  RunResult missing = run_program(PK_ENGINE, "in.pk", dir.path());
+  EXPECT_EQ(missing.code, 20);
+  EXPECT_NE(missing.out.find("\nFile open error for in.pk"), std::string::npos);
+
+  { std::ofstream(dir / "empty.pk"); }
+  RunResult empty = run_program(PK_ENGINE, "empty.pk", dir.path());
+  EXPECT_EQ(empty.code, 1);
+  EXPECT_EQ(empty.out.find("error"), std::string::npos);
+
+  RunResult nodir = run_program(PK_ENGINE, "empty.pk nowhere", dir.path());
+  EXPECT_EQ(nodir.code, 1);  // the empty input ends the run before the directory is entered
+}
+
+TEST(ExitPaths, MissingOutputDirectory) {
+  ScratchDir dir;
+  pktest::write_packets(dir / "in.pk", {pktest::make_packet(pktest::Header{.type = "SH"}, ' ')});
+  RunResult r = run_program(PK_ENGINE, "in.pk nowhere", dir.path());
+  EXPECT_EQ(r.code, 10);
+  EXPECT_NE(r.out.find("\nUnable to change to directory nowhere"), std::string::npos);
+}
+
+}  // namespace
