@@ -225,6 +225,31 @@ TEST(EncoderRecording, InterleavesByTimeAndCountsSequenceNumbers) {
   EXPECT_EQ(decoded[2], c);
 }
 
+TEST(EncoderRecording, FormatAliasesPickTheirSampleWidth) {
+  const std::vector<int32_t> s = {-2, 70000, 3};
+  const Recording rec{.channels = {{.channel = 0, .format = 0x01, .samples = s},
+                                   {.channel = 1, .format = 0x00, .samples = s},
+                                   {.channel = 2, .format = 0x40, .samples = s},
+                                   {.channel = 3, .format = 0x03, .samples = s}},
+                      .eh = false, .et = false};
+  const auto packets = rec.packets();
+  ASSERT_EQ(packets.size(), 4u);
+  std::vector<int32_t> out(pk::kMaxC0Samples);
+  EXPECT_EQ(packets[0][23], 0x01);
+  ASSERT_EQ(pk::decode_16(packets[0].data(), out.data()), 3u);
+  EXPECT_EQ(out[1], static_cast<int16_t>(70000));  // 16-bit samples keep the low half
+  EXPECT_EQ(packets[1][23], 0x00);
+  ASSERT_EQ(pk::decode_32(packets[1].data(), out.data()), 3u);
+  EXPECT_EQ(out[1], 70000);
+  EXPECT_EQ(packets[2][23], 0x40);
+  ASSERT_EQ(pk::decode_32(packets[2].data(), out.data()), 3u);
+  EXPECT_EQ(out[1], 70000);
+  EXPECT_EQ(packets[3][23], 0x03);
+  const auto r = pk::decode_c0(packets[3].data(), 0, out.data());
+  EXPECT_FALSE(r.needs_report());
+  EXPECT_EQ(std::vector<int32_t>(out.begin(), out.begin() + 3), s);
+}
+
 TEST(EncoderRecording, InterleaveAndWrite) {
   Recording one{.unit = 1, .channels = {{.format = kFmt16, .samples = {1, 2, 3}}}, .eh = false};
   Recording two = one;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "decode.h"
+
 namespace pktest {
 
 namespace {
@@ -278,7 +280,7 @@ Packet make_dt_prefix(const DataHeader& d, uint8_t default_fmt, std::size_t coun
   put_bcd(p, 19, d.channel, 1);
   put_bcd(p, 20, d.count.value_or(static_cast<unsigned>(count)), 2);
   put_byte(p, 22, d.flags);
-  put_byte(p, 23, d.dat_fmt != 0 ? d.dat_fmt : default_fmt);
+  put_byte(p, 23, d.dat_fmt.value_or(default_fmt));
   return p;
 }
 }  // namespace
@@ -504,15 +506,17 @@ std::vector<Packet> Recording::packets() const {
     std::size_t pos = 0;
     while (pos < all.size()) {
       Chunk chunk{pos, c, {}};
-      if (ch.format == kFmtC0) {
+      const pk::SampleFormat kind = pk::dt_sample_format(ch.format);
+      if (kind == pk::SampleFormat::kCompressed) {
         const C0Options opt{.prev = pos > 0 ? all[pos - 1] : 0, .max_samples = ch.per_packet ? ch.per_packet : kMaxC0};
         C0Packet cp = make_dt_c0(dh, all.subspan(pos), opt);
         chunk.pkt = cp.pkt;
         pos += cp.consumed;
       } else {
-        const std::size_t cap = ch.format == kFmt16 ? kMax16 : kMax32;
+        const bool is16 = kind == pk::SampleFormat::kInt16;
+        const std::size_t cap = is16 ? kMax16 : kMax32;
         const std::size_t n = std::min({all.size() - pos, ch.per_packet ? ch.per_packet : cap, cap});
-        chunk.pkt = ch.format == kFmt16 ? make_dt16(dh, all.subspan(pos, n)) : make_dt32(dh, all.subspan(pos, n));
+        chunk.pkt = is16 ? make_dt16(dh, all.subspan(pos, n)) : make_dt32(dh, all.subspan(pos, n));
         pos += n;
       }
       chunks.push_back(chunk);

@@ -111,7 +111,7 @@ struct DataHeader {
   Header head{.type = "DT"};
   unsigned event = 1, stream = 0, channel = 0;  // channel 0 is the first channel
   uint8_t flags = 0;
-  uint8_t dat_fmt = 0;                          // 0: the builder's own format byte
+  std::optional<uint8_t> dat_fmt;               // instead of the builder's own format byte
   std::optional<unsigned> count;                // BCD sample count instead of the real one
 };
 // Writes min(samples, 500 or 250) samples; the count field says how many unless overridden.
@@ -211,7 +211,7 @@ Packet make_sh(Header head, std::string_view text);
 // ---- whole recordings ----
 struct ChannelData {
   unsigned channel = 0;       // 0 = first channel
-  uint8_t format = kFmtC0;    // kFmt16, kFmt32, kFmtC0 or any other byte (then written as 32-bit)
+  uint8_t format = kFmtC0;    // any format byte; an unknown one gets 32-bit samples
   std::vector<int32_t> samples;
   std::size_t per_packet = 0; // most samples per DT packet; 0 = as many as fit
 };
