@@ -1,0 +1,230 @@
+// pk_segy run on packet files: the program, standard SEG-Y readers and field recordings.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sys/wait.h>
+
+#include "pkenc.h"
+#include "segy_test_util.h"
+
+namespace {
+
+using namespace segytest;
+
+int run_command(const std::string& cmd) {
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int pk_segy(const std::string& args, const std::string& log) {
+  return run_command(std::string(PK_BIN_DIR) + "/pk_segy " + args + " > '" + log + "' 2>&1");
+}
+
+bool segyio_available() { return run_command("/usr/bin/python3 -c 'import segyio' > /dev/null 2>&1") == 0; }
+
+std::vector<int32_t> wave(std::size_t n, int32_t amplitude, int phase) {
+  std::vector<int32_t> s(n);
+  for (std::size_t i = 0; i < n; ++i)
+    s[i] = static_cast<int32_t>(std::lround(amplitude * std::sin(0.05 * static_cast<double>(i) + phase))) +
+           static_cast<int32_t>(i % 7) - 3;
+  return s;
+}
+
+std::vector<int32_t> fitted(std::vector<int32_t> s, std::size_t n) {
+  s.resize(n, 0);
+  return s;
+}
+
+// Writes what check_segy.py compares a file with.
+void write_expected(const std::string& path, std::size_t count, uint32_t interval,
+                    const std::vector<std::vector<int32_t>>& traces) {
+  std::ofstream out(path);
+  out << count << ' ' << interval << '\n';
+  for (const auto& t : traces) {
+    for (int32_t v : t) out << v << ' ';
+    out << '\n';
+  }
+}
+
+std::string check_with_segyio(const std::string& segy, const std::string& expected, const std::string& report) {
+  const std::string script = std::string(PK_SOURCE_DIR) + "/tests/segy/check_segy.py";
+  const int rc = run_command("/usr/bin/python3 '" + script + "' '" + segy + "' '" + expected + "' > '" + report +
+                             "' 2>&1");
+  const auto text = read_file(report);
+  return rc == 0 ? std::string{} : std::string(text.begin(), text.end()) + " (exit " + std::to_string(rc) + ")";
+}
+
+bool any_with_extension(const std::string& root, const std::string& ext) {
+  for (const auto& f : files_below(root))
+    if (fs::path(f).extension() == ext) return true;
+  return false;
+}
+
+class PkSegyRun : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(tmp.path().empty()); }
+  std::string out_dir(const std::string& name) {
+    const std::string d = tmp.dir() + name;
+    fs::create_directories(d);
+    return d;
+  }
+  TempDir tmp;
+};
+
+// Three channels of one event, each in another sample format and of another length.
+pktest::Recording three_formats() {
+  pktest::Recording rec;
+  rec.unit = 0x9A21;
+  rec.event = 12;
+  rec.start = "2003123140522057";
+  rec.rate = 100.0;
+  rec.bit_weights = {"1.589 uV", "2.000 mV", "0.596 nV"};
+  rec.channels = {{.channel = 0, .format = pktest::kFmtC0, .samples = wave(1200, 90000, 0)},
+                  {.channel = 1, .format = pktest::kFmt32, .samples = wave(700, 2000000, 1)},
+                  {.channel = 2, .format = pktest::kFmt16, .samples = wave(1500, 30000, 2)}};
+  return rec;
+}
+
+TEST_F(PkSegyRun, TraceFilesAndShotGatherReadBackWithSegyio) {
+  if (!segyio_available()) GTEST_SKIP() << "python3-segyio is not installed for /usr/bin/python3";
+  const auto rec = three_formats();
+  const std::string in = tmp.dir() + "line.pk";
+  pktest::write_packets(in, rec.packets());
+
+  const std::string traces_dir = out_dir("traces");
+  ASSERT_EQ(pk_segy("-VN -HY '" + in + "' '" + traces_dir + "'", tmp.dir() + "traces.log"), 0);
+  for (const auto& ch : rec.channels) {
+    const std::string name = "2003_123_14_05_22_09A21_1_" + std::to_string(ch.channel + 1) + ".SGY";
+    const std::string expected = tmp.dir() + name + ".expected";
+    write_expected(expected, ch.samples.size(), 10000, {ch.samples});
+    EXPECT_EQ(check_with_segyio(traces_dir + "/" + name, expected, tmp.dir() + "report.txt"), "") << name;
+  }
+
+  const std::string gather_dir = out_dir("gather");
+  ASSERT_EQ(pk_segy("-VN -HY -GS '" + in + "' '" + gather_dir + "'", tmp.dir() + "gather.log"), 0);
+  EXPECT_EQ(files_below(gather_dir), (std::vector<std::string>{"2003_123_14_05_22_09A21_1.EGY"}));
+  const std::size_t n = rec.channels[0].samples.size();
+  const std::string expected = tmp.dir() + "gather.expected";
+  write_expected(expected, n, 10000,
+                 {rec.channels[0].samples, fitted(rec.channels[1].samples, n), fitted(rec.channels[2].samples, n)});
+  EXPECT_EQ(check_with_segyio(gather_dir + "/2003_123_14_05_22_09A21_1.EGY", expected, tmp.dir() + "report.txt"),
+            "");
+}
+
+TEST_F(PkSegyRun, HeadersCarryTheEventsTimeScaleUnitAndShotPoint) {
+  const auto rec = three_formats();
+  const std::string in = tmp.dir() + "line.pk";
+  pktest::write_packets(in, rec.packets());
+  const std::string out = out_dir("out");
+  {
+    std::ofstream edf(out + "/PK_EDF.EDF");
+    edf << "301 9A21 0 2003:123:14:00:00\r\n302 9A21 0 2003:123:15:00:00\r\n";
+  }
+  ASSERT_EQ(pk_segy("-VN -P2 '" + in + "' '" + out + "'", tmp.dir() + "run.log"), 0);
+  EXPECT_FALSE(any_with_extension(out, ".STD"));
+
+  const auto f = read_file(out + "/2003_123/14/2003_123_14_05_22_09A21_1_2.RSY");
+  ASSERT_EQ(f.size(), 240u + 700 * 4);
+  EXPECT_EQ(u32(f, 0), 1u);
+  EXPECT_EQ(u32(f, 8), 12u);
+  EXPECT_EQ(u16(f, 156), 2003u);
+  EXPECT_EQ(u16(f, 158), 123u);
+  EXPECT_EQ(u16(f, 160), 14u);
+  EXPECT_EQ(u16(f, 162), 5u);
+  EXPECT_EQ(u16(f, 164), 22u);
+  EXPECT_EQ(u16(f, 206), 57u);
+  EXPECT_EQ(u16(f, 218), 57u);
+  EXPECT_EQ(u16(f, 172), 301u);
+  EXPECT_EQ(u32(f, 220), std::bit_cast<uint32_t>(2.0e-3f));
+  EXPECT_EQ(u16(f, 224), 0x9A21u);
+  const auto& samples = rec.channels[1].samples;
+  EXPECT_EQ(i32(f, 232), *std::max_element(samples.begin(), samples.end()));
+  EXPECT_EQ(i32(f, 236), *std::min_element(samples.begin(), samples.end()));
+  EXPECT_EQ(i32(f, 240), samples[0]);
+}
+
+TEST_F(PkSegyRun, ReceiverGathersKeepEachUnitApart) {
+  std::vector<std::vector<pktest::Packet>> units;
+  for (uint16_t unit : {uint16_t{0x00A1}, uint16_t{0x00B2}}) {
+    std::vector<pktest::Packet> packets;
+    for (unsigned event = 1; event <= 2; ++event) {
+      pktest::Recording rec;
+      rec.unit = unit;
+      rec.event = event;
+      rec.start = event == 1 ? "2003123140000000" : "2003123150000000";
+      rec.channels = {{.channel = 0, .format = pktest::kFmt32, .samples = wave(300, 1000 * unit, event)}};
+      const auto p = rec.packets();
+      packets.insert(packets.end(), p.begin(), p.end());
+    }
+    units.push_back(packets);
+  }
+  const std::string in = tmp.dir() + "two_units.pk";
+  pktest::write_packets(in, pktest::interleave(units));
+  const std::string out = out_dir("out");
+  ASSERT_EQ(pk_segy("-VN -GR '" + in + "' '" + out + "'", tmp.dir() + "run.log"), 0);
+
+  EXPECT_EQ(files_below(out), (std::vector<std::string>{"2003_123_14_00_00_000A1.RGY", "2003_123_14_00_00_000B2.RGY"}));
+  for (const auto& [name, unit] : {std::pair{"2003_123_14_00_00_000A1.RGY", 0xA1u}, {"2003_123_14_00_00_000B2.RGY", 0xB2u}}) {
+    const auto traces = read_traces(read_file(out + "/" + name), true, false);
+    ASSERT_EQ(traces.size(), 2u) << name;
+    for (std::size_t i = 0; i < traces.size(); ++i) {
+      EXPECT_EQ(u16(traces[i].header, 224), unit) << name;
+      EXPECT_EQ(u32(traces[i].header, 8), i + 1) << name;
+      EXPECT_EQ(traces[i].samples, wave(300, static_cast<int32_t>(1000 * unit), static_cast<int>(i + 1))) << name;
+    }
+  }
+}
+
+TEST_F(PkSegyRun, RateBelowOnePerSecondGivesATenSecondInterval) {
+  pktest::Recording rec;
+  rec.rate = 0.1;
+  rec.rate_text = "0.1 ";
+  rec.channels = {{.channel = 0, .format = pktest::kFmt32, .samples = wave(20, 500, 0)}};
+  const std::string in = tmp.dir() + "slow.pk";
+  pktest::write_packets(in, rec.packets());
+  const std::string out = out_dir("out");
+  ASSERT_EQ(pk_segy("-VN -HY '" + in + "' '" + out + "'", tmp.dir() + "run.log"), 0);
+  const auto f = read_file(out + "/2003_001_00_00_00_01234_1_1.SGY");
+  ASSERT_EQ(f.size(), 3840u + 20 * 4);
+  EXPECT_EQ(u32(f, 3260), 10000000u);
+  EXPECT_EQ(u32(f, 3600 + 200), 10000000u);
+  EXPECT_EQ(u16(f, 3600 + 116), 10000000u % 65536);
+}
+
+TEST_F(PkSegyRun, EveryFieldRecordingConverts) {
+  const std::string field = PK_FIELD_DIR;
+  if (!fs::is_directory(field)) GTEST_SKIP() << "no field recordings at " << field;
+  std::size_t converted = 0;
+  for (const auto& entry : fs::directory_iterator(field)) {
+    if (entry.path().extension() != ".pk") continue;
+    const std::string stem = entry.path().stem().string();
+    const std::string out = out_dir(stem);
+    EXPECT_EQ(pk_segy("-VN -HY '" + entry.path().string() + "' '" + out + "'", tmp.dir() + stem + ".log"), 0)
+        << stem;
+    EXPECT_FALSE(any_with_extension(out, ".STD")) << stem;
+    std::size_t traces = 0, with_samples = 0;
+    for (const auto& name : files_below(out)) {
+      if (fs::path(name).extension() != ".SGY") continue;
+      const auto f = read_file(out + "/" + name);
+      ASSERT_GE(f.size(), 3840u) << name;
+      const uint32_t count = u32(f, 3600 + 228);
+      EXPECT_EQ(f.size(), 3840u + 4ull * count) << name;
+      EXPECT_EQ(u32(f, 3268), count) << name;
+      EXPECT_GT(u32(f, 3600 + 200), 0u) << name;
+      ++traces;
+      if (count > 0) ++with_samples;
+    }
+    EXPECT_GT(traces, 0u) << stem;
+    if (stem.find("unlisted") != std::string::npos)
+      EXPECT_EQ(with_samples, 0u) << stem;
+    else
+      EXPECT_EQ(with_samples, traces) << stem;
+    ++converted;
+  }
+  if (converted == 0) GTEST_SKIP() << "no packet recordings in " << field;
+}
+
+}  // namespace
