@@ -1,0 +1,263 @@
+// QC statistics tables: whole unit and run-wide QCC texts for hand-built
+// unit, event and channel nodes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "lists.h"
+#include "packet_text.h"
+#include "qcc.h"
+#include "run.h"
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using pktext::Packet;
+
+namespace {
+
+const std::string kHeads = "\r\n                        Min          Max        Range         Mean       St Dev";
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class Qcc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("pk_qcc_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    run_ = std::make_unique<pk::Run>();
+    run_->FdQcc = std::fopen((dir_ / "RUN.QCC").c_str(), "wb");
+    ASSERT_NE(run_->FdQcc, nullptr);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A unit owned by the run; `open` leaves its QCC file open as for the current unit.
+  pk::Unit_list_str* add_unit(uint32_t id, bool open) {
+    auto* u = new pk::Unit_list_str;
+    u->Unit_num = id;
+    char name[16];
+    std::snprintf(name, sizeof name, "ID%04X.QCC", static_cast<unsigned>(id));
+    u->QccFile = (dir_ / name).string();
+    std::fclose(std::fopen(u->QccFile.c_str(), "wb"));
+    if (open) {
+      u->FdQcc = std::fopen(u->QccFile.c_str(), "ab");
+      u->QccOpen = 1;
+    }
+    if (!run_->start) {
+      u->Prev_unit = u->Next_unit = u;
+      run_->start = u;
+    } else {
+      pk::Unit_list_str* last = run_->start->Prev_unit;
+      u->Prev_unit = last;
+      u->Next_unit = run_->start;
+      last->Next_unit = u;
+      run_->start->Prev_unit = u;
+    }
+    return u;
+  }
+
+  static pk::Evt_list_str* add_event(pk::Unit_list_str* u, uint32_t num) {
+    auto* e = new pk::Evt_list_str;
+    e->Evt_num = num;
+    e->Unit_num = u->Unit_num;
+    e->Unit_pointer = u;
+    if (!u->First_evt) {
+      e->Prev_evt = e->Next_evt = e;
+    } else {
+      e->Next_evt = u->First_evt->Next_evt;
+      e->Prev_evt = u->First_evt;
+      e->Next_evt->Prev_evt = e;
+      u->First_evt->Next_evt = e;
+    }
+    u->First_evt = e;
+    return e;
+  }
+
+  // Inserted after the event's current channel, as the list code does.
+  static pk::File_list_str* add_channel(pk::Evt_list_str* e, uint32_t chan, std::initializer_list<int32_t> samples) {
+    auto* f = new pk::File_list_str;
+    f->Chan_num = chan;
+    f->Evt_pointer = e;
+    pk::init_qcc(*f);
+    for (int32_t x : samples) {
+      ++f->Sam_cnt;
+      pk::add_qcc_sample(*f, x);
+    }
+    if (!e->First_chan) {
+      f->Prev_file = f->Next_file = f;
+    } else {
+      f->Next_file = e->First_chan->Next_file;
+      f->Prev_file = e->First_chan;
+      f->Next_file->Prev_file = f;
+      e->First_chan->Next_file = f;
+    }
+    e->First_chan = f;
+    ++e->Chan_total;
+    return f;
+  }
+
+  // Closes every file through the run, so the texts can be read.
+  void finish() { run_.reset(); }
+  std::string unit_text(uint32_t id) {
+    char name[16];
+    std::snprintf(name, sizeof name, "ID%04X.QCC", static_cast<unsigned>(id));
+    return slurp(dir_ / name);
+  }
+  std::string run_text() { return slurp(dir_ / "RUN.QCC"); }
+
+  static Packet et_packet() {
+    Packet p = pktext::packet("ET");
+    pktext::bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
+    return p;
+  }
+
+  fs::path dir_;
+  std::unique_ptr<pk::Run> run_;
+};
+
+TEST_F(Qcc, StatisticsPerChannelFromTheLowestChannel) {
+  pk::Unit_list_str* u = add_unit(0x1234, true);
+  pk::Evt_list_str* e = add_event(u, 12);
+  pk::File_list_str* constant = add_channel(e, 0, {7, 7, 7, 7, 7});
+  add_channel(e, 1, {-3});
+  add_channel(e, 2, {1, 2, 3, 4});
+  add_channel(e, 10, {});
+  ASSERT_EQ(e->First_chan->Chan_num, 10u);  // the ring wraps after the current channel
+  run_->Blk_cnt = 99;
+  const Packet et = et_packet();
+
+  pk::store_qcc(*run_, u, e, et.data());
+
+  EXPECT_EQ(e->First_chan, constant);
+  EXPECT_EQ(constant->Qcc_sum, 0.0);
+  EXPECT_EQ(constant->Qcc_min, 1.797693e308);
+  EXPECT_EQ(constant->Qcc_max, -1.797693e308);
+  finish();
+  EXPECT_EQ(unit_text(0x1234),
+            "ET 03:365:23:59:59.900 X:01 U:1234 N:0007 E:0012 D:1           F:C0 B:0000000099\r\n" + kHeads +
+                "\r\n   Channel  0:       7.0000       7.0000       0.0000       7.0000       0.0000"
+                "\r\n   Channel  1: 00000000.0000 00000000.0000 00000000.0000 00000000.0000 00000000.0000"
+                "\r\n   Channel  2:       1.0000       4.0000       3.0000       2.5000       1.2910"
+                "\r\n   Channel 10: 00000000.0000 00000000.0000 00000000.0000 00000000.0000 00000000.0000"
+                "\r\n\r\n");
+  EXPECT_EQ(run_text(),
+            "\r\n   1234     0:       7.0000       7.0000       0.0000       7.0000       0.0000"
+            "\r\n   1234     1: 00000000.0000 00000000.0000 00000000.0000 00000000.0000 00000000.0000"
+            "\r\n   1234     2:       1.0000       4.0000       3.0000       2.5000       1.2910"
+            "\r\n   1234    10: 00000000.0000 00000000.0000 00000000.0000 00000000.0000 00000000.0000");
+}
+
+TEST_F(Qcc, RingOrderIsKeptWhenItDoesNotWrapAfterTheCurrentChannel) {
+  pk::Unit_list_str* u = add_unit(0x0001, true);
+  pk::Evt_list_str* e = add_event(u, 3);
+  add_channel(e, 2, {5, 5});
+  add_channel(e, 0, {-1, 1});
+  pk::File_list_str* current = add_channel(e, 1, {10, 20});  // ring: 1 -> 2 -> 0
+  const Packet et = et_packet();
+  pk::store_qcc(*run_, u, e, et.data());
+  EXPECT_EQ(e->First_chan, current);
+  finish();
+  EXPECT_EQ(run_text(),
+            "\r\n   0001     1:      10.0000      20.0000      10.0000      15.0000       7.0711"
+            "\r\n   0001     2:       5.0000       5.0000       0.0000       5.0000       0.0000"
+            "\r\n   0001     0:      -1.0000       1.0000       2.0000       0.0000       1.4142");
+}
+
+TEST_F(Qcc, RoundingNeverGivesANegativeVariance) {
+  pk::Unit_list_str* u = add_unit(0x0002, true);
+  pk::Evt_list_str* e = add_event(u, 1);
+  // the sum of squares of these loses digits: sq_sum - sum*sum/n comes out below 0
+  add_channel(e, 0, {99999999, 99999999, 99999999});
+  const Packet et = et_packet();
+  pk::store_qcc(*run_, u, e, et.data());
+  finish();
+  EXPECT_EQ(run_text(), "\r\n   0002     0: 99999999.0000 99999999.0000       0.0000 99999999.0000       0.0000");
+}
+
+TEST_F(Qcc, EventWithoutUsableChannelsGetsTheDashLine) {
+  pk::Unit_list_str* u = add_unit(0x1234, true);
+  pk::Evt_list_str* out_of_seq = add_event(u, 12);
+  add_channel(out_of_seq, 0, {1, 2, 3});
+  out_of_seq->Out_of_seq = 1;
+  pk::Evt_list_str* empty = add_event(u, 13);
+  const Packet et = et_packet();
+  pk::store_qcc(*run_, u, out_of_seq, et.data());
+  testing::internal::CaptureStdout();
+  pk::store_qcc(*run_, u, empty, et.data());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  finish();
+  const std::string dash =
+      kHeads + "\r\n   Channel --- 0000000.0000 0000000.0000 0000000.0000 0000000.0000 0000000.0000\r\n\r\n";
+  const std::string et_line =
+      "ET 03:365:23:59:59.900 X:01 U:1234 N:0007 E:0012 D:1           F:C0 B:0000000000\r\n";
+  EXPECT_EQ(unit_text(0x1234), et_line + dash + et_line + dash);
+  EXPECT_EQ(run_text(),
+            "\r\n   1234    --- 0000000.0000 0000000.0000 0000000.0000 0000000.0000 0000000.0000"
+            "\r\n   1234    --- 0000000.0000 0000000.0000 0000000.0000 0000000.0000 0000000.0000");
+}
+
+TEST_F(Qcc, EndOfInputPassReportsMissingTrailersForEveryUnit) {
+  pk::Unit_list_str* a = add_unit(0x1234, true);
+  pk::Unit_list_str* b = add_unit(0x00AB, false);  // not current: its file is closed
+  add_channel(add_event(a, 12), 0, {1, 3});
+  add_event(a, 14);                                  // no channels: skipped
+  add_channel(add_event(b, 7), 1, {4, 4, 4});
+  Packet buffer = pktext::packet("DT");
+
+  testing::internal::CaptureStdout();
+  pk::qcc_open_events(*run_, buffer.data());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nNo ET block for U:1234 E:0012\nNo ET block for U:00AB E:0007");
+  EXPECT_EQ(buffer[0], 'X');
+  EXPECT_EQ(buffer[1], 'X');
+  EXPECT_EQ(b->QccOpen, 0);
+  finish();
+  EXPECT_EQ(unit_text(0x1234), "No ET block for U:1234 E:0012\r\n" + kHeads +
+                                   "\r\n   Channel  0:       1.0000       3.0000       2.0000       2.0000       1.4142"
+                                   "\r\n\r\n");
+  EXPECT_EQ(unit_text(0x00AB), "No ET block for U:00AB E:0007\r\n" + kHeads +
+                                   "\r\n   Channel  1:       4.0000       4.0000       0.0000       4.0000       0.0000"
+                                   "\r\n\r\n");
+  EXPECT_EQ(run_text(),
+            "\r\n   1234     0:       1.0000       3.0000       2.0000       2.0000       1.4142"
+            "\r\n   00AB     1:       4.0000       4.0000       0.0000       4.0000       0.0000");
+}
+
+TEST_F(Qcc, NhPacketOpensASectionOfTheRunWideFile) {
+  Packet nh = pktext::packet("NH");
+  pktext::bytes(nh, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
+  run_->Blk_cnt = 5;
+  run_->sign = 1;
+  pk::qcc_nh_heads(*run_, nh.data());
+  EXPECT_EQ(run_->sign, 1);  // the continuity mark belongs to the unit log
+  finish();
+  EXPECT_EQ(run_text(), "\r\n\r\nNH 03:365:23:59:59.900 X:01 U:1234 N:0007 E:0012 D:1           F:00 B:0000000005\r\n" +
+                            kHeads);
+}
+
+TEST_F(Qcc, WithoutRunWideFileOnlyTheUnitFileIsWritten) {
+  std::fclose(run_->FdQcc);
+  run_->FdQcc = nullptr;
+  pk::Unit_list_str* u = add_unit(0x0003, true);
+  add_channel(add_event(u, 1), 0, {2, 4});
+  const Packet et = et_packet();
+  pk::store_qcc(*run_, u, u->First_evt, et.data());
+  pk::qcc_nh_heads(*run_, et.data());
+  finish();
+  EXPECT_NE(unit_text(0x0003).find("\r\n   Channel  0:       2.0000       4.0000"), std::string::npos);
+  EXPECT_EQ(run_text(), "");
+}
+
+}  // namespace
