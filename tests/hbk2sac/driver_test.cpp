@@ -1,0 +1,120 @@
+#include "driver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(HbkSwitches, FindSwitchCaseSlashAndPrefix) {
+  using V = std::vector<std::string>;
+  EXPECT_TRUE(hbk::find_switch(V{"a.hbk", "-l"}, "-l"));
+  EXPECT_TRUE(hbk::find_switch(V{"-L"}, "-l"));
+  EXPECT_TRUE(hbk::find_switch(V{"/l"}, "-l"));
+  EXPECT_TRUE(hbk::find_switch(V{"/L"}, "-l"));
+  EXPECT_TRUE(hbk::find_switch(V{"-little"}, "-l"));
+  EXPECT_TRUE(hbk::find_switch(V{"-l"}, "/l"));
+  EXPECT_FALSE(hbk::find_switch(V{"l.hbk", "x-l", "-o:out"}, "-l"));
+  EXPECT_FALSE(hbk::find_switch(V{}, "-l"));
+}
+
+TEST(HbkSwitches, SwitchValueKeepsCaseAndTakesTheFirst) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(hbk::switch_value(V{"a", "-o:Out/Dir", "-o:other"}, "-o:", ""), "Out/Dir");
+  EXPECT_EQ(hbk::switch_value(V{"-O:X"}, "-o:", ""), "X");
+  EXPECT_EQ(hbk::switch_value(V{"/o:X"}, "-o:", "none"), "none");
+  EXPECT_EQ(hbk::switch_value(V{"-o:"}, "-o:", "none"), "");
+}
+
+TEST(HbkOutputDir, MadeAbsoluteWithTrailingSlash) {
+  const std::string cwd = "/home/u", home = "/home/me";
+  EXPECT_EQ(hbk::expand_output_dir("", cwd, home), "");
+  EXPECT_EQ(hbk::expand_output_dir("out", cwd, home), "/home/u/out/");
+  EXPECT_EQ(hbk::expand_output_dir("out/", cwd, home), "/home/u/out/");
+  EXPECT_EQ(hbk::expand_output_dir(".", cwd, home), "/home/u/");
+  EXPECT_EQ(hbk::expand_output_dir("..", cwd, home), "/home/");
+  EXPECT_EQ(hbk::expand_output_dir("../x/./y/../z", cwd, home), "/home/x/z/");
+  EXPECT_EQ(hbk::expand_output_dir("~", cwd, home), "/home/me/");
+  EXPECT_EQ(hbk::expand_output_dir("~/sac", cwd, home), "/home/me/sac/");
+  EXPECT_EQ(hbk::expand_output_dir("/data//sac/.", cwd, home), "/data/sac/");
+  EXPECT_EQ(hbk::expand_output_dir("/..", cwd, home), "/");
+}
+
+TEST(HbkOutputName, ExtensionRule) {
+  EXPECT_EQ(hbk::output_path_for("x.HBK", ""), "x.sac");
+  EXPECT_EQ(hbk::output_path_for("x.hbk", ""), "x.sac");
+  EXPECT_EQ(hbk::output_path_for("x.Hbk", ""), "x.sac");
+  EXPECT_EQ(hbk::output_path_for("x.dat", ""), "x.dat.sac");
+  EXPECT_EQ(hbk::output_path_for("x", ""), "x.sac");
+  EXPECT_EQ(hbk::output_path_for("x.hbkk", ""), "x.hbkk.sac");
+  EXPECT_EQ(hbk::output_path_for("dir.hbk/x", ""), "dir.hbk/x.sac");
+  EXPECT_EQ(hbk::output_path_for("in/a.b.hbk", ""), "in/a.b.sac");
+  EXPECT_EQ(hbk::output_path_for("in/a.HBK", "/out/"), "/out/a.sac");
+}
+
+TEST(HbkMessages, InvalidBlockNumberRealForm) {
+  EXPECT_EQ(hbk::block_number_real(12), " 1.20000000000000E+0001");
+  EXPECT_EQ(hbk::block_number_real(1), " 1.00000000000000E+0000");
+  EXPECT_EQ(hbk::block_number_real(123456), " 1.23456000000000E+0005");
+  EXPECT_EQ(hbk::block_number_real(12).size(), 23u);
+}
+
+TEST(HbkPadding, CountEndsAtTheBlockStart) {
+  EXPECT_EQ(hbk::padding_count(500'000, 100), 50u);
+  EXPECT_EQ(hbk::padding_count(1, 100), 1u);
+  EXPECT_EQ(hbk::padding_count(10'001, 100), 2u);
+  // Intervals that are no whole number of microseconds.
+  EXPECT_EQ(hbk::padding_count(1'000'000, 128), 128u);
+  EXPECT_EQ(hbk::padding_count(1'000'000, 3), 3u);
+  EXPECT_EQ(hbk::padding_count(0, 100), 0u);
+  // Far gaps do not overflow.
+  EXPECT_EQ(hbk::padding_count(10'000'000'000'000'000, 4000), 40'000'000'000'000u);
+}
+
+TEST(HbkPatterns, ListingMatchesHiddenFilesAndSkipsDirectories) {
+  const fs::path dir = fs::temp_directory_path() / ("hbk-pattern-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "sub.hbk");
+  for (const char* name : {"a.hbk", "b.HBK", ".hidden.hbk", "c.txt"}) std::ofstream(dir / name) << "x";
+  const std::string prefix = dir.string() + "/";
+  const auto listed = hbk::expand_argument(prefix + "*.hbk");
+  const std::set<std::string> got(listed.begin(), listed.end());
+  EXPECT_EQ(got, (std::set<std::string>{prefix + "a.hbk", prefix + ".hidden.hbk"}));
+  EXPECT_EQ(hbk::expand_argument(prefix + "?.[hH][bB][kK]").size(), 2u);
+  EXPECT_TRUE(hbk::expand_argument(prefix + "none*").empty());
+  EXPECT_TRUE(hbk::expand_argument(prefix + "missing/*").empty());
+  fs::remove_all(dir);
+}
+
+TEST(HbkUsage, PrintedOnlyWithoutArguments) {
+  std::ostringstream out;
+  EXPECT_EQ(hbk::run({}, out), 0);
+  const std::string usage = out.str();
+  EXPECT_EQ(usage.substr(0, 16), "\nHBK2SAC v1.4.1\n");
+  EXPECT_NE(usage.find("\n    \"output_dir\" specifies a directory for converted files. If not "
+                       "specified,\n                 the directory of the input file is used.\n\n"),
+            std::string::npos);
+  EXPECT_NE(usage.find("\n  Any gaps in the time-series will be filled with value -2147483647\n"),
+            std::string::npos);
+  EXPECT_TRUE(usage.ends_with(
+      "\n  An output file of the same name with extension '.sac' is generated.\n"
+      "  Any gaps in the time-series will be filled with value -2147483647\n"
+      "  Any blocks with a timestamp going backwards will be ignored.\n\n"));
+  EXPECT_NE(usage.find("\nConverter for HBK to SAC format\nUsage: HBK2SAC hbkfile [-l] "
+                       "[-o:output_dir]\n  where\n    -l produces little-endian (intel) byte "
+                       "order (default big-endian)\n"),
+            std::string::npos);
+
+  std::ostringstream quiet;
+  EXPECT_EQ(hbk::run({"-l"}, quiet), 0);
+  EXPECT_EQ(quiet.str(), "");
+}
+
+}  // namespace

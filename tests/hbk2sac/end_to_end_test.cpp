@@ -1,0 +1,287 @@
+// Runs the built hbk2sac on files written into a fresh directory and reads
+// back its console output and SAC files.
+#include "hbk_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <bit>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using hbktest::BlockSpec;
+
+const std::string sys_text = "RX7";
+const std::string stream_text = "HHZ1";
+constexpr std::uint32_t day = 11'000;
+
+struct SacFile {
+  std::vector<std::uint8_t> bytes;
+  bool ok() const { return bytes.size() >= 632; }
+  std::uint32_t word(std::size_t i) const {
+    return std::uint32_t(bytes[4 * i]) << 24 | std::uint32_t(bytes[4 * i + 1]) << 16 |
+           std::uint32_t(bytes[4 * i + 2]) << 8 | bytes[4 * i + 3];
+  }
+  float real(std::size_t w) const { return std::bit_cast<float>(word(w)); }
+  std::int32_t npts() const { return std::int32_t(word(79)); }
+  float sample(std::size_t i) const { return real(158 + i); }
+};
+
+// Built by appending: GCC 12 warns falsely on literal + temporary string.
+std::string quoted(const fs::path& p) {
+  std::string q = "'";
+  q += p.string();
+  q += '\'';
+  return q;
+}
+
+SacFile read_sac(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {})};
+}
+
+// A 100 Hz block of `n` samples counting up from `first`, starting `seconds`
+// after midnight plus `fraction` x 2.5 s.
+hbk::Block block_at(std::uint32_t seconds, unsigned fraction, int n, std::int32_t first,
+                    std::uint8_t rate = 100, unsigned comp = 4) {
+  std::vector<std::int32_t> s;
+  for (int i = 0; i < n; ++i) s.push_back(first + i);
+  BlockSpec spec = hbktest::spec_from_samples(s, comp);
+  spec.sysid = hbktest::text_to_id(sys_text);
+  spec.streamid = hbktest::text_to_id(stream_text);
+  spec.timecode = hbktest::make_timecode(day, seconds);
+  spec.rate_code = rate;
+  spec.fraction = fraction;
+  return hbktest::encode_block(spec);
+}
+
+hbk::Block with_sysid(hbk::Block b, std::uint32_t id) {
+  for (int i = 0; i < 4; ++i) b[i] = std::uint8_t(id >> (24 - 8 * i));
+  return b;
+}
+
+class HbkEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("hbk2sac-e2e-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the program in the test directory; `prefix` goes before it in the shell.
+  std::string run(const std::string& args, const std::string& prefix = "") {
+    const std::string cmd = "cd '" + dir_.string() + "' && " + prefix + "'" PK_BIN_DIR
+                            "/hbk2sac' " + args + " 2>&1; echo \"status=$?\"";
+    std::FILE* p = ::popen(("bash -c \"" + escape(cmd) + "\"").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+    return out;
+  }
+
+  static std::string escape(const std::string& s) {
+    std::string r;
+    for (char c : s) {
+      if (c == '"' || c == '\\' || c == '$' || c == '`') r += '\\';
+      r += c;
+    }
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(HbkEndToEnd, WarningsNameTheirBlocksAndGoodBlocksStillCount) {
+  hbk::Block invalid = with_sysid(block_at(11, 0, 100, 0), 99);
+  invalid[hbk::off::record_count] = 251;
+  hbk::Block other_rate = block_at(11, 0, 100, 0, 50);
+  hbktest::write_blocks((dir_ / "w.hbk").string(),
+                        {block_at(10, 0, 100, 0),
+                         [] {
+                           BlockSpec s;
+                           s.sysid = hbktest::text_to_id(sys_text);
+                           s.streamid = hbktest::text_to_id("HHN1");
+                           s.diffs = {1, 2, 3, 4};
+                           return hbktest::encode_block(s);
+                         }(),
+                         invalid, with_sysid(block_at(11, 0, 100, 0), 1), other_rate,
+                         block_at(11, 0, 100, 100)},
+                        std::string(100, 'x'));
+  EXPECT_EQ(run("w.hbk"),
+            "Converting w.hbk\n"
+            "WARNING: Mismatched StreamID found in block 2, skipping.\n"
+            "WARNING: Invalid block  3.00000000000000E+0000, skipping\n"
+            "WARNING: Mismatched SysID found in block 4, skipping.\n"
+            "WARNING: Mismatched Samplerate found in block 5, skipping.\n"
+            "status=0\n");
+  const SacFile sac = read_sac(dir_ / "w.sac");
+  ASSERT_TRUE(sac.ok());
+  ASSERT_EQ(sac.npts(), 200);
+  ASSERT_EQ(sac.bytes.size(), 632u + 800u);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(sac.sample(i), float(i)) << i;
+  EXPECT_EQ(sac.real(1), 0.0f);
+  EXPECT_EQ(sac.real(2), 199.0f);
+  EXPECT_EQ(sac.real(6), 1.99f);
+  EXPECT_EQ(sac.word(70), 2019u);  // day 11000 after 17 November 1989
+}
+
+TEST_F(HbkEndToEnd, GapIsPaddedAndLittleEndianOnRequest) {
+  // Block 2 starts at 9 s + 2.5 s = 11.5 s, half a second after block 1 ends.
+  hbktest::write_blocks((dir_ / "g.hbk").string(),
+                        {block_at(10, 0, 100, 0), block_at(9, 1, 100, 1000, 100, 2),
+                         block_at(10, 1, 100, 2000, 100, 1)});
+  EXPECT_EQ(run("g.hbk"),
+            "Converting g.hbk\nWARNING: Gap in Data detected, padding with -2147483647\nstatus=0\n");
+  const SacFile sac = read_sac(dir_ / "g.sac");
+  ASSERT_EQ(sac.npts(), 350);
+  EXPECT_EQ(sac.sample(99), 99.0f);
+  for (int i = 100; i < 150; ++i) ASSERT_EQ(sac.sample(i), -2147483648.0f) << i;
+  EXPECT_EQ(sac.sample(150), 1000.0f);
+  EXPECT_EQ(sac.sample(349), 2099.0f);
+  EXPECT_EQ(sac.real(1), -2147483648.0f);
+  EXPECT_EQ(sac.word(0), 0x3C23D70Au);
+
+  run("g.hbk -little");
+  const SacFile le = read_sac(dir_ / "g.sac");
+  ASSERT_EQ(le.bytes.size(), 632u + 4 * 350);
+  EXPECT_EQ(le.word(0), 0x0AD7233Cu);
+  EXPECT_EQ(le.word(79), 350u << 24 | (350u >> 8) << 16);
+}
+
+TEST_F(HbkEndToEnd, OldAndRepeatedBlocksAreSkipped) {
+  const hbk::Block second = block_at(11, 0, 100, 100);
+  hbktest::write_blocks((dir_ / "o.HBK").string(),
+                        {block_at(10, 0, 100, 0), second, block_at(10, 0, 100, 5000), second,
+                         block_at(12, 0, 100, 200)});
+  EXPECT_EQ(run("o.HBK"),
+            "Converting o.HBK\n"
+            "WARNING: Old Data detected - block skipped\n"
+            "WARNING: Old Data detected - block skipped\n"
+            "status=0\n");
+  const SacFile sac = read_sac(dir_ / "o.sac");
+  ASSERT_EQ(sac.npts(), 300);
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(sac.sample(i), float(i)) << i;
+}
+
+TEST_F(HbkEndToEnd, PaddingOffTheMicrosecondGridStillUsesTheBlock) {
+  // At 128 Hz a sample lasts 7812.5 us; a whole-second gap must not push the
+  // expected time past the next block and lose the rest of the file.
+  hbktest::write_blocks((dir_ / "r.hbk").string(),
+                        {block_at(10, 0, 128, 0, 128), block_at(12, 0, 128, 1000, 128),
+                         block_at(13, 0, 128, 2000, 128)});
+  EXPECT_EQ(run("r.hbk"),
+            "Converting r.hbk\nWARNING: Gap in Data detected, padding with -2147483647\nstatus=0\n");
+  const SacFile sac = read_sac(dir_ / "r.sac");
+  ASSERT_EQ(sac.npts(), 512);
+  EXPECT_EQ(sac.sample(127), 127.0f);
+  EXPECT_EQ(sac.sample(255), -2147483648.0f);
+  EXPECT_EQ(sac.sample(256), 1000.0f);
+  EXPECT_EQ(sac.sample(511), 2127.0f);
+}
+
+TEST_F(HbkEndToEnd, PatternOutputDirectoryAndNameRules) {
+  fs::create_directories(dir_ / "in" / "skipped.hbk");
+  const std::vector<hbk::Block> one{block_at(10, 0, 100, 0)};
+  for (const char* name : {"x.HBK", "y.Hbk", "z.dat", "w", ".h.hbk"})
+    hbktest::write_blocks((dir_ / "in" / name).string(), one);
+  const std::string out = run("'in/*' -o:made/deep");
+  std::istringstream lines(out);
+  std::multiset<std::string> got;
+  for (std::string l; std::getline(lines, l);) got.insert(l);
+  EXPECT_EQ(got, (std::multiset<std::string>{"Converting x.HBK", "Converting y.Hbk",
+                                             "Converting z.dat", "Converting w",
+                                             "Converting .h.hbk", "status=0"}));
+  for (const char* name : {"x.sac", "y.sac", "z.dat.sac", "w.sac", ".h.sac"})
+    EXPECT_EQ(read_sac(dir_ / "made" / "deep" / name).npts(), 100) << name;
+  EXPECT_FALSE(fs::exists(dir_ / "in" / "x.sac"));
+
+  // Without a directory the output lies beside the input.
+  EXPECT_EQ(run("in/x.HBK -o:"), "Converting x.HBK\nstatus=0\n");
+  EXPECT_EQ(read_sac(dir_ / "in" / "x.sac").npts(), 100);
+  EXPECT_EQ(run("'nothing*'"), "status=0\n");
+}
+
+TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFile) {
+  hbk::Block no_rate = block_at(10, 0, 100, 0);
+  no_rate[hbk::off::rate_code] = 0;
+  hbktest::write_blocks((dir_ / "a.hbk").string(), {no_rate, block_at(11, 0, 100, 0)});
+  hbktest::write_blocks((dir_ / "b.hbk").string(), {}, std::string(1023, '\0'));
+  fs::create_symlink(dir_ / "gone", dir_ / "c.hbk");
+  std::ofstream(dir_ / "blocker") << "a file where a directory should be";
+  hbktest::write_blocks((dir_ / "d.hbk").string(), {block_at(10, 0, 100, 0)});
+
+  const std::string d = dir_.string();
+  EXPECT_EQ(run("a.hbk b.hbk c.hbk"),
+            "Converting a.hbk\nERROR: no sample rate in the first block of file \"a.hbk\"\n"
+            "Converting b.hbk\nERROR: no complete block in file \"b.hbk\"\n"
+            "Converting c.hbk\nERROR: cannot open file \"c.hbk\"\n"
+            "status=0\n");
+  EXPECT_EQ(run("d.hbk -o:blocker/sub"),
+            "Converting d.hbk\nERROR: cannot create file \"" + d + "/blocker/sub/d.sac\"\nstatus=0\n");
+  for (const char* name : {"a.sac", "b.sac", "c.sac"}) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
+}
+
+TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheFileRemoved) {
+  std::vector<hbk::Block> blocks;
+  for (std::uint32_t i = 0; i < 20; ++i) blocks.push_back(block_at(10 + 10 * i, 0, 1000, 0));
+  hbktest::write_blocks((dir_ / "big.hbk").string(), blocks);
+  hbktest::write_blocks((dir_ / "small.hbk").string(), {block_at(10, 0, 100, 0)});
+  // A 16 KiB file size limit makes the writes fail, as a full disk would.
+  const std::string out = run("big.hbk small.hbk", "trap '' XFSZ; ulimit -f 16; ");
+  EXPECT_EQ(out, "Converting big.hbk\nERROR: cannot write file \"big.sac\"\n"
+                 "Converting small.hbk\nstatus=0\n");
+  EXPECT_FALSE(fs::exists(dir_ / "big.sac"));
+  EXPECT_EQ(read_sac(dir_ / "small.sac").npts(), 100);
+}
+
+TEST_F(HbkEndToEnd, BundledSampleConverts) {
+  const fs::path sample = fs::path(PK_SOURCE_DIR) / "samples" / "sample.hbk";
+  if (!fs::exists(sample)) GTEST_SKIP() << "no bundled sample";
+  EXPECT_EQ(run(quoted(sample) + " -o:out"),
+            "Converting sample.hbk\nWARNING: Gap in Data detected, padding with -2147483647\n"
+            "status=0\n");
+  const SacFile sac = read_sac(dir_ / "out" / "sample.sac");
+  EXPECT_EQ(sac.npts(), 3750);
+  EXPECT_EQ(sac.sample(2750), -2147483648.0f);
+  EXPECT_EQ(sac.sample(2999), -2147483648.0f);
+  EXPECT_GT(sac.sample(3000), -10000.0f);
+}
+
+TEST_F(HbkEndToEnd, FieldRecordingsConvertAndAreReadBySac2mseed) {
+  const fs::path field = PK_FIELD_DIR;
+  if (!fs::exists(field / "blocks-a.hbk") || !fs::exists(field / "blocks-b.hbk"))
+    GTEST_SKIP() << "field recordings absent";
+  EXPECT_EQ(run(quoted(field / "blocks-*.hbk") + " -o:be"),
+            run(quoted(field / "blocks-*.hbk") + " -o:le -l"));
+  for (const char* name : {"blocks-a.sac", "blocks-b.sac"}) {
+    EXPECT_GT(read_sac(dir_ / "be" / name).npts(), 0) << name;
+    EXPECT_EQ(fs::file_size(dir_ / "be" / name), fs::file_size(dir_ / "le" / name));
+  }
+  if (std::system("command -v sac2mseed >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "sac2mseed is not installed";
+  for (const char* order : {"be", "le"}) {
+    for (const char* name : {"blocks-a", "blocks-b"}) {
+      const fs::path sac = dir_ / order / (std::string(name) + ".sac");
+      const fs::path ms = dir_ / order / (std::string(name) + ".mseed");
+      const std::string cmd =
+          "sac2mseed -o " + quoted(ms) + " " + quoted(sac) + " > " + quoted(dir_ / "log") + " 2>&1";
+      EXPECT_EQ(std::system(cmd.c_str()), 0) << sac;
+      ASSERT_TRUE(fs::exists(ms)) << ms;
+      EXPECT_GE(fs::file_size(ms), 512u);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// Writes the same samples twice, as an HBK file and as a Steim-1 miniSEED
+// file, for the side-by-side benchmark of hbk2sac and the reference converter.
+// Usage: make_bench_inputs SAMPLES COMPRESSION out.hbk out.mseed
+#include "hbk_encoder.h"
+#include "mseed_writer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// A random walk with steps small enough for 8-bit differences, so both
+// formats pack it as densely as they can.
+class Walk {
+ public:
+  std::int32_t next() {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+    const int step = int((state_ >> 33) % 121) - 60;
+    value_ += step;
+    if (value_ > 1'000'000 || value_ < -1'000'000) value_ /= 2;
+    return value_;
+  }
+
+ private:
+  std::uint64_t state_ = 42;
+  std::int32_t value_ = 0;
+};
+
+struct Closer {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: make_bench_inputs SAMPLES COMPRESSION out.hbk out.mseed\n");
+    return 2;
+  }
+  const long total = std::atol(argv[1]);
+  const unsigned comp = unsigned(std::atoi(argv[2]));
+  if (total <= 0 || (comp != 1 && comp != 2 && comp != 4)) {
+    std::fprintf(stderr, "make_bench_inputs: bad sample count or compression\n");
+    return 2;
+  }
+  std::unique_ptr<std::FILE, Closer> hbk(std::fopen(argv[3], "wb"));
+  std::unique_ptr<std::FILE, Closer> mseed(std::fopen(argv[4], "wb"));
+  if (!hbk || !mseed) {
+    std::fprintf(stderr, "make_bench_inputs: cannot create the outputs\n");
+    return 1;
+  }
+
+  const std::uint32_t rate = 100;
+  const std::uint32_t start_code = hbktest::timecode_for_date(2022, 3, 1, 0);
+  hbktest::MseedStream stream;
+  stream.rate = std::uint16_t(rate);
+  stream.start_us = hbk::timecode_to_us(start_code);
+  hbktest::MseedWriter ms(mseed.get(), stream);
+
+  const unsigned per_block = comp * hbk::max_records;  // whole seconds at 100 Hz
+  Walk walk;
+  std::vector<std::int32_t> samples;
+  for (long done = 0; done < total;) {
+    samples.clear();
+    for (unsigned i = 0; i < per_block && done < total; ++i, ++done) samples.push_back(walk.next());
+    while (samples.size() % comp != 0) samples.push_back(samples.back());
+    for (std::int32_t v : samples) ms.put(v);
+    const long first = done - long(samples.size());
+    hbktest::BlockSpec spec = hbktest::spec_from_samples(samples, comp);
+    spec.sysid = hbktest::text_to_id("BENCH");
+    spec.streamid = hbktest::text_to_id("HHZ1");
+    spec.rate_code = std::uint8_t(rate);
+    const std::uint32_t second = std::uint32_t(first / rate);
+    spec.timecode = hbktest::make_timecode((start_code >> 17) + second / 86400, second % 86400);
+    const hbk::Block b = hbktest::encode_block(spec);
+    std::fwrite(b.data(), 1, b.size(), hbk.get());
+  }
+  ms.finish();
+  return std::ferror(hbk.get()) || std::ferror(mseed.get()) ? 1 : 0;
+}
