@@ -7,11 +7,11 @@
 
 namespace {
 
-using hbktest::BlockSpec;
+using hbktest::BlockFields;
 using hbktest::encode_block;
 
-hbk::Block host_block(const BlockSpec& spec) {
-  hbk::Block b = encode_block(spec);
+hbk::Block host_block(const BlockFields& fields) {
+  hbk::Block b = encode_block(fields);
   hbk::swap_block(b);
   return b;
 }
@@ -82,41 +82,41 @@ TEST(HbkTime, FractionOffsetForEveryNonZeroRate) {
       {179, 8, 1'000'000}, {100, 1, 2'500'000}, {3, 1, 83'333'333}, {200, 0, 0},
   };
   for (const Case& c : cases) {
-    BlockSpec spec;
-    spec.timecode = 1234;
-    spec.rate_code = c.code;
-    spec.fraction = c.fraction;
-    const hbk::Block b = host_block(spec);
+    BlockFields fields;
+    fields.timecode = 1234;
+    fields.rate_code = c.code;
+    fields.fraction = c.fraction;
+    const hbk::Block b = host_block(fields);
     EXPECT_EQ(hbk::block_start_time(b) - hbk::timecode_to_us(1234), c.offset_us)
         << "code " << int(c.code) << " fraction " << c.fraction;
   }
 }
 
 TEST(HbkTime, DurationAndEnd) {
-  BlockSpec spec;
-  spec.rate_code = 3;
-  spec.compression = 4;
-  spec.diffs.assign(1000, 0);
-  hbk::Block b = host_block(spec);
+  BlockFields fields;
+  fields.rate_code = 3;
+  fields.compression = 4;
+  fields.diffs.assign(1000, 0);
+  hbk::Block b = host_block(fields);
   EXPECT_EQ(hbk::block_duration(b), 333'333'333);
 
-  spec.rate_code = 100;
-  spec.fraction = 1;
-  b = host_block(spec);
+  fields.rate_code = 100;
+  fields.fraction = 1;
+  b = host_block(fields);
   EXPECT_EQ(hbk::block_duration(b), 10'000'000);
   EXPECT_EQ(hbk::block_end_time(b), hbk::block_start_time(b) + 10'000'000);
 }
 
 TEST(HbkSwap, RateCodeZeroConvertsOnlyTheIdentityWords) {
-  BlockSpec spec;
-  spec.sysid = 0x01020304;
-  spec.streamid = 0x05060708;
-  spec.timecode = 0x0A0B0C0D;
-  spec.rate_code = 0;
-  spec.compression = 1;
-  spec.initial = 0x11223344;
-  spec.diffs = {0x55667788};
-  const hbk::Block raw = encode_block(spec);
+  BlockFields fields;
+  fields.sysid = 0x01020304;
+  fields.streamid = 0x05060708;
+  fields.timecode = 0x0A0B0C0D;
+  fields.rate_code = 0;
+  fields.compression = 1;
+  fields.initial = 0x11223344;
+  fields.diffs = {0x55667788};
+  const hbk::Block raw = encode_block(fields);
   hbk::Block b = raw;
   hbk::swap_block(b);
   EXPECT_EQ(hbk::block_sysid(b), 0x01020304u);
@@ -128,21 +128,21 @@ TEST(HbkSwap, RateCodeZeroConvertsOnlyTheIdentityWords) {
 }
 
 TEST(HbkSwap, TrailingWordOfAFullBlockAndClampedCount) {
-  BlockSpec spec;
-  spec.compression = 4;
-  spec.diffs.assign(1000, 1);
-  spec.trailing = 0xA1B2C3D4;
-  hbk::Block b = host_block(spec);
+  BlockFields fields;
+  fields.compression = 4;
+  fields.diffs.assign(1000, 1);
+  fields.trailing = 0xA1B2C3D4;
+  hbk::Block b = host_block(fields);
   EXPECT_EQ(hbk::block_sample_count(b), 1000u);
   EXPECT_EQ(hbk::host_u32_at(b, 1020), 0xA1B2C3D4u);
   EXPECT_TRUE(hbk::block_is_valid(b));
   EXPECT_EQ(samples_of(b).back(), 1000);
 
   // A count above the limit is still converted inside the buffer, never past it.
-  spec.compression = 1;
-  spec.diffs.assign(250, 7);
-  spec.record_count = 255;
-  b = host_block(spec);
+  fields.compression = 1;
+  fields.diffs.assign(250, 7);
+  fields.record_count = 255;
+  b = host_block(fields);
   EXPECT_FALSE(hbk::block_is_valid(b));
   EXPECT_EQ(hbk::host_i32_at(b, hbk::off::records + 4 * 249), 7);
   EXPECT_EQ(hbk::host_u32_at(b, 1020), 0xA1B2C3D4u);
@@ -150,42 +150,42 @@ TEST(HbkSwap, TrailingWordOfAFullBlockAndClampedCount) {
 }
 
 TEST(HbkValidity, RecordCountAndCompression) {
-  BlockSpec spec;
-  spec.diffs = {1, 2, 3, 4};
+  BlockFields fields;
+  fields.diffs = {1, 2, 3, 4};
   for (unsigned comp : {0u, 3u, 5u, 6u, 7u}) {
-    spec.compression = comp;
-    EXPECT_FALSE(hbk::block_is_valid(host_block(spec))) << comp;
+    fields.compression = comp;
+    EXPECT_FALSE(hbk::block_is_valid(host_block(fields))) << comp;
   }
   for (unsigned comp : {1u, 2u, 4u}) {
-    spec.compression = comp;
-    EXPECT_TRUE(hbk::block_is_valid(host_block(spec))) << comp;
+    fields.compression = comp;
+    EXPECT_TRUE(hbk::block_is_valid(host_block(fields))) << comp;
   }
-  spec.compression = 1;
-  spec.record_count = 250;
-  EXPECT_TRUE(hbk::block_is_valid(host_block(spec)));
-  spec.record_count = 251;
-  EXPECT_FALSE(hbk::block_is_valid(host_block(spec)));
+  fields.compression = 1;
+  fields.record_count = 250;
+  EXPECT_TRUE(hbk::block_is_valid(host_block(fields)));
+  fields.record_count = 251;
+  EXPECT_FALSE(hbk::block_is_valid(host_block(fields)));
   // The rate code is no part of validity.
-  spec.record_count.reset();
-  spec.rate_code = 0;
-  EXPECT_TRUE(hbk::block_is_valid(host_block(spec)));
+  fields.record_count.reset();
+  fields.rate_code = 0;
+  EXPECT_TRUE(hbk::block_is_valid(host_block(fields)));
 }
 
 TEST(HbkExpand, EachCompressionAddsSignedDifferencesInOrder) {
-  BlockSpec spec;
-  spec.initial = 1000;
-  spec.diffs = {5, -3, 0x7FFF, -0x8000, 2, -1, 1, 0};
+  BlockFields fields;
+  fields.initial = 1000;
+  fields.diffs = {5, -3, 0x7FFF, -0x8000, 2, -1, 1, 0};
 
-  spec.compression = 1;
-  EXPECT_EQ(samples_of(host_block(spec)),
+  fields.compression = 1;
+  EXPECT_EQ(samples_of(host_block(fields)),
             (std::vector<std::int32_t>{1005, 1002, 33769, 1001, 1003, 1002, 1003, 1003}));
-  spec.compression = 2;
-  EXPECT_EQ(samples_of(host_block(spec)),
+  fields.compression = 2;
+  EXPECT_EQ(samples_of(host_block(fields)),
             (std::vector<std::int32_t>{1005, 1002, 33769, 1001, 1003, 1002, 1003, 1003}));
 
-  spec.compression = 4;
-  spec.diffs = {5, -3, 127, -128, 2, -1, 1, 0};
-  EXPECT_EQ(samples_of(host_block(spec)),
+  fields.compression = 4;
+  fields.diffs = {5, -3, 127, -128, 2, -1, 1, 0};
+  EXPECT_EQ(samples_of(host_block(fields)),
             (std::vector<std::int32_t>{1005, 1002, 1129, 1001, 1003, 1002, 1003, 1003}));
 }
 
@@ -202,11 +202,11 @@ TEST(HbkExpand, SixteenBitPairsLowerOffsetFirstAndFfffIsMinusOne) {
 }
 
 TEST(HbkExpand, AccumulatorWrapsSilently) {
-  BlockSpec spec;
-  spec.compression = 4;
-  spec.initial = 2'147'483'600;
-  spec.diffs = {40, 10, -5};
-  const std::vector<std::int32_t> s = samples_of(host_block(spec));
+  BlockFields fields;
+  fields.compression = 4;
+  fields.initial = 2'147'483'600;
+  fields.diffs = {40, 10, -5};
+  const std::vector<std::int32_t> s = samples_of(host_block(fields));
   ASSERT_EQ(s.size(), 4u);  // padded to a whole record with a zero difference
   EXPECT_EQ(s[0], 2'147'483'640);
   EXPECT_EQ(s[1], -2'147'483'646);

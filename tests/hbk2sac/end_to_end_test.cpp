@@ -17,7 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using hbktest::BlockSpec;
+using hbktest::BlockFields;
 
 const std::string sys_text = "RX7";
 const std::string stream_text = "HHZ1";
@@ -54,13 +54,13 @@ hbk::Block block_at(std::uint32_t seconds, unsigned fraction, int n, std::int32_
                     std::uint8_t rate = 100, unsigned comp = 4) {
   std::vector<std::int32_t> s;
   for (int i = 0; i < n; ++i) s.push_back(first + i);
-  BlockSpec spec = hbktest::spec_from_samples(s, comp);
-  spec.sysid = hbktest::text_to_id(sys_text);
-  spec.streamid = hbktest::text_to_id(stream_text);
-  spec.timecode = hbktest::make_timecode(day, seconds);
-  spec.rate_code = rate;
-  spec.fraction = fraction;
-  return hbktest::encode_block(spec);
+  BlockFields fields = hbktest::fields_from_samples(s, comp);
+  fields.sysid = hbktest::text_to_id(sys_text);
+  fields.streamid = hbktest::text_to_id(stream_text);
+  fields.timecode = hbktest::make_timecode(day, seconds);
+  fields.rate_code = rate;
+  fields.fraction = fraction;
+  return hbktest::encode_block(fields);
 }
 
 hbk::Block with_sysid(hbk::Block b, std::uint32_t id) {
@@ -110,7 +110,7 @@ TEST_F(HbkEndToEnd, WarningsNameTheirBlocksAndGoodBlocksStillCount) {
   hbktest::write_blocks((dir_ / "w.hbk").string(),
                         {block_at(10, 0, 100, 0),
                          [] {
-                           BlockSpec s;
+                           BlockFields s;
                            s.sysid = hbktest::text_to_id(sys_text);
                            s.streamid = hbktest::text_to_id("HHN1");
                            s.diffs = {1, 2, 3, 4};

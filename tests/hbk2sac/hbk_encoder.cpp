@@ -43,22 +43,22 @@ std::uint32_t timecode_for_date(int year, int month, int day, std::uint32_t seco
   return make_timecode(std::uint32_t((date - origin).count()), seconds);
 }
 
-hbk::Block encode_block(const BlockSpec& spec) {
+hbk::Block encode_block(const BlockFields& fields) {
   hbk::Block b{};
-  put_be32(b, hbk::off::sysid, spec.sysid);
-  put_be32(b, hbk::off::streamid, spec.streamid);
-  put_be32(b, hbk::off::timecode, spec.timecode);
-  b[hbk::off::rate_code] = spec.rate_code;
-  b[hbk::off::packing] = std::uint8_t((spec.fraction & 0x0Fu) << 4 | (spec.compression & 0x07u));
-  put_be32(b, hbk::off::initial, std::uint32_t(spec.initial));
+  put_be32(b, hbk::off::sysid, fields.sysid);
+  put_be32(b, hbk::off::streamid, fields.streamid);
+  put_be32(b, hbk::off::timecode, fields.timecode);
+  b[hbk::off::rate_code] = fields.rate_code;
+  b[hbk::off::packing] = std::uint8_t((fields.fraction & 0x0Fu) << 4 | (fields.compression & 0x07u));
+  put_be32(b, hbk::off::initial, std::uint32_t(fields.initial));
 
   const unsigned per_record =
-      (spec.compression == 1 || spec.compression == 2 || spec.compression == 4) ? spec.compression
+      (fields.compression == 1 || fields.compression == 2 || fields.compression == 4) ? fields.compression
                                                                                 : 1;
-  const std::size_t records = (spec.diffs.size() + per_record - 1) / per_record;
+  const std::size_t records = (fields.diffs.size() + per_record - 1) / per_record;
   if (records > hbk::max_records) throw std::invalid_argument("too many differences");
-  for (std::size_t i = 0; i < spec.diffs.size(); ++i) {
-    const std::int32_t d = spec.diffs[i];
+  for (std::size_t i = 0; i < fields.diffs.size(); ++i) {
+    const std::int32_t d = fields.diffs[i];
     switch (per_record) {
       case 1: put_be32(b, hbk::off::records + 4 * i, std::uint32_t(d)); break;
       case 2:
@@ -71,15 +71,15 @@ hbk::Block encode_block(const BlockSpec& spec) {
         break;
     }
   }
-  b[hbk::off::record_count] = spec.record_count.value_or(std::uint8_t(records));
+  b[hbk::off::record_count] = fields.record_count.value_or(std::uint8_t(records));
   const std::size_t trailing_at = hbk::off::records + 4 * std::min<std::size_t>(
                                                               b[hbk::off::record_count], 250);
-  put_be32(b, trailing_at, spec.trailing);
+  put_be32(b, trailing_at, fields.trailing);
   return b;
 }
 
-BlockSpec spec_from_samples(const std::vector<std::int32_t>& samples, unsigned compression) {
-  BlockSpec s;
+BlockFields fields_from_samples(const std::vector<std::int32_t>& samples, unsigned compression) {
+  BlockFields s;
   s.compression = compression;
   if (samples.empty()) return s;
   s.initial = samples[0];

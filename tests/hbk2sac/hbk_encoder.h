@@ -11,7 +11,7 @@
 
 namespace hbktest {
 
-struct BlockSpec {
+struct BlockFields {
   std::uint32_t sysid = 0;
   std::uint32_t streamid = 0;
   std::uint32_t timecode = 0;
@@ -32,12 +32,12 @@ std::uint32_t make_timecode(std::uint32_t days, std::uint32_t seconds);
 // The time code of a calendar date, seconds after that day's midnight.
 std::uint32_t timecode_for_date(int year, int month, int day, std::uint32_t seconds);
 
-hbk::Block encode_block(const BlockSpec& spec);
+hbk::Block encode_block(const BlockFields& fields);
 
 // A block whose samples are exactly `samples`: the initial value is the first
 // sample and each difference the step to the next. The caller's compression
 // must hold every difference.
-BlockSpec spec_from_samples(const std::vector<std::int32_t>& samples, unsigned compression);
+BlockFields fields_from_samples(const std::vector<std::int32_t>& samples, unsigned compression);
 
 void write_blocks(const std::string& path, const std::vector<hbk::Block>& blocks,
                   const std::string& tail = "");

@@ -67,13 +67,17 @@ int main(int argc, char** argv) {
     while (samples.size() % comp != 0) samples.push_back(samples.back());
     for (std::int32_t v : samples) ms.put(v);
     const long first = done - long(samples.size());
-    hbktest::BlockSpec spec = hbktest::spec_from_samples(samples, comp);
-    spec.sysid = hbktest::text_to_id("BENCH");
-    spec.streamid = hbktest::text_to_id("HHZ1");
-    spec.rate_code = std::uint8_t(rate);
-    const std::uint32_t second = std::uint32_t(first / rate);
-    spec.timecode = hbktest::make_timecode((start_code >> 17) + second / 86400, second % 86400);
-    const hbk::Block b = hbktest::encode_block(spec);
+    hbktest::BlockFields fields = hbktest::fields_from_samples(samples, comp);
+    fields.sysid = hbktest::text_to_id("BENCH");
+    fields.streamid = hbktest::text_to_id("HHZ1");
+    fields.rate_code = std::uint8_t(rate);
+    // Blocks of 250 samples start on half seconds: at 100 Hz the
+    // time-fraction numerator 1 adds 2.5 s to the whole seconds.
+    const bool half = first % rate != 0;
+    fields.fraction = half ? 1 : 0;
+    const std::uint32_t second = std::uint32_t(first / rate) - (half ? 2 : 0);
+    fields.timecode = hbktest::make_timecode((start_code >> 17) + second / 86400, second % 86400);
+    const hbk::Block b = hbktest::encode_block(fields);
     std::fwrite(b.data(), 1, b.size(), hbk.get());
   }
   ms.finish();

@@ -39,16 +39,16 @@ int main(int argc, char** argv) {
   for (const Piece& p : pieces) {
     std::vector<std::int32_t> samples;
     for (unsigned i = 0; i < p.samples; ++i) samples.push_back(signal_at(p.first_sample + i));
-    hbktest::BlockSpec spec = hbktest::spec_from_samples(samples, p.compression);
+    hbktest::BlockFields fields = hbktest::fields_from_samples(samples, p.compression);
     const long centis = p.first_sample;  // 100 Hz: one sample per centisecond
     const unsigned fraction = (centis % 100) == 50 ? 1 : 0;
-    spec.sysid = hbktest::text_to_id("DEMO", true);
-    spec.streamid = hbktest::text_to_id("HHZ1");
-    spec.rate_code = 100;
-    spec.fraction = fraction;
-    spec.timecode = hbktest::make_timecode(
+    fields.sysid = hbktest::text_to_id("DEMO", true);
+    fields.streamid = hbktest::text_to_id("HHZ1");
+    fields.rate_code = 100;
+    fields.fraction = fraction;
+    fields.timecode = hbktest::make_timecode(
         day, start_second + std::uint32_t(centis / 100) - (fraction ? 2 : 0));
-    blocks.push_back(hbktest::encode_block(spec));
+    blocks.push_back(hbktest::encode_block(fields));
   }
   try {
     hbktest::write_blocks(argv[1], blocks);

@@ -43,13 +43,13 @@ std::int32_t be_int(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 hbk::Block first_block(const std::string& sys, const std::string& stream, std::uint8_t rate,
                        std::uint32_t timecode = 0) {
-  hbktest::BlockSpec spec;
-  spec.sysid = hbktest::text_to_id(sys);
-  spec.streamid = hbktest::text_to_id(stream);
-  spec.rate_code = rate;
-  spec.timecode = timecode;
-  spec.diffs = {1, 2, 3, 4};
-  hbk::Block b = hbktest::encode_block(spec);
+  hbktest::BlockFields fields;
+  fields.sysid = hbktest::text_to_id(sys);
+  fields.streamid = hbktest::text_to_id(stream);
+  fields.rate_code = rate;
+  fields.timecode = timecode;
+  fields.diffs = {1, 2, 3, 4};
+  hbk::Block b = hbktest::encode_block(fields);
   hbk::swap_block(b);
   return b;
 }
