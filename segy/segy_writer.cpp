@@ -223,17 +223,18 @@ void SegyWriter::gathering(Run& run, const std::string& directory, const std::ve
     }
     if (run.Flag_info.file_header_output && std::fseek(trace.get(), kFileHeaderSize, SEEK_SET) != 0)
       shut_down(run, 21, path);
-    update_file(run, trace.get(), name, directory);
+    const bool gathered = update_file(run, trace.get(), name, directory);
     trace.reset();
-    std::remove(path.c_str());
+    // A trace whose gather could not be opened stays as it is rather than being lost.
+    if (gathered) std::remove(path.c_str());
   }
 }
 
-void SegyWriter::update_file(Run& run, std::FILE* trace, const std::string& trace_name, const std::string& directory) {
+bool SegyWriter::update_file(Run& run, std::FILE* trace, const std::string& trace_name, const std::string& directory) {
   const std::string trace_path = directory + trace_name;
   title_header_info t{};
   const std::size_t got = std::fread(t.data(), 1, t.size(), trace);
-  if (got == 0) return;
+  if (got == 0) return true;  // an empty trace file has nothing to add
   if (got != t.size()) shut_down(run, 20, trace_path);
   const uint32_t interval = long_at(&t[th::smp_intvl32]);
   const uint32_t count = long_at(&t[th::num_smp32]);
@@ -252,7 +253,7 @@ void SegyWriter::update_file(Run& run, std::FILE* trace, const std::string& trac
     FilePtr created(std::fopen(path.c_str(), "a+b"));
     if (!created) {
       report_gather_open_failure(path);
-      return;
+      return false;
     }
     proc_clean();
     tfhdr_prg(run, created.get(), path);
@@ -263,7 +264,7 @@ void SegyWriter::update_file(Run& run, std::FILE* trace, const std::string& trac
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
   if (!gather) {
     report_gather_open_failure(path);
-    return;
+    return false;
   }
   file_header_info g{};
   const std::size_t head = std::fread(g.data(), 1, g.size(), gather.get());
@@ -302,6 +303,7 @@ void SegyWriter::update_file(Run& run, std::FILE* trace, const std::string& trac
   if (!receiver && gather_count > count) padding += uint64_t{gather_count - count} * kSampleSize;
   write_zeros(run, gather.get(), path, padding);
   close_written(run, gather, path);
+  return true;
 }
 
 }  // namespace pk::segy

@@ -43,10 +43,11 @@ class SegyWriter : public Writer {
   void proc_clean() { clean_headers(Theader, Hheader); }
   void proc_search_f(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
   void proc_search_t(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
-  // Appends the given trace files of one event to their gathers and deletes them.
+  // Appends the given trace files of one event to their gathers and deletes those gathered.
   void gathering(Run& run, const std::string& directory, const std::vector<std::string>& trace_names);
-  // Appends one trace (positioned at its trace header) to its gather file.
-  void update_file(Run& run, std::FILE* trace, const std::string& trace_name, const std::string& directory);
+  // Appends one trace (positioned at its trace header) to its gather file; false when
+  // the gather file cannot be opened.
+  bool update_file(Run& run, std::FILE* trace, const std::string& trace_name, const std::string& directory);
 
   // ---- state kept from event to event ----
   uint16_t Sp = 0;

@@ -1,7 +1,6 @@
 // Field bytes of the SEG-Y file and trace headers.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <string>
 #include <vector>
 
@@ -135,29 +134,6 @@ TEST(SegyScale, BitWeightEntriesToVoltsPerCount) {
   EXPECT_FLOAT_EQ(channel_scale("", 0), 1.0f);
   weights.replace(40, 8, "abcde uV");
   EXPECT_FLOAT_EQ(channel_scale(weights, 5), 1.0f);
-}
-
-TEST(SegyScale, StoredAsBigEndianIeeeFloat) {
-  TraceIdentity id;
-  id.scale = 1.589e-6f;
-  const auto t = trace_header(id, {});
-  EXPECT_EQ(bytes(&t[220], 4), be32(std::bit_cast<uint32_t>(1.589e-6f)));
-  EXPECT_EQ(t[220], 0x35);  // sign 0, exponent of 2^-20
-}
-
-TEST(SegyClean, ZeroesNumbersButKeepsTexts) {
-  file_header_info f{};
-  fill_file_header(f);
-  set_file_header_pass(f, 10000, 5);
-  title_header_info t{};
-  fill_trace_header(t, {.chan = 3, .evt_num = 1, .unit = 7, .sp = 2, .start = {}, .scale = 1.0f});
-  t[194] = 'Z';
-  clean_headers(f, t);
-  EXPECT_EQ(std::string(f.begin(), f.begin() + 3200), std::string(3200, ' '));
-  EXPECT_EQ(bytes(&f[3200], 400), std::vector<uint8_t>(400, 0));
-  EXPECT_EQ(std::string(t.begin() + 180, t.begin() + 194), std::string(14, ' '));
-  EXPECT_EQ(bytes(&t[194], 46), std::vector<uint8_t>(46, 0));
-  EXPECT_EQ(bytes(&t[0], 180), std::vector<uint8_t>(180, 0));
 }
 
 }  // namespace

@@ -84,13 +84,4 @@ TEST(ShotPointScan, PicksTheLastShotBeforeTheEvent) {
   EXPECT_EQ(find_shot_point(shot_point_list("", 1), at(2003, 123, 15, 30, 0)), std::nullopt);
 }
 
-TEST(ShotPointScan, EventTimeFromTheTimeString) {
-  const auto t = shot_time_of("2003123140522057");
-  EXPECT_EQ(t.year, 2003);
-  EXPECT_EQ(t.day, 123);
-  EXPECT_EQ(t.hour, 14);
-  EXPECT_EQ(t.min, 5);
-  EXPECT_EQ(t.sec, 22);
-}
-
 }  // namespace

@@ -295,6 +295,17 @@ TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
   EXPECT_EQ(u16(tb[0].header, 224), 0x000Bu);
 }
 
+TEST_F(SegyWriterTest, TraceStaysWhenItsGatherCannotBeOpened) {
+  run.Flag_info.shot_gather = 1;
+  fs::create_directory(tmp.dir() + "2003_123_14_05_22_00001_1.EGY");  // blocks the gather's name
+  TestEvent e(1, 1, kTime, 100.0f);
+  e.add(0, {4, 5}, std_path("a.STD"));
+  e.merge(writer, run);
+  const auto kept = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
+  ASSERT_EQ(kept.size(), 240u + 8);
+  EXPECT_EQ(i32(kept, 244), 5);
+}
+
 TEST_F(SegyWriterTest, UnwritableOutputEndsTheRunWithCode20) {
   run.Dir = tmp.dir() + "missing/";
   TestEvent e(1, 1, kTime, 100.0f);
