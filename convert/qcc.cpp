@@ -158,22 +158,4 @@ void qcc_nh_heads(Run& run, const uint8_t* pkt) {
   std::fputs(kHeadMean, run.FdQcc);
 }
 
-void qcc_open_events(Run& run, uint8_t* buffer) {
-  buffer[0] = 'X';
-  buffer[1] = 'X';
-  Unit_list_str* const first_unit = run.start;
-  if (!first_unit) return;
-  Unit_list_str* u = first_unit;
-  do {
-    if (Evt_list_str* const first_evt = u->First_evt) {
-      Evt_list_str* e = first_evt;
-      do {
-        if (e->First_chan) store_qcc(run, u, e, buffer);
-        e = e->Next_evt;
-      } while (e && e != first_evt);
-    }
-    u = u->Next_unit;
-  } while (u && u != first_unit);
-}
-
 }  // namespace pk

@@ -26,8 +26,4 @@ void store_qcc(Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* 
 // The NH packet's header line and the column heads, into the run-wide file.
 void qcc_nh_heads(Run& run, const uint8_t* pkt);
 
-// End of input: marks `buffer` as "XX" and writes the table of every event
-// still open that has channels, unit by unit from the current unit on.
-void qcc_open_events(Run& run, uint8_t* buffer);
-
 }  // namespace pk

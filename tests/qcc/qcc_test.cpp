@@ -209,19 +209,20 @@ TEST_F(Qcc, EventWithoutUsableChannelsGetsTheDashLine) {
             "\r\n   1234    --- 0000000.0000 0000000.0000 0000000.0000 0000000.0000 0000000.0000");
 }
 
-TEST_F(Qcc, EndOfInputPassReportsMissingTrailersForEveryUnit) {
+TEST_F(Qcc, EventsLeftAtEndOfInputReportTheMissingTrailer) {
   pk::Unit_list_str* a = add_unit(0x1234, true);
-  pk::Unit_list_str* b = add_unit(0x00AB, false);  // not current: its file is closed
-  add_channel(add_event(a, 12), 0, {1, 3});
-  add_event(a, 14);                                  // no channels: skipped
-  add_channel(add_event(b, 7), 1, {4, 4, 4});
+  pk::Unit_list_str* b = add_unit(0x00AB, false);  // not the current unit: its file is closed
+  pk::Evt_list_str* ea = add_event(a, 12);
+  add_channel(ea, 0, {1, 3});
+  pk::Evt_list_str* eb = add_event(b, 7);
+  add_channel(eb, 1, {4, 4, 4});
   Packet buffer = pktext::packet("DT");
+  buffer[0] = buffer[1] = 'X';
 
   testing::internal::CaptureStdout();
-  pk::qcc_open_events(*run_, buffer.data());
+  pk::store_qcc(*run_, a, ea, buffer.data());
+  pk::store_qcc(*run_, b, eb, buffer.data());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nNo ET block for U:1234 E:0012\nNo ET block for U:00AB E:0007");
-  EXPECT_EQ(buffer[0], 'X');
-  EXPECT_EQ(buffer[1], 'X');
   EXPECT_EQ(b->QccOpen, 0);
   finish();
   EXPECT_EQ(unit_text(0x1234), "No ET block for U:1234 E:0012\r\n" + kHeads +
