@@ -81,7 +81,7 @@ class BlockWalk {
       : ctx_(ctx), first_(first), expected_(block_start_time(first)),
         rate_(rate_from_code(block_rate_code(first))) {}
 
-  // False once the output cannot take more samples.
+  // False once writing to the output has failed.
   bool handle(const Block& b, long number) {
     std::ostream& out = ctx_.console;
     if (!block_is_valid(b)) {
@@ -101,15 +101,18 @@ class BlockWalk {
       return true;
     }
     const Micros t = block_start_time(b);
+    const std::uint64_t padding = expected_ < t ? padding_count(t - expected_, rate_) : 0;
+    if (expected_ <= t && !room_for(padding + block_sample_count(b))) {
+      out << "WARNING: Block " << number << " would pass " << max_samples
+          << " samples, skipping.\n";
+      return true;
+    }
     if (expected_ < t) {
       out << "WARNING: Gap in Data detected, padding with " << gap_fill_value << '\n';
-      const std::uint64_t n = padding_count(t - expected_, rate_);
-      if (!room_for(n + block_sample_count(b))) return false;
-      for (std::uint64_t i = 0; i < n; ++i) ctx_.writer.sac_put_sample(gap_fill_value);
+      for (std::uint64_t i = 0; i < padding; ++i) ctx_.writer.sac_put_sample(gap_fill_value);
       expected_ = t;
     }
     if (expected_ == t) {
-      if (!room_for(block_sample_count(b))) return false;
       expected_ = block_end_time(b);
       SacWriter& w = ctx_.writer;
       expand_samples(b, [&w](std::int32_t v) { w.sac_put_sample(v); });
@@ -119,21 +122,19 @@ class BlockWalk {
     return !ctx_.writer.failed();
   }
 
-  bool overflowed() const { return overflowed_; }
-
  private:
-  // npts is a signed 32-bit header field.
-  bool room_for(std::uint64_t samples) {
-    const std::uint64_t limit = std::numeric_limits<std::int32_t>::max();
-    if (samples > limit - std::uint64_t(ctx_.writer.sample_count())) overflowed_ = true;
-    return !overflowed_;
+  // npts is a signed 32-bit header field; a block with a wild time code
+  // must not make it wrap.
+  static constexpr std::uint64_t max_samples = std::numeric_limits<std::int32_t>::max();
+
+  bool room_for(std::uint64_t samples) const {
+    return samples <= max_samples - std::uint64_t(ctx_.writer.sample_count());
   }
 
   Context& ctx_;
   const Block& first_;
   Micros expected_;
   std::uint32_t rate_;
-  bool overflowed_ = false;
 };
 
 }  // namespace
@@ -292,10 +293,7 @@ void convert_file(Context& ctx, const std::string& path) {
   const bool write_failed = w.failed();
   w.attach(nullptr);
   const bool close_failed = std::fclose(out.release()) != 0;
-  if (walk.overflowed()) {
-    report_error(ctx, "more than 2147483647 samples for file", out_path);
-    std::remove(out_path.c_str());
-  } else if (write_failed || close_failed) {
+  if (write_failed || close_failed) {
     report_error(ctx, "cannot write file", out_path);
     std::remove(out_path.c_str());
   }

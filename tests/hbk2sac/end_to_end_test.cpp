@@ -68,6 +68,11 @@ hbk::Block with_sysid(hbk::Block b, std::uint32_t id) {
   return b;
 }
 
+hbk::Block with_timecode(hbk::Block b, std::uint32_t code) {
+  for (int i = 0; i < 4; ++i) b[8 + i] = std::uint8_t(code >> (24 - 8 * i));
+  return b;
+}
+
 class HbkEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -189,6 +194,23 @@ TEST_F(HbkEndToEnd, PaddingOffTheMicrosecondGridStillUsesTheBlock) {
   EXPECT_EQ(sac.sample(255), -2147483648.0f);
   EXPECT_EQ(sac.sample(256), 1000.0f);
   EXPECT_EQ(sac.sample(511), 2127.0f);
+}
+
+TEST_F(HbkEndToEnd, GapBeyondTheSampleCountLimitSkipsOnlyThatBlock) {
+  // Ten days at 4000 Hz are more samples than npts can count.
+  constexpr std::uint8_t hz4000 = 181;
+  const hbk::Block wild =
+      with_timecode(block_at(10, 0, 1000, 0, hz4000), hbktest::make_timecode(day + 10, 10));
+  // At 4000 Hz the fraction numerator counts sixteenths: 4 -> 10.25 s.
+  hbktest::write_blocks((dir_ / "t.hbk").string(),
+                        {block_at(10, 0, 1000, 0, hz4000), wild, block_at(10, 4, 1000, 1000, hz4000)});
+  EXPECT_EQ(run("t.hbk"),
+            "Converting t.hbk\nWARNING: Block 2 would pass 2147483647 samples, skipping.\n"
+            "status=0\n");
+  const SacFile sac = read_sac(dir_ / "t.sac");
+  ASSERT_EQ(sac.npts(), 2000);
+  EXPECT_EQ(sac.sample(1999), 1999.0f);
+  EXPECT_EQ(sac.real(0), 0.00025f);
 }
 
 TEST_F(HbkEndToEnd, PatternOutputDirectoryAndNameRules) {
