@@ -1,0 +1,174 @@
+// pk_seis as a program: packet files in, SEISAN waveform files out.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "pkenc.h"
+#include "sei_reader.h"
+
+namespace fs = std::filesystem;
+using seistest::cols;
+
+namespace {
+
+struct Result {
+  int code = -1;
+  std::string out;
+};
+
+Result run_in(const fs::path& cwd, const std::string& env, const std::string& program, const std::string& args) {
+  const fs::path log = cwd / "console.txt";
+  const std::string cmd = "cd '" + cwd.string() + "' && " + env + " '" + std::string(PK_BIN_DIR) + "/" + program +
+                          "' " + args + " > '" + log.string() + "' 2>&1";
+  const int status = std::system(cmd.c_str());
+  Result r;
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = seistest::read_file(log);
+  fs::remove(log);
+  return r;
+}
+
+bool program_built(const std::string& name) { return fs::exists(fs::path(PK_BIN_DIR) / name); }
+
+std::vector<int32_t> wave(std::size_t n, int32_t amp, int32_t phase) {
+  std::vector<int32_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto k = static_cast<int32_t>(i);
+    v[i] = ((k * 37 + phase) % 200 - 100) * amp + (k % 7) * 3;
+  }
+  return v;
+}
+
+std::vector<fs::path> sei_files(const fs::path& dir) {
+  std::vector<fs::path> out;
+  for (const auto& name : seistest::list_files(dir)) {
+    if (fs::path(name).extension() == ".SEI") out.push_back(dir / name);
+  }
+  return out;
+}
+
+bool has_temporaries(const fs::path& dir) {
+  for (const auto& name : seistest::list_files(dir)) {
+    const auto ext = fs::path(name).extension();
+    if (ext == ".STD" || ext == ".STH" || ext == ".SFH") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST(SeisProgram, ConvertsWithStationSettings) {
+  if (!program_built("pk_seis")) GTEST_SKIP() << "pk_seis not built";
+  seistest::ScratchDir dir;
+  pktest::Recording rec{.unit = 0xA12F, .start = "2005283070005000", .rate = 200.0};
+  rec.channels = {{.channel = 0, .format = pktest::kFmtC0, .samples = wave(1500, 900, 0)},
+                  {.channel = 1, .format = pktest::kFmtC0, .samples = wave(1500, 40000, 11)},
+                  {.channel = 2, .format = pktest::kFmtC0, .samples = wave(1500, 3, 97)}};
+  pktest::write_packets((dir.path() / "in.pk").string(), rec.packets());
+  fs::create_directories(dir.path() / "out");
+  const fs::path ini = dir.path() / "PKU.INI";
+  seistest::write_file(ini,
+                       "[A12F]\r\nStation=KELDA\r\nNetwork=North Ridge\r\nCh1Axis=U\r\n"
+                       "[A12F]\r\nCh2Axis=V\r\n[A12F]\r\nCh3Axis=W\r\n");
+
+  const Result r = run_in(dir.path(), "PKU='" + ini.string() + "'", "pk_seis", "-VN in.pk out");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(r.out.find("Unable to open the PKU.INI"), std::string::npos);
+  const auto files = sei_files(dir.path() / "out");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].filename(), "2005_283_07_00_05_A12F_1.SEI");
+  EXPECT_FALSE(has_temporaries(dir.path() / "out"));
+
+  const auto f = seistest::read_sei(seistest::read_file(files[0]));
+  EXPECT_EQ(cols(f.lines[0], 1, 59), " North Ridge                    3105 283 10 10  7  0  5.000");
+  EXPECT_EQ(f.lines[2], " KELD11U     0.00     7.50 KELD12V     0.00     7.50 KELD13W     0.00     7.50  ");
+  ASSERT_EQ(f.channels.size(), 3u);
+  EXPECT_EQ(cols(f.channels[2].header, 1, 50), "KELD 13W 105 283 10 10 07 00 05.000  200.00   1500");
+  for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(f.channels[c].samples, rec.channels[c].samples) << c;
+}
+
+TEST(SeisProgram, DefaultsWithoutSettingsAndOneFilePerEvent) {
+  if (!program_built("pk_seis")) GTEST_SKIP() << "pk_seis not built";
+  seistest::ScratchDir dir;
+  pktest::Recording first{.unit = 0x00B1, .event = 1, .start = "1999200120000000", .rate = 100.0};
+  first.channels = {{.channel = 0, .format = pktest::kFmt16, .samples = wave(700, 100, 3)},
+                    {.channel = 1, .format = pktest::kFmt16, .samples = wave(700, 50, 9)}};
+  pktest::Recording second{.unit = 0x00B1, .event = 2, .start = "1999200130000000", .rate = 100.0};
+  second.channels = {{.channel = 0, .format = pktest::kFmt32, .samples = wave(300, 77777, 5)}};
+  auto packets = first.packets();
+  for (const auto& p : second.packets()) packets.push_back(p);
+  pktest::write_packets((dir.path() / "in.pk").string(), packets);
+  fs::create_directories(dir.path() / "out");
+
+  const Result r = run_in(dir.path(), "PKU='" + (dir.path() / "none.ini").string() + "'", "pk_seis", "-VN in.pk out");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("\n Unable to open the PKU.INI file; using the default value on the SEISAN header"),
+            std::string::npos);
+  const auto files = sei_files(dir.path() / "out");
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].filename(), "1999_200_12_00_00_00B1_1.SEI");
+  EXPECT_EQ(files[1].filename(), "1999_200_13_00_00_00B1_1.SEI");
+  EXPECT_FALSE(has_temporaries(dir.path() / "out"));
+
+  const auto a = seistest::read_sei(seistest::read_file(files[0]));
+  EXPECT_EQ(cols(a.lines[0], 1, 40), " PELKAN NETWORK                 2 99 200");
+  EXPECT_EQ(cols(a.lines[2], 1, 52), " 00B111Z     0.00     7.00 00B112N     0.00     7.00");
+  ASSERT_EQ(a.channels.size(), 2u);
+  EXPECT_EQ(a.channels[0].samples, first.channels[0].samples);
+  EXPECT_EQ(a.channels[1].samples, first.channels[1].samples);
+  const auto b = seistest::read_sei(seistest::read_file(files[1]));
+  ASSERT_EQ(b.channels.size(), 1u);
+  EXPECT_EQ(b.channels[0].samples, second.channels[0].samples);
+}
+
+// The same recordings through pk_segy must give the same samples for every channel.
+TEST(SeisProgram, FieldRecordingsAgreeWithSegy) {
+  const fs::path field(PK_FIELD_DIR);
+  if (!fs::is_directory(field)) GTEST_SKIP() << "no field recordings";
+  if (!program_built("pk_seis") || !program_built("pk_segy")) GTEST_SKIP() << "pk_seis or pk_segy not built";
+  std::size_t compared = 0, samples = 0;
+  for (const auto& entry : fs::directory_iterator(field)) {
+    if (entry.path().extension() != ".pk") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    seistest::ScratchDir dir;
+    fs::create_directories(dir.path() / "seis");
+    fs::create_directories(dir.path() / "segy");
+    const std::string in = "'" + entry.path().string() + "'";
+    const std::string no_ini = "PKU='" + (dir.path() / "none").string() + "'";
+    ASSERT_EQ(run_in(dir.path(), no_ini, "pk_seis", "-VN " + in + " seis").code, 0);
+    ASSERT_EQ(run_in(dir.path(), no_ini, "pk_segy", "-VN " + in + " segy").code, 0);
+
+    // SEG-Y traces by "YYYY_DDD_HH_MM_SS" + stream and channel digits of their names
+    std::map<std::string, std::vector<int32_t>> traces;
+    for (const auto& name : seistest::list_files(dir.path() / "segy")) {
+      const std::string stem = fs::path(name).stem().string();
+      const auto chan_at = stem.rfind('_');
+      const auto strm_at = stem.rfind('_', chan_at - 1);
+      const std::string bytes = seistest::read_file(dir.path() / "segy" / name);
+      if (bytes.size() < 240 || chan_at == std::string::npos || strm_at == std::string::npos) continue;
+      traces[stem.substr(0, 17) + stem.substr(strm_at)] = seistest::be_samples(bytes.substr(240));
+    }
+    std::size_t channels = 0;
+    for (const auto& sei : sei_files(dir.path() / "seis")) {
+      const auto f = seistest::read_sei(seistest::read_file(sei));
+      const std::string time = sei.filename().string().substr(0, 17);
+      for (const auto& ch : f.channels) {
+        const std::string key = time + "_" + ch.header.substr(5, 1) + "_" + ch.header.substr(6, 1);
+        ASSERT_TRUE(traces.count(key)) << key;
+        EXPECT_EQ(ch.samples, traces[key]) << key;
+        samples += ch.samples.size();
+        ++channels;
+      }
+    }
+    EXPECT_EQ(channels, traces.size());
+    EXPECT_FALSE(has_temporaries(dir.path() / "seis"));
+    compared += channels;
+  }
+  if (compared == 0) GTEST_SKIP() << "no packet recordings found";
+  EXPECT_GT(samples, 0u);
+}

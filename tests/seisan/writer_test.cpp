@@ -1,0 +1,211 @@
+// The finishing pass on events built by hand: nodes and channel data files written here.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lists.h"
+#include "pkenc.h"
+#include "run.h"
+#include "sei_reader.h"
+#include "seis_header.h"
+#include "seis_writer.h"
+
+namespace fs = std::filesystem;
+using seistest::cols;
+
+namespace {
+
+std::vector<int32_t> ramp(std::size_t n, int32_t start, int32_t step) {
+  std::vector<int32_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = start + static_cast<int32_t>(i) * step;
+  return v;
+}
+
+struct HandEvent {
+  seistest::ScratchDir dir;
+  pk::Run run;
+  pk::Unit_list_str unit;
+  pk::Evt_list_str evt;
+  std::vector<std::unique_ptr<pk::File_list_str>> files;
+  pk::seis::SeisanWriter writer;
+
+  explicit HandEvent(const std::string& first, float rate = 100.0f, uint16_t path_option = 0) {
+    run.Dir = dir.path().string() + "/";
+    run.Path_option = path_option;
+    unit.Unit_num = evt.Unit_num = 0x9A21;
+    evt.Unit_pointer = &unit;
+    evt.Samp_rate = rate;
+    evt.First_smp_time = evt.Latest_time = first;
+  }
+
+  pk::File_list_str& add(uint32_t chan, const std::string& first, const std::vector<int32_t>& samples) {
+    auto f = std::make_unique<pk::File_list_str>();
+    f->Evt_pointer = &evt;
+    f->Unit_num = evt.Unit_num;
+    f->Chan_num = chan;
+    f->First_smp_time = first;
+    f->Sam_cnt = static_cast<uint32_t>(samples.size());
+    f->Station_name = evt.Station_name;
+    f->Network_name = evt.Network_name;
+    const std::string sub = run.Dir + pk::level_dir(run.Path_option, first);
+    fs::create_directories(sub);
+    f->Filename = sub + pk::channel_base_name(first, evt.Unit_num, 0, chan) + ".STD";
+    seistest::write_file(f->Filename, seistest::le_bytes(samples));
+    pk::File_list_str* node = f.get();
+    if (files.empty()) {
+      node->Next_file = node->Prev_file = node;
+    } else {
+      pk::File_list_str* last = files.back().get();
+      node->Next_file = last->Next_file;
+      node->Prev_file = last;
+      last->Next_file->Prev_file = node;
+      last->Next_file = node;
+    }
+    evt.First_chan = files.empty() ? node : evt.First_chan;
+    ++evt.Chan_total;
+    files.push_back(std::move(f));
+    return *node;
+  }
+
+  // What the engine does at the event trailer.
+  void close() {
+    evt.Chan_each.clear();
+    for (const auto& f : files) evt.Chan_each.push_back(f->Chan_num);
+    std::sort(evt.Chan_each.begin(), evt.Chan_each.end());
+    writer.before_merge(run, evt);
+    writer.merge_file_pc(run, evt, evt.First_chan);
+  }
+
+  fs::path sei() const { return pk::seis::sei_path(run, evt); }
+};
+
+}  // namespace
+
+TEST(SeisFinishing, OneChannelOf500Samples) {
+  HandEvent e("2003123140522000");
+  e.evt.Latest_time = "2003123140526990";
+  const auto samples = ramp(500, -250, 7);
+  e.add(0, e.evt.First_smp_time, samples);
+  e.close();
+
+  EXPECT_EQ(e.sei().filename(), "2003_123_14_05_22_9A21_1.SEI");
+  const std::string bytes = seistest::read_file(e.sei());
+  ASSERT_EQ(bytes.size(), 4076u);
+  const auto f = seistest::read_sei(bytes);
+  EXPECT_EQ(f.lines[0], " PELKAN NETWORK                 1103 123  5  3 14  5 22.000     4.990           ");
+  EXPECT_EQ(f.lines[1], std::string(80, ' '));
+  EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00" + std::string(54, ' '));
+  for (int i = 3; i < 12; ++i) EXPECT_EQ(f.lines[i], std::string(80, ' ')) << i;
+  ASSERT_EQ(f.channels.size(), 1u);
+  const std::string& h = f.channels[0].header;
+  EXPECT_EQ(h.substr(0, 80), "9A21 11Z 103 123  5  3 14 05 22.000  100.00    500" + std::string(26, ' ') + "4   ");
+  EXPECT_EQ(h.substr(160), "9" + std::string(879, ' '));
+  EXPECT_EQ(f.channels[0].samples, samples);
+  EXPECT_EQ(seistest::list_files(e.dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.SEI"});
+}
+
+TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
+  HandEvent e("2003123070522000");
+  e.evt.Latest_time = "2003123070526000";
+  const auto z = ramp(500, 1, 1), n = ramp(400, 1000, -3), ee = ramp(500, 5, 11);
+  e.add(2, e.evt.First_smp_time, ee);  // ring order differs from channel order
+  e.add(0, e.evt.First_smp_time, z);
+  e.add(1, "2003123070522250", n);
+  e.close();
+
+  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  EXPECT_EQ(cols(f.lines[0], 31, 69), "  3103 123  5  3  7  5 22.000     4.990");
+  EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00 9A2112N     0.25     4.00 9A2113E     0.00     5.00  ");
+  ASSERT_EQ(f.channels.size(), 3u);
+  EXPECT_EQ(cols(f.channels[1].header, 1, 50), "9A21 12N 103 123  5  3 07 05 22.250  100.00    400");
+  EXPECT_EQ(f.channels[0].samples, z);
+  EXPECT_EQ(f.channels[1].samples, n);
+  EXPECT_EQ(f.channels[2].samples, ee);
+  EXPECT_EQ(seistest::list_files(e.dir.path()).size(), 1u);
+}
+
+TEST(SeisFinishing, SixChannelsFillTwoLines) {
+  HandEvent e("2005001000000000", 40.0f);
+  for (uint32_t c = 0; c < 6; ++c) e.add(c, e.evt.First_smp_time, ramp(80, static_cast<int32_t>(c), 2));
+  e.close();
+  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  EXPECT_EQ(cols(f.lines[0], 31, 36), "  6105");
+  EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     2.00 9A2112N     0.00     2.00 9A2113E     0.00     2.00  ");
+  EXPECT_EQ(f.lines[3], " 9A2114Z     0.00     2.00 9A2115N     0.00     2.00 9A2116E     0.00     2.00  ");
+  EXPECT_EQ(f.lines[4], std::string(80, ' '));
+  ASSERT_EQ(f.channels.size(), 6u);
+  EXPECT_EQ(cols(f.channels[5].header, 37, 50), "  40.00     80");
+  EXPECT_EQ(f.channels[5].samples, ramp(80, 5, 2));
+}
+
+TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
+  HandEvent e("2003001000000000");
+  for (uint32_t c = 0; c < 32; ++c) e.add(c, e.evt.First_smp_time, ramp(10, static_cast<int32_t>(c) * 100, 1));
+  e.close();
+  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  EXPECT_EQ(cols(f.lines[0], 31, 33), " 32");
+  EXPECT_EQ(cols(f.lines[11], 53, 80), " 9A211NE     0.00     0.10  ");  // the 30th channel
+  ASSERT_EQ(f.channels.size(), 32u);
+  for (uint32_t c = 0; c < 32; ++c) EXPECT_EQ(f.channels[c].samples, ramp(10, static_cast<int32_t>(c) * 100, 1));
+}
+
+TEST(SeisFinishing, StationSettings1999AndPathLevel) {
+  HandEvent e("1999365235959500", 100.0f, 1);
+  e.evt.Station_name = "RIDGE";
+  e.evt.Network_name = "Alpine Net\r";
+  e.unit.Ini_comp = std::string("UVW") + std::string(13, '\0');
+  e.add(0, e.evt.First_smp_time, ramp(100, 0, 1));
+  e.add(1, e.evt.First_smp_time, ramp(100, 0, 2));
+  e.close();
+
+  EXPECT_EQ(e.sei().parent_path().filename(), "1999_365");
+  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  EXPECT_EQ(cols(f.lines[0], 1, 40), " Alpine Net                     2 99 365");
+  EXPECT_EQ(cols(f.lines[0], 41, 59), " 12 31 23 59 59.500");
+  EXPECT_EQ(cols(f.lines[2], 1, 52), " RIDG11U     0.00     1.00 RIDG12V     0.00     1.00");
+  EXPECT_EQ(cols(f.channels[1].header, 1, 35), "RIDG 12V  99 365 12 31 23 59 59.500");
+  EXPECT_TRUE(seistest::list_files(e.dir.path()) == std::vector<std::string>{"1999_365/1999_365_23_59_59_9A21_1.SEI"});
+}
+
+TEST(SeisFinishing, SampleCountOutOfRange) {
+  HandEvent e("2003001000000000");
+  e.add(0, e.evt.First_smp_time, ramp(1000000, 0, 1));
+  testing::internal::CaptureStdout();
+  e.close();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "\n Out of store range for SEISAN sample count in channel header");
+  const auto records = seistest::sei_records(seistest::read_file(e.sei()));
+  ASSERT_EQ(records.size(), 14u);
+  EXPECT_EQ(cols(records[12], 37, 50), " 100.00       ");
+  EXPECT_EQ(records[13].size(), 4000000u);
+  EXPECT_EQ(cols(records[2], 19, 26), "10000.00");
+}
+
+TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
+  HandEvent e("2003001000000000", 0.0f);  // no rate known
+  pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time, ramp(60, 0, 1));
+  f0.Sam_cnt = 100;
+  e.close();
+  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  EXPECT_EQ(cols(f.lines[2], 1, 26), " 9A2111Z     0.00         ");
+  EXPECT_EQ(cols(f.channels[0].header, 37, 50), "            60");
+  EXPECT_EQ(f.channels[0].samples, ramp(60, 0, 1));
+}
+
+TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
+  HandEvent e("2003001000000000");
+  e.add(0, e.evt.First_smp_time, ramp(10, 0, 1));
+  e.run.Dir = (e.dir.path() / "missing" / "").string();
+  testing::internal::CaptureStdout();
+  try {
+    e.close();
+    ADD_FAILURE() << "no error";
+  } catch (const pk::Fatal& f) {
+    EXPECT_EQ(f.code, 20);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("\nFile open error for " + e.run.Dir, 0), 0u);
+}
