@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <unordered_set>
 
 #include "pkfile.h"
 #include "seis_block.h"
@@ -161,16 +162,18 @@ void append_samples(Run& run, BlockWriter& blocks, const Channel& c) {
 
 std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_str* from) {
   std::vector<File_list_str*> out;
+  std::unordered_set<const File_list_str*> taken;
   File_list_str* next = from ? from : evt.First_chan;
   for (const uint32_t chan : evt.Chan_each) {
     if (!next) break;
     File_list_str* f = next;
     do {
-      if (f->Chan_num == chan && std::find(out.begin(), out.end(), f) == out.end()) break;
+      if (f->Chan_num == chan && !taken.count(f)) break;
       f = f->Next_file;
     } while (f && f != next);
-    if (!f || f->Chan_num != chan || std::find(out.begin(), out.end(), f) != out.end()) continue;
+    if (!f || f->Chan_num != chan || taken.count(f)) continue;
     out.push_back(f);
+    taken.insert(f);
     next = f->Next_file ? f->Next_file : f;
   }
   return out;

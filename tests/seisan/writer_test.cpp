@@ -209,3 +209,37 @@ TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
   }
   EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("\nFile open error for " + e.run.Dir, 0), 0u);
 }
+
+TEST(SeisFinishing, ChannelCountOutOfRange) {
+  HandEvent e("2003001000000000");
+  for (uint32_t c = 0; c < 1000; ++c) e.add(c, e.evt.First_smp_time, {static_cast<int32_t>(c)});
+  testing::internal::CaptureStdout();
+  e.close();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n Out of store range for number of stations in file header");
+  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  EXPECT_EQ(cols(f.lines[0], 31, 34), "   1");
+  ASSERT_EQ(f.channels.size(), 1000u);
+  EXPECT_EQ(f.channels[999].samples, std::vector<int32_t>{999});
+  EXPECT_EQ(seistest::list_files(e.dir.path()).size(), 1u);
+}
+
+// The unique-name rule can give a channel data file another name than its time suggests;
+// the file the node names is the one that belongs to the event.
+TEST(SeisFinishing, ReadsTheChannelFileTheNodeNames) {
+  HandEvent e("2003123140522000");
+  pk::File_list_str& f = e.add(0, e.evt.First_smp_time, ramp(50, 1, 1));
+  const fs::path taken = f.Filename;
+  std::string renamed = taken.filename().string();
+  renamed[7] = 'A';
+  f.Filename = (taken.parent_path() / renamed).string();
+  fs::rename(taken, f.Filename);
+  const std::string other = seistest::le_bytes(ramp(80, -1, -1));
+  seistest::write_file(taken, other);  // another open event's channel under the plain name
+  e.close();
+  const auto sei = seistest::read_sei(seistest::read_file(e.sei()));
+  ASSERT_EQ(sei.channels.size(), 1u);
+  EXPECT_EQ(sei.channels[0].samples, ramp(50, 1, 1));
+  EXPECT_EQ(seistest::read_file(taken), other);
+  EXPECT_FALSE(fs::exists(f.Filename));
+  EXPECT_EQ(seistest::list_files(e.dir.path()).size(), 2u);
+}
