@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -331,6 +332,19 @@ Evt_list_str* find_event(Run& run, Unit_list_str* unit, const uint8_t* pkt) {
 
 // ---------------------------------------------------------------- channel files
 
+namespace {
+// Takes a name for this run. Creating it exclusively (rather than testing that it
+// does not exist) keeps two runs writing into one directory from sharing a file.
+// Without samples to store nothing is created and a free name is enough.
+bool claim_name(const std::string& path, bool create) {
+  if (!create) return !fexist(path);
+  const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+}  // namespace
+
 File_list_str* create_file(Run& run, Evt_list_str* evt, uint32_t chan, uint32_t /*evt_num*/, uint32_t strm,
                            const std::string& time) {
   const std::string base = channel_base_name(time, evt->Unit_num, strm, chan);
@@ -340,7 +354,7 @@ File_list_str* create_file(Run& run, Evt_list_str* evt, uint32_t chan, uint32_t 
     std::string name = base;
     if (k > 0) name[7] = static_cast<char>('A' + k - 1);
     path = dir + name + ".STD";
-    if (!fexist(path)) break;
+    if (claim_name(path, run.Samp_cnt != 0)) break;
     if (k == 24) {
       std::fputs("\n\nERROR!!!!!\n   Unable to create an unique filename.", stdout);
       exit_run(run, 23);
@@ -369,7 +383,8 @@ File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt) {
       n = n->Next_file;
     } while (n != entry);
   }
-  if (!f) {
+  const bool created = f == nullptr;
+  if (created) {
     f = create_file(run, evt, chan, evt_num, strm, time);
     link_after(entry, f);
     evt->First_chan = f;
@@ -399,13 +414,16 @@ File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt) {
   f->Network_name = evt->Network_name;
 
   if (!f->Open) {
-    if (fexist(f->Filename)) {
+    if (created) {
+      // A new channel always makes room by closing another one of its event.
+      if (run.Samp_cnt != 0) {
+        close_one_open_channel(run, entry, f);
+        open_channel_file(run, f);
+      }
+      if (run.Qcc_on) init_qcc(*f);
+    } else if (fexist(f->Filename)) {
       if (run.N_opn_fls > 10) close_one_open_channel(run, entry, f);
       open_channel_file(run, f);
-    } else if (run.Samp_cnt != 0) {
-      close_one_open_channel(run, entry, f);
-      open_channel_file(run, f);
-      if (run.Qcc_on) init_qcc(*f);
     }
   }
 

@@ -1,5 +1,6 @@
 #include "loop.h"
 
+#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -13,9 +14,23 @@
 
 namespace pk {
 
+namespace {
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void on_interrupt(int) { interrupted = 1; }
+}  // namespace
+
+void catch_interrupts() {
+  struct sigaction sa {};
+  sa.sa_handler = on_interrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
 int read_block(Run& run, uint8_t* buffer) {
   const std::size_t got = std::fread(buffer, 1, kPacketSize, run.FdIn);
   if (got == kPacketSize) return 0;
+  if (interrupted) shut_down(run, 1);
   if (std::feof(run.FdIn)) return 29;
   shut_down(run, 21, run.FileIn);
 }
@@ -221,6 +236,8 @@ int pk_cvt(Run& run) {
   const Progress progress(run);
   uint8_t packet[kPacketSize];
   while (read_block(run, packet) == 0) {
+    // Stopping between packets leaves every finished event's output complete.
+    if (interrupted) shut_down(run, 1);
     handle_packet(run, packet, progress);
     ++run.Blk_cnt;
   }

@@ -11,6 +11,8 @@ namespace pk {
 // Reads the next packet: 0 for a whole packet, 29 at end of input (a trailing
 // partial packet is dropped); a read error ends the run with code 21.
 int read_block(Run& run, uint8_t* buffer);
+// From now on CTRL-C (or SIGTERM) ends the conversion at the next packet with code 1.
+void catch_interrupts();
 // Converts the whole input; returns 0.
 int pk_cvt(Run& run);
 // The closing sequence of an event: channel order, writer, freeing.

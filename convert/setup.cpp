@@ -268,6 +268,7 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
     fhdr_qcc(run, run.FdQcc);
   }
 
+  catch_interrupts();
   const int result = pk_cvt(run);
   writer.finish(run);
   run.close_all_files();

@@ -281,3 +281,53 @@ TEST(Engine, RealCompressedRecordingDecodesSmoothly) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- interrupts
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(Engine, CtrlCEndsWithCodeOneAndKeepsWhatWasConverted) {
+  ScratchDir dir;
+  const std::string fifo = dir / "in.pk";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Recording done, open;
+  done.event = 1;
+  done.channels = {ChannelData{.channel = 0, .format = pktest::kFmt32, .samples = ramp(500, 1, 1)}};
+  open.event = 2;
+  open.first_seq = 100;
+  open.et = false;
+  open.channels = {ChannelData{.channel = 0, .format = pktest::kFmt16, .samples = ramp(300, 9, 1)}};
+  const std::string out = dir / "console.txt";
+
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(99);
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 1);
+    ::execl(PK_ENGINE, PK_ENGINE, "in.pk", "-VN", static_cast<char*>(nullptr));
+    ::_exit(98);
+  }
+  const int w = ::open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(w, 0);
+  std::vector<pktest::Packet> packets = done.packets();
+  for (const auto& p : open.packets()) packets.push_back(p);
+  for (const auto& p : packets) ASSERT_EQ(::write(w, p.data(), p.size()), 1024);
+  ::usleep(300000);  // the program now waits for more input
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(w);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(read_file(out).find("\nProgram aborted by user"), std::string::npos);
+  EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x1234, 0, done.start))), done.channels[0].samples);
+}
+
+}  // namespace
