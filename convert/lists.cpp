@@ -294,8 +294,10 @@ Evt_list_str* find_event(Run& run, Unit_list_str* unit, const uint8_t* pkt) {
   const uint32_t evt_num = eh.evt_num();
   const uint32_t seq = header_seq_num(pkt);
   const long rate = scan_int(eh.smp_rate(), 0, 4);
-  const std::string fst = scan_word(eh.fst_smp_tim());
-  const std::string lst = scan_word(eh.lst_smp_tim());
+  // Only EH and ET packets carry these times; in a DT packet the same bytes are samples.
+  const bool carries_times = code_set(pkt) != kDT;
+  const std::string fst = carries_times ? scan_word(eh.fst_smp_tim()) : std::string();
+  const std::string lst = carries_times ? scan_word(eh.lst_smp_tim()) : std::string();
 
   Evt_list_str* cur = unit->First_evt;
   Evt_list_str* evt = nullptr;

@@ -331,3 +331,50 @@ TEST(Engine, CtrlCEndsWithCodeOneAndKeepsWhatWasConverted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Engine, EventWithoutHeaderTakesItsTimeFromThePackets) {
+  const std::string pk_segy = std::string(PK_BIN_DIR) + "/pk_segy";
+  if (!file_exists(pk_segy)) GTEST_SKIP() << "pk_segy not built";
+  ScratchDir dir;
+  Recording rec;
+  rec.eh = false;
+  rec.et = false;
+  rec.start = kStart;
+  // Samples whose bytes read "0000..." where an EH packet has its first-sample time.
+  rec.channels = {ChannelData{.channel = 0, .format = pktest::kFmt16, .samples = std::vector<int32_t>(600, 0x3030)}};
+  pktest::write_packets(dir / "in.pk", rec.packets());
+  ASSERT_EQ(run_program(pk_segy, "in.pk -VN", dir.path()).code, 0);
+  EXPECT_EQ(list_files(dir.path()), (std::vector<std::string>{"2003_123_14_05_22_01234_1_1.RSY", "in.pk"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PkSegyProgram, ProgressUsageAndExitCodes) {
+  const std::string pk_segy = std::string(PK_BIN_DIR) + "/pk_segy";
+  if (!file_exists(pk_segy)) GTEST_SKIP() << "pk_segy not built";
+  ScratchDir dir;
+  const std::string src = std::string(PK_FIELD_DIR) + "/packets-compressed-3ch.pk";
+  if (file_exists(src)) {
+    std::filesystem::copy_file(src, dir / "field.pk");
+    RunResult r = run_program(pk_segy, "field.pk -VY", dir.path());
+    EXPECT_EQ(r.code, 0);
+    std::size_t lines = 0;
+    for (std::size_t at = r.out.find("\r000"); at != std::string::npos; at = r.out.find("\r000", at + 1)) ++lines;
+    EXPECT_EQ(lines, std::filesystem::file_size(src) / 1024);
+  }
+  RunResult usage = run_program(pk_segy, "-L", dir.path());
+  EXPECT_EQ(usage.code, 2);
+  EXPECT_NE(usage.out.find("\r\n   -Hc     output file Header                                     (N/-)"),
+            std::string::npos);
+  RunResult missing = run_program(pk_segy, "none.pk", dir.path());
+  EXPECT_EQ(missing.code, 20);
+  EXPECT_NE(missing.out.find("\nFile open error for none.pk"), std::string::npos);
+  { std::ofstream(dir / "empty.pk"); }
+  EXPECT_EQ(run_program(pk_segy, "empty.pk", dir.path()).code, 1);
+}
+
+}  // namespace
