@@ -1,0 +1,45 @@
+// hbk2sac over arbitrary HBK files, writing SAC in both byte orders.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "harness.h"
+
+namespace {
+
+struct Paths {
+  std::string input, output;
+};
+
+const Paths& paths() {
+  static const Paths p = [] {
+    const std::string& dir = pkfuzz::scratch_dir();
+    Paths q{dir + "/in.hbk", dir + "/sac"};
+    std::filesystem::create_directories(q.output);
+    return q;
+  }();
+  return p;
+}
+
+void convert(const std::vector<std::string>& args) {
+  // A stream without a buffer swallows the console text at no cost.
+  std::ostream console(nullptr);
+  const int descriptors = pkfuzz::open_descriptor_count();
+  hbk::run(args, console);
+  pkfuzz::require_no_leaked_descriptors(descriptors, "hbk2sac");
+  pkfuzz::empty_dir(paths().output);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  const Paths& p = paths();
+  pkfuzz::write_file(p.input, data, size);
+  convert({p.input, "-o:" + p.output});
+  convert({"-l", p.input, "-o:" + p.output});
+  return 0;
+}

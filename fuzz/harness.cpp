@@ -1,0 +1,83 @@
+#include "harness.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace pkfuzz {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void die(const std::string& what) {
+  std::fprintf(stderr, "fuzz harness: %s\n", what.c_str());
+  std::abort();
+}
+
+std::string make_scratch_dir() {
+  std::error_code ec;
+  std::string pattern = (fs::temp_directory_path(ec) / "pkfuzz.XXXXXX").string();
+  if (ec || !::mkdtemp(pattern.data())) die("cannot create a scratch directory");
+  return pattern;
+}
+
+struct ScratchDir {
+  std::string path = make_scratch_dir();
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
+}  // namespace
+
+const std::string& scratch_dir() {
+  static const ScratchDir dir;
+  return dir.path;
+}
+
+void write_file(const std::string& path, const uint8_t* data, std::size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  if (!out) die("cannot write " + path);
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  write_file(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+void empty_dir(const std::string& dir) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) fs::remove_all(entry.path(), ec);
+  if (ec) die("cannot empty " + dir + ": " + ec.message());
+}
+
+void silence_stdout() {
+  static const bool done = std::freopen("/dev/null", "w", stdout) != nullptr;
+  if (!done) die("cannot redirect stdout");
+}
+
+int open_descriptor_count() {
+  int n = 0;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator("/proc/self/fd", ec); !ec && it != fs::directory_iterator();
+       it.increment(ec))
+    ++n;
+  return n;
+}
+
+void require_no_leaked_descriptors(int before, const char* what) {
+  const int after = open_descriptor_count();
+  if (after > before) die(std::string(what) + " left " + std::to_string(after - before) + " file(s) open");
+}
+
+void reset_working_dir() {
+  if (::chdir(scratch_dir().c_str()) != 0) die("cannot enter " + scratch_dir());
+}
+
+}  // namespace pkfuzz
