@@ -8,6 +8,7 @@
 
 #include "pkfile.h"
 #include "shot_points.h"
+#include "unique_file.h"
 
 namespace pk::segy {
 
@@ -170,11 +171,12 @@ void SegyWriter::update_shot_point(const Run& run, const Evt_list_str& evt) {
   if (const auto sp = find_shot_point(list, shot_time_of(evt.First_smp_time))) Sp = *sp;
 }
 
-std::string SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& chan, const std::string& directory) {
+TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& chan, const std::string& directory) {
   const bool file_header = run.Flag_info.file_header_output != 0;
   const std::string name =
       trace_file_name(evt.First_smp_time, evt.Unit_num, chan.Strm_num, chan.Chan_num, file_header);
-  const std::string path = directory + name;
+  // Another run, an earlier event of this run or a file left from before may own the name.
+  const std::string path = claim_unique_or_exit(run, directory, name);
   FilePtr out(std::fopen(path.c_str(), "w+b"));
   if (!out) shut_down(run, 20, path);
   if (file_header) tfhdr_prg(run, out.get(), path);
@@ -202,20 +204,21 @@ std::string SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& 
   }
   proc_search_t(run, out.get(), path, pass);
   close_written(run, out, path);
-  return name;
+  return {name, path};
 }
 
 void SegyWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) {
   update_shot_point(run, evt);
   const std::string directory = run.Dir + make_level_dir(run, evt.First_smp_time);
-  std::vector<std::string> traces;
+  std::vector<TraceFile> traces;
   for (File_list_str* chan : channels_in_order(evt, file)) traces.push_back(write_trace(run, evt, *chan, directory));
   if (run.Flag_info.shot_gather || run.Flag_info.recv_gather) gathering(run, directory, traces);
 }
 
-void SegyWriter::gathering(Run& run, const std::string& directory, const std::vector<std::string>& trace_names) {
-  for (const std::string& name : trace_names) {
-    const std::string path = directory + name;
+void SegyWriter::gathering(Run& run, const std::string& directory, const std::vector<TraceFile>& traces) {
+  Shot_info.clear();
+  for (const TraceFile& t : traces) {
+    const std::string& path = t.path;
     FilePtr trace(std::fopen(path.c_str(), "rb"));
     if (!trace) {
       report_gather_open_failure(path);
@@ -223,15 +226,44 @@ void SegyWriter::gathering(Run& run, const std::string& directory, const std::ve
     }
     if (run.Flag_info.file_header_output && std::fseek(trace.get(), kFileHeaderSize, SEEK_SET) != 0)
       shut_down(run, 21, path);
-    const bool gathered = update_file(run, trace.get(), name, directory);
+    const bool gathered = update_file(run, trace.get(), t, directory);
     trace.reset();
     // A trace whose gather could not be opened stays as it is rather than being lost.
     if (gathered) std::remove(path.c_str());
   }
 }
 
-bool SegyWriter::update_file(Run& run, std::FILE* trace, const std::string& trace_name, const std::string& directory) {
-  const std::string trace_path = directory + trace_name;
+std::optional<std::string> SegyWriter::gather_file(Run& run, const std::string& directory,
+                                                   const std::string& trace_name, bool& is_new) {
+  const bool receiver = run.Flag_info.recv_gather != 0;
+  const uint16_t uid = trace_name_unit(trace_name);
+  const std::string name = receiver ? receiver_gather_name(trace_name) : shot_gather_name(trace_name);
+  if (receiver) {
+    if (const auto held = Recv_info.find(uid); held != Recv_info.end()) return held->second;
+  } else if (const auto held = Shot_info.find(name); held != Shot_info.end()) {
+    return held->second;
+  }
+
+  const Claim claim = claim_unique(directory, name);
+  if (claim.result != ClaimResult::claimed) {
+    report_gather_open_failure(claim.path);
+    return std::nullopt;
+  }
+  FilePtr created(std::fopen(claim.path.c_str(), "wb"));
+  if (!created) {
+    report_gather_open_failure(claim.path);
+    return std::nullopt;
+  }
+  proc_clean();
+  tfhdr_prg(run, created.get(), claim.path);
+  close_written(run, created, claim.path);
+  is_new = true;
+  (receiver ? Recv_info[uid] : Shot_info[name]) = claim.path;
+  return claim.path;
+}
+
+bool SegyWriter::update_file(Run& run, std::FILE* trace, const TraceFile& trace_file, const std::string& directory) {
+  const std::string& trace_path = trace_file.path;
   title_header_info t{};
   const std::size_t got = std::fread(t.data(), 1, t.size(), trace);
   if (got == 0) return true;  // an empty trace file has nothing to add
@@ -240,26 +272,10 @@ bool SegyWriter::update_file(Run& run, std::FILE* trace, const std::string& trac
   const uint32_t count = long_at(&t[th::num_smp32]);
 
   const bool receiver = run.Flag_info.recv_gather != 0;
-  std::string path;
-  if (receiver) {
-    const uint16_t uid = trace_name_unit(trace_name);
-    path = Recv_info.try_emplace(uid, directory + receiver_gather_name(trace_name)).first->second;
-  } else {
-    path = directory + shot_gather_name(trace_name);
-  }
-
   bool is_new = false;
-  if (!fexist(path)) {
-    FilePtr created(std::fopen(path.c_str(), "a+b"));
-    if (!created) {
-      report_gather_open_failure(path);
-      return false;
-    }
-    proc_clean();
-    tfhdr_prg(run, created.get(), path);
-    close_written(run, created, path);
-    is_new = true;
-  }
+  const std::optional<std::string> gather_path = gather_file(run, directory, trace_file.name, is_new);
+  if (!gather_path) return false;
+  const std::string& path = *gather_path;
 
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
   if (!gather) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,13 @@ std::string shot_gather_name(const std::string& trace_name);
 std::string receiver_gather_name(const std::string& trace_name);
 // The unit id that a trace file name carries (characters 18 to 22, hexadecimal).
 uint16_t trace_name_unit(const std::string& trace_name);
+
+// A trace file as written: the name its event and channel describe, and the file actually
+// created, which carries a lettered alternative of that name when it was taken.
+struct TraceFile {
+  std::string name;
+  std::string path;
+};
 
 class SegyWriter : public Writer {
  public:
@@ -44,23 +52,31 @@ class SegyWriter : public Writer {
   void proc_search_f(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
   void proc_search_t(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
   // Appends the given trace files of one event to their gathers and deletes those gathered.
-  void gathering(Run& run, const std::string& directory, const std::vector<std::string>& trace_names);
+  void gathering(Run& run, const std::string& directory, const std::vector<TraceFile>& traces);
   // Appends one trace (positioned at its trace header) to its gather file; false when
   // the gather file cannot be opened.
-  bool update_file(Run& run, std::FILE* trace, const std::string& trace_name, const std::string& directory);
+  bool update_file(Run& run, std::FILE* trace, const TraceFile& trace_file, const std::string& directory);
 
   // ---- state kept from event to event ----
   uint16_t Sp = 0;
   uint32_t Segy_file_len = 0;
   file_header_info Theader{};
   title_header_info Hheader{};
-  // Receiver gather file of each unit, fixed by the unit's first gathered trace.
+  // Receiver gather file of each unit, fixed by the unit's first gathered trace. Only
+  // files this run created are ever appended to.
   std::map<uint16_t, std::string> Recv_info;
+  // Shot gathers of the event being gathered, by the name they were meant to have: a shot
+  // gather holds one event, so a later event never adds to it.
+  std::map<std::string, std::string> Shot_info;
 
  private:
   void update_shot_point(const Run& run, const Evt_list_str& evt);
-  // Writes one channel's trace file; returns its name.
-  std::string write_trace(Run& run, Evt_list_str& evt, File_list_str& chan, const std::string& directory);
+  // The gather file this run holds for a trace, created on first use; nothing when it
+  // cannot be created. `is_new` tells whether this call created it.
+  std::optional<std::string> gather_file(Run& run, const std::string& directory, const std::string& trace_name,
+                                         bool& is_new);
+  // Writes one channel's trace file.
+  TraceFile write_trace(Run& run, Evt_list_str& evt, File_list_str& chan, const std::string& directory);
 };
 
 }  // namespace pk::segy

@@ -7,13 +7,17 @@
 #include <iterator>
 #include <optional>
 #include <unordered_set>
+#include <utility>
 
 #include "pkfile.h"
 #include "seis_block.h"
 #include "seis_header.h"
 #include "seis_settings.h"
+#include "unique_file.h"
 
 namespace pk::seis {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -86,7 +90,7 @@ struct Channel {
 
 // The .SFH as seis_fl_hd left it, or built afresh when it is missing or damaged.
 std::string load_file_header(Run& run, const Evt_list_str& evt, const std::string& sfh) {
-  if (fexist(sfh)) {
+  if (!sfh.empty() && fexist(sfh)) {
     std::string hd = read_whole(run, sfh);
     if (hd.size() == kFileHeaderSize && hd[0] == kFileStart) return hd;
   }
@@ -129,9 +133,9 @@ void write_file_header(std::ostream& out, const std::string& hd) {
   }
 }
 
-void append_channel_header(Run& run, BlockWriter& blocks, const Channel& c, const std::string& rate) {
-  const std::string sth = sth_path(run, *c.node);
-  if (!fexist(sth)) return;
+void append_channel_header(Run& run, BlockWriter& blocks, const Channel& c, const std::string& sth,
+                           const std::string& rate) {
+  if (sth.empty() || !fexist(sth)) return;
   std::string ch = read_whole(run, sth);
   if (ch.size() != kChanHeaderSize) ch = channel_header(*c.node);
   if (!set_rate_and_count(ch, rate, c.samples)) std::fputs(kSampleRangeMsg, stdout);
@@ -204,18 +208,31 @@ std::string sth_path(const Run& run, const File_list_str& file) {
          ".STH";
 }
 
-void seis_fl_hd(Run& run, const Evt_list_str& evt) {
+namespace {
+// Creates the first free name of `described` exclusively and fills it.
+std::string write_new(Run& run, const std::string& described, const std::string& bytes) {
+  const fs::path p(described);
+  const std::string path = claim_unique_or_exit(run, p.parent_path().string() + "/", p.filename().string());
+  write_whole(run, path, bytes);
+  return path;
+}
+}  // namespace
+
+std::string seis_fl_hd(Run& run, const Evt_list_str& evt) {
   make_level_dir(run, evt.First_smp_time);
-  write_whole(run, sfh_path(run, evt), file_header(evt));
+  return write_new(run, sfh_path(run, evt), file_header(evt));
 }
 
-void seis_ch_hd(Run& run, const File_list_str& file) { write_whole(run, sth_path(run, file), channel_header(file)); }
+std::string seis_ch_hd(Run& run, const File_list_str& file) {
+  return write_new(run, sth_path(run, file), channel_header(file));
+}
 
 void SeisanWriter::unit_selected(Run& run, Unit_list_str& unit) { load_station_settings(run, unit); }
 
 void SeisanWriter::before_merge(Run& run, Evt_list_str& evt) {
-  seis_fl_hd(run, evt);
-  for (File_list_str* f : ordered_channels(evt, evt.First_chan)) seis_ch_hd(run, *f);
+  Sth_files.clear();
+  Sfh_file = seis_fl_hd(run, evt);
+  for (File_list_str* f : ordered_channels(evt, evt.First_chan)) Sth_files[f] = seis_ch_hd(run, *f);
 }
 
 void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) {
@@ -224,21 +241,24 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
     cls_file(run, f);
     chans.push_back({f, stored_samples(*f)});
   }
-  make_level_dir(run, evt.First_smp_time);
-  const std::string sei = sei_path(run, evt);
+  const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time);
+  const std::string sei = claim_unique_or_exit(run, dir, event_base_name(evt) + ".SEI");
   std::ofstream out(sei, std::ios::binary | std::ios::trunc);
   if (!out) shut_down(run, 20, sei);
 
-  const std::string sfh = sfh_path(run, evt);
+  // Temporaries are taken over by this event: none may linger for the next one.
+  const std::string sfh = std::exchange(Sfh_file, {});
+  const auto sths = std::exchange(Sth_files, {});
   std::string hd = load_file_header(run, evt, sfh);
   complete_file_header(hd, evt, chans);
   write_file_header(out, hd);
-  remove_file(sfh);
+  if (!sfh.empty()) remove_file(sfh);
 
   const std::string rate = rate_text(evt.Samp_rate);
   BlockWriter blocks(out);
   for (const Channel& c : chans) {
-    append_channel_header(run, blocks, c, rate);
+    const auto sth = sths.find(c.node);
+    append_channel_header(run, blocks, c, sth == sths.end() ? std::string() : sth->second, rate);
     append_samples(run, blocks, c);
   }
   out.put(static_cast<char>(kFileEnd));

@@ -2,6 +2,7 @@
 // file per event assembled from them and the channel data files.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ class SeisanWriter : public Writer {
   void unit_selected(Run& run, Unit_list_str& unit) override;
   void before_merge(Run& run, Evt_list_str& evt) override;
   void merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) override;
+
+ private:
+  // Header temporaries of the event being finished, under the names this run created:
+  // a temporary of the same name may belong to another run writing into the directory.
+  std::string Sfh_file;
+  std::map<const File_list_str*, std::string> Sth_files;
 };
 
 // The event's channel nodes in the order of Chan_each, each node once, searching the ring
@@ -33,15 +40,16 @@ std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_
 
 // "YYYY_DDD_HH_MM_SS_UUUU_S" of the event's first sample time, unit and stream.
 std::string event_base_name(const Evt_list_str& evt);
-// Paths of the event's header temporary and waveform file.
+// Paths the event's header temporary and waveform file are meant to have; when a name is
+// taken the file gets a lettered alternative (see claim_unique).
 std::string sfh_path(const Run& run, const Evt_list_str& evt);
 std::string sei_path(const Run& run, const Evt_list_str& evt);
 // The channel header temporary sits beside the channel data file under the same name.
 std::string sth_path(const Run& run, const File_list_str& file);
 
-// Writes the event's file-header temporary (.SFH, 961 bytes).
-void seis_fl_hd(Run& run, const Evt_list_str& evt);
-// Writes the channel-header temporary (.STH, 1040 bytes).
-void seis_ch_hd(Run& run, const File_list_str& file);
+// Writes the event's file-header temporary (.SFH, 961 bytes); returns the path created.
+std::string seis_fl_hd(Run& run, const Evt_list_str& evt);
+// Writes the channel-header temporary (.STH, 1040 bytes); returns the path created.
+std::string seis_ch_hd(Run& run, const File_list_str& file);
 
 }  // namespace pk::seis

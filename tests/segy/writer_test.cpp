@@ -297,7 +297,9 @@ TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
 
 TEST_F(SegyWriterTest, TraceStaysWhenItsGatherCannotBeOpened) {
   run.Flag_info.shot_gather = 1;
-  fs::create_directory(tmp.dir() + "2003_123_14_05_22_00001_1.EGY");  // blocks the gather's name
+  // A taken name moves on to the lettered alternatives; with all of them taken there is no gather.
+  fs::create_directory(tmp.dir() + "2003_123_14_05_22_00001_1.EGY");
+  for (char c = 'A'; c <= 'X'; ++c) fs::create_directory(tmp.dir() + "2003_12" + c + "_14_05_22_00001_1.EGY");
   TestEvent e(1, 1, kTime, 100.0f);
   e.add(0, {4, 5}, std_path("a.STD"));
   e.merge(writer, run);
