@@ -17,6 +17,9 @@ namespace pk {
 
 namespace {
 
+// Large enough that a channel's samples reach the disk in few, large writes.
+constexpr std::size_t kChannelBuffer = 64 * 1024;
+
 std::string current_directory(Run& run) {
   std::vector<char> buf(4096);
   while (!::getcwd(buf.data(), buf.size())) {
@@ -78,7 +81,8 @@ void open_channel_file(Run& run, File_list_str* f) {
     std::printf("\n\nERROR!!!!\n   unable to open %s for output.", f->Filename.c_str());
     exit_run(run, 20);
   }
-  std::setvbuf(f->Fdout, nullptr, _IOFBF, 1 << 16);
+  f->Fdout_buffer.resize(kChannelBuffer);
+  std::setvbuf(f->Fdout, f->Fdout_buffer.data(), _IOFBF, f->Fdout_buffer.size());
   f->Open = 1;
   ++run.N_opn_fls;
 }
@@ -187,6 +191,7 @@ void cls_file(Run& run, File_list_str* file) {
   if (!file || !file->Open) return;
   if (file->Fdout) std::fclose(file->Fdout);
   file->Fdout = nullptr;
+  file->Fdout_buffer = {};
   file->Open = 0;
   if (run.N_opn_fls) --run.N_opn_fls;
 }

@@ -61,6 +61,7 @@ struct File_list_str {
   int32_t Last_sample = 0;
   uint32_t Unit_num = 0, Evt_num = 0, Seq_num = 0, Strm_num = 0, Chan_num = 0;
   std::FILE* Fdout = nullptr;
+  std::vector<char> Fdout_buffer;  // stdio would give Fdout only a 4 KiB buffer
   std::string Station_name;
   std::string Network_name;
   std::string Filename;  // full path of the channel data file
