@@ -17,6 +17,11 @@ namespace pk {
 
 namespace {
 
+// Channel data files kept open at once. Ten, as on the recorders' original platform,
+// makes an event of more than ten interleaved channels reopen a file for nearly every
+// packet; 32 covers the widest event with room to spare, far below the descriptor limit,
+// and costs 2 MiB of stream buffers.
+constexpr uint16_t kOpenBudget = 32;
 // Large enough that a channel's samples reach the disk in few, large writes.
 constexpr std::size_t kChannelBuffer = 64 * 1024;
 
@@ -429,7 +434,7 @@ File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt) {
       }
       if (run.Qcc_on) init_qcc(*f);
     } else if (fexist(f->Filename)) {
-      if (run.N_opn_fls > 10) close_one_open_channel(run, entry, f);
+      if (run.N_opn_fls > kOpenBudget) close_one_open_channel(run, entry, f);
       open_channel_file(run, f);
     }
   }
