@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "lists.h"
+#include "pkfile.h"
 #include "run.h"
 
 namespace pk {
@@ -28,5 +30,12 @@ Claim claim_unique(const std::string& dir, const std::string& name);
 // As claim_unique for files the run cannot do without: when every candidate is taken
 // the run ends with code 23, when the file cannot be created with code 20.
 std::string claim_unique_or_exit(Run& run, const std::string& dir, const std::string& name);
+
+// Whether a channel's data file is one this run created. With a sample limit of 0 the
+// engine only picks a name that is free at the time and creates nothing, so a file that
+// turns up under it later belongs to another run and must be neither read nor deleted.
+inline bool own_data_file(const Run& run, const File_list_str& chan) {
+  return run.Samp_cnt != 0 && !chan.Filename.empty() && fexist(chan.Filename);
+}
 
 }  // namespace pk

@@ -186,7 +186,7 @@ TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& ch
   pass.interval = sample_interval(event_rate(evt));
   // The channel node's own name: a name re-formed from the time can belong to another
   // channel's file when the unique-name rule had to pick a lettered candidate.
-  if (!chan.Filename.empty() && fexist(chan.Filename)) {
+  if (own_data_file(run, chan)) {
     cls_file(run, &chan);
     FilePtr in(std::fopen(chan.Filename.c_str(), "rb"));
     if (!in) shut_down(run, 20, chan.Filename);

@@ -69,7 +69,8 @@ std::string channel_header(const File_list_str& f) {
 
 // Samples the waveform file will carry for a channel: what its data file holds, up to the
 // count the decoders reported, so that header and data never disagree.
-uint32_t stored_samples(const File_list_str& f) {
+uint32_t stored_samples(const Run& run, const File_list_str& f) {
+  if (!own_data_file(run, f)) return 0;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(f.Filename, ec);
   if (ec) return 0;
@@ -145,7 +146,7 @@ void append_channel_header(Run& run, BlockWriter& blocks, const Channel& c, cons
 
 void append_samples(Run& run, BlockWriter& blocks, const Channel& c) {
   const std::string& path = c.node->Filename;
-  if (path.empty() || !fexist(path)) return;
+  if (!own_data_file(run, *c.node)) return;
   std::ifstream in(path, std::ios::binary);
   if (!in) shut_down(run, 20, path);
   std::string chunk(64 * 1024, '\0');
@@ -239,7 +240,7 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
   std::vector<Channel> chans;
   for (File_list_str* f : ordered_channels(evt, file)) {
     cls_file(run, f);
-    chans.push_back({f, stored_samples(*f)});
+    chans.push_back({f, stored_samples(run, *f)});
   }
   const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time);
   const std::string sei = claim_unique_or_exit(run, dir, event_base_name(evt) + ".SEI");
