@@ -13,8 +13,10 @@ constexpr std::size_t kIntSamplesOffset = 24;
 constexpr std::size_t kFramesOffset = 64;
 constexpr std::size_t kFirstDataWord = 3;  // frame 0: control word, X0, Xn
 
+// Read inline: the frame walk fetches every word of the packet.
 uint32_t word_at(const uint8_t* pkt, std::size_t frame, std::size_t word) {
-  return u32be_at(pkt, kFramesOffset + frame * kFrameBytes + word * 4);
+  const uint8_t* p = pkt + kFramesOffset + frame * kFrameBytes + word * 4;
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
 int32_t s8(uint32_t v) { return static_cast<int8_t>(static_cast<uint8_t>(v)); }
@@ -42,6 +44,28 @@ int32_t wrap_add(int32_t a, int32_t b) {
 }
 int32_t wrap_sub(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+// Adds one data word's differences to the running sample, storing each sample; returns
+// how many (0, 1, 2 or 4). Samples of a packet mostly take this path four at a time.
+unsigned integrate(uint32_t w, uint8_t code, int32_t& prev, int32_t* out) {
+  switch (code) {
+    case 1:
+      out[0] = prev = wrap_add(prev, s8(w >> 24));
+      out[1] = prev = wrap_add(prev, s8(w >> 16));
+      out[2] = prev = wrap_add(prev, s8(w >> 8));
+      out[3] = prev = wrap_add(prev, s8(w));
+      return 4;
+    case 2:
+      out[0] = prev = wrap_add(prev, s16(w >> 16));
+      out[1] = prev = wrap_add(prev, s16(w));
+      return 2;
+    case 3:
+      out[0] = prev = wrap_add(prev, static_cast<int32_t>(w));
+      return 1;
+    default:
+      return 0;
+  }
 }
 
 }  // namespace
@@ -99,16 +123,10 @@ c0_result decode_c0(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
   for (std::size_t f = 0; f < kFrameCount; ++f) {
     clear_w0(codes);
     fill_w0_array(word_at(pkt, f, 0), codes);
-    for (std::size_t w = (f == 0 ? kFirstDataWord : 1); w < kFrameWords; ++w) {
-      int32_t d[4];
-      const unsigned k = differences(word_at(pkt, f, w), codes[w], d);
-      for (unsigned i = 0; i < k; ++i) {
-        prev = wrap_add(prev, d[i]);
-        out[r.count++] = prev;
-      }
-      r.decoded += k;
-    }
+    for (std::size_t w = (f == 0 ? kFirstDataWord : 1); w < kFrameWords; ++w)
+      r.count += integrate(word_at(pkt, f, w), codes[w], prev, out + r.count);
   }
+  r.decoded = static_cast<unsigned>(r.count);
   r.calc_stop = prev;
   return r;
 }
