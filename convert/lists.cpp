@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include "qcc.h"
 #include "records.h"
 #include "setup.h"
+#include "unique_file.h"
 #include "writer.h"
 
 namespace pk {
@@ -344,33 +344,28 @@ Evt_list_str* find_event(Run& run, Unit_list_str* unit, const uint8_t* pkt) {
 
 // ---------------------------------------------------------------- channel files
 
-namespace {
-// Takes a name for this run. Creating it exclusively (rather than testing that it
-// does not exist) keeps two runs writing into one directory from sharing a file.
-// Without samples to store nothing is created and a free name is enough.
-bool claim_name(const std::string& path, bool create) {
-  if (!create) return !fexist(path);
-  const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-}  // namespace
 
 File_list_str* create_file(Run& run, Evt_list_str* evt, uint32_t chan, uint32_t /*evt_num*/, uint32_t strm,
                            const std::string& time) {
   const std::string base = channel_base_name(time, evt->Unit_num, strm, chan);
   const std::string dir = run.Dir + make_level_dir(run, time);
   std::string path;
-  for (int k = 0; k < 25; ++k) {
-    std::string name = base;
-    if (k > 0) name[7] = static_cast<char>('A' + k - 1);
-    path = dir + name + ".STD";
-    if (claim_name(path, run.Samp_cnt != 0)) break;
-    if (k == 24) {
-      std::fputs("\n\nERROR!!!!!\n   Unable to create an unique filename.", stdout);
-      exit_run(run, 23);
+  if (run.Samp_cnt == 0) {
+    // Nothing will be stored: a free name is enough and no file is created.
+    for (int k = 0; k < kNameCandidates && path.empty(); ++k)
+      if (!fexist(dir + name_candidate(base + ".STD", k))) path = dir + name_candidate(base + ".STD", k);
+  } else {
+    // Creating the name exclusively keeps two runs in one directory from sharing a file.
+    const Claim claim = claim_unique(dir, base + ".STD");
+    if (claim.result == ClaimResult::failed) {
+      std::printf("\n\nERROR!!!!\n   unable to open %s for output.", claim.path.c_str());
+      exit_run(run, 20);
     }
+    if (claim.result == ClaimResult::claimed) path = claim.path;
+  }
+  if (path.empty()) {
+    std::fputs("\n\nERROR!!!!!\n   Unable to create an unique filename.", stdout);
+    exit_run(run, 23);
   }
   auto* f = new File_list_str;
   f->Filename = path;
