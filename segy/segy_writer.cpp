@@ -48,6 +48,27 @@ void write_zeros(Run& run, std::FILE* f, const std::string& path, uint64_t n) {
   }
 }
 
+// One block's samples (big-endian) widen the trace's range; the first sample of the trace
+// starts it. The loop body has no branch on `first` so it stays a plain min/max scan.
+void widen_range(TracePass& pass, const uint8_t* bytes, std::size_t n, bool& first) {
+  const std::size_t samples = n / kSampleSize;
+  if (samples == 0) return;
+  auto at = [bytes](std::size_t i) {
+    const uint8_t* p = bytes + i * kSampleSize;
+    return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]);
+  };
+  int32_t lo = first ? at(0) : pass.min;
+  int32_t hi = first ? at(0) : pass.max;
+  first = false;
+  for (std::size_t i = 0; i < samples; ++i) {
+    const int32_t v = at(i);
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  pass.min = lo;
+  pass.max = hi;
+}
+
 // Copies up to `max_bytes` from src to dst; returns how many bytes there were to copy.
 // Samples passing through widen `pass`'s range when `pass` is given.
 uint64_t copy_block_wise(Run& run, std::FILE* src, const std::string& src_path, std::FILE* dst,
@@ -59,14 +80,7 @@ uint64_t copy_block_wise(Run& run, std::FILE* src, const std::string& src_path, 
     const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(max_bytes - copied, kCopyBlock));
     const std::size_t got = std::fread(buf.data(), 1, want, src);
     if (got == 0) break;
-    if (pass) {
-      for (std::size_t i = 0; i + kSampleSize <= got; i += kSampleSize) {
-        const auto v = static_cast<int32_t>(long_at(&buf[i]));
-        pass->max = first_sample ? v : std::max(pass->max, v);
-        pass->min = first_sample ? v : std::min(pass->min, v);
-        first_sample = false;
-      }
-    }
+    if (pass) widen_range(*pass, buf.data(), got, first_sample);
     write_all(run, dst, dst_path, buf.data(), got);
     copied += got;
     if (got < want) break;
