@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kSampleBytes = 4;
+constexpr std::size_t kSeiBuffer = 64 * 1024;
 
 std::string_view unit_letters(const Evt_list_str* evt) {
   if (!evt || !evt->Unit_pointer) return {};
@@ -244,7 +245,11 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
   }
   const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time);
   const std::string sei = claim_unique_or_exit(run, dir, event_base_name(evt) + ".SEI");
-  std::ofstream out(sei, std::ios::binary | std::ios::trunc);
+  // The file is written in 130-byte blocks; a large stream buffer turns them into few writes.
+  std::vector<char> out_buffer(kSeiBuffer);
+  std::ofstream out;
+  out.rdbuf()->pubsetbuf(out_buffer.data(), static_cast<std::streamsize>(out_buffer.size()));
+  out.open(sei, std::ios::binary | std::ios::trunc);
   if (!out) shut_down(run, 20, sei);
 
   // Temporaries are taken over by this event: none may linger for the next one.
