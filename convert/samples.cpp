@@ -13,17 +13,6 @@ namespace pk {
 
 namespace {
 
-void put_sample(uint8_t* p, int32_t v, bool big_endian) {
-  const auto u = static_cast<uint32_t>(v);
-  if (big_endian) {
-    p[0] = static_cast<uint8_t>(u >> 24); p[1] = static_cast<uint8_t>(u >> 16);
-    p[2] = static_cast<uint8_t>(u >> 8);  p[3] = static_cast<uint8_t>(u);
-  } else {
-    p[0] = static_cast<uint8_t>(u);       p[1] = static_cast<uint8_t>(u >> 8);
-    p[2] = static_cast<uint8_t>(u >> 16); p[3] = static_cast<uint8_t>(u >> 24);
-  }
-}
-
 // The usual packet: nothing to discard, no limit in reach, channel in sequence. Kept
 // free of per-sample tests so the byte-order loop stays tight.
 bool keeps_every_sample(const Run& run, const File_list_str* f, std::size_t n) {
@@ -64,7 +53,7 @@ void emit_samples(Run& run, File_list_str* f, const int32_t* s, std::size_t n, d
       if (f->Trash_cnt != 0) { --f->Trash_cnt; continue; }
       if (stopped) continue;
       if (f->Sam_cnt >= run.Samp_cnt) continue;
-      put_sample(bytes + 4 * kept++, s[i], big);
+      put_samples(bytes + 4 * kept++, &s[i], 1, big);
       ++f->Sam_cnt;
       if (run.Qcc_on) add_qcc_sample(*f, static_cast<double>(s[i]) * qc_scale);
     }
