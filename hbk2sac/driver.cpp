@@ -109,7 +109,9 @@ class BlockWalk {
     }
     if (expected_ < t) {
       out << "WARNING: Gap in Data detected, padding with " << gap_fill_value << '\n';
-      for (std::uint64_t i = 0; i < padding; ++i) ctx_.writer.sac_put_sample(gap_fill_value);
+      // Once the disk refuses, the rest of a long gap would only be counted, not written.
+      SacWriter& w = ctx_.writer;
+      for (std::uint64_t i = 0; i < padding && !w.failed(); ++i) w.sac_put_sample(gap_fill_value);
       expected_ = t;
     }
     if (expected_ == t) {
