@@ -37,6 +37,7 @@ void convert(const std::vector<std::string>& args) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  pkfuzz::limit_file_size(std::size_t{64} << 20);
   const Paths& p = paths();
   pkfuzz::write_file(p.input, data, size);
   convert({p.input, "-o:" + p.output});

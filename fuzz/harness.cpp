@@ -1,6 +1,9 @@
 #include "harness.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +65,15 @@ void silence_stdout() {
   if (!done) die("cannot redirect stdout");
 }
 
+void limit_file_size(std::size_t bytes) {
+  static const bool done = [bytes] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }();
+  if (!done) die("cannot limit the file size");
+}
+
 int open_descriptor_count() {
   int n = 0;
   std::error_code ec;
@@ -74,6 +86,17 @@ int open_descriptor_count() {
 void require_no_leaked_descriptors(int before, const char* what) {
   const int after = open_descriptor_count();
   if (after > before) die(std::string(what) + " left " + std::to_string(after - before) + " file(s) open");
+}
+
+void require_no_files_with(const std::string& dir, std::initializer_list<const char*> extensions,
+                           const char* what) {
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const std::string ext = it->path().extension().string();
+    for (const char* e : extensions)
+      if (ext == e) die(std::string(what) + " left " + it->path().string() + " behind");
+  }
 }
 
 void reset_working_dir() {
