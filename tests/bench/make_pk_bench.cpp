@@ -5,14 +5,15 @@
 // 64-byte header, so both converters decode identical bytes.
 //
 // Usage: make_pk_bench CHANNELS SAMPLES_PER_CHANNEL out.pk out.mseed
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "mseed_record.h"
 #include "pkenc.h"
+#include "testkit.h"
 
 namespace {
 
@@ -23,42 +24,13 @@ constexpr unsigned kRate = 100;  // whole milliseconds per sample keep packet ti
 constexpr long long kMsPerSample = 1000 / kRate;
 const std::string kStart = "2021060000000000";
 
-constexpr std::size_t kFramesOffset = 64;
-constexpr std::size_t kRecordSize = 1024;
-
-// A random walk with steps that fit 8-bit differences, so every packet carries the most
-// samples the frames can hold.
-class Walk {
- public:
-  explicit Walk(uint64_t seed) : state_(seed) {}
-  int32_t next() {
-    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-    value_ += static_cast<int32_t>((state_ >> 33) % 121) - 60;
-    if (value_ > 1'000'000 || value_ < -1'000'000) value_ /= 2;
-    return value_;
-  }
-
- private:
-  uint64_t state_;
-  int32_t value_ = 0;
-};
-
 struct Channel {
-  Walk walk;
+  testkit::RandomWalk walk;
   std::vector<int32_t> pending;  // generated but not yet packed
   int32_t last = 0;              // last packed sample
   long long packed = 0;          // samples packed so far
   long record_seq = 0;           // miniSEED sequence number
 };
-
-void put_be16(uint8_t* p, unsigned v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-
-void put_padded(uint8_t* p, const std::string& text, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) p[i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
-}
 
 int digits(const std::string& s, std::size_t off, std::size_t n) { return std::stoi(s.substr(off, n)); }
 
@@ -69,54 +41,39 @@ std::string channel_code(std::size_t chan) {
   return code;
 }
 
-// Fixed header, blockette 1000 (Steim-1, big-endian, 2^10 bytes) and the packet's frames.
-std::array<uint8_t, kRecordSize> mseed_record(const Packet& dt, std::size_t chan, long seq,
-                                              const std::string& time, std::size_t samples) {
-  std::array<uint8_t, kRecordSize> r{};
-  char seqtext[8];
-  std::snprintf(seqtext, sizeof seqtext, "%06ld", seq % 1000000);
-  std::copy(seqtext, seqtext + 6, r.begin());
-  r[6] = 'D';
-  r[7] = ' ';
-  put_padded(&r[8], "BENCH", 5);
-  put_padded(&r[13], "", 2);
-  put_padded(&r[15], channel_code(chan), 3);
-  put_padded(&r[18], "XX", 2);
-  put_be16(&r[20], static_cast<unsigned>(digits(time, 0, 4)));
-  put_be16(&r[22], static_cast<unsigned>(digits(time, 4, 3)));
-  r[24] = static_cast<uint8_t>(digits(time, 7, 2));
-  r[25] = static_cast<uint8_t>(digits(time, 9, 2));
-  r[26] = static_cast<uint8_t>(digits(time, 11, 2));
-  put_be16(&r[28], static_cast<unsigned>(digits(time, 13, 3) * 10));
-  put_be16(&r[30], static_cast<unsigned>(samples));
-  put_be16(&r[32], kRate);
-  put_be16(&r[34], 1);
-  r[39] = 1;
-  put_be16(&r[44], 64);
-  put_be16(&r[46], 48);
-  put_be16(&r[48], 1000);
-  r[52] = 10;
-  r[53] = 1;
-  r[54] = 10;
-  std::copy(dt.begin() + kFramesOffset, dt.end(), r.begin() + kFramesOffset);
+// The header of a record holding the packet's frames.
+testkit::MseedRecord mseed_record(const Packet& dt, std::size_t chan, long seq, const std::string& time,
+                                  std::size_t samples) {
+  testkit::MseedRecord r{};
+  const auto field = [&time](std::size_t off, std::size_t n) { return static_cast<unsigned>(digits(time, off, n)); };
+  const testkit::MseedHeader h{.sequence = seq,
+                               .station = "BENCH",
+                               .location = "",
+                               .channel = channel_code(chan),
+                               .network = "XX",
+                               .year = field(0, 4),
+                               .day_of_year = field(4, 3),
+                               .hour = field(7, 2),
+                               .minute = field(9, 2),
+                               .second = field(11, 2),
+                               .tenth_ms = field(13, 3) * 10,
+                               .samples = static_cast<unsigned>(samples),
+                               .rate = kRate};
+  testkit::put_mseed_header(r, h);
+  std::copy(dt.begin() + testkit::kMseedFramesAt, dt.end(), r.begin() + testkit::kMseedFramesAt);
   return r;
 }
-
-struct Closer {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, Closer>;
 
 class Output {
  public:
   Output(const char* pk, const char* mseed) : pk_(std::fopen(pk, "wb")), mseed_(std::fopen(mseed, "wb")) {}
   bool ok() const { return pk_ && mseed_; }
   void packet(const Packet& p) { std::fwrite(p.data(), 1, p.size(), pk_.get()); }
-  void record(const std::array<uint8_t, kRecordSize>& r) { std::fwrite(r.data(), 1, r.size(), mseed_.get()); }
+  void record(const testkit::MseedRecord& r) { std::fwrite(r.data(), 1, r.size(), mseed_.get()); }
   bool failed() const { return std::ferror(pk_.get()) || std::ferror(mseed_.get()); }
 
  private:
-  File pk_, mseed_;
+  testkit::UniqueFile pk_, mseed_;
 };
 
 class SequenceNumbers {
@@ -184,7 +141,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<Channel> chans;
-  for (long c = 0; c < channels; ++c) chans.push_back(Channel{Walk(42 + 7919 * static_cast<uint64_t>(c))});
+  for (long c = 0; c < channels; ++c) chans.push_back(Channel{testkit::RandomWalk(42 + 7919 * static_cast<uint64_t>(c))});
 
   SequenceNumbers seq;
   out.packet(event_packet("EH", seq.next(), total));

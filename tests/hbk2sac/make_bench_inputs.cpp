@@ -3,35 +3,10 @@
 // Usage: make_bench_inputs SAMPLES COMPRESSION out.hbk out.mseed
 #include "hbk_encoder.h"
 #include "mseed_writer.h"
+#include "testkit.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-
-namespace {
-
-// A random walk with steps small enough for 8-bit differences, so both
-// formats pack it as densely as they can.
-class Walk {
- public:
-  std::int32_t next() {
-    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-    const int step = int((state_ >> 33) % 121) - 60;
-    value_ += step;
-    if (value_ > 1'000'000 || value_ < -1'000'000) value_ /= 2;
-    return value_;
-  }
-
- private:
-  std::uint64_t state_ = 42;
-  std::int32_t value_ = 0;
-};
-
-struct Closer {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 5) {
@@ -44,8 +19,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_bench_inputs: bad sample count or compression\n");
     return 2;
   }
-  std::unique_ptr<std::FILE, Closer> hbk(std::fopen(argv[3], "wb"));
-  std::unique_ptr<std::FILE, Closer> mseed(std::fopen(argv[4], "wb"));
+  const testkit::UniqueFile hbk(std::fopen(argv[3], "wb"));
+  const testkit::UniqueFile mseed(std::fopen(argv[4], "wb"));
   if (!hbk || !mseed) {
     std::fprintf(stderr, "make_bench_inputs: cannot create the outputs\n");
     return 1;
@@ -59,7 +34,7 @@ int main(int argc, char** argv) {
   hbktest::MseedWriter ms(mseed.get(), stream);
 
   const unsigned per_block = comp * hbk::max_records;  // whole seconds at 100 Hz
-  Walk walk;
+  testkit::RandomWalk walk(42);
   std::vector<std::int32_t> samples;
   for (long done = 0; done < total;) {
     samples.clear();

@@ -154,6 +154,11 @@ void put_text(Packet& p, std::size_t off, std::string_view text, std::size_t wid
   for (std::size_t i = 0; i < width; ++i) p[off + i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
 }
 
+void put_bytes(Packet& p, std::size_t off, std::initializer_list<uint8_t> bytes) {
+  check_range(off, bytes.size());
+  for (uint8_t b : bytes) p[off++] = b;
+}
+
 void put_u16be(Packet& p, std::size_t off, uint16_t v) {
   check_range(off, 2);
   p[off] = static_cast<uint8_t>(v >> 8);

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,6 +36,9 @@ void put_bcd(Packet& p, std::size_t off, unsigned value, std::size_t nbytes);
 // them), two per byte; for fields with deliberately bad digits. Odd lengths are rejected.
 void put_bcd_digits(Packet& p, std::size_t off, std::string_view digits);
 void put_text(Packet& p, std::size_t off, std::string_view text, std::size_t width);
+// The text at its own width: no padding, nothing cut.
+inline void put_text(Packet& p, std::size_t off, std::string_view text) { put_text(p, off, text, text.size()); }
+void put_bytes(Packet& p, std::size_t off, std::initializer_list<uint8_t> bytes);
 void put_u16be(Packet& p, std::size_t off, uint16_t v);
 void put_u32be(Packet& p, std::size_t off, uint32_t v);
 inline void put_i16be(Packet& p, std::size_t off, int16_t v) { put_u16be(p, off, static_cast<uint16_t>(v)); }

@@ -1,27 +1,17 @@
 #include "mseed_writer.h"
 
 #include "accuratetime.h"
-
-#include <cstring>
+#include "mseed_record.h"
 
 namespace hbktest {
 
 namespace {
-
-void put_be16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = std::uint8_t(v >> 8);
-  p[1] = std::uint8_t(v);
-}
 
 void put_be32(std::uint8_t* p, std::uint32_t v) {
   p[0] = std::uint8_t(v >> 24);
   p[1] = std::uint8_t(v >> 16);
   p[2] = std::uint8_t(v >> 8);
   p[3] = std::uint8_t(v);
-}
-
-void put_padded(std::uint8_t* p, const std::string& text, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) p[i] = i < text.size() ? std::uint8_t(text[i]) : ' ';
 }
 
 bool fits(std::int32_t v, int bits) {
@@ -100,39 +90,24 @@ void MseedWriter::finish() {
 }
 
 void MseedWriter::write_record() {
-  std::array<std::uint8_t, record_size> r{};
-  ++sequence_;
-  char seq[8];
-  std::snprintf(seq, sizeof seq, "%06ld", sequence_ % 1000000);
-  std::memcpy(r.data(), seq, 6);
-  r[6] = 'D';
-  r[7] = ' ';
-  put_padded(&r[8], stream_.station, 5);
-  put_padded(&r[13], stream_.location, 2);
-  put_padded(&r[15], stream_.channel, 3);
-  put_padded(&r[18], stream_.network, 2);
-
-  const std::int64_t offset_us = samples_before_record_ * 1'000'000 / stream_.rate;
-  const std::int64_t t = stream_.start_us + offset_us;
+  testkit::MseedRecord r{};
+  const std::int64_t t = stream_.start_us + samples_before_record_ * 1'000'000 / stream_.rate;
   const hbk::CalendarTime c = hbk::us_to_datetime(t);
-  put_be16(&r[20], std::uint16_t(c.year));
-  put_be16(&r[22], std::uint16_t(c.jday));
-  r[24] = std::uint8_t(c.hour);
-  r[25] = std::uint8_t(c.minute);
-  r[26] = std::uint8_t(c.second);
-  put_be16(&r[28], std::uint16_t((t % 1'000'000 + 1'000'000) % 1'000'000 / 100));
-  put_be16(&r[30], std::uint16_t(record_samples_));
-  put_be16(&r[32], stream_.rate);
-  put_be16(&r[34], 1);
-  r[39] = 1;  // one blockette follows
-  put_be16(&r[44], 64);
-  put_be16(&r[46], 48);
-  // Blockette 1000: Steim-1, big-endian words, 2^10-byte records.
-  put_be16(&r[48], 1000);
-  put_be16(&r[50], 0);
-  r[52] = 10;
-  r[53] = 1;
-  r[54] = 10;
+  testkit::MseedHeader h;
+  h.sequence = ++sequence_;
+  h.station = stream_.station;
+  h.location = stream_.location;
+  h.channel = stream_.channel;
+  h.network = stream_.network;
+  h.year = unsigned(c.year);
+  h.day_of_year = unsigned(c.jday);
+  h.hour = unsigned(c.hour);
+  h.minute = unsigned(c.minute);
+  h.second = unsigned(c.second);
+  h.tenth_ms = unsigned((t % 1'000'000 + 1'000'000) % 1'000'000 / 100);
+  h.samples = record_samples_;
+  h.rate = stream_.rate;
+  testkit::put_mseed_header(r, h);
 
   frame_[0][1] = std::uint32_t(first_sample_);
   frame_[0][2] = std::uint32_t(last_sample_);
