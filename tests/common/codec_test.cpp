@@ -4,9 +4,9 @@
 #include <string>
 
 #include "pkfile.h"
-#include "packet_text.h"
+#include "test_packet.h"
 
-using namespace pktext;
+using namespace pktest;
 
 TEST(Bcd, NibblesAboveNineAreTakenAtFaceValue) {
   const uint8_t a[] = {0x12, 0x34}, b[] = {0x99, 0x99}, c[] = {0xFF, 0xFF};
@@ -22,7 +22,7 @@ TEST(Bcd, NibblesAboveNineAreTakenAtFaceValue) {
 }
 
 TEST(Bcd, HeaderCenturyAndTimeString) {
-  Packet p = packet("DT");
+  Packet p = test_packet("DT");
   EXPECT_EQ(pk::header_time_string(p.data()), "2003365235959900");
   p[3] = 0x85;
   EXPECT_EQ(pk::header_time_string(p.data()).substr(0, 4), "1985");

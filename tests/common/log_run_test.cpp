@@ -2,51 +2,27 @@
 // hand-built recording, and one header line per packet of the field recordings.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
-#include <sys/wait.h>
 
-#include "packet_text.h"
 #include "pkfile.h"
+#include "test_packet.h"
+#include "testkit.h"
 
 namespace fs = std::filesystem;
-using namespace pktext;
+using namespace pktest;
+using testkit::read_file;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+testkit::RunResult pk_segy(const fs::path& input, const fs::path& out_dir, const testkit::ScratchDir& cwd) {
+  return testkit::run_program(testkit::program_path("pk_segy"),
+                              "-LY -QY -VN '" + input.string() + "' '" + out_dir.string() + "'", cwd.path());
 }
-
-int pk_segy(const fs::path& input, const fs::path& out_dir, const fs::path& console) {
-  const std::string cmd = std::string(PK_BIN_DIR) + "/pk_segy -LY -QY -VN '" + input.string() + "' '" +
-                          out_dir.string() + "' > '" + console.string() + "' 2>&1";
-  const int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "pk_logrun_XXXXXX").string();
-    if (::mkdtemp(tmpl.data())) path_ = tmpl;
-  }
-  ~TempDir() {
-    if (!path_.empty()) fs::remove_all(path_);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // What follows the run header that opens every log and QCC file.
 std::string after_run_header(const std::string& text) {
@@ -56,31 +32,31 @@ std::string after_run_header(const std::string& text) {
 }
 
 void header(Packet& p, unsigned seq, uint8_t msec_hi, uint8_t msec_lo) {
-  bytes(p, 10, {msec_hi, msec_lo});
-  bytes(p, 14, {0x00, static_cast<uint8_t>(seq)});
+  put_bytes(p, 10, {msec_hi, msec_lo});
+  put_bytes(p, 14, {0x00, static_cast<uint8_t>(seq)});
 }
 
 Packet event_packet(const char* type, unsigned seq) {
-  Packet p = packet(type);
+  Packet p = test_packet(type);
   header(p, seq, 0x99, 0x00);
-  bytes(p, 16, {0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0});
-  text(p, 64, "Run test");
-  text(p, 88, "100 CON ");
-  text(p, 96, "2003365235959900");
-  text(p, 112, "2003365235959900");
-  text(p, 160, "2.0uV");
-  text(p, 288, "1");
-  text(p, 352, "10V");
+  put_bytes(p, 16, {0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0});
+  put_text(p, 64, "Run test");
+  put_text(p, 88, "100 CON ");
+  put_text(p, 96, "2003365235959900");
+  put_text(p, 112, "2003365235959900");
+  put_text(p, 160, "2.0uV");
+  put_text(p, 288, "1");
+  put_text(p, 352, "10V");
   return p;
 }
 
 Packet dt16(unsigned seq, uint8_t msec_hi, uint8_t msec_lo, std::initializer_list<int16_t> samples) {
-  Packet p = packet("DT", 0);
+  Packet p = test_packet("DT", 0);
   header(p, seq, msec_hi, msec_lo);
-  bytes(p, 16, {0x00, 0x01, 0x00, 0x00, 0x00, static_cast<uint8_t>(samples.size()), 0x00, 0x16});
+  put_bytes(p, 16, {0x00, 0x01, 0x00, 0x00, 0x00, static_cast<uint8_t>(samples.size()), 0x00, 0x16});
   std::size_t off = 24;
   for (int16_t s : samples) {
-    u16(p, off, static_cast<uint16_t>(s));
+    put_u16be(p, off, static_cast<uint16_t>(s));
     off += 2;
   }
   return p;
@@ -101,11 +77,10 @@ const char* const kEventDump =
 }  // namespace
 
 TEST(LogRun, HandBuiltRecordingGivesTheExpectedLogAndQcc) {
-  TempDir tmp;
-  ASSERT_FALSE(tmp.path().empty());
-  Packet ad = packet("AD");
+  testkit::ScratchDir tmp;
+  Packet ad = test_packet("AD");
   header(ad, 1, 0x99, 0x00);
-  text(ad, 18, "1               0.010   16");
+  put_text(ad, 18, "1               0.010   16");
   // 59.900 + 3 samples at 100 Hz is 59.930: the packet at 59.950 is late, the next one on time
   const std::vector<Packet> packets = {
       ad,
@@ -116,15 +91,13 @@ TEST(LogRun, HandBuiltRecordingGivesTheExpectedLogAndQcc) {
       event_packet("ET", 6),
   };
   const fs::path input = tmp.path() / "LINE7.PK";
-  {
-    std::ofstream out(input, std::ios::binary);
-    for (const Packet& p : packets) out.write(reinterpret_cast<const char*>(p.data()), p.size());
-  }
+  write_packets(input.string(), packets);
   const fs::path out_dir = tmp.path() / "out";
   fs::create_directories(out_dir);
-  ASSERT_EQ(pk_segy(input, out_dir, tmp.path() / "console.txt"), 0) << slurp(tmp.path() / "console.txt");
+  const testkit::RunResult run = pk_segy(input, out_dir, tmp);
+  ASSERT_EQ(run.code, 0) << run.out;
 
-  EXPECT_EQ(after_run_header(slurp(out_dir / "LINE7.RSH")),
+  EXPECT_EQ(after_run_header(read_file(out_dir / "LINE7.RSH")),
             std::string("AD 03:365:23:59:59.900 X:01 U:1234 N:0001                           B:0000000000\r\n"
                         "     Channels Included            : 1_______________\r\n"
                         "     Sample Interval              : 0.010   \r\n"
@@ -140,11 +113,11 @@ TEST(LogRun, HandBuiltRecordingGivesTheExpectedLogAndQcc) {
                 kEventDump);
 
   const std::string stats = "      10.0000      50.0000      40.0000      30.0000      15.8114";
-  EXPECT_EQ(after_run_header(slurp(out_dir / "ID1234.QCC")),
+  EXPECT_EQ(after_run_header(read_file(out_dir / "ID1234.QCC")),
             "\r\n\r\nET 03:365:23:59:59.900 X:01 U:1234 N:0006 E:0001 D:0           F:C0 B:0000000005\r\n"
             "\r\n                        Min          Max        Range         Mean       St Dev"
             "\r\n   Channel  0:" + stats + "\r\n\r\n");
-  EXPECT_EQ(after_run_header(slurp(out_dir / "LINE7.QCC")), "\r\n\r\n\r\n   1234     0:" + stats);
+  EXPECT_EQ(after_run_header(read_file(out_dir / "LINE7.QCC")), "\r\n\r\n\r\n   1234     0:" + stats);
 }
 
 TEST(LogRun, FieldRecordingsLogOneHeaderLinePerPacket) {
@@ -160,13 +133,13 @@ TEST(LogRun, FieldRecordingsLogOneHeaderLinePerPacket) {
       "U:[0-9A-F]{4} N:.{4}(.{26}| E:.{4} D:. C:. S:[0-9]{3,} F:[0-9A-F]{2}) B:([0-9]{10})\r$");
   for (const fs::path& input : inputs) {
     SCOPED_TRACE(input.filename().string());
-    TempDir tmp;
-    ASSERT_FALSE(tmp.path().empty());
-    ASSERT_EQ(pk_segy(input, tmp.path(), tmp.path() / "console.txt"), 0) << slurp(tmp.path() / "console.txt");
+    testkit::ScratchDir tmp;
+    const testkit::RunResult run = pk_segy(input, tmp.path(), tmp);
+    ASSERT_EQ(run.code, 0) << run.out;
 
     // The packets of known type, in file order, with their packet counts.
     std::vector<std::string> expected;
-    const std::string raw = slurp(input);
+    const std::string raw = read_file(input);
     for (std::size_t off = 0, n = 0; off + 1024 <= raw.size(); off += 1024, ++n)
       if (pk::code_set(reinterpret_cast<const uint8_t*>(raw.data() + off)) != 0) {
         char b[16];
@@ -176,7 +149,7 @@ TEST(LogRun, FieldRecordingsLogOneHeaderLinePerPacket) {
     ASSERT_FALSE(expected.empty());
 
     std::vector<std::string> logged;
-    std::istringstream log(slurp(tmp.path() / (input.stem().string() + ".RSH")));
+    std::istringstream log(read_file(tmp.path() / (input.stem().string() + ".RSH")));
     std::smatch m;
     for (std::string line; std::getline(log, line);)
       if (std::regex_match(line, m, head_line)) logged.push_back(m[1].str() + "@" + m[3].str());

@@ -5,9 +5,11 @@
 #include <string>
 
 #include "log.h"
-#include "packet_text.h"
+#include "test_packet.h"
+#include "testkit.h"
 
-using namespace pktext;
+using namespace pktest;
+using testkit::capture;
 
 namespace {
 // Consecutive blank-padded text fields of the given widths.
@@ -15,7 +17,7 @@ void fields(Packet& p, std::size_t off, std::initializer_list<const char*> value
             std::initializer_list<std::size_t> widths) {
   auto w = widths.begin();
   for (const char* v : values) {
-    text(p, off, v);
+    put_text(p, off, v);
     off += *w++;
   }
 }
@@ -26,53 +28,53 @@ namespace {
 const char* kEventTimes[4] = {"2003365235959900", "2003365235959000", "2004001000001500", "2004001000001990"};
 
 void event_body(Packet& p) {
-  bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
-  text(p, 64, "Stream One");
-  text(p, 88, "100 CON ");
-  for (int i = 0; i < 4; ++i) text(p, 96 + 16 * i, kEventTimes[i]);
+  put_bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
+  put_text(p, 64, "Stream One");
+  put_text(p, 88, "100 CON ");
+  for (int i = 0; i < 4; ++i) put_text(p, 96 + 16 * i, kEventTimes[i]);
 }
 
 Packet full_eh() {
-  Packet p = packet("EH");
+  Packet p = test_packet("EH");
   event_body(p);
   // channels 1 and 12; channel 2's bit weight starts with a blank and is left out
-  text(p, 160, "1.59uV  ");
-  text(p, 168, " 9.9uV  ");
-  text(p, 160 + 8 * 11, "2.00uV  ");
-  text(p, 288, "x32 ");
-  text(p, 288 + 4 * 11, "x1  ");
-  text(p, 352, "2.5V    ");
-  text(p, 352 + 8 * 11, "5V      ");
+  put_text(p, 160, "1.59uV  ");
+  put_text(p, 168, " 9.9uV  ");
+  put_text(p, 160 + 8 * 11, "2.00uV  ");
+  put_text(p, 288, "x32 ");
+  put_text(p, 288 + 4 * 11, "x1  ");
+  put_text(p, 352, "2.5V    ");
+  put_text(p, 352 + 8 * 11, "5V      ");
   return p;
 }
 
 void mes_dau(Packet& p) {
-  text(p, 88, "250.0000");
-  text(p, 944, "0000012345000003V2.1    433.9200TX07    SITEA   L4C     RCV1    ");
-  text(p, 1012, "0012000000");
+  put_text(p, 88, "250.0000");
+  put_text(p, 944, "0000012345000003V2.1    433.9200TX07    SITEA   L4C     RCV1    ");
+  put_text(p, 1012, "0012000000");
 }
 
 Packet nh_packet() {
-  Packet p = packet("NH");
-  bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
-  text(p, 64, "Net");
-  text(p, 88, "100 EVT ");
-  for (int i = 0; i < 4; ++i) text(p, 96 + 16 * i, kEventTimes[i]);
+  Packet p = test_packet("NH");
+  put_bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
+  put_text(p, 64, "Net");
+  put_text(p, 88, "100 EVT ");
+  for (int i = 0; i < 4; ++i) put_text(p, 96 + 16 * i, kEventTimes[i]);
   return p;
 }
 
 }  // namespace
 
 TEST(LogHead, NonEventTypesPadTheEventColumns) {
-  const Packet p = packet("SC");
+  const Packet p = test_packet("SC");
   int sign = 0;
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 5, sign, 42); }),
             "SC 03:365:23:59:59.900 X:01 U:1234 N:0007                           B:0000000042\r\n");
 }
 
 TEST(LogHead, DataPacketShowsChannelLetterAndConsumesTheMark) {
-  Packet p = packet("DT", 0);
-  bytes(p, 16, {0x00, 0x12, 0x12, 0x11, 0x02, 0x50, 0x00, 0x32});
+  Packet p = test_packet("DT", 0);
+  put_bytes(p, 16, {0x00, 0x12, 0x12, 0x11, 0x02, 0x50, 0x00, 0x32});
   int sign = 5;
   const std::string out = capture([&](std::FILE* f) {
     pk::log_head(f, p.data(), 3, sign, 7);
@@ -89,9 +91,9 @@ TEST(LogHead, DataPacketShowsChannelLetterAndConsumesTheMark) {
 
 TEST(LogHead, EventPacketsAndOddHeaderBytes) {
   Packet p = full_eh();
-  text(p, 0, "ET");
+  put_text(p, 0, "ET");
   p[3] = 0x9A;                       // bad year nibble
-  bytes(p, 4, {0x00, 0x00});          // unit 0 is shown as stored
+  put_bytes(p, 4, {0x00, 0x00});          // unit 0 is shown as stored
   int sign = 0;
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 2, sign, 1234567890); }),
             "ET 9::365:23:59:59.900 X:01 U:0000 N:0007 E:0012 D:1           F:C0 B:1234567890\r\n");
@@ -114,11 +116,11 @@ TEST(LogEhEt, FullPacketWithoutMesBlock) {
 
 TEST(LogEhEt, ShortPacketGivesOnlyTheTriggerMessage) {
   Packet p = full_eh();
-  bytes(p, 12, {0x00, 0x57});
-  text(p, 24, "123456789012345678901234567890123");
+  put_bytes(p, 12, {0x00, 0x57});
+  put_text(p, 24, "123456789012345678901234567890123");
   mes_dau(p);
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }), "1234567890123456789012345678901\r\n");
-  bytes(p, 12, {0x00, 0x58});
+  put_bytes(p, 12, {0x00, 0x58});
   EXPECT_NE(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }).find("Trigger time"), std::string::npos);
 }
 
@@ -158,9 +160,9 @@ TEST(LogNhNt, WithoutAndWithMesBlock) {
       "     Sample rate                  : 100 \r\n"
       "     Trigger type                 : EVT \r\n"
       "     Stream Name                  : Net                     \r\n");
-  text(p, 88, "40.00000");
-  text(p, 960, "CRU3    151.2500ID9     HILL    150.0000BASE    ");
-  text(p, 1012, "0007020004");
+  put_text(p, 88, "40.00000");
+  put_text(p, 960, "CRU3    151.2500ID9     HILL    150.0000BASE    ");
+  put_text(p, 1012, "0007020004");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_nh_nt(f, p.data()); }),
       "     Trigger time                 : 2003365235959900\r\n"
       "     First sample time            : 2003365235959000\r\n"
@@ -180,27 +182,27 @@ TEST(LogNhNt, WithoutAndWithMesBlock) {
 }
 
 TEST(LogSc, TwoUsedChannelEntries) {
-  Packet p = packet("SC");
-  text(p, 16, "07Basin survey");
-  text(p, 42, "Line 4 refraction");
-  text(p, 82, "0123North ridge");
-  text(p, 110, "Near the gate");
-  text(p, 150, "72A-08");
-  text(p, 162, "SN7741");
-  text(p, 174, "20030010000000GPS C1234");
+  Packet p = test_packet("SC");
+  put_text(p, 16, "07Basin survey");
+  put_text(p, 42, "Line 4 refraction");
+  put_text(p, 82, "0123North ridge");
+  put_text(p, 110, "Near the gate");
+  put_text(p, 150, "72A-08");
+  put_text(p, 162, "SN7741");
+  put_text(p, 174, "20030010000000GPS C1234");
   for (const auto& [k, num, name] : {std::tuple{0, "01", "Vertical"}, std::tuple{2, "03", "East"}}) {
     const std::size_t e = 202 + 146 * k;
-    text(p, e, num);
-    text(p, e + 2, name);
-    text(p, e + 12, "90.0");
-    text(p, e + 22, "0.0");
-    text(p, e + 32, "12.5");
-    text(p, e + 42, "-3.25");
-    text(p, e + 52, "100");
-    text(p, e + 62, "m   m   32  L-22");
-    text(p, e + 86, "A-99");
-    text(p, e + 98, "buried 1 m");
-    text(p, e + 138, "1.5e-6");
+    put_text(p, e, num);
+    put_text(p, e + 2, name);
+    put_text(p, e + 12, "90.0");
+    put_text(p, e + 22, "0.0");
+    put_text(p, e + 32, "12.5");
+    put_text(p, e + 42, "-3.25");
+    put_text(p, e + 52, "100");
+    put_text(p, e + 62, "m   m   32  L-22");
+    put_text(p, e + 86, "A-99");
+    put_text(p, e + 98, "buried 1 m");
+    put_text(p, e + 138, "1.5e-6");
   }
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_sc(f, p.data()); }),
       "     Experiment Number            : 07\r\n"
@@ -251,16 +253,16 @@ namespace {
 // One stream entry: number, name, channels 1-3 and 5, rate 100, format 16.
 void ds_stream(Packet& p, int k, const char* num, const char* name, const char* trg) {
   const std::size_t e = 16 + 230 * k;
-  text(p, e, num);
-  text(p, e + 2, name);
-  text(p, e + 26, "123 5");
-  text(p, e + 42, "100 16");
-  text(p, e + 64, trg);
+  put_text(p, e, num);
+  put_text(p, e + 2, name);
+  put_text(p, e + 26, "123 5");
+  put_text(p, e + 42, "100 16");
+  put_text(p, e + 64, trg);
 }
 }  // namespace
 
 TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
-  Packet a = packet("DS");
+  Packet a = test_packet("DS");
   ds_stream(a, 0, "01", "Events", " EVT");
   fields(a, 16 + 68, {"1 3", "02", "10.0", "1.5", "2.5", "60", "FILTER", "0.5", "30", "YES", "4.0", "2.0", "ON"},
          {16, 2, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 4});
@@ -298,14 +300,14 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
       "      Record Length               : 300     \r\n"
       "\r\n");
 
-  Packet b = packet("DS");
+  Packet b = test_packet("DS");
   ds_stream(b, 0, "03", "Level", "LEV ");
-  text(b, 16 + 68, "1000    5       120     ");
+  put_text(b, 16 + 68, "1000    5       120     ");
   ds_stream(b, 2, "04", "Continuous", "con ");
-  text(b, 476 + 68, "3600    ");
+  put_text(b, 476 + 68, "3600    ");
   ds_stream(b, 3, "05", "External", "EXT ");
-  text(b, 706 + 68, "0.25    30      ");
-  text(b, 936, "5X reserved bytes never form a stream");
+  put_text(b, 706 + 68, "0.25    30      ");
+  put_text(b, 936, "5X reserved bytes never form a stream");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, b.data()); }),
       "     Data Stream No               : 03\r\n"
       "     Data Stream Name             : Level                   \r\n"
@@ -335,17 +337,17 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
       "      Record Length               : 30      \r\n"
       "\r\n");
 
-  Packet c = packet("DS");
+  Packet c = test_packet("DS");
   ds_stream(c, 0, "06", "Radio", "RAD ");
-  text(c, 16 + 68, "1       20      ");
+  put_text(c, 16 + 68, "1       20      ");
   ds_stream(c, 1, "07", "Cross", "CRS ");
-  text(c, 246 + 68, "012       40      ");
+  put_text(c, 246 + 68, "012       40      ");
   ds_stream(c, 2, "08", "List", "TML ");
   for (int k = 1; k <= 11; ++k)
-    if (k != 4) text(c, 476 + 68 + 14 * (k - 1), "2003" + std::string(k < 10 ? "00" : "0") + std::to_string(k) + "120000");
-  text(c, 476 + 68 + 154, "600     ");
+    if (k != 4) put_text(c, 476 + 68 + 14 * (k - 1), "2003" + std::string(k < 10 ? "00" : "0") + std::to_string(k) + "120000");
+  put_text(c, 476 + 68 + 154, "600     ");
   ds_stream(c, 3, "09", "Mixed", "Evt ");
-  text(c, 706 + 68, "1 3             0210.0");
+  put_text(c, 706 + 68, "1 3             0210.0");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, c.data()); }),
       "     Data Stream No               : 06\r\n"
       "     Data Stream Name             : Radio                   \r\n"
@@ -395,7 +397,7 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
 }
 
 TEST(LogCd, StepFieldsOnlyWhenSwitchedOn) {
-  Packet p = packet("CD");
+  Packet p = test_packet("CD");
   fields(p, 16, {"20030011200000", "00001000", "0010", "00000060", "OFF", "0.5", "2", "0.125", "A"},
          {14, 8, 4, 8, 4, 8, 8, 8, 4});
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_cd(f, p.data()); }),
@@ -405,7 +407,7 @@ TEST(LogCd, StepFieldsOnlyWhenSwitchedOn) {
       "     Length of Intervals          : 00000060\r\n"
       "     Step                         : OFF \r\n"
       "\r\n");
-  text(p, 50, "on  ");
+  put_text(p, 50, "on  ");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_cd(f, p.data()); }),
       "     Start Time                   : 20030011200000\r\n"
       "     Repeat Interval              : 00001000\r\n"
@@ -421,9 +423,9 @@ TEST(LogCd, StepFieldsOnlyWhenSwitchedOn) {
 }
 
 TEST(LogOm, FlagsPowerAndWakeEntries) {
-  Packet p = packet("OM");
-  text(p, 16, "0102");
-  text(p, 20, "12 DYN800030YnTO");
+  Packet p = test_packet("OM");
+  put_text(p, 16, "0102");
+  put_text(p, 20, "12 DYN800030YnTO");
   fields(p, 48, {"01", "001120000000", "003600", "086400", "07"}, {2, 12, 6, 6, 2});
   fields(p, 48 + 64 * 3, {"04", "002000000000", "000060", "000000", "01"}, {2, 12, 6, 6, 2});
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_om(f, p.data()); }),
@@ -458,7 +460,7 @@ TEST(LogOm, FlagsPowerAndWakeEntries) {
 }
 
 TEST(LogAd, AuxiliaryDefinition) {
-  Packet p = packet("AD");
+  Packet p = test_packet("AD");
   fields(p, 18, {"12  5", "0.010", "16", "3600"}, {16, 8, 2, 8});
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ad(f, p.data()); }),
       "     Channels Included            : 12__5___________\r\n"
@@ -469,41 +471,41 @@ TEST(LogAd, AuxiliaryDefinition) {
 }
 
 TEST(LogDr, SectorFlagAbsentTimesAndWideValues) {
-  Packet p = packet("DR", 0);
-  u32(p, 16, 200);
-  u32(p, 20, 402);
+  Packet p = test_packet("DR", 0);
+  put_u32be(p, 16, 200);
+  put_u32be(p, 20, 402);
   p[25] = 1;
-  u16(p, 26, 2);
-  u32(p, 28, 17);
+  put_u16be(p, 26, 2);
+  put_u32be(p, 28, 17);
   std::size_t e = 32;
-  u32(p, e, 16);
-  bytes(p, e + 4, {1, 2});
-  u16(p, e + 6, 80);
-  u16(p, e + 8, 0x0123);
-  u16(p, e + 10, 7);
-  bytes(p, e + 12, {1, 0});
-  u16(p, e + 14, 2);
-  text(p, e + 16, "STREAM1 CON ");
-  bytes(p, e + 28, {0x2A, 0x00, 0x0E, 0x10});  // 2005, day 1, 01:00:00
-  bytes(p, e + 32, {0x2A, 0x00, 0x0E, 0x10});
-  u32(p, e + 44, (19u << 25) | 86400u);       // 2003, day 2
-  u16(p, e + 48, 250);
-  u16(p, e + 50, 7);
-  u16(p, e + 52, 999);                        // milliseconds of an absent time are not shown
-  u16(p, e + 58, 0xC0);
-  u32(p, e + 60, 5);
-  u32(p, e + 64, 1234);
+  put_u32be(p, e, 16);
+  put_bytes(p, e + 4, {1, 2});
+  put_u16be(p, e + 6, 80);
+  put_u16be(p, e + 8, 0x0123);
+  put_u16be(p, e + 10, 7);
+  put_bytes(p, e + 12, {1, 0});
+  put_u16be(p, e + 14, 2);
+  put_text(p, e + 16, "STREAM1 CON ");
+  put_bytes(p, e + 28, {0x2A, 0x00, 0x0E, 0x10});  // 2005, day 1, 01:00:00
+  put_bytes(p, e + 32, {0x2A, 0x00, 0x0E, 0x10});
+  put_u32be(p, e + 44, (19u << 25) | 86400u);       // 2003, day 2
+  put_u16be(p, e + 48, 250);
+  put_u16be(p, e + 50, 7);
+  put_u16be(p, e + 52, 999);                        // milliseconds of an absent time are not shown
+  put_u16be(p, e + 58, 0xC0);
+  put_u32be(p, e + 60, 5);
+  put_u32be(p, e + 64, 1234);
   e += 80;
-  u32(p, e, 17);
-  bytes(p, e + 4, {0, 0});
-  u16(p, e + 6, 80);
-  u16(p, e + 8, 0xFFFF);
-  u16(p, e + 10, 0xFFFF);
-  bytes(p, e + 12, {255, 1});
-  text(p, e + 16, "LONGNAMEEVT ");
-  u16(p, e + 58, 0x1234);
-  u32(p, e + 60, 0xFFFFFFFF);
-  u32(p, e + 68, 3);
+  put_u32be(p, e, 17);
+  put_bytes(p, e + 4, {0, 0});
+  put_u16be(p, e + 6, 80);
+  put_u16be(p, e + 8, 0xFFFF);
+  put_u16be(p, e + 10, 0xFFFF);
+  put_bytes(p, e + 12, {255, 1});
+  put_text(p, e + 16, "LONGNAMEEVT ");
+  put_u16be(p, e + 58, 0x1234);
+  put_u32be(p, e + 60, 0xFFFFFFFF);
+  put_u32be(p, e + 68, 3);
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_dr(f, p.data()); }),
       "     Prev Dir Location (Block)    : 0000000100\r\n"
       "     Next Dir Location (Block)    : 0000000201\r\n"
@@ -555,9 +557,9 @@ TEST(LogDr, SectorFlagAbsentTimesAndWideValues) {
 }
 
 TEST(LogDr, WalkStopsAtTheLastEntryThatFits) {
-  Packet p = packet("DR", 0);
-  u16(p, 26, 40);
-  for (std::size_t e = 32; e + 80 <= 1024; e += 80) u16(p, e + 6, 80);
+  Packet p = test_packet("DR", 0);
+  put_u16be(p, 26, 40);
+  for (std::size_t e = 32; e + 80 <= 1024; e += 80) put_u16be(p, e + 6, 80);
   const std::string out = capture([&](std::FILE* f) { pk::log_dr(f, p.data()); });
   std::size_t entries = 0;
   const std::string entry = "\r\n      Entry Number";
@@ -567,26 +569,26 @@ TEST(LogDr, WalkStopsAtTheLastEntryThatFits) {
 }
 
 TEST(LogBlock, StateOfHealthLines) {
-  Packet p = packet("SH", 0);
+  Packet p = test_packet("SH", 0);
   const std::string lf = "GPS LOCK\nBATT 12.1V\n";
-  text(p, 24, lf);
-  bytes(p, 12, {0x00, 0x44});  // 24 + 20 bytes
+  put_text(p, 24, lf);
+  put_bytes(p, 12, {0x00, 0x44});  // 24 + 20 bytes
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }),
             "     GPS LOCK\n     BATT 12.1V\n     \r\n");
 
   const std::string crlf = "TEMP 21C\r\nDISK 80%";
-  text(p, 24, crlf);
-  bytes(p, 12, {0x00, 0x42});  // 24 + 18 bytes
+  put_text(p, 24, crlf);
+  put_bytes(p, 12, {0x00, 0x42});  // 24 + 18 bytes
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }),
             "     TEMP 21C\r\n     DISK 80%\r\n\r\n");
 
-  bytes(p, 12, {0x00, 0x24});  // no text at all
+  put_bytes(p, 12, {0x00, 0x24});  // no text at all
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }), "     \r\n\r\n");
 }
 
 TEST(LogBlock, ByteCountBeyondThePacketIsClamped) {
-  Packet p = packet("SH", 'a');
-  bytes(p, 12, {0x99, 0xFF});  // 9999 and more: only the packet's own bytes
+  Packet p = test_packet("SH", 'a');
+  put_bytes(p, 12, {0x99, 0xFF});  // 9999 and more: only the packet's own bytes
   p[1023] = 'z';
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }),
             "     " + std::string(999, 'a') + "z\r\n\r\n");
@@ -606,18 +608,18 @@ TEST(LogBlock, HexDumpOfAWholePacket) {
 TEST(LogDkFmt, PositionsHalvedCountsAsStored) {
   Packet r;
   r.fill(0);
-  u32(r, 0, 2000);      // write
-  u32(r, 20, 3);        // wrap count
-  u32(r, 24, 1000);     // read
-  u32(r, 28, 500);      // copy
-  u32(r, 32, 9);        // leod
-  u32(r, 36, 64);       // first directory
-  u32(r, 40, 128);      // last directory
-  u32(r, 44, 5);        // ovwr
-  u32(r, 48, 11);       // directory count
-  u32(r, 52, 0xFFFFFFFF);  // directory entries
-  u32(r, 56, 4000);     // wrap at
-  u32(r, 60, 8001);     // peod
+  put_u32be(r, 0, 2000);      // write
+  put_u32be(r, 20, 3);        // wrap count
+  put_u32be(r, 24, 1000);     // read
+  put_u32be(r, 28, 500);      // copy
+  put_u32be(r, 32, 9);        // leod
+  put_u32be(r, 36, 64);       // first directory
+  put_u32be(r, 40, 128);      // last directory
+  put_u32be(r, 44, 5);        // ovwr
+  put_u32be(r, 48, 11);       // directory count
+  put_u32be(r, 52, 0xFFFFFFFF);  // directory entries
+  put_u32be(r, 56, 4000);     // wrap at
+  put_u32be(r, 60, 8001);     // peod
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_dk_fmt(f, r.data()); }),
             "     PEOD: 0000004000  LEOD: 0000000004  Ovwr:          5  Wrap Cnt:          3\r\n"
             "     Write: 0000001000  Read: 0000000500  Copy: 0000000250   Wrap At: 0000002000\r\n"
@@ -625,12 +627,12 @@ TEST(LogDkFmt, PositionsHalvedCountsAsStored) {
 }
 
 TEST(LogEhet, OlderLayout) {
-  Packet p = packet("EH");
-  text(p, 24, "123456789012345678901234567890123");
-  for (int i = 0; i < 4; ++i) text(p, 58 + 16 * i, kEventTimes[i]);
-  text(p, 122, "100 EVT ");
-  text(p, 130, "1.59uV  ");
-  text(p, 130 + 8 * 15, "3.0uV   ");
+  Packet p = test_packet("EH");
+  put_text(p, 24, "123456789012345678901234567890123");
+  for (int i = 0; i < 4; ++i) put_text(p, 58 + 16 * i, kEventTimes[i]);
+  put_text(p, 122, "100 EVT ");
+  put_text(p, 130, "1.59uV  ");
+  put_text(p, 130 + 8 * 15, "3.0uV   ");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ehet(f, p.data()); }),
             "       Trigger time       : 2003:365:23:59:59.900\r\n"
             "       First sample time  : 2003:365:23:59:59.000\r\n"
@@ -641,7 +643,7 @@ TEST(LogEhet, OlderLayout) {
             "       Channel bit weights: \r\n"
             "                       0 1.59uV  \r\n"
             "                      15 3.0uV   \r\n");
-  bytes(p, 12, {0x00, 0x57});
+  put_bytes(p, 12, {0x00, 0x57});
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ehet(f, p.data()); }), "1234567890123456789012345678901\r\n");
 }
 

@@ -1,10 +1,10 @@
 // Field positions and the choices the packet views make.
 #include <gtest/gtest.h>
 
-#include "packet_text.h"
+#include "test_packet.h"
 #include "records.h"
 
-using namespace pktext;
+using namespace pktest;
 using pk::trigger_kind;
 
 TEST(TriggerChoice, LeadingSpaceAndCase) {
@@ -25,11 +25,11 @@ TEST(TriggerChoice, LeadingSpaceAndCase) {
 }
 
 TEST(DataStreams, EntriesAndTheirTriggerRecords) {
-  Packet p = packet("DS");
-  text(p, 16 + 230 * 2, "03");
-  text(p, 16 + 230 * 2 + 64, "TML ");
-  text(p, 16 + 230 * 2 + 68 + 14 * 10, "20031231200000");
-  text(p, 16 + 230 * 2 + 68 + 154, "00000600");
+  Packet p = test_packet("DS");
+  put_text(p, 16 + 230 * 2, "03");
+  put_text(p, 16 + 230 * 2 + 64, "TML ");
+  put_text(p, 16 + 230 * 2 + 68 + 14 * 10, "20031231200000");
+  put_text(p, 16 + 230 * 2 + 68 + 154, "00000600");
   const pk::ds_pkt ds{p.data()};
   EXPECT_FALSE(ds.stream(0).used());
   EXPECT_FALSE(ds.stream(3).used());
@@ -43,25 +43,25 @@ TEST(DataStreams, EntriesAndTheirTriggerRecords) {
 }
 
 TEST(Calibration, StepSwitch) {
-  Packet p = packet("CD");
+  Packet p = test_packet("CD");
   const pk::cd_pkt cd{p.data()};
   for (const char* on : {"ON  ", "on  ", "ONCE"}) {
-    text(p, 50, on);
+    put_text(p, 50, on);
     EXPECT_TRUE(cd.step_on()) << on;
   }
   for (const char* off : {"On  ", "OFF ", " ON ", "    "}) {
-    text(p, 50, off);
+    put_text(p, 50, off);
     EXPECT_FALSE(cd.step_on()) << off;
   }
 }
 
 TEST(Directory, SectorShiftAndDataLocation) {
-  Packet p = packet("DR", 0);
-  pktext::u32(p, 16, 200);
-  pktext::u32(p, 20, 7);
+  Packet p = test_packet("DR", 0);
+  put_u32be(p, 16, 200);
+  put_u32be(p, 20, 7);
   p[25] = 1;
-  pktext::u16(p, 26, 1);
-  pktext::u32(p, 32 + 60, 5);
+  put_u16be(p, 26, 1);
+  put_u32be(p, 32 + 60, 5);
   const pk::dr_pkt dr{p.data()};
   EXPECT_EQ(dr.prev_dir_block(), 100u);
   EXPECT_EQ(dr.next_dir_block(), 3u);
@@ -73,30 +73,30 @@ TEST(Directory, SectorShiftAndDataLocation) {
 }
 
 TEST(Directory, WalkIsBoundedByThePacket) {
-  Packet p = packet("DR", 0);
+  Packet p = test_packet("DR", 0);
   const pk::dr_pkt dr{p.data()};
-  pktext::u16(p, 26, 40);
-  for (std::size_t e = 32; e + 80 <= 1024; e += 80) pktext::u16(p, e + 6, 80);
+  put_u16be(p, 26, 40);
+  for (std::size_t e = 32; e + 80 <= 1024; e += 80) put_u16be(p, e + 6, 80);
   const auto entries = dr.entries();
   ASSERT_EQ(entries.size(), 12u);
   EXPECT_EQ(entries.back().p, p.data() + 32 + 11 * 80);
 
   // a zero length visits the same entry again
-  pktext::u16(p, 26, 3);
-  pktext::u16(p, 32 + 6, 0);
+  put_u16be(p, 26, 3);
+  put_u16be(p, 32 + 6, 0);
   const auto same = dr.entries();
   ASSERT_EQ(same.size(), 3u);
   EXPECT_EQ(same[2].p, p.data() + 32);
 
   // a huge length jumps out of the packet and ends the walk
-  pktext::u16(p, 32 + 6, 0xFFFF);
+  put_u16be(p, 32 + 6, 0xFFFF);
   EXPECT_EQ(dr.entries().size(), 1u);
 
   // the last entry may end exactly at byte 1023
-  pktext::u16(p, 26, 2);
-  pktext::u16(p, 32 + 6, 1024 - 80 - 32);
+  put_u16be(p, 26, 2);
+  put_u16be(p, 32 + 6, 1024 - 80 - 32);
   EXPECT_EQ(dr.entries().size(), 2u);
-  pktext::u16(p, 32 + 6, 1024 - 80 - 32 + 1);
+  put_u16be(p, 32 + 6, 1024 - 80 - 32 + 1);
   EXPECT_EQ(dr.entries().size(), 1u);
 }
 
@@ -108,30 +108,30 @@ TEST(Directory, PackedTimes) {
 }
 
 TEST(Views, FieldPositions) {
-  Packet p = packet("SC");
-  text(p, 202 + 146 * 4 + 138, "VOLTS-04");
-  text(p, 192, "CLOCK-SN-1");
+  Packet p = test_packet("SC");
+  put_text(p, 202 + 146 * 4 + 138, "VOLTS-04");
+  put_text(p, 192, "CLOCK-SN-1");
   const pk::sc_pkt sc{p.data()};
   EXPECT_EQ(sc.chan(4).volts(), "VOLTS-04");
   EXPECT_EQ(sc.timc_sn(), "CLOCK-SN-1");
   EXPECT_FALSE(sc.chan(4).used());
 
-  Packet o = packet("OM");
-  text(o, 48 + 64 * 7, "08");
-  text(o, 48 + 64 * 7 + 26, "99");
+  Packet o = test_packet("OM");
+  put_text(o, 48 + 64 * 7, "08");
+  put_text(o, 48 + 64 * 7 + 26, "99");
   const pk::om_pkt om{o.data()};
   EXPECT_TRUE(om.wake(7).used());
   EXPECT_EQ(om.wake(7).num_int(), "99");
 
-  Packet n = packet("NH");
+  Packet n = test_packet("NH");
   EXPECT_FALSE(pk::nhnt_pkt{n.data()}.has_mes_block());
-  text(n, 1021, "0");
+  put_text(n, 1021, "0");
   EXPECT_TRUE(pk::nhnt_pkt{n.data()}.has_mes_block());
 
   Packet d;
   d.fill(0);
-  pktext::u32(d, 60, 8001);
-  pktext::u32(d, 52, 77);
+  put_u32be(d, 60, 8001);
+  put_u32be(d, 52, 77);
   const pk::t_fmt_disk fmt{d.data()};
   EXPECT_EQ(fmt.peod(), 8001u);
   EXPECT_EQ(pk::t_fmt_disk::to_block(fmt.peod()), 4000u);

@@ -3,46 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "lists.h"
-#include "packet_text.h"
+#include "test_packet.h"
 #include "qcc.h"
 #include "run.h"
-
-#include <unistd.h>
+#include "testkit.h"
 
 namespace fs = std::filesystem;
-using pktext::Packet;
+using pktest::Packet;
 
 namespace {
 
 const std::string kHeads = "\r\n                        Min          Max        Range         Mean       St Dev";
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class Qcc : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("pk_qcc_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     run_ = std::make_unique<pk::Run>();
     run_->FdQcc = std::fopen((dir_ / "RUN.QCC").c_str(), "wb");
     ASSERT_NE(run_->FdQcc, nullptr);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // A unit owned by the run; `open` leaves its QCC file open as for the current unit.
   pk::Unit_list_str* add_unit(uint32_t id, bool open) {
@@ -114,17 +98,18 @@ class Qcc : public ::testing::Test {
   std::string unit_text(uint32_t id) {
     char name[16];
     std::snprintf(name, sizeof name, "ID%04X.QCC", static_cast<unsigned>(id));
-    return slurp(dir_ / name);
+    return testkit::read_file(dir_ / name);
   }
-  std::string run_text() { return slurp(dir_ / "RUN.QCC"); }
+  std::string run_text() { return testkit::read_file(dir_ / "RUN.QCC"); }
 
   static Packet et_packet() {
-    Packet p = pktext::packet("ET");
-    pktext::bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
+    Packet p = test_packet("ET");
+    pktest::put_bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
     return p;
   }
 
-  fs::path dir_;
+  testkit::ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path();
   std::unique_ptr<pk::Run> run_;
 };
 
@@ -216,7 +201,7 @@ TEST_F(Qcc, EventsLeftAtEndOfInputReportTheMissingTrailer) {
   add_channel(ea, 0, {1, 3});
   pk::Evt_list_str* eb = add_event(b, 7);
   add_channel(eb, 1, {4, 4, 4});
-  Packet buffer = pktext::packet("DT");
+  Packet buffer = test_packet("DT");
   buffer[0] = buffer[1] = 'X';
 
   testing::internal::CaptureStdout();
@@ -237,8 +222,8 @@ TEST_F(Qcc, EventsLeftAtEndOfInputReportTheMissingTrailer) {
 }
 
 TEST_F(Qcc, NhPacketOpensASectionOfTheRunWideFile) {
-  Packet nh = pktext::packet("NH");
-  pktext::bytes(nh, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
+  Packet nh = test_packet("NH");
+  pktest::put_bytes(nh, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
   run_->Blk_cnt = 5;
   run_->sign = 1;
   pk::qcc_nh_heads(*run_, nh.data());
