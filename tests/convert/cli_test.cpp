@@ -5,10 +5,12 @@
 
 #include "keep_writer.h"
 #include "lists.h"
-#include "run_helpers.h"
+#include "pkenc.h"
+#include "testkit.h"
 #include "setup.h"
 
-using namespace testutil;
+using namespace testkit;
+using testutil::KeepWriter;
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <fstream>
 
 #include "pkenc.h"
-#include "run_helpers.h"
+#include "testkit.h"
 
-using namespace testutil;
+using namespace testkit;
 using pktest::ChannelData;
 using pktest::Recording;
 
@@ -107,9 +107,9 @@ TEST(Engine, InterleavedUnitsAndEventsKeepTheirOwnFiles) {
   EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x0001, 1))), a.channels[1].samples);
   EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x0002, 0))), b.channels[0].samples);
   EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x0001, 0, c.start))), c.channels[0].samples);
-  EXPECT_TRUE(file_exists(dir / "ID0001.QCC"));
-  EXPECT_TRUE(file_exists(dir / "ID0002.QCC"));
-  EXPECT_TRUE(file_exists(dir / "in.QCC"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "ID0001.QCC"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "ID0002.QCC"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "in.QCC"));
   // Both units log into one file, each starting with the run header.
   const std::string log = read_file(dir / "in.RSH");
   EXPECT_EQ(log.find("PK_SEGY - Version PKU03.22A  "), 0u);
@@ -179,8 +179,8 @@ TEST(Engine, UnitZeroIsFFFF) {
   rec.channels = {ChannelData{.channel = 0, .format = pktest::kFmt16, .samples = ramp(10, 1, 1)}};
   pktest::write_packets(dir / "in.pk", rec.packets());
   ASSERT_EQ(run_program(PK_ENGINE, "in.pk -VN -QY", dir.path()).code, 0);
-  EXPECT_TRUE(file_exists(std_path(dir, "", 0xFFFF, 0, rec.start)));
-  EXPECT_TRUE(file_exists(dir / "IDFFFF.QCC"));
+  EXPECT_TRUE(std::filesystem::exists(std_path(dir, "", 0xFFFF, 0, rec.start)));
+  EXPECT_TRUE(std::filesystem::exists(dir / "IDFFFF.QCC"));
 }
 
 TEST(Engine, TakenNamesGetLetterCandidatesThenTheRunEnds) {
@@ -262,7 +262,7 @@ TEST(Engine, MegCounterWhenQuiet) {
 
 TEST(Engine, RealCompressedRecordingDecodesSmoothly) {
   const std::string src = std::string(PK_FIELD_DIR) + "/packets-compressed-3ch.pk";
-  if (!file_exists(src)) GTEST_SKIP() << "field recording absent";
+  if (!std::filesystem::exists(src)) GTEST_SKIP() << "field recording absent";
   ScratchDir dir;
   std::filesystem::copy_file(src, dir / "in.pk");
   RunResult r = run_program(PK_ENGINE, "in.pk -LY", dir.path());
@@ -335,8 +335,8 @@ TEST(Engine, CtrlCEndsWithCodeOneAndKeepsWhatWasConverted) {
 namespace {
 
 TEST(Engine, EventWithoutHeaderTakesItsTimeFromThePackets) {
-  const std::string pk_segy = std::string(PK_BIN_DIR) + "/pk_segy";
-  if (!file_exists(pk_segy)) GTEST_SKIP() << "pk_segy not built";
+  const std::string pk_segy = program_path("pk_segy");
+  if (!std::filesystem::exists(pk_segy)) GTEST_SKIP() << "pk_segy not built";
   ScratchDir dir;
   Recording rec;
   rec.eh = false;
@@ -354,11 +354,11 @@ TEST(Engine, EventWithoutHeaderTakesItsTimeFromThePackets) {
 namespace {
 
 TEST(PkSegyProgram, ProgressUsageAndExitCodes) {
-  const std::string pk_segy = std::string(PK_BIN_DIR) + "/pk_segy";
-  if (!file_exists(pk_segy)) GTEST_SKIP() << "pk_segy not built";
+  const std::string pk_segy = program_path("pk_segy");
+  if (!std::filesystem::exists(pk_segy)) GTEST_SKIP() << "pk_segy not built";
   ScratchDir dir;
   const std::string src = std::string(PK_FIELD_DIR) + "/packets-compressed-3ch.pk";
-  if (file_exists(src)) {
+  if (std::filesystem::exists(src)) {
     std::filesystem::copy_file(src, dir / "field.pk");
     RunResult r = run_program(pk_segy, "field.pk -VY", dir.path());
     EXPECT_EQ(r.code, 0);

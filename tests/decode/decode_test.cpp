@@ -9,12 +9,14 @@
 
 #include "pkenc.h"
 #include "pkfile.h"
+#include "testkit.h"
 
 namespace {
 
 using pktest::C0Options;
 using pktest::DataHeader;
 using pktest::Packet;
+using testkit::ramp;
 
 std::vector<int32_t> decode_all_c0(const Packet& p, int32_t last, pk::c0_result* res = nullptr) {
   std::vector<int32_t> out(pk::kMaxC0Samples);
@@ -22,12 +24,6 @@ std::vector<int32_t> decode_all_c0(const Packet& p, int32_t last, pk::c0_result*
   out.resize(r.count);
   if (res) *res = r;
   return out;
-}
-
-std::vector<int32_t> ramp(std::size_t n, int32_t start, int32_t step) {
-  std::vector<int32_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<int32_t>(start + static_cast<int64_t>(i) * step);
-  return v;
 }
 
 uint8_t code_of_word(const Packet& p, std::size_t frame, std::size_t word) {

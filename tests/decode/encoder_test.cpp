@@ -10,10 +10,10 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <unistd.h>
 
 #include "decode.h"
 #include "pkfile.h"
+#include "testkit.h"
 
 namespace {
 
@@ -261,9 +261,8 @@ TEST(EncoderRecording, InterleaveAndWrite) {
   EXPECT_EQ(pk::header_unit_id(mixed[1].data()), 2);
   EXPECT_EQ(pk::code_set(mixed[2].data()), pk::kET);
 
-  const auto dir = std::filesystem::temp_directory_path() / ("pkenc-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "two.pk").string();
+  const testkit::ScratchDir dir;
+  const std::string path = dir / "two.pk";
   write_packets(path, mixed);
   EXPECT_EQ(std::filesystem::file_size(path), 3u * 1024);
   std::ifstream in(path, std::ios::binary);
@@ -271,8 +270,7 @@ TEST(EncoderRecording, InterleaveAndWrite) {
   in.seekg(1024);
   in.read(reinterpret_cast<char*>(back.data()), 1024);
   EXPECT_EQ(back, mixed[1]);
-  EXPECT_THROW(write_packets((dir / "missing" / "x.pk").string(), mixed), std::runtime_error);
-  std::filesystem::remove_all(dir);
+  EXPECT_THROW(write_packets(dir / "missing/x.pk", mixed), std::runtime_error);
 }
 
 }  // namespace

@@ -2,39 +2,30 @@
 // recording: every packet kind it promises, channels that decode without a report.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "decode.h"
 #include "pkfile.h"
+#include "testkit.h"
 
 namespace {
-
-std::vector<uint8_t> slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 const std::filesystem::path kSample = std::filesystem::path(PK_SOURCE_DIR) / "samples" / "sample.pk";
 
 TEST(SampleRecording, MatchesItsGenerator) {
-  const auto dir = std::filesystem::temp_directory_path() / ("pk-sample-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string out = (dir / "sample.pk").string();
-  const std::string cmd = std::string(PK_BIN_DIR) + "/make_sample_pk " + out + " >/dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  EXPECT_EQ(slurp(out), slurp(kSample)) << "samples/sample.pk is stale: regenerate it with make_sample_pk";
-  std::filesystem::remove_all(dir);
+  const testkit::ScratchDir dir;
+  const testkit::RunResult r = testkit::run_program(testkit::program_path("make_sample_pk"), "sample.pk", dir.path());
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_TRUE(testkit::read_file(dir / "sample.pk") == testkit::read_file(kSample))
+      << "samples/sample.pk is stale: regenerate it with make_sample_pk";
 }
 
 TEST(SampleRecording, HoldsOneCleanEventInThreeFormats) {
-  const std::vector<uint8_t> bytes = slurp(kSample);
+  const std::string raw = testkit::read_file(kSample);
+  const std::vector<uint8_t> bytes(raw.begin(), raw.end());
   ASSERT_FALSE(bytes.empty());
   ASSERT_EQ(bytes.size() % pk::kPacketSize, 0u);
   ASSERT_LE(bytes.size(), 32u * 1024);

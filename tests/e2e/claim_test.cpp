@@ -7,7 +7,7 @@
 
 #include "lists.h"
 #include "run.h"
-#include "run_helpers.h"
+#include "testkit.h"
 #include "segy_writer.h"
 #include "seis_writer.h"
 #include "unique_file.h"
@@ -15,7 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testutil::ScratchDir;
+using testkit::ScratchDir;
 
 TEST(ClaimUnique, DescribedNameFirstThenLetteredDaysThenGiveUp) {
   ScratchDir dir;
@@ -30,7 +30,7 @@ TEST(ClaimUnique, DescribedNameFirstThenLetteredDaysThenGiveUp) {
   EXPECT_EQ(fs::file_size(third.path), 0u);
 
   for (int k = 3; k < pk::kNameCandidates; ++k) pk::claim_unique(d, name);
-  EXPECT_EQ(testutil::list_files(d).size(), 24u);  // 25 names, one of them a directory
+  EXPECT_EQ(testkit::list_files(d).size(), 24u);  // 25 names, one of them a directory
   EXPECT_TRUE(fs::exists(d + "2003_12X_14_05_22_01234_1.EGY"));
   EXPECT_EQ(pk::claim_unique(d, name).result, pk::ClaimResult::all_taken);
 }
@@ -75,7 +75,7 @@ TEST(ChannelDataFiles, ARunWithoutSamplesLeavesAnotherRunsFileAlone) {
     pk::Writer& writer = segy ? static_cast<pk::Writer&>(segy_writer) : seis_writer;
     writer.before_merge(run, evt);
     writer.merge_file_pc(run, evt, &chan);
-    EXPECT_TRUE(testutil::read_file(chan.Filename) == others) << "the other run's file was touched";
+    EXPECT_TRUE(testkit::read_file(chan.Filename) == others) << "the other run's file was touched";
   }
 }
 

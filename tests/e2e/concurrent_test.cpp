@@ -14,13 +14,9 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using testutil::ScratchDir;
-
-std::string joined(const std::vector<std::string>& v) {
-  std::string s;
-  for (const auto& x : v) s += x + " ";
-  return s;
-}
+using testkit::program_path;
+using testkit::run_program;
+using testkit::ScratchDir;
 
 struct Job {
   std::string program;
@@ -50,7 +46,7 @@ TEST(ConcurrentRuns, EverySampleOfEveryInputFoundOnceInTheSharedDirectory) {
       const std::string input = "in" + std::to_string(i) + ".pk";
       pktest::write_packets(dir / input, d.packets);
       expected.insert(expected.end(), d.channels.begin(), d.channels.end());
-      launches.push_back({program(kJobs[i].program), kJobs[i].switches + " -VN " + input + " out"});
+      launches.push_back({program_path(kJobs[i].program), kJobs[i].switches + " -VN " + input + " out"});
     }
     const auto results = run_together(launches, dir.path().string());
     for (std::size_t i = 0; i < results.size(); ++i)
@@ -71,7 +67,7 @@ TEST(ConcurrentRuns, Hbk2sacRunsIntoOneDirectory) {
     files.push_back(make_hbk_deployment(50 + i, 200));
     const std::string name = "st" + std::to_string(i) + ".hbk";
     hbktest::write_blocks(dir / name, files.back().blocks);
-    launches.push_back({program("hbk2sac"), name + " -o:out"});
+    launches.push_back({program_path("hbk2sac"), name + " -o:out"});
   }
   for (const auto& r : run_together(launches, dir.path().string())) EXPECT_EQ(r.code, 0) << r.out;
   for (unsigned i = 0; i < files.size(); ++i) {
@@ -112,9 +108,9 @@ TEST(TakenNames, ExistingFilesStayAsTheyWere) {
     {
       std::ofstream(dir / ("out/" + k.taken), std::ios::binary) << foreign;
     }
-    const auto r = testutil::run_program(program(k.program), k.switches + " in.pk out", dir.path().string());
+    const auto r = run_program(program_path(k.program), k.switches + " in.pk out", dir.path().string());
     ASSERT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(testutil::read_file(dir / ("out/" + k.taken)) == foreign) << "changed by the run";
+    EXPECT_TRUE(testkit::read_file(dir / ("out/" + k.taken)) == foreign) << "changed by the run";
     EXPECT_TRUE(fs::exists(dir / ("out/" + k.created)));
     const Collected c = collect_packet_outputs(dir / "out", {k.taken});
     EXPECT_TRUE(c.stray.empty()) << joined(c.stray);

@@ -5,7 +5,7 @@
 
 namespace e2e {
 
-std::vector<testutil::RunResult> run_together(const std::vector<Launch>& launches, const std::string& cwd) {
+std::vector<testkit::RunResult> run_together(const std::vector<Launch>& launches, const std::string& cwd) {
   namespace fs = std::filesystem;
   const std::string ctl = cwd + "/.launch";
   fs::create_directories(ctl);
@@ -18,11 +18,11 @@ std::vector<testutil::RunResult> run_together(const std::vector<Launch>& launche
   }
   cmd += "touch '" + ctl + "/go'; wait";
   std::system(cmd.c_str());
-  std::vector<testutil::RunResult> results;
+  std::vector<testkit::RunResult> results;
   for (std::size_t i = 0; i < launches.size(); ++i) {
     const std::string n = ctl + "/" + std::to_string(i);
-    const std::string rc = testutil::read_file(n + ".rc");
-    results.push_back({rc.empty() ? -1 : std::atoi(rc.c_str()), testutil::read_file(n + ".out")});
+    const std::string rc = testkit::read_file(n + ".rc");
+    results.push_back({rc.empty() ? -1 : std::atoi(rc.c_str()), testkit::read_file(n + ".out")});
   }
   fs::remove_all(ctl);
   return results;

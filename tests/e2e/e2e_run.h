@@ -4,11 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "run_helpers.h"
+#include "testkit.h"
 
 namespace e2e {
-
-inline std::string program(const std::string& name) { return std::string(PK_BIN_DIR) + "/" + name; }
 
 struct Launch {
   std::string program;  // path of the executable
@@ -17,6 +15,6 @@ struct Launch {
 
 // Starts every launch at the same moment in `cwd`, each with its own output file, and
 // waits for all of them; returns their exit codes and output in launch order.
-std::vector<testutil::RunResult> run_together(const std::vector<Launch>& launches, const std::string& cwd);
+std::vector<testkit::RunResult> run_together(const std::vector<Launch>& launches, const std::string& cwd);
 
 }  // namespace e2e

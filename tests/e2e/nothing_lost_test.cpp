@@ -14,15 +14,11 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using testutil::ScratchDir;
+using testkit::program_path;
+using testkit::run_program;
+using testkit::ScratchDir;
 
 constexpr uint32_t kNoLimit = std::numeric_limits<uint32_t>::max();
-
-std::string joined(const std::vector<std::string>& v) {
-  std::string s;
-  for (const auto& x : v) s += x + " ";
-  return s;
-}
 
 struct Variant {
   std::string switches;
@@ -37,7 +33,7 @@ void expect_nothing_lost(const std::string& name, const Variant& v, unsigned see
   const PacketDeployment d = make_packet_deployment({.seed = seed, .equal_lengths = v.equal_lengths});
   pktest::write_packets(dir / "deploy.pk", d.packets);
   fs::create_directory(dir / "out");
-  const auto r = testutil::run_program(program(name), v.switches + " deploy.pk out", dir.path().string());
+  const auto r = run_program(program_path(name), v.switches + " deploy.pk out", dir.path().string());
   ASSERT_EQ(r.code, 0) << r.out;
 
   const Collected c = collect_packet_outputs(dir / "out");
@@ -74,9 +70,9 @@ TEST(NothingLost, Hbk2sacKeepsEveryUsableBlockOnceAndFillsGaps) {
     // A trailing partial block is ignored.
     hbktest::write_blocks(dir / ("site" + std::to_string(i) + ".hbk"), files.back().blocks, std::string(100, 'x'));
   }
-  const auto big = testutil::run_program(program("hbk2sac"), "'site*.hbk' -o:out", dir.path().string());
+  const auto big = run_program(program_path("hbk2sac"), "'site*.hbk' -o:out", dir.path().string());
   ASSERT_EQ(big.code, 0) << big.out;
-  const auto little = testutil::run_program(program("hbk2sac"), "site1.hbk -l -o:little", dir.path().string());
+  const auto little = run_program(program_path("hbk2sac"), "site1.hbk -l -o:little", dir.path().string());
   ASSERT_EQ(little.code, 0) << little.out;
 
   for (unsigned i = 0; i < files.size(); ++i) {
@@ -89,7 +85,7 @@ TEST(NothingLost, Hbk2sacKeepsEveryUsableBlockOnceAndFillsGaps) {
   bool broken = true;
   EXPECT_EQ(read_sac(dir / "little/site1.sac", false, broken), as_sac(files[1].expected));
   EXPECT_FALSE(broken);
-  EXPECT_EQ(testutil::list_files(dir / "out"), (std::vector<std::string>{"site0.sac", "site1.sac", "site2.sac"}));
+  EXPECT_EQ(testkit::list_files(dir / "out"), (std::vector<std::string>{"site0.sac", "site1.sac", "site2.sac"}));
 }
 
 // Two events of one unit, stream and channel starting in the same second share every
@@ -107,12 +103,12 @@ TEST(NothingLost, EventsStartingInTheSameSecondKeepTheirOwnFiles) {
   pktest::write_packets(dir / "two.pk", packets);
   fs::create_directories(dir / "segy");
   fs::create_directories(dir / "seis");
-  ASSERT_EQ(testutil::run_program(program("pk_segy"), "two.pk segy", dir.path().string()).code, 0);
-  ASSERT_EQ(testutil::run_program(program("pk_seis"), "two.pk seis", dir.path().string()).code, 0);
+  ASSERT_EQ(run_program(program_path("pk_segy"), "two.pk segy", dir.path().string()).code, 0);
+  ASSERT_EQ(run_program(program_path("pk_seis"), "two.pk seis", dir.path().string()).code, 0);
 
-  EXPECT_EQ(testutil::list_files(dir / "segy"),
+  EXPECT_EQ(testkit::list_files(dir / "segy"),
             (std::vector<std::string>{"2003_123_14_05_22_01234_1_1.RSY", "2003_12A_14_05_22_01234_1_1.RSY"}));
-  EXPECT_EQ(testutil::list_files(dir / "seis"),
+  EXPECT_EQ(testkit::list_files(dir / "seis"),
             (std::vector<std::string>{"2003_123_14_05_22_1234_1.SEI", "2003_12A_14_05_22_1234_1.SEI"}));
   // The described name goes to the event that closes first.
   for (const char* out : {"segy", "seis"}) {

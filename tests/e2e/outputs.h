@@ -22,6 +22,9 @@ Collected collect_packet_outputs(const std::string& dir, const std::vector<std::
 // The samples of a SAC file; `broken` is set when the file does not hold npts samples.
 Samples read_sac(const std::string& path, bool big_endian, bool& broken);
 
+// The names, each followed by a space, for a failure message.
+std::string joined(const std::vector<std::string>& names);
+
 // Empty when `found` holds exactly the sequences of `expected`, each as often; otherwise
 // a short account of what is missing and what came extra.
 std::string compare_sequences(std::vector<Samples> expected, std::vector<Samples> found);

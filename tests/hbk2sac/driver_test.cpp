@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include <unistd.h>
+#include "testkit.h"
 
 namespace {
 
@@ -79,8 +79,8 @@ TEST(HbkPadding, CountEndsAtTheBlockStart) {
 }
 
 TEST(HbkPatterns, ListingMatchesHiddenFilesAndSkipsDirectories) {
-  const fs::path dir = fs::temp_directory_path() / ("hbk-pattern-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
+  const testkit::ScratchDir scratch;
+  const fs::path dir = scratch.path();
   fs::create_directories(dir / "sub.hbk");
   for (const char* name : {"a.hbk", "b.HBK", ".hidden.hbk", "c.txt"}) std::ofstream(dir / name) << "x";
   const std::string prefix = dir.string() + "/";
@@ -90,7 +90,6 @@ TEST(HbkPatterns, ListingMatchesHiddenFilesAndSkipsDirectories) {
   EXPECT_EQ(hbk::expand_argument(prefix + "?.[hH][bB][kK]").size(), 2u);
   EXPECT_TRUE(hbk::expand_argument(prefix + "none*").empty());
   EXPECT_TRUE(hbk::expand_argument(prefix + "missing/*").empty());
-  fs::remove_all(dir);
 }
 
 TEST(HbkUsage, PrintedOnlyWithoutArguments) {

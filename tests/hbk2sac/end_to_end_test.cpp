@@ -4,36 +4,24 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <bit>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
+
+#include "output_readers.h"
+#include "testkit.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using hbktest::BlockFields;
+using testkit::read_sac;
+using testkit::SacFile;
 
 const std::string sys_text = "RX7";
 const std::string stream_text = "HHZ1";
 constexpr std::uint32_t day = 11'000;
-
-struct SacFile {
-  std::vector<std::uint8_t> bytes;
-  bool ok() const { return bytes.size() >= 632; }
-  std::uint32_t word(std::size_t i) const {
-    return std::uint32_t(bytes[4 * i]) << 24 | std::uint32_t(bytes[4 * i + 1]) << 16 |
-           std::uint32_t(bytes[4 * i + 2]) << 8 | bytes[4 * i + 3];
-  }
-  float real(std::size_t w) const { return std::bit_cast<float>(word(w)); }
-  std::int32_t npts() const { return std::int32_t(word(79)); }
-  float sample(std::size_t i) const { return real(158 + i); }
-};
 
 // Built by appending: GCC 12 warns falsely on literal + temporary string.
 std::string quoted(const fs::path& p) {
@@ -41,11 +29,6 @@ std::string quoted(const fs::path& p) {
   q += p.string();
   q += '\'';
   return q;
-}
-
-SacFile read_sac(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {})};
 }
 
 // A 100 Hz block of `n` samples counting up from `first`, starting `seconds`
@@ -75,37 +58,14 @@ hbk::Block with_timecode(hbk::Block b, std::uint32_t code) {
 
 class HbkEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("hbk2sac-e2e-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Runs the program in the test directory; `prefix` goes before it in the shell.
   std::string run(const std::string& args, const std::string& prefix = "") {
-    const std::string cmd = "cd '" + dir_.string() + "' && " + prefix + "'" PK_BIN_DIR
-                            "/hbk2sac' " + args + " 2>&1; echo \"status=$?\"";
-    std::FILE* p = ::popen(("bash -c \"" + escape(cmd) + "\"").c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    ::pclose(p);
-    return out;
+    const testkit::RunResult r = testkit::run_program(testkit::program_path("hbk2sac"), args, dir_, prefix);
+    return r.out + "status=" + std::to_string(r.code) + "\n";
   }
 
-  static std::string escape(const std::string& s) {
-    std::string r;
-    for (char c : s) {
-      if (c == '"' || c == '\\' || c == '$' || c == '`') r += '\\';
-      r += c;
-    }
-    return r;
-  }
-
-  fs::path dir_;
+  testkit::ScratchDir scratch_;
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(HbkEndToEnd, WarningsNameTheirBlocksAndGoodBlocksStillCount) {
@@ -260,8 +220,9 @@ TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheFileRemoved) {
   for (std::uint32_t i = 0; i < 20; ++i) blocks.push_back(block_at(10 + 10 * i, 0, 1000, 0));
   hbktest::write_blocks((dir_ / "big.hbk").string(), blocks);
   hbktest::write_blocks((dir_ / "small.hbk").string(), {block_at(10, 0, 100, 0)});
-  // A 16 KiB file size limit makes the writes fail, as a full disk would.
-  const std::string out = run("big.hbk small.hbk", "trap '' XFSZ; ulimit -f 16; ");
+  // A file size limit far below the 80 KB of big.sac makes the writes fail, as a full disk
+  // would (16 blocks of 512 or 1024 bytes, depending on the shell).
+  const std::string out = run("big.hbk small.hbk", "trap '' XFSZ; ulimit -f 16;");
   EXPECT_EQ(out, "Converting big.hbk\nERROR: cannot write file \"big.sac\"\n"
                  "Converting small.hbk\nstatus=0\n");
   EXPECT_FALSE(fs::exists(dir_ / "big.sac"));
@@ -291,15 +252,14 @@ TEST_F(HbkEndToEnd, FieldRecordingsConvertAndAreReadBySac2mseed) {
     EXPECT_GT(read_sac(dir_ / "be" / name).npts(), 0) << name;
     EXPECT_EQ(fs::file_size(dir_ / "be" / name), fs::file_size(dir_ / "le" / name));
   }
-  if (std::system("command -v sac2mseed >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "sac2mseed is not installed";
+  if (!testkit::on_path("sac2mseed")) GTEST_SKIP() << "sac2mseed is not installed";
   for (const char* order : {"be", "le"}) {
     for (const char* name : {"blocks-a", "blocks-b"}) {
       const fs::path sac = dir_ / order / (std::string(name) + ".sac");
       const fs::path ms = dir_ / order / (std::string(name) + ".mseed");
       const std::string cmd =
           "sac2mseed -o " + quoted(ms) + " " + quoted(sac) + " > " + quoted(dir_ / "log") + " 2>&1";
-      EXPECT_EQ(std::system(cmd.c_str()), 0) << sac;
+      EXPECT_EQ(testkit::run_shell(cmd), 0) << sac;
       ASSERT_TRUE(fs::exists(ms)) << ms;
       EXPECT_GE(fs::file_size(ms), 512u);
     }

@@ -3,27 +3,18 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
-#include <sys/wait.h>
 
+#include "output_readers.h"
 #include "pkenc.h"
-#include "segy_test_util.h"
+#include "testkit.h"
 
 namespace {
 
-using namespace segytest;
+namespace fs = std::filesystem;
+using namespace testkit;
 
-int run_command(const std::string& cmd) {
-  const int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int pk_segy(const std::string& args, const std::string& log) {
-  return run_command(std::string(PK_BIN_DIR) + "/pk_segy " + args + " > '" + log + "' 2>&1");
-}
-
-bool segyio_available() { return run_command("/usr/bin/python3 -c 'import segyio' > /dev/null 2>&1") == 0; }
+bool segyio_available() { return run_shell("/usr/bin/python3 -c 'import segyio' > /dev/null 2>&1") == 0; }
 
 std::vector<int32_t> wave(std::size_t n, int32_t amplitude, int phase) {
   std::vector<int32_t> s(n);
@@ -51,14 +42,13 @@ void write_expected(const std::string& path, std::size_t count, uint32_t interva
 
 std::string check_with_segyio(const std::string& segy, const std::string& expected, const std::string& report) {
   const std::string script = std::string(PK_SOURCE_DIR) + "/tests/segy/check_segy.py";
-  const int rc = run_command("/usr/bin/python3 '" + script + "' '" + segy + "' '" + expected + "' > '" + report +
-                             "' 2>&1");
-  const auto text = read_file(report);
-  return rc == 0 ? std::string{} : std::string(text.begin(), text.end()) + " (exit " + std::to_string(rc) + ")";
+  const int rc = run_shell("/usr/bin/python3 '" + script + "' '" + segy + "' '" + expected + "' > '" + report +
+                           "' 2>&1");
+  return rc == 0 ? std::string{} : read_file(report) + " (exit " + std::to_string(rc) + ")";
 }
 
 bool any_with_extension(const std::string& root, const std::string& ext) {
-  for (const auto& f : files_below(root))
+  for (const auto& f : list_files(root))
     if (fs::path(f).extension() == ext) return true;
   return false;
 }
@@ -71,7 +61,8 @@ class PkSegyRun : public ::testing::Test {
     fs::create_directories(d);
     return d;
   }
-  TempDir tmp;
+  int pk_segy(const std::string& args) { return run_program(program_path("pk_segy"), args, tmp.path()).code; }
+  ScratchDir tmp;
 };
 
 // Three channels of one event, each in another sample format and of another length.
@@ -95,7 +86,7 @@ TEST_F(PkSegyRun, TraceFilesAndShotGatherReadBackWithSegyio) {
   pktest::write_packets(in, rec.packets());
 
   const std::string traces_dir = out_dir("traces");
-  ASSERT_EQ(pk_segy("-VN -HY '" + in + "' '" + traces_dir + "'", tmp.dir() + "traces.log"), 0);
+  ASSERT_EQ(pk_segy("-VN -HY '" + in + "' '" + traces_dir + "'"), 0);
   for (const auto& ch : rec.channels) {
     const std::string name = "2003_123_14_05_22_09A21_1_" + std::to_string(ch.channel + 1) + ".SGY";
     const std::string expected = tmp.dir() + name + ".expected";
@@ -104,8 +95,8 @@ TEST_F(PkSegyRun, TraceFilesAndShotGatherReadBackWithSegyio) {
   }
 
   const std::string gather_dir = out_dir("gather");
-  ASSERT_EQ(pk_segy("-VN -HY -GS '" + in + "' '" + gather_dir + "'", tmp.dir() + "gather.log"), 0);
-  EXPECT_EQ(files_below(gather_dir), (std::vector<std::string>{"2003_123_14_05_22_09A21_1.EGY"}));
+  ASSERT_EQ(pk_segy("-VN -HY -GS '" + in + "' '" + gather_dir + "'"), 0);
+  EXPECT_EQ(list_files(gather_dir), (std::vector<std::string>{"2003_123_14_05_22_09A21_1.EGY"}));
   const std::size_t n = rec.channels[0].samples.size();
   const std::string expected = tmp.dir() + "gather.expected";
   write_expected(expected, n, 10000,
@@ -123,27 +114,27 @@ TEST_F(PkSegyRun, HeadersCarryTheEventsTimeScaleUnitAndShotPoint) {
     std::ofstream edf(out + "/PK_EDF.EDF");
     edf << "301 9A21 0 2003:123:14:00:00\r\n302 9A21 0 2003:123:15:00:00\r\n";
   }
-  ASSERT_EQ(pk_segy("-VN -P2 '" + in + "' '" + out + "'", tmp.dir() + "run.log"), 0);
+  ASSERT_EQ(pk_segy("-VN -P2 '" + in + "' '" + out + "'"), 0);
   EXPECT_FALSE(any_with_extension(out, ".STD"));
 
   const auto f = read_file(out + "/2003_123/14/2003_123_14_05_22_09A21_1_2.RSY");
   ASSERT_EQ(f.size(), 240u + 700 * 4);
-  EXPECT_EQ(u32(f, 0), 1u);
-  EXPECT_EQ(u32(f, 8), 12u);
-  EXPECT_EQ(u16(f, 156), 2003u);
-  EXPECT_EQ(u16(f, 158), 123u);
-  EXPECT_EQ(u16(f, 160), 14u);
-  EXPECT_EQ(u16(f, 162), 5u);
-  EXPECT_EQ(u16(f, 164), 22u);
-  EXPECT_EQ(u16(f, 206), 57u);
-  EXPECT_EQ(u16(f, 218), 57u);
-  EXPECT_EQ(u16(f, 172), 301u);
-  EXPECT_EQ(u32(f, 220), std::bit_cast<uint32_t>(2.0e-3f));
-  EXPECT_EQ(u16(f, 224), 0x9A21u);
+  EXPECT_EQ(u32be(f, 0), 1u);
+  EXPECT_EQ(u32be(f, 8), 12u);
+  EXPECT_EQ(u16be(f, 156), 2003u);
+  EXPECT_EQ(u16be(f, 158), 123u);
+  EXPECT_EQ(u16be(f, 160), 14u);
+  EXPECT_EQ(u16be(f, 162), 5u);
+  EXPECT_EQ(u16be(f, 164), 22u);
+  EXPECT_EQ(u16be(f, 206), 57u);
+  EXPECT_EQ(u16be(f, 218), 57u);
+  EXPECT_EQ(u16be(f, 172), 301u);
+  EXPECT_EQ(u32be(f, 220), std::bit_cast<uint32_t>(2.0e-3f));
+  EXPECT_EQ(u16be(f, 224), 0x9A21u);
   const auto& samples = rec.channels[1].samples;
-  EXPECT_EQ(i32(f, 232), *std::max_element(samples.begin(), samples.end()));
-  EXPECT_EQ(i32(f, 236), *std::min_element(samples.begin(), samples.end()));
-  EXPECT_EQ(i32(f, 240), samples[0]);
+  EXPECT_EQ(i32be(f, 232), *std::max_element(samples.begin(), samples.end()));
+  EXPECT_EQ(i32be(f, 236), *std::min_element(samples.begin(), samples.end()));
+  EXPECT_EQ(i32be(f, 240), samples[0]);
 }
 
 TEST_F(PkSegyRun, ReceiverGathersKeepEachUnitApart) {
@@ -164,15 +155,15 @@ TEST_F(PkSegyRun, ReceiverGathersKeepEachUnitApart) {
   const std::string in = tmp.dir() + "two_units.pk";
   pktest::write_packets(in, pktest::interleave(units));
   const std::string out = out_dir("out");
-  ASSERT_EQ(pk_segy("-VN -GR '" + in + "' '" + out + "'", tmp.dir() + "run.log"), 0);
+  ASSERT_EQ(pk_segy("-VN -GR '" + in + "' '" + out + "'"), 0);
 
-  EXPECT_EQ(files_below(out), (std::vector<std::string>{"2003_123_14_00_00_000A1.RGY", "2003_123_14_00_00_000B2.RGY"}));
+  EXPECT_EQ(list_files(out), (std::vector<std::string>{"2003_123_14_00_00_000A1.RGY", "2003_123_14_00_00_000B2.RGY"}));
   for (const auto& [name, unit] : {std::pair{"2003_123_14_00_00_000A1.RGY", 0xA1u}, {"2003_123_14_00_00_000B2.RGY", 0xB2u}}) {
-    const auto traces = read_traces(read_file(out + "/" + name), true, false);
+    const auto traces = read_segy(read_file(out + "/" + name), true, false).traces;
     ASSERT_EQ(traces.size(), 2u) << name;
     for (std::size_t i = 0; i < traces.size(); ++i) {
-      EXPECT_EQ(u16(traces[i].header, 224), unit) << name;
-      EXPECT_EQ(u32(traces[i].header, 8), i + 1) << name;
+      EXPECT_EQ(u16be(traces[i].header, 224), unit) << name;
+      EXPECT_EQ(u32be(traces[i].header, 8), i + 1) << name;
       EXPECT_EQ(traces[i].samples, wave(300, static_cast<int32_t>(1000 * unit), static_cast<int>(i + 1))) << name;
     }
   }
@@ -186,12 +177,12 @@ TEST_F(PkSegyRun, RateBelowOnePerSecondGivesATenSecondInterval) {
   const std::string in = tmp.dir() + "slow.pk";
   pktest::write_packets(in, rec.packets());
   const std::string out = out_dir("out");
-  ASSERT_EQ(pk_segy("-VN -HY '" + in + "' '" + out + "'", tmp.dir() + "run.log"), 0);
+  ASSERT_EQ(pk_segy("-VN -HY '" + in + "' '" + out + "'"), 0);
   const auto f = read_file(out + "/2003_001_00_00_00_01234_1_1.SGY");
   ASSERT_EQ(f.size(), 3840u + 20 * 4);
-  EXPECT_EQ(u32(f, 3260), 10000000u);
-  EXPECT_EQ(u32(f, 3600 + 200), 10000000u);
-  EXPECT_EQ(u16(f, 3600 + 116), 10000000u % 65536);
+  EXPECT_EQ(u32be(f, 3260), 10000000u);
+  EXPECT_EQ(u32be(f, 3600 + 200), 10000000u);
+  EXPECT_EQ(u16be(f, 3600 + 116), 10000000u % 65536);
 }
 
 TEST_F(PkSegyRun, EveryFieldRecordingConverts) {
@@ -202,18 +193,18 @@ TEST_F(PkSegyRun, EveryFieldRecordingConverts) {
     if (entry.path().extension() != ".pk") continue;
     const std::string stem = entry.path().stem().string();
     const std::string out = out_dir(stem);
-    EXPECT_EQ(pk_segy("-VN -HY '" + entry.path().string() + "' '" + out + "'", tmp.dir() + stem + ".log"), 0)
+    EXPECT_EQ(pk_segy("-VN -HY '" + entry.path().string() + "' '" + out + "'"), 0)
         << stem;
     EXPECT_FALSE(any_with_extension(out, ".STD")) << stem;
     std::size_t traces = 0, with_samples = 0;
-    for (const auto& name : files_below(out)) {
+    for (const auto& name : list_files(out)) {
       if (fs::path(name).extension() != ".SGY") continue;
       const auto f = read_file(out + "/" + name);
       ASSERT_GE(f.size(), 3840u) << name;
-      const uint32_t count = u32(f, 3600 + 228);
+      const uint32_t count = u32be(f, 3600 + 228);
       EXPECT_EQ(f.size(), 3840u + 4ull * count) << name;
-      EXPECT_EQ(u32(f, 3268), count) << name;
-      EXPECT_GT(u32(f, 3600 + 200), 0u) << name;
+      EXPECT_EQ(u32be(f, 3268), count) << name;
+      EXPECT_GT(u32be(f, 3600 + 200), 0u) << name;
       ++traces;
       if (count > 0) ++with_samples;
     }

@@ -6,12 +6,14 @@
 
 #include "lists.h"
 #include "run.h"
-#include "segy_test_util.h"
+#include "output_readers.h"
+#include "testkit.h"
 #include "segy_writer.h"
 
 namespace {
 
-using namespace segytest;
+namespace fs = std::filesystem;
+using namespace testkit;
 using pk::segy::SegyWriter;
 
 // One event with hand-written channel data files, linked as the engine links them.
@@ -38,7 +40,7 @@ struct TestEvent {
     f->First_smp_time = evt.First_smp_time;
     f->Filename = data_path;
     f->Evt_pointer = &evt;
-    if (!data_path.empty()) write_file(data_path, be_samples(samples));
+    if (!data_path.empty()) write_file(data_path, be_bytes(samples));
     chans.push_back(std::move(f));
     relink();
     return *chans.back();
@@ -68,7 +70,7 @@ class SegyWriterTest : public ::testing::Test {
   }
   std::string std_path(const std::string& name) { return tmp.dir() + name; }
 
-  TempDir tmp;
+  ScratchDir tmp;
   pk::Run run;
   SegyWriter writer;
 };
@@ -81,21 +83,21 @@ TEST_F(SegyWriterTest, RawTraceFilesStartWithTheTraceHeader) {
   e.add(0, {1, 2}, std_path("2003_123_14_05_22_9A21_1_1.STD"));
   e.merge(writer, run);
 
-  EXPECT_EQ(files_below(tmp.path()),
+  EXPECT_EQ(list_files(tmp.path()),
             (std::vector<std::string>{"2003_123_14_05_22_09A21_1_1.RSY", "2003_123_14_05_22_09A21_1_3.RSY"}));
   const auto f = read_file(tmp.dir() + "2003_123_14_05_22_09A21_1_3.RSY");
   ASSERT_EQ(f.size(), 240u + 3 * 4);
-  EXPECT_EQ(u32(f, 0), 2u);
-  EXPECT_EQ(u32(f, 8), 77u);
-  EXPECT_EQ(u16(f, 114), 3u);
-  EXPECT_EQ(u16(f, 116), 10000u);
-  EXPECT_EQ(u32(f, 200), 10000u);
-  EXPECT_EQ(u32(f, 228), 3u);
-  EXPECT_EQ(i32(f, 232), 70000);
-  EXPECT_EQ(i32(f, 236), -3);
-  EXPECT_EQ(u16(f, 206), 57u);
-  EXPECT_EQ(u16(f, 224), 0x9A21u);
-  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 240, f.end()), be_samples({5, -3, 70000}));
+  EXPECT_EQ(u32be(f, 0), 2u);
+  EXPECT_EQ(u32be(f, 8), 77u);
+  EXPECT_EQ(u16be(f, 114), 3u);
+  EXPECT_EQ(u16be(f, 116), 10000u);
+  EXPECT_EQ(u32be(f, 200), 10000u);
+  EXPECT_EQ(u32be(f, 228), 3u);
+  EXPECT_EQ(i32be(f, 232), 70000);
+  EXPECT_EQ(i32be(f, 236), -3);
+  EXPECT_EQ(u16be(f, 206), 57u);
+  EXPECT_EQ(u16be(f, 224), 0x9A21u);
+  EXPECT_EQ(f.substr(240), be_bytes({5, -3, 70000}));
   EXPECT_EQ(writer.Segy_file_len, 0u);
 }
 
@@ -110,20 +112,20 @@ TEST_F(SegyWriterTest, FileHeaderPutsTheTraceHeaderAt3600) {
   const auto f = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.SGY");
   ASSERT_EQ(f.size(), 3600u + 240 + 40000 * 4);
   EXPECT_EQ(f[0], ' ');
-  EXPECT_EQ(u16(f, 3216), 34464u);
-  EXPECT_EQ(u16(f, 3218), 34464u);
-  EXPECT_EQ(u16(f, 3220), 32767u);
-  EXPECT_EQ(u16(f, 3222), 32767u);
-  EXPECT_EQ(u32(f, 3260), 100000u);
-  EXPECT_EQ(u32(f, 3268), 40000u);
-  EXPECT_EQ(u32(f, 3272), 40000u);
-  EXPECT_EQ(u16(f, 3600 + 114), 32767u);
-  EXPECT_EQ(u16(f, 3600 + 116), 34464u);
-  EXPECT_EQ(u32(f, 3600 + 200), 100000u);
-  EXPECT_EQ(u32(f, 3600 + 228), 40000u);
-  EXPECT_EQ(i32(f, 3600 + 232), 19999);
-  EXPECT_EQ(i32(f, 3600 + 236), -20000);
-  EXPECT_EQ(i32(f, 3840 + 4 * 39999), 19999);
+  EXPECT_EQ(u16be(f, 3216), 34464u);
+  EXPECT_EQ(u16be(f, 3218), 34464u);
+  EXPECT_EQ(u16be(f, 3220), 32767u);
+  EXPECT_EQ(u16be(f, 3222), 32767u);
+  EXPECT_EQ(u32be(f, 3260), 100000u);
+  EXPECT_EQ(u32be(f, 3268), 40000u);
+  EXPECT_EQ(u32be(f, 3272), 40000u);
+  EXPECT_EQ(u16be(f, 3600 + 114), 32767u);
+  EXPECT_EQ(u16be(f, 3600 + 116), 34464u);
+  EXPECT_EQ(u32be(f, 3600 + 200), 100000u);
+  EXPECT_EQ(u32be(f, 3600 + 228), 40000u);
+  EXPECT_EQ(i32be(f, 3600 + 232), 19999);
+  EXPECT_EQ(i32be(f, 3600 + 236), -20000);
+  EXPECT_EQ(i32be(f, 3840 + 4 * 39999), 19999);
   EXPECT_EQ(writer.Segy_file_len, 3600u);
 }
 
@@ -132,14 +134,14 @@ TEST_F(SegyWriterTest, EventRatesBelowOneAndZero) {
   slow.add(0, {1}, std_path("slow.STD"));
   slow.merge(writer, run);
   const auto f = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
-  EXPECT_EQ(u32(f, 200), 10000000u);
-  EXPECT_EQ(u16(f, 116), 10000000u % 65536);
+  EXPECT_EQ(u32be(f, 200), 10000000u);
+  EXPECT_EQ(u16be(f, 116), 10000000u % 65536);
 
   TestEvent unknown(1, 2, "2003123150000000", 0.0f);
   unknown.add(0, {1}, std_path("unknown.STD"));
   unknown.merge(writer, run);
   EXPECT_EQ(unknown.evt.Samp_rate, 1000.0f);
-  EXPECT_EQ(u32(read_file(tmp.dir() + "2003_123_15_00_00_00001_1_1.RSY"), 200), 1000u);
+  EXPECT_EQ(u32be(read_file(tmp.dir() + "2003_123_15_00_00_00001_1_1.RSY"), 200), 1000u);
 }
 
 TEST_F(SegyWriterTest, PathLevelsFromTheEventTime) {
@@ -147,21 +149,21 @@ TEST_F(SegyWriterTest, PathLevelsFromTheEventTime) {
   TestEvent e(0xBEEF, 1, kTime, 100.0f);
   e.add(1, {9}, std_path("x.STD"));
   e.merge(writer, run);
-  EXPECT_EQ(files_below(tmp.path()), (std::vector<std::string>{"2003_123/14_05/2003_123_14_05_22_0BEEF_1_2.RSY"}));
+  EXPECT_EQ(list_files(tmp.path()), (std::vector<std::string>{"2003_123/14_05/2003_123_14_05_22_0BEEF_1_2.RSY"}));
 }
 
 TEST_F(SegyWriterTest, ChannelDataComesFromTheNodesOwnFile) {
   // The unique-name rule gave channel 1 a lettered name; the plain name belongs to a
   // channel of another event and must stay untouched.
   const std::string other = std_path("2003_123_14_05_22_0001_1_1.STD");
-  write_file(other, be_samples({111, 111}));
+  write_file(other, be_bytes({111, 111}));
   TestEvent e(1, 1, kTime, 100.0f);
   e.add(0, {7, 8, 9}, std_path("2003_12A_14_05_22_0001_1_1.STD"));
   e.merge(writer, run);
 
   const auto f = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
-  EXPECT_EQ(std::vector<uint8_t>(f.begin() + 240, f.end()), be_samples({7, 8, 9}));
-  EXPECT_EQ(read_file(other), be_samples({111, 111}));
+  EXPECT_EQ(f.substr(240), be_bytes({7, 8, 9}));
+  EXPECT_EQ(read_file(other), be_bytes({111, 111}));
   EXPECT_FALSE(fs::exists(std_path("2003_12A_14_05_22_0001_1_1.STD")));
 }
 
@@ -175,13 +177,13 @@ TEST_F(SegyWriterTest, MissingOrShortChannelDataGivesHonestCounts) {
 
   const auto m = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
   ASSERT_EQ(m.size(), 240u);
-  EXPECT_EQ(u32(m, 228), 0u);
-  EXPECT_EQ(i32(m, 232), 0);
-  EXPECT_EQ(i32(m, 236), 0);
+  EXPECT_EQ(u32be(m, 228), 0u);
+  EXPECT_EQ(i32be(m, 232), 0);
+  EXPECT_EQ(i32be(m, 236), 0);
   const auto c = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_2.RSY");
   ASSERT_EQ(c.size(), 240u + 12);
-  EXPECT_EQ(u32(c, 228), 3u);
-  EXPECT_EQ(u16(c, 114), 3u);
+  EXPECT_EQ(u32be(c, 228), 3u);
+  EXPECT_EQ(u16be(c, 114), 3u);
 }
 
 TEST_F(SegyWriterTest, ScaleFromTheChannelsBitWeight) {
@@ -192,8 +194,8 @@ TEST_F(SegyWriterTest, ScaleFromTheChannelsBitWeight) {
   e.merge(writer, run);
   const auto with = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_2.RSY");
   const auto without = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
-  EXPECT_EQ(u32(with, 220), std::bit_cast<uint32_t>(1.589e-6f));
-  EXPECT_EQ(u32(without, 220), std::bit_cast<uint32_t>(1.0f));
+  EXPECT_EQ(u32be(with, 220), std::bit_cast<uint32_t>(1.589e-6f));
+  EXPECT_EQ(u32be(without, 220), std::bit_cast<uint32_t>(1.0f));
 }
 
 TEST_F(SegyWriterTest, ShotPointFollowsTheListAndOtherwiseKeepsItsValue) {
@@ -203,14 +205,14 @@ TEST_F(SegyWriterTest, ShotPointFollowsTheListAndOtherwiseKeepsItsValue) {
         "5 0001 0 2003:123:14:00:00\r\n"
         "6 0001 0 2003:123:14:30:00\r\n"
         "9 0002 0 2003:123:12:00:00\r\n";
-    return std::vector<uint8_t>(t.begin(), t.end());
+    return t;
   }());
   auto sp_of = [&](const std::string& time, uint32_t unit) {
     TestEvent e(unit, 1, time, 100.0f);
     e.add(0, {1}, std_path("sp.STD"));
     e.merge(writer, run);
     const std::string name = pk::segy::trace_file_name(time, unit, 0, 0, false);
-    return u16(read_file(tmp.dir() + name), 172);
+    return u16be(read_file(tmp.dir() + name), 172);
   };
   EXPECT_EQ(sp_of("2003123135959000", 1), 0u);  // before the first shot point
   EXPECT_EQ(sp_of("2003123140001000", 1), 5u);
@@ -228,23 +230,23 @@ TEST_F(SegyWriterTest, ShotGatherPadsShortTracesWithZeroSamplesAndCutsLongOnes) 
   e.add(1, {-1, -2, -3}, std_path("b.STD"));
   e.merge(writer, run);
 
-  EXPECT_EQ(files_below(tmp.path()), (std::vector<std::string>{"2003_123_14_05_22_01234_1.EGY"}));
+  EXPECT_EQ(list_files(tmp.path()), (std::vector<std::string>{"2003_123_14_05_22_01234_1.EGY"}));
   const auto g = read_file(tmp.dir() + "2003_123_14_05_22_01234_1.EGY");
   ASSERT_EQ(g.size(), 3600u + 3 * (240 + 5 * 4));
-  EXPECT_EQ(u16(g, 3212), 1u);
-  EXPECT_EQ(u16(g, 3216), 10000u);
-  EXPECT_EQ(u16(g, 3220), 5u);
-  EXPECT_EQ(u32(g, 3260), 10000u);
-  EXPECT_EQ(u32(g, 3268), 5u);
-  const auto traces = read_traces(g, true, true);
+  EXPECT_EQ(u16be(g, 3212), 1u);
+  EXPECT_EQ(u16be(g, 3216), 10000u);
+  EXPECT_EQ(u16be(g, 3220), 5u);
+  EXPECT_EQ(u32be(g, 3260), 10000u);
+  EXPECT_EQ(u32be(g, 3268), 5u);
+  const auto traces = read_segy(g, true, true).traces;
   ASSERT_EQ(traces.size(), 3u);
   EXPECT_EQ(traces[0].samples, (std::vector<int32_t>{1, 2, 3, 4, 5}));
   EXPECT_EQ(traces[1].samples, (std::vector<int32_t>{-1, -2, -3, 0, 0}));
   EXPECT_EQ(traces[2].samples, (std::vector<int32_t>{7, 7, 7, 7, 7}));
   for (std::size_t i = 0; i < traces.size(); ++i) {
-    EXPECT_EQ(u32(traces[i].header, 0), i);
-    EXPECT_EQ(u16(traces[i].header, 114), 5u);
-    EXPECT_EQ(u32(traces[i].header, 228), 5u);
+    EXPECT_EQ(u32be(traces[i].header, 0), i);
+    EXPECT_EQ(u16be(traces[i].header, 114), 5u);
+    EXPECT_EQ(u32be(traces[i].header, 228), 5u);
   }
 }
 
@@ -254,9 +256,9 @@ TEST_F(SegyWriterTest, ShotGathersPerStreamWithoutFileHeaders) {
   e.add(0, {1, 2}, std_path("a.STD"), 0);
   e.add(0, {3, 4}, std_path("b.STD"), 1);
   e.merge(writer, run);
-  EXPECT_EQ(files_below(tmp.path()),
+  EXPECT_EQ(list_files(tmp.path()),
             (std::vector<std::string>{"2003_123_14_05_22_01234_1.EGY", "2003_123_14_05_22_01234_2.EGY"}));
-  const auto g = read_traces(read_file(tmp.dir() + "2003_123_14_05_22_01234_2.EGY"), true, true);
+  const auto g = read_segy(read_file(tmp.dir() + "2003_123_14_05_22_01234_2.EGY"), true, true).traces;
   ASSERT_EQ(g.size(), 1u);
   EXPECT_EQ(g[0].samples, (std::vector<int32_t>{3, 4}));
 }
@@ -275,24 +277,24 @@ TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
   a2.add(0, {4, 4, 4, 4}, std_path("a2c0.STD"));
   a2.merge(writer, run);
 
-  EXPECT_EQ(files_below(tmp.path()), (std::vector<std::string>{"2003_123/2003_123_14_00_00_0000A.RGY",
+  EXPECT_EQ(list_files(tmp.path()), (std::vector<std::string>{"2003_123/2003_123_14_00_00_0000A.RGY",
                                                                "2003_123/2003_123_14_00_00_0000B.RGY"}));
   const auto ga = read_file(tmp.dir() + "2003_123/2003_123_14_00_00_0000A.RGY");
-  EXPECT_EQ(u16(ga, 3212), 3u);
-  EXPECT_EQ(u32(ga, 3268), 2u);  // the first trace fixes the gather count
-  const auto ta = read_traces(ga, true, false);
+  EXPECT_EQ(u16be(ga, 3212), 3u);
+  EXPECT_EQ(u32be(ga, 3268), 2u);  // the first trace fixes the gather count
+  const auto ta = read_segy(ga, true, false).traces;
   ASSERT_EQ(ta.size(), 3u);
   EXPECT_EQ(ta[0].samples, (std::vector<int32_t>{1, 1}));
   EXPECT_EQ(ta[1].samples, (std::vector<int32_t>{2, 2}));
   EXPECT_EQ(ta[2].samples, (std::vector<int32_t>{4, 4, 4, 4}));
-  for (const auto& t : ta) EXPECT_EQ(u16(t.header, 224), 0x000Au);
+  for (const auto& t : ta) EXPECT_EQ(u16be(t.header, 224), 0x000Au);
 
   const auto gb = read_file(tmp.dir() + "2003_123/2003_123_14_00_00_0000B.RGY");
-  EXPECT_EQ(u16(gb, 3212), 1u);
-  const auto tb = read_traces(gb, true, false);
+  EXPECT_EQ(u16be(gb, 3212), 1u);
+  const auto tb = read_segy(gb, true, false).traces;
   ASSERT_EQ(tb.size(), 1u);
   EXPECT_EQ(tb[0].samples, (std::vector<int32_t>{3, 3, 3}));
-  EXPECT_EQ(u16(tb[0].header, 224), 0x000Bu);
+  EXPECT_EQ(u16be(tb[0].header, 224), 0x000Bu);
 }
 
 TEST_F(SegyWriterTest, TraceStaysWhenItsGatherCannotBeOpened) {
@@ -305,7 +307,7 @@ TEST_F(SegyWriterTest, TraceStaysWhenItsGatherCannotBeOpened) {
   e.merge(writer, run);
   const auto kept = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
   ASSERT_EQ(kept.size(), 240u + 8);
-  EXPECT_EQ(i32(kept, 244), 5);
+  EXPECT_EQ(i32be(kept, 244), 5);
 }
 
 TEST_F(SegyWriterTest, UnwritableOutputEndsTheRunWithCode20) {

@@ -1,39 +1,27 @@
 // pk_seis as a program: packet files in, SEISAN waveform files out.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
+#include "output_readers.h"
 #include "pkenc.h"
-#include "sei_reader.h"
+#include "testkit.h"
 
 namespace fs = std::filesystem;
-using seistest::cols;
+using testkit::cols;
 
 namespace {
 
-struct Result {
-  int code = -1;
-  std::string out;
-};
-
-Result run_in(const fs::path& cwd, const std::string& env, const std::string& program, const std::string& args) {
-  const fs::path log = cwd / "console.txt";
-  const std::string cmd = "cd '" + cwd.string() + "' && " + env + " '" + std::string(PK_BIN_DIR) + "/" + program +
-                          "' " + args + " > '" + log.string() + "' 2>&1";
-  const int status = std::system(cmd.c_str());
-  Result r;
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = seistest::read_file(log);
-  fs::remove(log);
-  return r;
+// `env` sets the program's environment, e.g. where its settings file is.
+testkit::RunResult run_in(const fs::path& cwd, const std::string& env, const std::string& program,
+                          const std::string& args) {
+  return testkit::run_program(testkit::program_path(program), args, cwd, env);
 }
 
-bool program_built(const std::string& name) { return fs::exists(fs::path(PK_BIN_DIR) / name); }
+bool program_built(const std::string& name) { return fs::exists(testkit::program_path(name)); }
 
 std::vector<int32_t> wave(std::size_t n, int32_t amp, int32_t phase) {
   std::vector<int32_t> v(n);
@@ -46,14 +34,14 @@ std::vector<int32_t> wave(std::size_t n, int32_t amp, int32_t phase) {
 
 std::vector<fs::path> sei_files(const fs::path& dir) {
   std::vector<fs::path> out;
-  for (const auto& name : seistest::list_files(dir)) {
+  for (const auto& name : testkit::list_files(dir)) {
     if (fs::path(name).extension() == ".SEI") out.push_back(dir / name);
   }
   return out;
 }
 
 bool has_temporaries(const fs::path& dir) {
-  for (const auto& name : seistest::list_files(dir)) {
+  for (const auto& name : testkit::list_files(dir)) {
     const auto ext = fs::path(name).extension();
     if (ext == ".STD" || ext == ".STH" || ext == ".SFH") return true;
   }
@@ -64,7 +52,7 @@ bool has_temporaries(const fs::path& dir) {
 
 TEST(SeisProgram, ConvertsWithStationSettings) {
   if (!program_built("pk_seis")) GTEST_SKIP() << "pk_seis not built";
-  seistest::ScratchDir dir;
+  testkit::ScratchDir dir;
   pktest::Recording rec{.unit = 0xA12F, .start = "2005283070005000", .rate = 200.0};
   rec.channels = {{.channel = 0, .format = pktest::kFmtC0, .samples = wave(1500, 900, 0)},
                   {.channel = 1, .format = pktest::kFmtC0, .samples = wave(1500, 40000, 11)},
@@ -72,11 +60,11 @@ TEST(SeisProgram, ConvertsWithStationSettings) {
   pktest::write_packets((dir.path() / "in.pk").string(), rec.packets());
   fs::create_directories(dir.path() / "out");
   const fs::path ini = dir.path() / "PKU.INI";
-  seistest::write_file(ini,
+  testkit::write_file(ini,
                        "[A12F]\r\nStation=KELDA\r\nNetwork=North Ridge\r\nCh1Axis=U\r\n"
                        "[A12F]\r\nCh2Axis=V\r\n[A12F]\r\nCh3Axis=W\r\n");
 
-  const Result r = run_in(dir.path(), "PKU='" + ini.string() + "'", "pk_seis", "-VN in.pk out");
+  const testkit::RunResult r = run_in(dir.path(), "PKU='" + ini.string() + "'", "pk_seis", "-VN in.pk out");
   ASSERT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(r.out.find("Unable to open the PKU.INI"), std::string::npos);
   const auto files = sei_files(dir.path() / "out");
@@ -84,7 +72,7 @@ TEST(SeisProgram, ConvertsWithStationSettings) {
   EXPECT_EQ(files[0].filename(), "2005_283_07_00_05_A12F_1.SEI");
   EXPECT_FALSE(has_temporaries(dir.path() / "out"));
 
-  const auto f = seistest::read_sei(seistest::read_file(files[0]));
+  const auto f = testkit::read_sei(testkit::read_file(files[0]));
   EXPECT_EQ(cols(f.lines[0], 1, 59), " North Ridge                    3105 283 10 10  7  0  5.000");
   EXPECT_EQ(f.lines[2], " KELD11U     0.00     7.50 KELD12V     0.00     7.50 KELD13W     0.00     7.50  ");
   ASSERT_EQ(f.channels.size(), 3u);
@@ -94,7 +82,7 @@ TEST(SeisProgram, ConvertsWithStationSettings) {
 
 TEST(SeisProgram, DefaultsWithoutSettingsAndOneFilePerEvent) {
   if (!program_built("pk_seis")) GTEST_SKIP() << "pk_seis not built";
-  seistest::ScratchDir dir;
+  testkit::ScratchDir dir;
   pktest::Recording first{.unit = 0x00B1, .event = 1, .start = "1999200120000000", .rate = 100.0};
   first.channels = {{.channel = 0, .format = pktest::kFmt16, .samples = wave(700, 100, 3)},
                     {.channel = 1, .format = pktest::kFmt16, .samples = wave(700, 50, 9)}};
@@ -105,7 +93,7 @@ TEST(SeisProgram, DefaultsWithoutSettingsAndOneFilePerEvent) {
   pktest::write_packets((dir.path() / "in.pk").string(), packets);
   fs::create_directories(dir.path() / "out");
 
-  const Result r = run_in(dir.path(), "PKU='" + (dir.path() / "none.ini").string() + "'", "pk_seis", "-VN in.pk out");
+  const testkit::RunResult r = run_in(dir.path(), "PKU='" + (dir.path() / "none.ini").string() + "'", "pk_seis", "-VN in.pk out");
   ASSERT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("\n Unable to open the PKU.INI file; using the default value on the SEISAN header"),
             std::string::npos);
@@ -115,13 +103,13 @@ TEST(SeisProgram, DefaultsWithoutSettingsAndOneFilePerEvent) {
   EXPECT_EQ(files[1].filename(), "1999_200_13_00_00_00B1_1.SEI");
   EXPECT_FALSE(has_temporaries(dir.path() / "out"));
 
-  const auto a = seistest::read_sei(seistest::read_file(files[0]));
+  const auto a = testkit::read_sei(testkit::read_file(files[0]));
   EXPECT_EQ(cols(a.lines[0], 1, 40), " PELKAN NETWORK                 2 99 200");
   EXPECT_EQ(cols(a.lines[2], 1, 52), " 00B111Z     0.00     7.00 00B112N     0.00     7.00");
   ASSERT_EQ(a.channels.size(), 2u);
   EXPECT_EQ(a.channels[0].samples, first.channels[0].samples);
   EXPECT_EQ(a.channels[1].samples, first.channels[1].samples);
-  const auto b = seistest::read_sei(seistest::read_file(files[1]));
+  const auto b = testkit::read_sei(testkit::read_file(files[1]));
   ASSERT_EQ(b.channels.size(), 1u);
   EXPECT_EQ(b.channels[0].samples, second.channels[0].samples);
 }
@@ -135,7 +123,7 @@ TEST(SeisProgram, FieldRecordingsAgreeWithSegy) {
   for (const auto& entry : fs::directory_iterator(field)) {
     if (entry.path().extension() != ".pk") continue;
     SCOPED_TRACE(entry.path().filename().string());
-    seistest::ScratchDir dir;
+    testkit::ScratchDir dir;
     fs::create_directories(dir.path() / "seis");
     fs::create_directories(dir.path() / "segy");
     const std::string in = "'" + entry.path().string() + "'";
@@ -145,17 +133,16 @@ TEST(SeisProgram, FieldRecordingsAgreeWithSegy) {
 
     // SEG-Y traces by "YYYY_DDD_HH_MM_SS" + stream and channel digits of their names
     std::map<std::string, std::vector<int32_t>> traces;
-    for (const auto& name : seistest::list_files(dir.path() / "segy")) {
+    for (const auto& name : testkit::list_files(dir.path() / "segy")) {
       const std::string stem = fs::path(name).stem().string();
       const auto chan_at = stem.rfind('_');
       const auto strm_at = stem.rfind('_', chan_at - 1);
-      const std::string bytes = seistest::read_file(dir.path() / "segy" / name);
-      if (bytes.size() < 240 || chan_at == std::string::npos || strm_at == std::string::npos) continue;
-      traces[stem.substr(0, 17) + stem.substr(strm_at)] = seistest::be_samples(bytes.substr(240));
+      if (chan_at == std::string::npos || strm_at == std::string::npos) continue;
+      traces[stem.substr(0, 17) + stem.substr(strm_at)] = testkit::trace_file_samples(dir.path() / "segy" / name);
     }
     std::size_t channels = 0;
     for (const auto& sei : sei_files(dir.path() / "seis")) {
-      const auto f = seistest::read_sei(seistest::read_file(sei));
+      const auto f = testkit::read_sei(testkit::read_file(sei));
       const std::string time = sei.filename().string().substr(0, 17);
       for (const auto& ch : f.channels) {
         const std::string key = time + "_" + ch.header.substr(5, 1) + "_" + ch.header.substr(6, 1);

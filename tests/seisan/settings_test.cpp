@@ -4,8 +4,8 @@
 
 #include "lists.h"
 #include "run.h"
-#include "sei_reader.h"
 #include "seis_settings.h"
+#include "testkit.h"
 
 using pk::seis::parse_pku_ini;
 
@@ -71,7 +71,7 @@ TEST(SeisSettings, LongLinesStayWhole) {
 }
 
 TEST(SeisSettings, LoadClearsAndReadsTheFile) {
-  seistest::ScratchDir dir;
+  testkit::ScratchDir dir;
   pk::Run run;
   pk::Unit_list_str unit;
   unit.Unit_num = 0x9A21;
@@ -84,7 +84,7 @@ TEST(SeisSettings, LoadClearsAndReadsTheFile) {
   EXPECT_EQ(unit.Network_name, "");
   EXPECT_TRUE(unit.Ini_comp.empty() || unit.Ini_comp[0] == '\0');
 
-  seistest::write_file(run.FileIni, "[9A21]\nStation=RIDGE\nNetwork=Alpine\nCh1Axis=V\n");
+  testkit::write_file(run.FileIni, "[9A21]\nStation=RIDGE\nNetwork=Alpine\nCh1Axis=V\n");
   pk::seis::load_station_settings(run, unit);
   EXPECT_EQ(unit.Station_name, "RIDG");
   EXPECT_EQ(unit.Network_name, "Alpine");

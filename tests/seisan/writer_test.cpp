@@ -8,25 +8,21 @@
 #include <vector>
 
 #include "lists.h"
+#include "output_readers.h"
 #include "pkenc.h"
 #include "run.h"
-#include "sei_reader.h"
 #include "seis_header.h"
 #include "seis_writer.h"
+#include "testkit.h"
 
 namespace fs = std::filesystem;
-using seistest::cols;
+using testkit::cols;
+using testkit::ramp;
 
 namespace {
 
-std::vector<int32_t> ramp(std::size_t n, int32_t start, int32_t step) {
-  std::vector<int32_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = start + static_cast<int32_t>(i) * step;
-  return v;
-}
-
 struct HandEvent {
-  seistest::ScratchDir dir;
+  testkit::ScratchDir dir;
   pk::Run run;
   pk::Unit_list_str unit;
   pk::Evt_list_str evt;
@@ -54,7 +50,7 @@ struct HandEvent {
     const std::string sub = run.Dir + pk::level_dir(run.Path_option, first);
     fs::create_directories(sub);
     f->Filename = sub + pk::channel_base_name(first, evt.Unit_num, 0, chan) + ".STD";
-    seistest::write_file(f->Filename, seistest::le_bytes(samples));
+    testkit::write_file(f->Filename, testkit::le_bytes(samples));
     pk::File_list_str* node = f.get();
     if (files.empty()) {
       node->Next_file = node->Prev_file = node;
@@ -93,9 +89,9 @@ TEST(SeisFinishing, OneChannelOf500Samples) {
   e.close();
 
   EXPECT_EQ(e.sei().filename(), "2003_123_14_05_22_9A21_1.SEI");
-  const std::string bytes = seistest::read_file(e.sei());
+  const std::string bytes = testkit::read_file(e.sei());
   ASSERT_EQ(bytes.size(), 4076u);
-  const auto f = seistest::read_sei(bytes);
+  const auto f = testkit::read_sei(bytes);
   EXPECT_EQ(f.lines[0], " PELKAN NETWORK                 1103 123  5  3 14  5 22.000     4.990           ");
   EXPECT_EQ(f.lines[1], std::string(80, ' '));
   EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00" + std::string(54, ' '));
@@ -105,7 +101,7 @@ TEST(SeisFinishing, OneChannelOf500Samples) {
   EXPECT_EQ(h.substr(0, 80), "9A21 11Z 103 123  5  3 14 05 22.000  100.00    500" + std::string(26, ' ') + "4   ");
   EXPECT_EQ(h.substr(160), "9" + std::string(879, ' '));
   EXPECT_EQ(f.channels[0].samples, samples);
-  EXPECT_EQ(seistest::list_files(e.dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.SEI"});
+  EXPECT_EQ(testkit::list_files(e.dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.SEI"});
 }
 
 TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
@@ -117,7 +113,7 @@ TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   e.add(1, "2003123070522250", n);
   e.close();
 
-  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 69), "  3103 123  5  3  7  5 22.000     4.990");
   EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00 9A2112N     0.25     4.00 9A2113E     0.00     5.00  ");
   ASSERT_EQ(f.channels.size(), 3u);
@@ -125,14 +121,14 @@ TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   EXPECT_EQ(f.channels[0].samples, z);
   EXPECT_EQ(f.channels[1].samples, n);
   EXPECT_EQ(f.channels[2].samples, ee);
-  EXPECT_EQ(seistest::list_files(e.dir.path()).size(), 1u);
+  EXPECT_EQ(testkit::list_files(e.dir.path()).size(), 1u);
 }
 
 TEST(SeisFinishing, SixChannelsFillTwoLines) {
   HandEvent e("2005001000000000", 40.0f);
   for (uint32_t c = 0; c < 6; ++c) e.add(c, e.evt.First_smp_time, ramp(80, static_cast<int32_t>(c), 2));
   e.close();
-  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 36), "  6105");
   EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     2.00 9A2112N     0.00     2.00 9A2113E     0.00     2.00  ");
   EXPECT_EQ(f.lines[3], " 9A2114Z     0.00     2.00 9A2115N     0.00     2.00 9A2116E     0.00     2.00  ");
@@ -146,7 +142,7 @@ TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
   HandEvent e("2003001000000000");
   for (uint32_t c = 0; c < 32; ++c) e.add(c, e.evt.First_smp_time, ramp(10, static_cast<int32_t>(c) * 100, 1));
   e.close();
-  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 33), " 32");
   EXPECT_EQ(cols(f.lines[11], 53, 80), " 9A211NE     0.00     0.10  ");  // the 30th channel
   ASSERT_EQ(f.channels.size(), 32u);
@@ -163,12 +159,12 @@ TEST(SeisFinishing, StationSettings1999AndPathLevel) {
   e.close();
 
   EXPECT_EQ(e.sei().parent_path().filename(), "1999_365");
-  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 1, 40), " Alpine Net                     2 99 365");
   EXPECT_EQ(cols(f.lines[0], 41, 59), " 12 31 23 59 59.500");
   EXPECT_EQ(cols(f.lines[2], 1, 52), " RIDG11U     0.00     1.00 RIDG12V     0.00     1.00");
   EXPECT_EQ(cols(f.channels[1].header, 1, 35), "RIDG 12V  99 365 12 31 23 59 59.500");
-  EXPECT_TRUE(seistest::list_files(e.dir.path()) == std::vector<std::string>{"1999_365/1999_365_23_59_59_9A21_1.SEI"});
+  EXPECT_TRUE(testkit::list_files(e.dir.path()) == std::vector<std::string>{"1999_365/1999_365_23_59_59_9A21_1.SEI"});
 }
 
 TEST(SeisFinishing, SampleCountOutOfRange) {
@@ -178,7 +174,7 @@ TEST(SeisFinishing, SampleCountOutOfRange) {
   e.close();
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "\n Out of store range for SEISAN sample count in channel header");
-  const auto records = seistest::sei_records(seistest::read_file(e.sei()));
+  const auto records = testkit::sei_records(testkit::read_file(e.sei()));
   ASSERT_EQ(records.size(), 14u);
   EXPECT_EQ(cols(records[12], 37, 50), " 100.00       ");
   EXPECT_EQ(records[13].size(), 4000000u);
@@ -190,7 +186,7 @@ TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
   pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time, ramp(60, 0, 1));
   f0.Sam_cnt = 100;
   e.close();
-  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[2], 1, 26), " 9A2111Z     0.00         ");
   EXPECT_EQ(cols(f.channels[0].header, 37, 50), "            60");
   EXPECT_EQ(f.channels[0].samples, ramp(60, 0, 1));
@@ -216,11 +212,11 @@ TEST(SeisFinishing, ChannelCountOutOfRange) {
   testing::internal::CaptureStdout();
   e.close();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n Out of store range for number of stations in file header");
-  const auto f = seistest::read_sei(seistest::read_file(e.sei()));
+  const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 34), "   1");
   ASSERT_EQ(f.channels.size(), 1000u);
   EXPECT_EQ(f.channels[999].samples, std::vector<int32_t>{999});
-  EXPECT_EQ(seistest::list_files(e.dir.path()).size(), 1u);
+  EXPECT_EQ(testkit::list_files(e.dir.path()).size(), 1u);
 }
 
 // The unique-name rule can give a channel data file another name than its time suggests;
@@ -233,13 +229,13 @@ TEST(SeisFinishing, ReadsTheChannelFileTheNodeNames) {
   renamed[7] = 'A';
   f.Filename = (taken.parent_path() / renamed).string();
   fs::rename(taken, f.Filename);
-  const std::string other = seistest::le_bytes(ramp(80, -1, -1));
-  seistest::write_file(taken, other);  // another open event's channel under the plain name
+  const std::string other = testkit::le_bytes(ramp(80, -1, -1));
+  testkit::write_file(taken, other);  // another open event's channel under the plain name
   e.close();
-  const auto sei = seistest::read_sei(seistest::read_file(e.sei()));
+  const auto sei = testkit::read_sei(testkit::read_file(e.sei()));
   ASSERT_EQ(sei.channels.size(), 1u);
   EXPECT_EQ(sei.channels[0].samples, ramp(50, 1, 1));
-  EXPECT_EQ(seistest::read_file(taken), other);
+  EXPECT_EQ(testkit::read_file(taken), other);
   EXPECT_FALSE(fs::exists(f.Filename));
-  EXPECT_EQ(seistest::list_files(e.dir.path()).size(), 2u);
+  EXPECT_EQ(testkit::list_files(e.dir.path()).size(), 2u);
 }
