@@ -114,10 +114,13 @@ std::optional<std::string> fixed_text(double value, int sig, int int_width, int 
   if (!units) return std::nullopt;
   const int64_t scale = pow10(decimals);
   std::string int_part = std::to_string(*units / scale);
-  if (d->neg && *units != 0) int_part.insert(0, "-");
+  if (d->neg && *units != 0) int_part = std::string(1, '-') + int_part;
   if (static_cast<int>(int_part.size()) > int_width) return std::nullopt;
   std::string text = std::string(static_cast<std::size_t>(int_width) - int_part.size(), ' ') + int_part;
-  if (decimals > 0) text += "." + num_text(static_cast<long>(*units % scale), decimals, '0');
+  if (decimals > 0) {
+    text += '.';
+    text += num_text(static_cast<long>(*units % scale), decimals, '0');
+  }
   return text;
 }
 

@@ -150,13 +150,13 @@ TEST(SeisBlocks, FramingByRecordLength) {
   std::string data(128, 'a');
   EXPECT_EQ(frame_record(data), "\x81" + data + "\x81");
   data += 'b';
-  EXPECT_EQ(frame_record(data), "\x81" + data.substr(0, 128) + "\x81" + "\x01" "b" "\x01");
+  EXPECT_EQ(frame_record(data), std::string("\x81") + data.substr(0, 128) + "\x81" + "\x01" "b" "\x01");
 
   std::string header(1040, ' ');
   header[1039] = '!';
   const std::string framed = frame_record(header);
   EXPECT_EQ(framed.size(), 8u * 130 + 18);
-  EXPECT_EQ(framed.substr(framed.size() - 18), "\x10" + header.substr(1024) + "\x10");
+  EXPECT_EQ(framed.substr(framed.size() - 18), std::string("\x10") + header.substr(1024) + "\x10");
 
   // a record split across writes frames the same as written at once
   std::ostringstream out;
