@@ -3,6 +3,7 @@
 // two billion padding samples.
 #include "driver.h"
 #include "hbk_encoder.h"
+#include "testkit.h"
 
 #include <gtest/gtest.h>
 
@@ -36,22 +37,6 @@ hbk::Block block_on(std::uint32_t days) {
   return hbktest::encode_block(fields);
 }
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "pkfuzzreg.XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 // Exit codes of the child that converts under the file-size limit.
 enum ChildResult { kReported = 0, kNotReported = 1, kFileKept = 2 };
 
@@ -66,8 +51,7 @@ enum ChildResult { kReported = 0, kNotReported = 1, kFileKept = 2 };
 }
 
 TEST(HbkLongGap, FailedWriteEndsThePaddingAtOnce) {
-  ScratchDir dir;
-  ASSERT_FALSE(dir.path().empty());
+  testkit::ScratchDir dir;
   const fs::path input = dir.path() / "gap.hbk";
   // 231 days at 100 Hz: just under two billion padding samples, within the 32-bit count.
   hbktest::write_blocks(input.string(), {block_on(0), block_on(231)});
