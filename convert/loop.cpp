@@ -19,12 +19,18 @@ volatile std::sig_atomic_t interrupted = 0;
 extern "C" void on_interrupt(int) { interrupted = 1; }
 }  // namespace
 
-void catch_interrupts() {
+InterruptGuard::InterruptGuard() {
+  interrupted = 0;
   struct sigaction sa {};
   sa.sa_handler = on_interrupt;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, &old_int_);
+  sigaction(SIGTERM, &sa, &old_term_);
+}
+
+InterruptGuard::~InterruptGuard() {
+  sigaction(SIGINT, &old_int_, nullptr);
+  sigaction(SIGTERM, &old_term_, nullptr);
 }
 
 int read_block(Run& run, uint8_t* buffer) {

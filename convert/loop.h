@@ -1,6 +1,7 @@
 // The packet conversion loop shared by pk_segy and pk_seis.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 
 #include "lists.h"
@@ -11,8 +12,18 @@ namespace pk {
 // Reads the next packet: 0 for a whole packet, 29 at end of input (a trailing
 // partial packet is dropped); a read error ends the run with code 21.
 int read_block(Run& run, uint8_t* buffer);
-// From now on CTRL-C (or SIGTERM) ends the conversion at the next packet with code 1.
-void catch_interrupts();
+// While it lives, CTRL-C (or SIGTERM) ends the conversion at the next packet with code 1;
+// the handlers the process had before come back afterwards.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction old_int_ {}, old_term_ {};
+};
 // Converts the whole input; returns 0.
 int pk_cvt(Run& run);
 // The closing sequence of an event: channel order, writer, freeing.

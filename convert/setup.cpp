@@ -268,14 +268,14 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
     fhdr_qcc(run, run.FdQcc);
   }
 
-  catch_interrupts();
-  const int result = pk_cvt(run);
+  int result;
+  {
+    const InterruptGuard interrupts;
+    result = pk_cvt(run);
+  }
   writer.finish(run);
   run.close_all_files();
   std::fputs("\r\n", stdout);
-  if (!run.OrgDir.empty() && ::chdir(run.OrgDir.c_str()) != 0) {
-    // Nothing is left to do in the original directory; the run's result stands.
-  }
   return result;
 }
 
@@ -294,6 +294,10 @@ int pk_main(int argc, char** argv, Writer& writer) {
   }
   run.close_all_files();
   std::fflush(stdout);
+  // Back where we started, after a fatal error too. Should that fail, nothing is left to
+  // do there and the run's result stands.
+  if (!run.OrgDir.empty() && ::chdir(run.OrgDir.c_str()) != 0) {
+  }
   return code;
 }
 
