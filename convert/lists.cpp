@@ -9,6 +9,7 @@
 #include "pkfile.h"
 #include "qcc.h"
 #include "records.h"
+#include "ring.h"
 #include "setup.h"
 #include "unique_file.h"
 #include "writer.h"
@@ -43,28 +44,6 @@ std::string scan_word(std::string_view field) {
   if (b == std::string_view::npos) return {};
   std::size_t e = field.find_first_of(" \t\r\n\v\f", b);
   return std::string(field.substr(b, e == std::string_view::npos ? std::string_view::npos : e - b));
-}
-
-void link_after(Unit_list_str* at, Unit_list_str* n) {
-  if (!at) { n->Prev_unit = n->Next_unit = n; return; }
-  n->Prev_unit = at;
-  n->Next_unit = at->Next_unit;
-  at->Next_unit->Prev_unit = n;
-  at->Next_unit = n;
-}
-void link_after(Evt_list_str* at, Evt_list_str* n) {
-  if (!at) { n->Prev_evt = n->Next_evt = n; return; }
-  n->Prev_evt = at;
-  n->Next_evt = at->Next_evt;
-  at->Next_evt->Prev_evt = n;
-  at->Next_evt = n;
-}
-void link_after(File_list_str* at, File_list_str* n) {
-  if (!at) { n->Prev_file = n->Next_file = n; return; }
-  n->Prev_file = at;
-  n->Next_file = at->Next_file;
-  at->Next_file->Prev_file = n;
-  at->Next_file = n;
 }
 
 // The open budget closes the first open channel met walking backwards from `from`.
@@ -174,14 +153,7 @@ std::string make_level_dir(Run& run, const std::string& time) {
 }
 
 File_list_str* find_channel(Evt_list_str* evt, uint32_t chan, File_list_str* from) {
-  File_list_str* start = from ? from : evt->First_chan;
-  if (!start) return nullptr;
-  File_list_str* f = start;
-  do {
-    if (f->Chan_num == chan) return f;
-    f = f->Next_file;
-  } while (f && f != start);
-  return nullptr;
+  return find_in_ring(from ? from : evt->First_chan, [chan](const File_list_str* f) { return f->Chan_num == chan; });
 }
 
 // ---------------------------------------------------------------- files
@@ -202,12 +174,8 @@ void cls_file(Run& run, File_list_str* file) {
 }
 
 void cls_evt_files(Run& run, Evt_list_str* evt) {
-  if (!evt || !evt->First_chan) return;
-  File_list_str* f = evt->First_chan;
-  do {
-    cls_file(run, f);
-    f = f->Next_file;
-  } while (f != evt->First_chan);
+  if (!evt) return;
+  for (File_list_str* f : ring_nodes(evt->First_chan)) cls_file(run, f);
 }
 
 void create_unit_file(Run& run, Unit_list_str* unit, const uint8_t* /*pkt*/, int kind) {
@@ -267,17 +235,11 @@ Unit_list_str* find_unit(Run& run, const uint8_t* pkt) {
   uint32_t id = header_unit_id(pkt);
   if (id == 0) id = 0xFFFF;
 
-  if (run.start) {
-    Unit_list_str* u = run.start;
-    do {
-      if (u->Unit_num == id) {
-        if (u == run.start) return u;
-        make_unit_current(run, u);
-        if (run.writer) run.writer->unit_selected(run, *u);
-        return u;
-      }
-      u = u->Next_unit;
-    } while (u != run.start);
+  if (Unit_list_str* u = find_in_ring(run.start, [id](const Unit_list_str* n) { return n->Unit_num == id; })) {
+    if (u == run.start) return u;
+    make_unit_current(run, u);
+    if (run.writer) run.writer->unit_selected(run, *u);
+    return u;
   }
 
   auto* u = new Unit_list_str;
@@ -315,9 +277,8 @@ Evt_list_str* find_event(Run& run, Unit_list_str* unit, const uint8_t* pkt) {
   if (cur && cur->Evt_num == evt_num) {
     evt = cur;
     if (compare_time(lst, cur->Latest_time)) cur->Latest_time = lst;
-  } else if (cur) {
-    for (Evt_list_str* e = cur->Next_evt; e != cur; e = e->Next_evt)
-      if (e->Evt_num == evt_num) { evt = e; break; }
+  } else {
+    evt = find_in_ring(cur, [evt_num](const Evt_list_str* e) { return e->Evt_num == evt_num; });
   }
   if (!evt) {
     evt = new Evt_list_str;
@@ -382,14 +343,9 @@ File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt) {
 
   const std::string time = header_time_string(pkt);
   File_list_str* entry = evt->First_chan;
-  File_list_str* f = nullptr;
-  if (entry) {
-    File_list_str* n = entry;
-    do {
-      if (n->Evt_num == evt_num && n->Strm_num == strm && n->Chan_num == chan) { f = n; break; }
-      n = n->Next_file;
-    } while (n != entry);
-  }
+  File_list_str* f = find_in_ring(entry, [&](const File_list_str* n) {
+    return n->Evt_num == evt_num && n->Strm_num == strm && n->Chan_num == chan;
+  });
   const bool created = f == nullptr;
   if (created) {
     f = create_file(run, evt, chan, evt_num, strm, time);
@@ -459,15 +415,9 @@ void del_evt_ptr(Run& run, Evt_list_str* evt) {
     evt->Next_evt->Prev_evt = evt->Prev_evt;
     if (unit && unit->First_evt == evt) unit->First_evt = evt->Prev_evt;
   }
-  File_list_str* head = evt->First_chan;
-  if (head) {
-    File_list_str* f = head;
-    do {
-      File_list_str* next = f->Next_file;
-      cls_file(run, f);
-      delete f;
-      f = next;
-    } while (f != head);
+  for (File_list_str* f : ring_nodes(evt->First_chan)) {
+    cls_file(run, f);
+    delete f;
   }
   delete evt;
 }

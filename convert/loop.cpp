@@ -9,6 +9,7 @@
 #include "pkfile.h"
 #include "qcc.h"
 #include "records.h"
+#include "ring.h"
 #include "setup.h"
 #include "writer.h"
 
@@ -172,42 +173,23 @@ void handle_packet(Run& run, const uint8_t* pkt, const Progress& progress) {
   }
 }
 
-template <typename Fn>
-void for_each_unit(Run& run, Fn fn) {
-  Unit_list_str* first = run.start;
-  if (!first) return;
-  std::vector<Unit_list_str*> units;
-  Unit_list_str* u = first;
-  do { units.push_back(u); u = u->Next_unit; } while (u != first);
-  for (Unit_list_str* each : units) fn(each);
-}
-
-std::vector<Evt_list_str*> events_of(Unit_list_str* u) {
-  std::vector<Evt_list_str*> events;
-  if (Evt_list_str* first = u->First_evt) {
-    Evt_list_str* e = first;
-    do { events.push_back(e); e = e->Next_evt; } while (e != first);
-  }
-  return events;
-}
-
 void end_of_input(Run& run, uint8_t* buffer) {
   if (run.Qcc_on) {
     buffer[0] = 'X';
     buffer[1] = 'X';
-    for_each_unit(run, [&](Unit_list_str* u) {
+    for (Unit_list_str* u : ring_nodes(run.start)) {
       // Only the current unit keeps its QCC file open; each unit's entries go to its own file.
       make_unit_current(run, u);
-      for (Evt_list_str* e : events_of(u))
+      for (Evt_list_str* e : ring_nodes(u->First_evt))
         if (e->First_chan) store_qcc(run, u, e, buffer);
-    });
+    }
   }
-  for_each_unit(run, [&](Unit_list_str* u) {
-    for (Evt_list_str* e : events_of(u)) {
+  for (Unit_list_str* u : ring_nodes(run.start)) {
+    for (Evt_list_str* e : ring_nodes(u->First_evt)) {
       if (e->First_chan) close_event(run, e, true);
       else del_evt_ptr(run, e);
     }
-  });
+  }
   if (run.Log_on && run.start && run.start->LogOpen) {
     std::fclose(run.start->FdLog);
     run.start->FdLog = nullptr;
@@ -220,10 +202,7 @@ void end_of_input(Run& run, uint8_t* buffer) {
 void close_event(Run& run, Evt_list_str* evt, bool at_end_of_input) {
   if (at_end_of_input && run.writer->is_segy() && evt->Samp_rate == 0.0f) evt->Samp_rate = 1000.0f;
   evt->Chan_each.clear();
-  if (File_list_str* first = evt->First_chan) {
-    File_list_str* f = first;
-    for (uint32_t i = 0; i < evt->Chan_total; ++i, f = f->Next_file) evt->Chan_each.push_back(f->Chan_num);
-  }
+  for (const File_list_str* f : ring_nodes(evt->First_chan)) evt->Chan_each.push_back(f->Chan_num);
   sort_chan(evt);
   run.writer->before_merge(run, *evt);
   run.writer->merge_file_pc(run, *evt, evt->First_chan);

@@ -7,6 +7,7 @@
 
 #include "log.h"
 #include "pkfile.h"
+#include "ring.h"
 
 namespace pk {
 
@@ -140,12 +141,7 @@ void store_qcc(Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* 
     no_channels_line(out, unit);
     return;
   }
-  File_list_str* const start = first_channel(evt);
-  File_list_str* f = start;
-  do {
-    channel_line(out, unit, *f);
-    f = f->Next_file;
-  } while (f && f != start);
+  for (File_list_str* f : ring_nodes(first_channel(evt))) channel_line(out, unit, *f);
   out.to_unit("\r\n\r\n");
 }
 

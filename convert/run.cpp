@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "lists.h"
+#include "ring.h"
 #include "writer.h"
 
 namespace pk {
@@ -43,17 +44,6 @@ void exit_run(Run& run, int code) {
 }
 
 namespace {
-template <typename Node, typename Fn>
-void for_each_in_ring(Node* head, Node* Node::*next, Fn fn) {
-  if (!head) return;
-  Node* n = head;
-  do {
-    Node* following = n->*next;
-    fn(n);
-    n = following;
-  } while (n && n != head);
-}
-
 void close_stream(std::FILE*& f) {
   if (f) std::fclose(f);
   f = nullptr;
@@ -63,30 +53,29 @@ void close_stream(std::FILE*& f) {
 void Run::close_all_files() {
   close_stream(FdIn);
   close_stream(FdQcc);
-  for_each_in_ring(start, &Unit_list_str::Next_unit, [&](Unit_list_str* u) {
+  for (Unit_list_str* u : ring_nodes(start)) {
     close_stream(u->FdLog);
     close_stream(u->FdQcc);
     u->LogOpen = u->QccOpen = 0;
-    for_each_in_ring(u->First_evt, &Evt_list_str::Next_evt, [&](Evt_list_str* e) {
-      for_each_in_ring(e->First_chan, &File_list_str::Next_file, [&](File_list_str* f) {
+    for (Evt_list_str* e : ring_nodes(u->First_evt))
+      for (File_list_str* f : ring_nodes(e->First_chan)) {
         close_stream(f->Fdout);
         f->Open = 0;
-      });
-    });
-  });
+      }
+  }
   N_opn_fls = 0;
 }
 
 void Run::free_lists() {
   Unit_list_str* head = start;
   start = nullptr;
-  for_each_in_ring(head, &Unit_list_str::Next_unit, [](Unit_list_str* u) {
-    for_each_in_ring(u->First_evt, &Evt_list_str::Next_evt, [](Evt_list_str* e) {
-      for_each_in_ring(e->First_chan, &File_list_str::Next_file, [](File_list_str* f) { delete f; });
+  for (Unit_list_str* u : ring_nodes(head)) {
+    for (Evt_list_str* e : ring_nodes(u->First_evt)) {
+      for (File_list_str* f : ring_nodes(e->First_chan)) delete f;
       delete e;
-    });
+    }
     delete u;
-  });
+  }
 }
 
 Run::~Run() {

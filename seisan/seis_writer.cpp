@@ -1,5 +1,6 @@
 #include "seis_writer.h"
 
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "pkfile.h"
+#include "ring.h"
 #include "seis_block.h"
 #include "seis_header.h"
 #include "seis_settings.h"
@@ -172,12 +174,9 @@ std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_
   File_list_str* next = from ? from : evt.First_chan;
   for (const uint32_t chan : evt.Chan_each) {
     if (!next) break;
-    File_list_str* f = next;
-    do {
-      if (f->Chan_num == chan && !taken.count(f)) break;
-      f = f->Next_file;
-    } while (f && f != next);
-    if (!f || f->Chan_num != chan || taken.count(f)) continue;
+    File_list_str* f =
+        find_in_ring(next, [&](const File_list_str* n) { return n->Chan_num == chan && !taken.count(n); });
+    if (!f) continue;
     out.push_back(f);
     taken.insert(f);
     next = f->Next_file ? f->Next_file : f;
