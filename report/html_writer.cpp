@@ -16,7 +16,7 @@ h1{font-size:1.4em}h2{font-size:1.15em;margin-top:1.6em}
 table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:2px 8px;text-align:left;vertical-align:top}
 th{background:#eee}pre{margin:0;white-space:pre-wrap}
 svg.timeline{font-size:11px}svg .axis line{stroke:#ccc}svg .axis text{text-anchor:middle;fill:#555}
-svg rect.band{fill:#f3f3f3}svg rect.data{fill:#2f6db5}svg rect.gap{fill:#d62020}
+svg rect.band{fill:#f3f3f3}svg rect.data{fill:#2f6db5}svg rect.gap{fill:#d62020}svg rect.empty{fill:#888}
 .bad{color:#b00000;font-weight:bold}
 )";
 
@@ -131,7 +131,7 @@ void write_html(std::ostream& out, const Report& r) {
       << "<h1>Deployment report: " << escape(r.title) << "</h1>\n";
   write_summary(out, r);
   out << "<h2>Data availability</h2>\n<p>One row per channel; blue: data, red: a gap of more than two "
-         "sample intervals. Hover over a bar for its file and times.</p>\n";
+         "sample intervals, grey: a trace without samples. Hover over a mark for its file and times.</p>\n";
   write_timeline_svg(out, r);
   write_gaps(out, r);
   write_run_tables(out, r);

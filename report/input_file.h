@@ -25,6 +25,7 @@ class InputFile {
   };
   std::unique_ptr<std::FILE, Closer> file_;
   uint64_t size_ = 0;
+  std::string head_;  // the file's first bytes, where most headers lie
 };
 
 }  // namespace report

@@ -55,7 +55,7 @@ FoundOutputs find_outputs(const fs::path& dir) {
       continue;
     }
     if (it->is_regular_file() && is_output_name(it->path().filename().string()))
-      found.files.push_back(fs::relative(it->path(), dir).generic_string());
+      found.files.push_back(it->path().lexically_relative(dir).generic_string());
   }
   if (ec) found.errors.push_back(dir.string() + ": " + ec.message());
   std::sort(found.files.begin(), found.files.end());

@@ -76,7 +76,7 @@ std::vector<RunRecord> read_run_records(const fs::path& dir) {
     std::ostringstream text;
     text << in.rdbuf();
     RunRecord r = parse_run_record(text.str());
-    r.record = fs::relative(it->path(), dir).generic_string();
+    r.record = it->path().lexically_relative(dir).generic_string();
     runs.push_back(std::move(r));
   }
   std::sort(runs.begin(), runs.end(), [](const RunRecord& a, const RunRecord& b) {

@@ -58,14 +58,23 @@ void write_bar(std::ostream& out, const Span& s, const char* cls, int64_t from, 
       << "\" height=\"" << kBar << "\"><title>" << escape(tip) << "</title></rect>\n";
 }
 
+int row_top(std::size_t index) { return kAxisHeight + static_cast<int>(index) * kRowHeight; }
+
+// Every other row on a light band, under the axis lines.
+void write_bands(std::ostream& out, std::size_t rows) {
+  for (std::size_t i = 1; i < rows; i += 2)
+    out << "<rect class=\"band\" x=\"0\" y=\"" << row_top(i) << "\" width=\"" << kLabelWidth + kPlotWidth
+        << "\" height=\"" << kRowHeight << "\"/>\n";
+}
+
 void write_row(std::ostream& out, const Span& s, const TimelineRow& row, std::size_t index) {
-  out << "<g class=\"row\" transform=\"translate(0," << kAxisHeight + static_cast<int>(index) * kRowHeight << ")\">\n";
-  if (index % 2) out << "<rect class=\"band\" x=\"0\" y=\"0\" width=\"" << kLabelWidth + kPlotWidth << "\" height=\""
-                     << kRowHeight << "\"/>\n";
+  out << "<g class=\"row\" transform=\"translate(0," << row_top(index) << ")\">\n";
   out << "<text x=\"4\" y=\"" << kRowHeight - 4 << "\">" << escape(row.label) << "</text>\n";
-  for (const Trace* t : row.traces)
-    if (const std::optional<int64_t> end = end_us(*t))
-      write_bar(out, s, "data", t->start_us, *end, t->file + ": " + iso_time(t->start_us) + " to " + iso_time(*end));
+  for (const Trace* t : row.traces) {
+    const std::optional<int64_t> end = end_us(*t);
+    if (end) write_bar(out, s, "data", t->start_us, *end, t->file + ": " + iso_time(t->start_us) + " to " + iso_time(*end));
+    else write_bar(out, s, "empty", t->start_us, t->start_us, t->file + ": no samples, " + iso_time(t->start_us));
+  }
   for (const Gap& g : row.gaps)
     write_bar(out, s, "gap", g.from_us, g.to_us,
               "gap of " + duration_text(g.to_us - g.from_us) + ": " + iso_time(g.from_us) + " to " + iso_time(g.to_us));
@@ -80,6 +89,7 @@ void write_timeline_svg(std::ostream& out, const Report& report) {
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"timeline\" width=\"" << kLabelWidth + kPlotWidth + kRight
       << "\" height=\"" << height << "\" viewBox=\"0 0 " << kLabelWidth + kPlotWidth + kRight << ' ' << height
       << "\">\n";
+  write_bands(out, report.rows.size());
   write_axis(out, s, height);
   for (std::size_t i = 0; i < report.rows.size(); ++i) write_row(out, s, report.rows[i], i);
   out << "</svg>\n";

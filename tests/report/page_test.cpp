@@ -77,3 +77,17 @@ TEST(Page, ABrowserShowsTheTimelineRowsTheGapAndTheFailedRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// A report that does not fit ends with the write-error code and leaves no half-written file.
+TEST(Page, AFullDiskEndsWithTheWriteErrorCode) {
+  ScratchDir dir;
+  write_outputs(dir);
+  const RunResult r = run_program(program_path("pk_report"), "out", dir.path().string(), "trap '' XFSZ; ulimit -f 4;");
+  EXPECT_EQ(r.code, 22) << r.out;
+  EXPECT_NE(r.out.find("write error on out/report.html"), std::string::npos) << r.out;
+  for (const std::string& f : list_files(dir / "out")) EXPECT_FALSE(f.ends_with(".part") || f == "report.html") << f;
+}
+
+}  // namespace
