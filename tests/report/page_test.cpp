@@ -39,11 +39,15 @@ TEST(Page, TextOfNamesAndRunsIsEscapedAndThePageIsWellFormedXml) {
   EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt; \xEF\xBF\xBD\xEF\xBF\xBD end"), std::string::npos);
   EXPECT_NE(html.find("1_1&lt;&amp;&#39;&quot;,x&gt;.RSY"), std::string::npos);
   bool renamed_found = false;
+  std::vector<std::string> channel_1;  // the gap: one line before it, one after
   for (const auto& row : reporttest::report_rows(dir / "out")) {
     renamed_found |= row.at("file") == "segy/in.pk/2010_001_00_00_10_00D4F_1_1<&'\",x>.RSY";
     EXPECT_EQ(row.at("input"), "in<&>.pk");
+    if (row.at("channel") == "1") channel_1.push_back(row.at("start") + " " + row.at("end"));
   }
   EXPECT_TRUE(renamed_found);
+  EXPECT_EQ(channel_1, (std::vector<std::string>{"2010-01-01T00:00:00.000Z 2010-01-01T00:00:00.990Z",
+                                                 "2010-01-01T00:00:10.000Z 2010-01-01T00:00:10.990Z"}));
   if (!on_path("xmllint")) GTEST_SKIP() << "xmllint (libxml2-utils) is not installed";
   EXPECT_EQ(run_shell("xmllint --noout '" + (dir / "out/report.html") + "'"), 0);
 }

@@ -65,6 +65,7 @@ TEST(ProgramOutputs, RowsAreTheTracesTheProgramsWrote) {
       {"pk_seis", "", expected_packet_rows("SEISAN", true)},
       {"hbk2sac", "", {sac_row}},
       {"hbk2sac", "-l", {sac_row}},
+      {"pk_seis", "-W4", expected_packet_rows("SEISAN", true)},  // records framed by 4-byte lengths
   };
   ScratchDir dir;
   pktest::write_packets(dir / "in.pk", two_units());
