@@ -1,6 +1,8 @@
 #include "driver.h"
+#include "pending_output.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -57,6 +59,41 @@ TEST(HbkOutputName, ExtensionRule) {
   EXPECT_EQ(hbk::output_path_for("dir.hbk/x", ""), "dir.hbk/x.sac");
   EXPECT_EQ(hbk::output_path_for("in/a.b.hbk", ""), "in/a.b.sac");
   EXPECT_EQ(hbk::output_path_for("in/a.HBK", "/out/"), "/out/a.sac");
+}
+
+TEST(HbkOutputName, TemporaryIsHiddenBesideTheFinalName) {
+  EXPECT_EQ(hbk::temporary_name("a.sac", 4711, 0), ".a.sac.hbk2sac-4711.part");
+  EXPECT_EQ(hbk::temporary_name("/out/x.dat.sac", 4711, 0), "/out/.x.dat.sac.hbk2sac-4711.part");
+  EXPECT_EQ(hbk::temporary_name("in/a.sac", 12, 3), "in/.a.sac.hbk2sac-12.3.part");
+}
+
+// A temporary of the same name (left by a killed process of the same id) is neither
+// taken nor removed; only a committed file reaches the final name.
+TEST(HbkPendingOutput, TakesAFreeNameAndRenamesOnlyOnCommit) {
+  const testkit::ScratchDir scratch;
+  const std::string final_path = scratch / "a.sac";
+  const std::string stale = hbk::temporary_name(final_path, ::getpid(), 0);
+  testkit::write_file(stale, "stale");
+  testkit::write_file(final_path, "earlier");
+  {
+    hbk::PendingOutput dropped(final_path);
+    ASSERT_NE(dropped.file(), nullptr);
+    EXPECT_EQ(dropped.temporary_path(), hbk::temporary_name(final_path, ::getpid(), 1));
+    EXPECT_EQ(std::fputs("new", dropped.file()), 1);
+  }
+  EXPECT_EQ(testkit::list_files(scratch.path()),
+            (std::vector<std::string>{fs::path(stale).filename().string(), "a.sac"}));
+  EXPECT_EQ(testkit::read_file(final_path), "earlier");
+
+  hbk::PendingOutput kept(final_path);
+  ASSERT_NE(kept.file(), nullptr);
+  EXPECT_EQ(std::fputs("new", kept.file()), 1);
+  EXPECT_EQ(kept.commit(), hbk::PendingOutput::Commit::done);
+  EXPECT_EQ(testkit::read_file(final_path), "new");
+  EXPECT_EQ(testkit::read_file(stale), "stale");
+  EXPECT_EQ(testkit::list_files(scratch.path()).size(), 2u);
+
+  EXPECT_EQ(hbk::PendingOutput(scratch / "missing/a.sac").file(), nullptr);
 }
 
 TEST(HbkMessages, InvalidBlockNumberRealForm) {
