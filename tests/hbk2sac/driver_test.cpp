@@ -27,6 +27,13 @@ TEST(HbkSwitches, FindSwitchCaseSlashAndPrefix) {
   EXPECT_FALSE(hbk::find_switch(V{}, "-l"));
 }
 
+TEST(HbkSwitches, ProgramSwitchesAreNoFileNames) {
+  for (const char* arg : {"-l", "-L", "/l", "/L", "-little", "-o:", "-O:out", "-o:/data"})
+    EXPECT_TRUE(hbk::is_program_switch(arg)) << arg;
+  for (const char* arg : {"l.hbk", "x-l", "/o:out", "-o", "-x", "", "*.hbk"})
+    EXPECT_FALSE(hbk::is_program_switch(arg)) << arg;
+}
+
 TEST(HbkSwitches, SwitchValueKeepsCaseAndTakesTheFirst) {
   using V = std::vector<std::string>;
   EXPECT_EQ(hbk::switch_value(V{"a", "-o:Out/Dir", "-o:other"}, "-o:", ""), "Out/Dir");
@@ -148,9 +155,10 @@ TEST(HbkUsage, PrintedOnlyWithoutArguments) {
                        "order (default big-endian)\n"),
             std::string::npos);
 
-  std::ostringstream quiet;
-  EXPECT_EQ(hbk::run({"-l"}, quiet), 0);
+  std::ostringstream quiet, errors;
+  EXPECT_EQ(hbk::run({"-l"}, quiet, errors), 0);
   EXPECT_EQ(quiet.str(), "");
+  EXPECT_EQ(errors.str(), "");
 }
 
 }  // namespace
