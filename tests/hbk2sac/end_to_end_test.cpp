@@ -276,27 +276,17 @@ TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheEarlierFileKept) {
             (std::vector<std::string>{"big.hbk", "big.sac", "small.hbk", "small.sac"}));
 }
 
-// Unmounts on every way out of the test, before the scratch directory goes.
-class SmallDisk {
- public:
-  explicit SmallDisk(const fs::path& at) : at_(at) {
-    fs::create_directories(at_);
-    mounted_ = ::geteuid() == 0 &&
-               testkit::run_shell("mount -t tmpfs -o size=64k tmpfs " + quoted(at_) + " 2>/dev/null") == 0;
-  }
-  ~SmallDisk() {
-    if (mounted_) testkit::run_shell("umount " + quoted(at_));
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  fs::path at_;
-  bool mounted_ = false;
+struct Unmount {
+  fs::path at;
+  ~Unmount() { testkit::run_shell("umount " + quoted(at)); }
 };
 
 TEST_F(HbkEndToEnd, FullDiskLeavesNoPartialFileUnderTheFinalName) {
-  const SmallDisk disk(dir_ / "disk");
-  if (!disk.mounted()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  fs::create_directory(dir_ / "disk");
+  if (::geteuid() != 0 ||
+      testkit::run_shell("mount -t tmpfs -o size=64k tmpfs " + quoted(dir_ / "disk") + " 2>/dev/null") != 0)
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const Unmount unmount{dir_ / "disk"};
   hbktest::write_blocks((dir_ / "s.hbk").string(), {block_at(10, 0, 100, 0)});
   hbktest::write_blocks((dir_ / "t.hbk").string(), {block_at(10, 0, 100, 5)});
   ASSERT_EQ(run("s.hbk -o:disk"), "Converting s.hbk\nstatus=0\n");
