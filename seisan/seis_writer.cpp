@@ -101,17 +101,18 @@ std::string load_file_header(Run& run, const Evt_list_str& evt, const std::strin
   return file_header(evt);
 }
 
-// Seconds from the event's first sample to its last. The latest packet time alone falls
-// short by that packet's span (an event without a trailer would even come out negative),
-// so the end of the longest channel's data bounds it from below.
+// Seconds from the event's first sample to its latest time, less one interval. Without a
+// trailer the latest time is the last data packet's first sample, which falls short of
+// the samples that packet holds, so each channel's last stored sample bounds it from below.
 double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) {
-  double end = update_time(evt.First_smp_time, evt.Latest_time);
+  double latest = update_time(evt.First_smp_time, evt.Latest_time);
   for (const Channel& c : chans) {
-    if (const auto len = data_length(c.samples, evt.Samp_rate)) {
-      end = std::max(end, update_time(evt.First_smp_time, c.node->First_smp_time) + *len);
+    if (c.samples == 0) continue;
+    if (const auto span = data_length(c.samples - 1, evt.Samp_rate)) {
+      latest = std::max(latest, update_time(evt.First_smp_time, c.node->First_smp_time) + *span);
     }
   }
-  return end - sample_interval(evt.Samp_rate);
+  return latest - sample_interval(evt.Samp_rate);
 }
 
 void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::vector<Channel>& chans) {

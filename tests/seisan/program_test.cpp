@@ -159,3 +159,23 @@ TEST(SeisProgram, FieldRecordingsAgreeWithSegy) {
   if (compared == 0) GTEST_SKIP() << "no packet recordings found";
   EXPECT_GT(samples, 0u);
 }
+
+// Total time: from the first sample to the last one less an interval, whether the event
+// ends with its trailer or only with the end of the input.
+TEST(SeisProgram, TotalTimeWithAndWithoutTrailer) {
+  if (!program_built("pk_seis")) GTEST_SKIP() << "pk_seis not built";
+  for (const bool trailer : {true, false}) {
+    SCOPED_TRACE(trailer ? "with trailer" : "without trailer");
+    testkit::ScratchDir dir;
+    pktest::Recording rec{.unit = 0x0C07, .start = "2005283070005000", .rate = 200.0};
+    rec.et = trailer;
+    rec.channels = {{.channel = 0, .format = pktest::kFmt32, .samples = wave(1500, 900, 0)},
+                    {.channel = 1, .format = pktest::kFmt16, .samples = wave(1000, 40, 11)}};
+    pktest::write_packets((dir.path() / "in.pk").string(), rec.packets());
+    const auto r = run_in(dir.path(), "PKU='" + (dir.path() / "none").string() + "'", "pk_seis", "-VN in.pk");
+    ASSERT_EQ(r.code, 0) << r.out;
+    const auto files = sei_files(dir.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(cols(testkit::read_sei(testkit::read_file(files[0])).lines[0], 61, 69), "    7.490");
+  }
+}

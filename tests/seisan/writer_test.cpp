@@ -92,7 +92,7 @@ TEST(SeisFinishing, OneChannelOf500Samples) {
   const std::string bytes = testkit::read_file(e.sei());
   ASSERT_EQ(bytes.size(), 4076u);
   const auto f = testkit::read_sei(bytes);
-  EXPECT_EQ(f.lines[0], " PELKAN NETWORK                 1103 123  5  3 14  5 22.000     4.990           ");
+  EXPECT_EQ(f.lines[0], " PELKAN NETWORK                 1103 123  5  3 14  5 22.000     4.980           ");
   EXPECT_EQ(f.lines[1], std::string(80, ' '));
   EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00" + std::string(54, ' '));
   for (int i = 3; i < 12; ++i) EXPECT_EQ(f.lines[i], std::string(80, ' ')) << i;
@@ -114,7 +114,7 @@ TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   e.close();
 
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
-  EXPECT_EQ(cols(f.lines[0], 31, 69), "  3103 123  5  3  7  5 22.000     4.990");
+  EXPECT_EQ(cols(f.lines[0], 31, 69), "  3103 123  5  3  7  5 22.000     4.980");
   EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00 9A2112N     0.25     4.00 9A2113E     0.00     5.00  ");
   ASSERT_EQ(f.channels.size(), 3u);
   EXPECT_EQ(cols(f.channels[1].header, 1, 50), "9A21 12N 103 123  5  3 07 05 22.250  100.00    400");
@@ -122,6 +122,30 @@ TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   EXPECT_EQ(f.channels[1].samples, n);
   EXPECT_EQ(f.channels[2].samples, ee);
   EXPECT_EQ(testkit::list_files(e.dir.path()).size(), 1u);
+}
+
+// From the first sample to the latest time, less one interval; the latest time is at least
+// the last stored sample of every channel.
+TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
+  struct Case {
+    const char* latest;
+    float rate;
+    const char* total;
+  } cases[] = {
+      {"2003123140530000", 100.0f, "    7.990"},  // trailer later than the data
+      {"2003123140526990", 100.0f, "    4.980"},  // trailer at the last sample
+      {"2003123140526000", 100.0f, "    4.980"},  // no trailer: last packet's first sample
+      {"2003123140522000", 100.0f, "    4.980"},
+      {"2003123140526000", 0.0f, "    4.000"},    // no rate: no samples to place
+  };
+  for (const Case& c : cases) {
+    HandEvent e("2003123140522000", c.rate);
+    e.evt.Latest_time = c.latest;
+    e.add(0, e.evt.First_smp_time, ramp(500, 0, 1));
+    e.add(1, "2003123140522250", ramp(100, 0, 1));  // ends before channel 0
+    e.close();
+    EXPECT_EQ(cols(testkit::read_sei(testkit::read_file(e.sei())).lines[0], 61, 69), c.total) << c.latest;
+  }
 }
 
 TEST(SeisFinishing, SixChannelsFillTwoLines) {
