@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lists.h"
@@ -74,6 +75,18 @@ struct HandEvent {
     std::sort(evt.Chan_each.begin(), evt.Chan_each.end());
     writer.before_merge(run, evt);
     writer.merge_file_pc(run, evt, evt.First_chan);
+  }
+
+  // close() for a run that is to end there: its exit code (-1 when it goes on) and output.
+  std::pair<int, std::string> close_fatally() {
+    testing::internal::CaptureStdout();
+    int code = -1;
+    try {
+      close();
+    } catch (const pk::Fatal& f) {
+      code = f.code;
+    }
+    return {code, testing::internal::GetCapturedStdout()};
   }
 
   fs::path sei() const { return pk::seis::sei_path(run, evt); }
@@ -148,6 +161,48 @@ TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
   }
 }
 
+// Twelve header lines, then per channel its header and its sample record, each between two
+// 4-byte little-endian lengths; a channel without data gets an empty sample record.
+TEST(SeisFinishing, LengthFramingBytes) {
+  HandEvent e("2003123140522000");
+  e.run.Sei_framing = pk::SeiFraming::length4;
+  e.add(0, e.evt.First_smp_time, {1, -2, 0x01020304});
+  fs::remove(e.add(1, e.evt.First_smp_time, {7}).Filename);
+  e.close();
+
+  auto framed = [](const std::string& record) {
+    const std::string n = testkit::le_bytes({static_cast<int32_t>(record.size())});
+    return n + record + n;
+  };
+  const std::string blank(80, ' ');
+  std::string want = framed(" PELKAN NETWORK                 2103 123  5  3 14  5 22.000     0.010           ") +
+                     framed(blank) + framed(" 9A2111Z     0.00     0.03 9A2112N     0.00     0.00" + blank.substr(52));
+  for (int line = 4; line <= 12; ++line) want += framed(blank);
+  const std::string response = "9" + std::string(879, ' ');
+  want += framed("9A21 11Z 103 123  5  3 14 05 22.000  100.00      3" + blank.substr(50, 26) + "4   " + blank + response);
+  want += framed(testkit::le_bytes({1, -2, 0x01020304}));
+  want += framed("9A21 12N 103 123  5  3 14 05 22.000  100.00      0" + blank.substr(50, 26) + "4   " + blank + response);
+  want += framed("");
+  EXPECT_EQ(testkit::read_file(e.sei()), want);
+  EXPECT_EQ(testkit::list_files(e.dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.SEI"});
+}
+
+// 2^29 samples need a record of 2^31 bytes, one more than a 4-byte length carries.
+TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
+  HandEvent e("2003123140522000");
+  e.run.Sei_framing = pk::SeiFraming::length4;
+  pk::File_list_str& f = e.add(0, e.evt.First_smp_time, {});
+  f.Sam_cnt = 1u << 29;
+  fs::resize_file(f.Filename, uint64_t{4} << 29);  // sparse: nothing is read before the refusal
+  const auto [code, out] = e.close_fatally();
+  EXPECT_EQ(code, 22);
+  EXPECT_EQ(out,
+            "\n 536870912 samples of channel 1 are too many for one SEISAN record with 4-byte lengths (-WP has no "
+            "limit)\nFile write error for " + e.sei().string());
+  EXPECT_FALSE(fs::exists(e.sei()));
+  EXPECT_EQ(fs::file_size(f.Filename), uint64_t{4} << 29);  // the samples stay for another run
+}
+
 TEST(SeisFinishing, SixChannelsFillTwoLines) {
   HandEvent e("2005001000000000", 40.0f);
   for (uint32_t c = 0; c < 6; ++c) e.add(c, e.evt.First_smp_time, ramp(80, static_cast<int32_t>(c), 2));
@@ -220,14 +275,9 @@ TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
   HandEvent e("2003001000000000");
   e.add(0, e.evt.First_smp_time, ramp(10, 0, 1));
   e.run.Dir = (e.dir.path() / "missing" / "").string();
-  testing::internal::CaptureStdout();
-  try {
-    e.close();
-    ADD_FAILURE() << "no error";
-  } catch (const pk::Fatal& f) {
-    EXPECT_EQ(f.code, 20);
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("\nFile open error for " + e.run.Dir, 0), 0u);
+  const auto [code, out] = e.close_fatally();
+  EXPECT_EQ(code, 20);
+  EXPECT_EQ(out.rfind("\nFile open error for " + e.run.Dir, 0), 0u);
 }
 
 TEST(SeisFinishing, ChannelCountOutOfRange) {
