@@ -20,6 +20,10 @@ struct Fatal {
   int code;
 };
 
+// Record framing of pk_seis's waveform files (-W): length-byte blocks of 128 bytes
+// between 'K' and an end byte, or each record between two 4-byte lengths.
+enum class SeiFraming : uint8_t { pc_blocks, length4 };
+
 struct flag_strc {
   int32_t file_header_output = 0;
   int32_t recv_gather = 0;
@@ -39,6 +43,7 @@ struct Run {
   uint8_t Verbose = 1;
   flag_strc Flag_info;
   uint8_t dont_log_dt = 0;
+  SeiFraming Sei_framing = SeiFraming::pc_blocks;
   uint8_t dat32_raw = 1;
   std::string Cmd_line;
   std::string OrgDir;

@@ -34,6 +34,12 @@ bool yes_no(char c, int16_t& flag) {
   if (c == 'N' || c == '-') { flag = 0; return true; }
   return false;
 }
+// -WP or -W4, nothing else.
+bool sei_framing(const std::string& value, SeiFraming& framing) {
+  if (value == "4") { framing = SeiFraming::length4; return true; }
+  if (value == "P" || value == "p") { framing = SeiFraming::pc_blocks; return true; }
+  return false;
+}
 template <typename T>
 bool yes_no_flag(char c, T& flag) {
   int16_t v = flag;
@@ -96,6 +102,9 @@ ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector
         case 'D':
           if (writer.is_segy() || !yes_no_flag(c, run.dont_log_dt)) return ParseResult::usage;
           break;
+        case 'W':
+          if (writer.is_segy() || !sei_framing(value, run.Sei_framing)) return ParseResult::usage;
+          break;
         case 'F':
           if (writer.is_segy() || !run.FileIn.empty()) return ParseResult::usage;
           run.FileIn = value;
@@ -157,6 +166,13 @@ std::string syntax(const Run& run, const Writer& writer) {
   s += "\r\nSwitches may appear anywhere on the command line.";
   s += "\r\nArguments and switches are not case sensitive.";
   s += "\r\n";
+  if (!writer.is_segy()) {
+    s += format("\r\n   -Wc     SEISAN record framing                                  (%c)",
+                run.Sei_framing == SeiFraming::length4 ? '4' : 'P');
+    s += "\r\n             P = PC blocks of 128 bytes                                     ";
+    s += "\r\n             4 = SEISAN 7+ records with 4-byte lengths                      ";
+    s += "\r\n";
+  }
   return s;
 }
 

@@ -29,8 +29,10 @@ void convert(const std::vector<std::string>& args) {
   // A stream without a buffer swallows the console text at no cost.
   std::ostream console(nullptr);
   const int descriptors = pkfuzz::open_descriptor_count();
-  hbk::run(args, console);
+  hbk::run(args, console, console);
   pkfuzz::require_no_leaked_descriptors(descriptors, "hbk2sac");
+  // Renamed when whole, removed otherwise: a temporary left behind is a fault.
+  pkfuzz::require_no_files_with(paths().output, {".part"}, "hbk2sac");
   pkfuzz::empty_dir(paths().output);
 }
 

@@ -68,6 +68,7 @@ RunOptions run_options(Program program, uint8_t options) {
     r.settings_file = low != 3;
   } else {
     if (options & 1) r.switches.push_back("-DY");
+    if (low & 2) r.switches.push_back("-W4");
     r.settings_file = (low & 1) == 0;
   }
   r.switches.push_back(kPathLevels[(options >> 3) & 3u]);

@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include "pending_output.h"
+
 #include <fnmatch.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -69,8 +71,16 @@ bool read_block(std::FILE* in, Block& b) {
   return std::fread(b.data(), 1, b.size(), in) == b.size();
 }
 
+// After CTRL-C the run ends without finishing or reporting anything else: a read or
+// open cut short by the signal is no fault of the file.
 void report_error(Context& ctx, const std::string& what, const std::string& path) {
+  if (ctx.stop.requested()) return;
   ctx.console << "ERROR: " << what << " \"" << path << "\"\n";
+  ctx.error_reported = true;
+}
+
+void warn_invalid_block(std::ostream& out, long number) {
+  out << "WARNING: Invalid block " << block_number_real(number) << ", skipping\n";
 }
 
 // Walks the blocks of one file and feeds the writer. Kept apart from the
@@ -85,7 +95,7 @@ class BlockWalk {
   bool handle(const Block& b, long number) {
     std::ostream& out = ctx_.console;
     if (!block_is_valid(b)) {
-      out << "WARNING: Invalid block " << block_number_real(number) << ", skipping\n";
+      warn_invalid_block(out, number);
       return true;
     }
     if (block_sysid(b) != block_sysid(first_)) {
@@ -109,9 +119,11 @@ class BlockWalk {
     }
     if (expected_ < t) {
       out << "WARNING: Gap in Data detected, padding with " << gap_fill_value << '\n';
-      // Once the disk refuses, the rest of a long gap would only be counted, not written.
+      // Once the disk refuses, the rest of a long gap would only be counted, not written;
+      // a gap of months must not hold up CTRL-C either.
       SacWriter& w = ctx_.writer;
-      for (std::uint64_t i = 0; i < padding && !w.failed(); ++i) w.sac_put_sample(gap_fill_value);
+      for (std::uint64_t i = 0; i < padding && !w.failed() && !ctx_.stop.requested(); ++i)
+        w.sac_put_sample(gap_fill_value);
       expected_ = t;
     }
     if (expected_ == t) {
@@ -138,6 +150,87 @@ class BlockWalk {
   Micros expected_;
   std::uint32_t rate_;
 };
+
+// The first block fixes the stream and the header; a file whose first block
+// cannot do that gets no output at all.
+bool read_first_block(Context& ctx, std::FILE* in, Block& first, const std::string& path) {
+  if (!read_block(in, first)) {
+    report_error(ctx, "no complete block in file", path);
+    return false;
+  }
+  swap_block(first);
+  if (!block_is_valid(first)) {
+    warn_invalid_block(ctx.console, 1);
+    report_error(ctx, "no valid first block in file", path);
+    return false;
+  }
+  if (block_rate_code(first) == 0) {
+    report_error(ctx, "no sample rate in the first block of file", path);
+    return false;
+  }
+  return true;
+}
+
+enum class WalkEnd { complete, no_samples, write_failed, interrupted };
+
+WalkEnd write_sac(Context& ctx, std::FILE* in, std::FILE* out, const Block& first) {
+  SacWriter& w = ctx.writer;
+  w.attach(out);
+  w.sac_header_from_block(first);
+  w.sac_write_header();
+
+  BlockWalk walk(ctx, first);
+  long number = 1;
+  bool going = !w.failed() && walk.handle(first, number);
+  Block b;
+  while (going && !ctx.stop.requested() && read_block(in, b)) {
+    swap_block(b);
+    going = walk.handle(b, ++number);
+  }
+
+  w.sac_write_header();
+  w.sac_flush();
+  const bool failed = w.failed();
+  const bool no_samples = w.sample_count() == 0;
+  w.attach(nullptr);
+  if (ctx.stop.requested()) return WalkEnd::interrupted;
+  if (failed) return WalkEnd::write_failed;
+  return no_samples ? WalkEnd::no_samples : WalkEnd::complete;
+}
+
+// Renames a whole SAC file to its final name; in every other case the temporary
+// goes with `out` and an earlier file of the final name stays as it was.
+void finish_output(Context& ctx, PendingOutput& out, WalkEnd end, const std::string& in_path,
+                   const std::string& out_path) {
+  switch (end) {
+    case WalkEnd::interrupted: return;
+    case WalkEnd::write_failed: return report_error(ctx, "cannot write file", out_path);
+    case WalkEnd::no_samples: return report_error(ctx, "no usable block in file", in_path);
+    case WalkEnd::complete: break;
+  }
+  switch (out.commit()) {
+    case PendingOutput::Commit::done: return;
+    case PendingOutput::Commit::close_failed: return report_error(ctx, "cannot write file", out_path);
+    case PendingOutput::Commit::rename_failed: return report_error(ctx, "cannot create file", out_path);
+  }
+}
+
+// Standard output goes first, so that on one terminal the lines keep their order.
+void warn_no_match(Context& ctx, const std::string& arg) {
+  ctx.console.flush();
+  ctx.errors << "WARNING: no file matches " << arg << '\n';
+}
+
+void convert_argument(Context& ctx, const std::string& arg) {
+  const std::vector<std::string> files = expand_argument(arg);
+  if (files.empty() && !is_program_switch(arg)) warn_no_match(ctx, arg);
+  ctx.writer.sac_init_header();
+  for (const std::string& file : files) {
+    if (ctx.stop.requested()) return;
+    ctx.console << "Converting " << base_name(file) << '\n';
+    convert_file(ctx, file);
+  }
+}
 
 }  // namespace
 
@@ -172,6 +265,11 @@ std::string switch_value(const std::vector<std::string>& args, const std::string
   for (const std::string& a : args)
     if (starts_with_ignoring_case(a, sw)) return a.substr(sw.size());
   return fallback;
+}
+
+bool is_program_switch(const std::string& arg) {
+  return starts_with_ignoring_case(arg, "-l") || starts_with_ignoring_case(arg, "/l") ||
+         starts_with_ignoring_case(arg, "-o:");
 }
 
 std::string expand_output_dir(const std::string& dir, const std::string& cwd,
@@ -249,76 +347,41 @@ void convert_file(Context& ctx, const std::string& path) {
     return;
   }
   std::setvbuf(in.get(), nullptr, _IOFBF, input_buffer_bytes);
-
-  // The first block fixes the stream and the header; without a sample rate
-  // no header can be formed, so the file is refused before any output exists.
   Block first;
-  if (!read_block(in.get(), first)) {
-    report_error(ctx, "no complete block in file", path);
-    return;
-  }
-  swap_block(first);
-  if (block_rate_code(first) == 0) {
-    report_error(ctx, "no sample rate in the first block of file", path);
-    return;
-  }
+  if (!read_first_block(ctx, in.get(), first, path)) return;
 
   const std::string out_path = output_path_for(path, ctx.output_dir);
   if (!ctx.output_dir.empty()) {
     std::error_code ec;
     fs::create_directories(ctx.output_dir, ec);
   }
-  FilePtr out(std::fopen(out_path.c_str(), "w+b"));
-  if (!out) {
+  PendingOutput out(out_path);
+  if (out.file() == nullptr) {
     report_error(ctx, "cannot create file", out_path);
     return;
   }
   // The writer buffers the samples itself; a second buffer would only copy.
-  std::setvbuf(out.get(), nullptr, _IONBF, 0);
-
-  SacWriter& w = ctx.writer;
-  w.attach(out.get());
-  w.sac_header_from_block(first);
-  w.sac_write_header();
-
-  BlockWalk walk(ctx, first);
-  long number = 1;
-  bool going = !w.failed() && walk.handle(first, number);
-  Block b;
-  while (going && read_block(in.get(), b)) {
-    swap_block(b);
-    going = walk.handle(b, ++number);
-  }
-
-  w.sac_write_header();
-  w.sac_flush();
-  const bool write_failed = w.failed();
-  w.attach(nullptr);
-  const bool close_failed = std::fclose(out.release()) != 0;
-  if (write_failed || close_failed) {
-    report_error(ctx, "cannot write file", out_path);
-    std::remove(out_path.c_str());
-  }
+  std::setvbuf(out.file(), nullptr, _IONBF, 0);
+  const WalkEnd end = write_sac(ctx, in.get(), out.file(), first);
+  finish_output(ctx, out, end, path, out_path);
 }
 
-int run(const std::vector<std::string>& args, std::ostream& console) {
+int run(const std::vector<std::string>& args, std::ostream& console, std::ostream& errors) {
   if (args.empty()) {
     print_usage(console);
     return 0;
   }
+  const StopSignals stop;
   const ByteOrder order = find_switch(args, "-l") ? ByteOrder::little : ByteOrder::big;
-  Context ctx{console, SacWriter(order),
+  Context ctx{console, errors, stop, SacWriter(order),
               expand_output_dir(switch_value(args, "-o:", ""), current_directory(),
                                 home_directory())};
   for (const std::string& arg : args) {
-    const std::vector<std::string> files = expand_argument(arg);
-    ctx.writer.sac_init_header();
-    for (const std::string& file : files) {
-      console << "Converting " << base_name(file) << '\n';
-      convert_file(ctx, file);
-    }
+    if (stop.requested()) break;
+    convert_argument(ctx, arg);
   }
-  return 0;
+  if (stop.requested()) return status_interrupted;
+  return ctx.error_reported ? status_error : 0;
 }
 
 }  // namespace hbk

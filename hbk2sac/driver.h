@@ -2,9 +2,11 @@
 // the block-by-block conversion of one HBK file into one SAC file.
 #pragma once
 
+#include "interrupt.h"
 #include "sac_writer.h"
 
 #include <cstdint>
+#include <iostream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,10 +17,16 @@ namespace hbk {
 // clipped sample.
 constexpr std::int32_t gap_fill_value = -2'147'483'647;
 
+// Exit status of a run that printed an "ERROR: " line.
+constexpr int status_error = 1;
+
 struct Context {
   std::ostream& console;
+  std::ostream& errors;  // standard error, for arguments that name no file
+  const StopSignals& stop;
   SacWriter writer;
   std::string output_dir;  // absolute and ending in "/", or empty
+  bool error_reported = false;
 };
 
 void print_usage(std::ostream& out);
@@ -26,6 +34,9 @@ void print_usage(std::ostream& out);
 bool find_switch(const std::vector<std::string>& args, const std::string& sw);
 std::string switch_value(const std::vector<std::string>& args, const std::string& sw,
                          const std::string& fallback);
+// Whether `find_switch` or `switch_value` would take the argument for one of the
+// program's switches (-l in every accepted form, -o:).
+bool is_program_switch(const std::string& arg);
 
 // `cwd` and `home` are passed in so the rule can be tested without touching
 // the process state.
@@ -44,8 +55,13 @@ std::string block_number_real(long number);
 // never past, the next block.
 std::uint64_t padding_count(Micros gap, std::uint32_t rate);
 
+// Converts one file into one SAC file, or reports why not with an "ERROR: " line
+// and leaves no SAC file of its own (an earlier one of that name stays).
 void convert_file(Context& ctx, const std::string& path);
 
-int run(const std::vector<std::string>& args, std::ostream& console);
+// 0 when every file converted, status_error after an "ERROR: " line,
+// status_interrupted after CTRL-C or SIGTERM.
+int run(const std::vector<std::string>& args, std::ostream& console,
+        std::ostream& errors = std::cerr);
 
 }  // namespace hbk

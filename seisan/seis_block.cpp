@@ -2,8 +2,15 @@
 
 #include <algorithm>
 #include <sstream>
+#include <stdexcept>
+
+#include "seis_header.h"
 
 namespace pk::seis {
+
+void BlockWriter::begin_file() { out_.put(kFileStart); }
+
+void BlockWriter::end_file() { out_.put(static_cast<char>(kFileEnd)); }
 
 void BlockWriter::write(std::string_view bytes) {
   while (!bytes.empty()) {
@@ -27,9 +34,30 @@ void BlockWriter::flush_block(uint8_t length_byte) {
   used_ = 0;
 }
 
-std::string frame_record(std::string_view bytes) {
+void LengthWriter::begin_record(uint64_t length) {
+  if (!fits(length)) throw std::length_error("SEISAN record of " + std::to_string(length) + " bytes");
+  length_ = static_cast<uint32_t>(length);
+  put_length();
+}
+
+void LengthWriter::write(std::string_view bytes) { out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size())); }
+
+void LengthWriter::end_record() { put_length(); }
+
+void LengthWriter::put_length() {
+  const char le[4] = {static_cast<char>(length_ & 0xFF), static_cast<char>((length_ >> 8) & 0xFF),
+                      static_cast<char>((length_ >> 16) & 0xFF), static_cast<char>((length_ >> 24) & 0xFF)};
+  out_.write(le, sizeof le);
+}
+
+std::unique_ptr<RecordWriter> record_writer(SeiFraming framing, std::ostream& out) {
+  if (framing == SeiFraming::length4) return std::make_unique<LengthWriter>(out);
+  return std::make_unique<BlockWriter>(out);
+}
+
+std::string frame_record(std::string_view bytes, SeiFraming framing) {
   std::ostringstream out;
-  BlockWriter(out).record(bytes);
+  record_writer(framing, out)->record(bytes);
   return out.str();
 }
 

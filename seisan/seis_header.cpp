@@ -127,7 +127,13 @@ std::optional<std::string> fixed_text(double value, int sig, int int_width, int 
 std::string rate_text(double rate) {
   constexpr std::size_t kWidth = 7;
   std::string text(kWidth, ' ');
-  if (!(rate >= 1.0)) return text;
+  if (!(rate > 0.0)) return text;
+  if (rate < 1.0) {
+    // Two decimals; a rate that would read as 0.00 is better left out than claimed.
+    const auto fixed = fixed_text(rate, 7, 4, 2, Decimals::truncate);
+    if (fixed && *fixed != "   0.00") put_text(text, 0, kWidth, *fixed);
+    return text;
+  }
   const auto d = round_sig(rate, 7);
   const auto whole = d ? to_units(*d, 0, Decimals::truncate) : std::nullopt;
   if (!whole) return text;

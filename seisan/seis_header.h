@@ -59,7 +59,7 @@ enum class Decimals { truncate, round };
 // fit or is not finite.
 std::optional<std::string> fixed_text(double value, int sig, int int_width, int decimals, Decimals mode);
 // Sample rate for columns 37-43: integer part in 4 columns, '.', as many decimals as the
-// integer part has digits (at most two). Blank below 1 or when too wide.
+// integer part has digits (at most two); below 1 "0.dd". Blank when it does not fit.
 std::string rate_text(double rate);
 
 // ---- identity texts ----

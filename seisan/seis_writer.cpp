@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <unordered_set>
 #include <utility>
@@ -101,17 +102,18 @@ std::string load_file_header(Run& run, const Evt_list_str& evt, const std::strin
   return file_header(evt);
 }
 
-// Seconds from the event's first sample to its last. The latest packet time alone falls
-// short by that packet's span (an event without a trailer would even come out negative),
-// so the end of the longest channel's data bounds it from below.
+// Seconds from the event's first sample to its latest time, less one interval. Without a
+// trailer the latest time is the last data packet's first sample, which falls short of
+// the samples that packet holds, so each channel's last stored sample bounds it from below.
 double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) {
-  double end = update_time(evt.First_smp_time, evt.Latest_time);
+  double latest = update_time(evt.First_smp_time, evt.Latest_time);
   for (const Channel& c : chans) {
-    if (const auto len = data_length(c.samples, evt.Samp_rate)) {
-      end = std::max(end, update_time(evt.First_smp_time, c.node->First_smp_time) + *len);
+    if (c.samples == 0) continue;
+    if (const auto span = data_length(c.samples - 1, evt.Samp_rate)) {
+      latest = std::max(latest, update_time(evt.First_smp_time, c.node->First_smp_time) + *span);
     }
   }
-  return end - sample_interval(evt.Samp_rate);
+  return latest - sample_interval(evt.Samp_rate);
 }
 
 void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::vector<Channel>& chans) {
@@ -129,41 +131,58 @@ void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::v
   }
 }
 
-void write_file_header(std::ostream& out, const std::string& hd) {
-  out.put(kFileStart);
-  BlockWriter lines(out);
+void write_file_header(RecordWriter& records, const std::string& hd) {
   for (int line = 1; line <= kFileLines; ++line) {
-    lines.record(std::string_view(hd).substr(file_col(line, 1), kLineCols));
+    records.record(std::string_view(hd).substr(file_col(line, 1), kLineCols));
   }
 }
 
-void append_channel_header(Run& run, BlockWriter& blocks, const Channel& c, const std::string& sth,
+void append_channel_header(Run& run, RecordWriter& records, const Channel& c, const std::string& sth,
                            const std::string& rate) {
   if (sth.empty() || !fexist(sth)) return;
   std::string ch = read_whole(run, sth);
   if (ch.size() != kChanHeaderSize) ch = channel_header(*c.node);
   if (!set_rate_and_count(ch, rate, c.samples)) std::fputs(kSampleRangeMsg, stdout);
-  blocks.record(ch);
+  records.record(ch);
   remove_file(sth);
 }
 
-void append_samples(Run& run, BlockWriter& blocks, const Channel& c) {
+uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBytes; }
+
+void append_samples(Run& run, RecordWriter& records, const Channel& c) {
   const std::string& path = c.node->Filename;
-  if (!own_data_file(run, *c.node)) return;
+  records.begin_record(sample_bytes(c));
+  if (!own_data_file(run, *c.node)) {
+    records.end_record();  // empty, so that channel headers and sample records keep alternating
+    return;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) shut_down(run, 20, path);
   std::string chunk(64 * 1024, '\0');
-  uint64_t left = static_cast<uint64_t>(c.samples) * kSampleBytes;
+  uint64_t left = sample_bytes(c);
   while (left > 0) {
     const auto want = static_cast<std::streamsize>(std::min<uint64_t>(left, chunk.size()));
     in.read(chunk.data(), want);
     if (in.gcount() != want) shut_down(run, 21, path);
-    blocks.write(std::string_view(chunk.data(), static_cast<std::size_t>(want)));
+    records.write(std::string_view(chunk.data(), static_cast<std::size_t>(want)));
     left -= static_cast<uint64_t>(want);
   }
-  blocks.end_record();
+  records.end_record();
   in.close();
   remove_file(path);
+}
+
+// Sample records longer than the framing can carry are refused before anything is written;
+// the channel data files stay, so the event can be converted again with PC blocks.
+void refuse_unframable(Run& run, const RecordWriter& records, const std::vector<Channel>& chans,
+                       const std::string& sei) {
+  for (const Channel& c : chans) {
+    if (records.fits(sample_bytes(c))) continue;
+    std::printf("\n %lu samples of channel %u are too many for one SEISAN record with 4-byte lengths"
+                " (-WP has no limit)",
+                static_cast<unsigned long>(c.samples), c.node->Chan_num + 1);
+    shut_down(run, 22, sei);
+  }
 }
 
 }  // namespace
@@ -243,11 +262,13 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
     chans.push_back({f, stored_samples(run, *f)});
   }
   const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time);
-  const std::string sei = claim_unique_or_exit(run, dir, event_base_name(evt) + ".SEI");
-  // The file is written in 130-byte blocks; a large stream buffer turns them into few writes.
+  // Records are written in pieces of a few bytes; a large stream buffer turns them into few writes.
   std::vector<char> out_buffer(kSeiBuffer);
   std::ofstream out;
   out.rdbuf()->pubsetbuf(out_buffer.data(), static_cast<std::streamsize>(out_buffer.size()));
+  const std::unique_ptr<RecordWriter> records = record_writer(run.Sei_framing, out);
+  refuse_unframable(run, *records, chans, dir + event_base_name(evt) + ".SEI");
+  const std::string sei = claim_unique_or_exit(run, dir, event_base_name(evt) + ".SEI");
   out.open(sei, std::ios::binary | std::ios::trunc);
   if (!out) shut_down(run, 20, sei);
 
@@ -256,17 +277,17 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
   const auto sths = std::exchange(Sth_files, {});
   std::string hd = load_file_header(run, evt, sfh);
   complete_file_header(hd, evt, chans);
-  write_file_header(out, hd);
+  records->begin_file();
+  write_file_header(*records, hd);
   if (!sfh.empty()) remove_file(sfh);
 
   const std::string rate = rate_text(evt.Samp_rate);
-  BlockWriter blocks(out);
   for (const Channel& c : chans) {
     const auto sth = sths.find(c.node);
-    append_channel_header(run, blocks, c, sth == sths.end() ? std::string() : sth->second, rate);
-    append_samples(run, blocks, c);
+    append_channel_header(run, *records, c, sth == sths.end() ? std::string() : sth->second, rate);
+    append_samples(run, *records, c);
   }
-  out.put(static_cast<char>(kFileEnd));
+  records->end_file();
   out.close();
   if (!out) shut_down(run, 22, sei);
 }

@@ -50,7 +50,7 @@ Packet full_eh() {
 
 void mes_dau(Packet& p) {
   put_text(p, 88, "250.0000");
-  put_text(p, 944, "0000012345000003V2.1    433.9200TX07    SITEA   L4C     RCV1    ");
+  put_text(p, 944, "0000012345000003V2.1    433.9200TX07    SITEA   PKS2    RCV1    ");
   put_text(p, 1012, "0012000000");
 }
 
@@ -141,7 +141,7 @@ TEST(LogEhEt, ZeroMesBlockStillCountsForTheDump) {
       "     MES-DAU Transmitter Frequency: 433.9200\r\n"
       "     MES-DAU Transmitter Id       : TX07    \r\n"
       "     MES-DAU Transmitter Site     : SITEA   \r\n"
-      "     MES-DAU Sensor               : L4C     \r\n"
+      "     MES-DAU Sensor               : PKS2    \r\n"
       "     MES-DAU Receiver Site        : RCV1    \r\n"
       "     MES-DAU Propagation Delay    : 0012\r\n"
       "     MES-DAU Data Channel         : 00\r\n"
@@ -187,7 +187,7 @@ TEST(LogSc, TwoUsedChannelEntries) {
   put_text(p, 42, "Line 4 refraction");
   put_text(p, 82, "0123North ridge");
   put_text(p, 110, "Near the gate");
-  put_text(p, 150, "72A-08");
+  put_text(p, 150, "PK-7");
   put_text(p, 162, "SN7741");
   put_text(p, 174, "20030010000000GPS C1234");
   for (const auto& [k, num, name] : {std::tuple{0, "01", "Vertical"}, std::tuple{2, "03", "East"}}) {
@@ -199,7 +199,7 @@ TEST(LogSc, TwoUsedChannelEntries) {
     put_text(p, e + 32, "12.5");
     put_text(p, e + 42, "-3.25");
     put_text(p, e + 52, "100");
-    put_text(p, e + 62, "m   m   32  L-22");
+    put_text(p, e + 62, "m   m   32  PKS-1");
     put_text(p, e + 86, "A-99");
     put_text(p, e + 98, "buried 1 m");
     put_text(p, e + 138, "1.5e-6");
@@ -211,7 +211,7 @@ TEST(LogSc, TwoUsedChannelEntries) {
       "     Station Number               : 0123\r\n"
       "     Station Name                 : North ridge             \r\n"
       "     Station Comment              : Near the gate                           \r\n"
-      "     DAS Model                    : 72A-08      \r\n"
+      "     DAS Model                    : PK-7        \r\n"
       "     DAS Serial Number            : SN7741      \r\n"
       "     Experiment Start             : 20030010000000\r\n"
       "     Time Clock Type              : GPS \r\n"
@@ -227,7 +227,7 @@ TEST(LogSc, TwoUsedChannelEntries) {
       "      Unit type for X, Y          : m   \r\n"
       "      Unit type for Z             : m   \r\n"
       "      Preamp Gain                 : 32  \r\n"
-      "      Sensor Model                : L-22        \r\n"
+      "      Sensor Model                : PKS-1       \r\n"
       "      Sensor Serial Number        : A-99        \r\n"
       "      Comments                    : buried 1 m                              \r\n"
       "      Bit-count Voltage           : 1.5e-6  \r\n"
@@ -242,7 +242,7 @@ TEST(LogSc, TwoUsedChannelEntries) {
       "      Unit type for X, Y          : m   \r\n"
       "      Unit type for Z             : m   \r\n"
       "      Preamp Gain                 : 32  \r\n"
-      "      Sensor Model                : L-22        \r\n"
+      "      Sensor Model                : PKS-1       \r\n"
       "      Sensor Serial Number        : A-99        \r\n"
       "      Comments                    : buried 1 m                              \r\n"
       "      Bit-count Voltage           : 1.5e-6  \r\n"

@@ -89,6 +89,21 @@ TEST(CommandLine, SeisOnlySwitches) {
   EXPECT_EQ(parse(gather, {"-GR", "in.pk"}, false), pk::ParseResult::usage);
 }
 
+TEST(CommandLine, FramingSwitchTakesPOr4) {
+  pk::Run run;
+  EXPECT_EQ(run.Sei_framing, pk::SeiFraming::pc_blocks);
+  ASSERT_EQ(parse(run, {"-W4", "in.pk"}, false), pk::ParseResult::ok);
+  EXPECT_EQ(run.Sei_framing, pk::SeiFraming::length4);
+  ASSERT_EQ(parse(run, {"-wp", "in.pk"}, false), pk::ParseResult::ok);
+  EXPECT_EQ(run.Sei_framing, pk::SeiFraming::pc_blocks);
+  for (const char* bad : {"-W", "-W44", "-WP4", "-W7", "-WX"}) {
+    pk::Run r;
+    EXPECT_EQ(parse(r, {bad, "in.pk"}, false), pk::ParseResult::usage) << bad;
+  }
+  pk::Run segy;
+  EXPECT_EQ(parse(segy, {"-W4", "in.pk"}), pk::ParseResult::usage);
+}
+
 TEST(RunTexts, UsageTextOfBothPrograms) {
   pk::Run run;
   run.Trash_cnt = 7;
@@ -111,6 +126,20 @@ TEST(RunTexts, UsageTextOfBothPrograms) {
   EXPECT_NE(t.find("PK_SEIS [switches] sourceFile [output_path][switches]"), std::string::npos);
   EXPECT_EQ(t.find("-Gc"), std::string::npos);
   EXPECT_EQ(t.find("-Hc"), std::string::npos);
+  // pk_seis's framing switch follows the common text, its columns aligned with the others'.
+  const std::string framing =
+      "\r\n   -Wc     SEISAN record framing                                  (P)"
+      "\r\n             P = PC blocks of 128 bytes                                     "
+      "\r\n             4 = SEISAN 7+ records with 4-byte lengths                      "
+      "\r\n";
+  ASSERT_GT(t.size(), framing.size());
+  EXPECT_EQ(t.substr(t.size() - framing.size()), framing);
+  EXPECT_EQ(t.substr(0, t.size() - framing.size()).substr(t.size() - framing.size() - 133), s.substr(s.size() - 133));
+  const std::size_t paren = framing.find('(');
+  EXPECT_EQ(t.find("\r\n   -Vc     Verbose", 0) + paren, t.find("(ENABLED)"));
+  EXPECT_EQ(s.find("-Wc"), std::string::npos);
+  run.Sei_framing = pk::SeiFraming::length4;
+  EXPECT_NE(pk::syntax(run, seis).find("SEISAN record framing                                  (4)"), std::string::npos);
 }
 
 TEST(RunTexts, Summary) {

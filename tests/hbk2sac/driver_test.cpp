@@ -1,6 +1,8 @@
 #include "driver.h"
+#include "pending_output.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -59,6 +61,37 @@ TEST(HbkOutputName, ExtensionRule) {
   EXPECT_EQ(hbk::output_path_for("in/a.HBK", "/out/"), "/out/a.sac");
 }
 
+TEST(HbkOutputName, TemporaryIsHiddenBesideTheFinalName) {
+  EXPECT_EQ(hbk::temporary_name("a.sac", 4711, 0), ".a.sac.hbk2sac-4711.part");
+  EXPECT_EQ(hbk::temporary_name("/out/x.dat.sac", 4711, 0), "/out/.x.dat.sac.hbk2sac-4711.part");
+  EXPECT_EQ(hbk::temporary_name("in/a.sac", 12, 3), "in/.a.sac.hbk2sac-12.3.part");
+}
+
+// A temporary of the same name (left by a killed process of the same id) is neither
+// taken nor removed; only a committed file reaches the final name.
+TEST(HbkPendingOutput, TakesAFreeNameAndRenamesOnlyOnCommit) {
+  const testkit::ScratchDir scratch;
+  const std::string final_path = scratch / "a.sac";
+  const std::string stale = hbk::temporary_name(final_path, ::getpid(), 0);
+  testkit::write_file(stale, "stale");
+  testkit::write_file(final_path, "earlier");
+  // The second round takes the same name again: the first removed its temporary.
+  for (const bool commit : {false, true}) {
+    EXPECT_EQ(testkit::read_file(final_path), "earlier");
+    hbk::PendingOutput out(final_path);
+    ASSERT_NE(out.file(), nullptr);
+    EXPECT_EQ(out.temporary_path(), hbk::temporary_name(final_path, ::getpid(), 1));
+    EXPECT_EQ(std::fputs("new", out.file()), 1);
+    if (commit) {
+      EXPECT_EQ(out.commit(), hbk::PendingOutput::Commit::done);
+    }
+  }
+  EXPECT_EQ(testkit::read_file(final_path), "new");
+  EXPECT_EQ(testkit::read_file(stale), "stale");
+  EXPECT_EQ(testkit::list_files(scratch.path()).size(), 2u);
+  EXPECT_EQ(hbk::PendingOutput(scratch / "missing/a.sac").file(), nullptr);
+}
+
 TEST(HbkMessages, InvalidBlockNumberRealForm) {
   EXPECT_EQ(hbk::block_number_real(12), " 1.20000000000000E+0001");
   EXPECT_EQ(hbk::block_number_real(1), " 1.00000000000000E+0000");
@@ -111,9 +144,10 @@ TEST(HbkUsage, PrintedOnlyWithoutArguments) {
                        "order (default big-endian)\n"),
             std::string::npos);
 
-  std::ostringstream quiet;
-  EXPECT_EQ(hbk::run({"-l"}, quiet), 0);
+  std::ostringstream quiet, errors;
+  EXPECT_EQ(hbk::run({"-l"}, quiet, errors), 0);
   EXPECT_EQ(quiet.str(), "");
+  EXPECT_EQ(errors.str(), "");
 }
 
 }  // namespace

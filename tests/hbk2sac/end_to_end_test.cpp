@@ -1,13 +1,22 @@
 // Runs the built hbk2sac on files written into a fresh directory and reads
 // back its console output and SAC files.
 #include "hbk_encoder.h"
+#include "interrupt.h"
+#include "pending_output.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "output_readers.h"
 #include "testkit.h"
@@ -192,41 +201,171 @@ TEST_F(HbkEndToEnd, PatternOutputDirectoryAndNameRules) {
   // Without a directory the output lies beside the input.
   EXPECT_EQ(run("in/x.HBK -o:"), "Converting x.HBK\nstatus=0\n");
   EXPECT_EQ(read_sac(dir_ / "in" / "x.sac").npts(), 100);
-  EXPECT_EQ(run("'nothing*'"), "status=0\n");
 }
 
-TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFile) {
+TEST_F(HbkEndToEnd, ArgumentsThatNameNoFileAreWarnedOfOnStandardError) {
+  fs::create_directories(dir_ / "in" / "sub.hbk");
+  hbktest::write_blocks((dir_ / "in" / "x.hbk").string(), {block_at(10, 0, 100, 0)});
+  const std::string program = quoted(fs::path(testkit::program_path("hbk2sac")));
+  const int status = testkit::run_shell("cd " + quoted(dir_) + " && " + program +
+                                        " 'nothing*' in/x.hbk 'in/sub*' /o:x -O:out -little"
+                                        " >console.txt 2>errors.txt");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(testkit::read_file(dir_ / "console.txt"), "Converting x.hbk\n");
+  EXPECT_EQ(testkit::read_file(dir_ / "errors.txt"),
+            "WARNING: no file matches nothing*\n"
+            "WARNING: no file matches in/sub*\n"
+            "WARNING: no file matches /o:x\n");
+  EXPECT_EQ(read_sac(dir_ / "out" / "x.sac", false).npts(), 100);
+}
+
+// Every file without a sample to give is reported as an ERROR, gets no SAC file and
+// leaves an earlier SAC file of its name as it was; the run goes on and ends with 1.
+TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFileAndTheStatusShowsIt) {
   hbk::Block no_rate = block_at(10, 0, 100, 0);
   no_rate[hbk::off::rate_code] = 0;
+  hbk::Block invalid = block_at(10, 0, 100, 0);
+  invalid[hbk::off::record_count] = 251;
+  BlockFields empty_fields = hbktest::fields_from_samples({}, 4);
+  empty_fields.sysid = hbktest::text_to_id(sys_text);
+  empty_fields.streamid = hbktest::text_to_id(stream_text);
+  empty_fields.timecode = hbktest::make_timecode(day, 10);
   hbktest::write_blocks((dir_ / "a.hbk").string(), {no_rate, block_at(11, 0, 100, 0)});
   hbktest::write_blocks((dir_ / "b.hbk").string(), {}, std::string(1023, '\0'));
   fs::create_symlink(dir_ / "gone", dir_ / "c.hbk");
+  hbktest::write_blocks((dir_ / "e.hbk").string(), {invalid, block_at(11, 0, 100, 0)});
+  hbktest::write_blocks((dir_ / "f.hbk").string(),
+                        {hbktest::encode_block(empty_fields), with_sysid(block_at(10, 0, 100, 0), 1)});
   std::ofstream(dir_ / "blocker") << "a file where a directory should be";
   hbktest::write_blocks((dir_ / "d.hbk").string(), {block_at(10, 0, 100, 0)});
+  for (const char* name : {"a.sac", "e.sac", "f.sac"}) testkit::write_file(dir_ / name, "earlier");
 
   const std::string d = dir_.string();
-  EXPECT_EQ(run("a.hbk b.hbk c.hbk"),
+  EXPECT_EQ(run("a.hbk b.hbk c.hbk e.hbk f.hbk d.hbk"),
             "Converting a.hbk\nERROR: no sample rate in the first block of file \"a.hbk\"\n"
             "Converting b.hbk\nERROR: no complete block in file \"b.hbk\"\n"
             "Converting c.hbk\nERROR: cannot open file \"c.hbk\"\n"
-            "status=0\n");
+            "Converting e.hbk\nWARNING: Invalid block  1.00000000000000E+0000, skipping\n"
+            "ERROR: no valid first block in file \"e.hbk\"\n"
+            "Converting f.hbk\nWARNING: Mismatched SysID found in block 2, skipping.\n"
+            "ERROR: no usable block in file \"f.hbk\"\n"
+            "Converting d.hbk\n"
+            "status=1\n");
+  EXPECT_EQ(read_sac(dir_ / "d.sac").npts(), 100);
   EXPECT_EQ(run("d.hbk -o:blocker/sub"),
-            "Converting d.hbk\nERROR: cannot create file \"" + d + "/blocker/sub/d.sac\"\nstatus=0\n");
-  for (const char* name : {"a.sac", "b.sac", "c.sac"}) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
+            "Converting d.hbk\nERROR: cannot create file \"" + d + "/blocker/sub/d.sac\"\nstatus=1\n");
+  for (const char* name : {"a.sac", "e.sac", "f.sac"}) EXPECT_EQ(testkit::read_file(dir_ / name), "earlier");
+  for (const char* name : {"b.sac", "c.sac"}) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
+  for (const std::string& name : testkit::list_files(dir_)) EXPECT_FALSE(name.ends_with(".part")) << name;
 }
 
-TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheFileRemoved) {
+TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheEarlierFileKept) {
   std::vector<hbk::Block> blocks;
   for (std::uint32_t i = 0; i < 20; ++i) blocks.push_back(block_at(10 + 10 * i, 0, 1000, 0));
   hbktest::write_blocks((dir_ / "big.hbk").string(), blocks);
   hbktest::write_blocks((dir_ / "small.hbk").string(), {block_at(10, 0, 100, 0)});
+  testkit::write_file(dir_ / "big.sac", "earlier");
   // A file size limit far below the 80 KB of big.sac makes the writes fail, as a full disk
   // would (16 blocks of 512 or 1024 bytes, depending on the shell).
   const std::string out = run("big.hbk small.hbk", "trap '' XFSZ; ulimit -f 16;");
   EXPECT_EQ(out, "Converting big.hbk\nERROR: cannot write file \"big.sac\"\n"
-                 "Converting small.hbk\nstatus=0\n");
-  EXPECT_FALSE(fs::exists(dir_ / "big.sac"));
+                 "Converting small.hbk\nstatus=1\n");
+  EXPECT_EQ(testkit::read_file(dir_ / "big.sac"), "earlier");
   EXPECT_EQ(read_sac(dir_ / "small.sac").npts(), 100);
+  EXPECT_EQ(testkit::list_files(dir_),
+            (std::vector<std::string>{"big.hbk", "big.sac", "small.hbk", "small.sac"}));
+}
+
+struct Unmount {
+  fs::path at;
+  ~Unmount() { testkit::run_shell("umount " + quoted(at)); }
+};
+
+TEST_F(HbkEndToEnd, FullDiskLeavesNoPartialFileUnderTheFinalName) {
+  fs::create_directory(dir_ / "disk");
+  if (::geteuid() != 0 ||
+      testkit::run_shell("mount -t tmpfs -o size=64k tmpfs " + quoted(dir_ / "disk") + " 2>/dev/null") != 0)
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const Unmount unmount{dir_ / "disk"};
+  hbktest::write_blocks((dir_ / "s.hbk").string(), {block_at(10, 0, 100, 0)});
+  hbktest::write_blocks((dir_ / "t.hbk").string(), {block_at(10, 0, 100, 5)});
+  ASSERT_EQ(run("s.hbk -o:disk"), "Converting s.hbk\nstatus=0\n");
+  const std::string earlier = testkit::read_file(dir_ / "disk" / "s.sac");
+
+  // 400 KB of samples for a disk of 64 KiB.
+  std::vector<hbk::Block> blocks;
+  for (std::uint32_t i = 0; i < 100; ++i) blocks.push_back(block_at(10 + 10 * i, 0, 1000, 0));
+  fs::create_directory(dir_ / "new");
+  hbktest::write_blocks((dir_ / "new" / "s.hbk").string(), blocks);
+  EXPECT_EQ(run("new/s.hbk t.hbk -o:disk"),
+            "Converting s.hbk\nERROR: cannot write file \"" + (dir_ / "disk" / "s.sac").string() +
+                "\"\nConverting t.hbk\nstatus=1\n");
+  EXPECT_EQ(testkit::read_file(dir_ / "disk" / "s.sac"), earlier);
+  EXPECT_EQ(read_sac(dir_ / "disk" / "t.sac").npts(), 100);
+  EXPECT_EQ(testkit::list_files(dir_ / "disk"), (std::vector<std::string>{"s.sac", "t.sac"}));
+}
+
+// Starts hbk2sac in `dir` without a shell between, so that a signal reaches the
+// program itself; standard output and error go to `console`.
+pid_t start_program(const fs::path& dir, const std::vector<std::string>& args, const fs::path& console) {
+  const std::string program = testkit::program_path("hbk2sac");
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const int fd = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) ::_exit(126);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
+bool appears_within_seconds(const fs::path& path, int seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!fs::exists(path)) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+TEST_F(HbkEndToEnd, InterruptDropsTheUnfinishedFileAndKeepsTheEarlierOne) {
+  const testkit::ScratchDir console_dir;
+  const fs::path console = console_dir.path() / "console.txt";
+  const fs::path input = dir_ / "x.hbk";
+  hbktest::write_blocks((dir_ / "later.hbk").string(), {block_at(10, 0, 100, 0)});
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    fs::remove(input);
+    hbktest::write_blocks(input.string(), {block_at(10, 0, 100, 7)});
+    ASSERT_EQ(run("x.hbk"), "Converting x.hbk\nstatus=0\n");
+    const std::string earlier = testkit::read_file(dir_ / "x.sac");
+
+    // The new input comes through a pipe, so the program is still waiting for blocks
+    // when the signal comes. Holding both ends, the test never waits on the program.
+    fs::remove(input);
+    ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+    const int pipe = ::open(input.c_str(), O_RDWR);
+    ASSERT_GE(pipe, 0);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      const hbk::Block b = block_at(10 + 10 * i, 0, 1000, 0);
+      ASSERT_EQ(::write(pipe, b.data(), b.size()), ssize_t(b.size()));
+    }
+    const pid_t pid = start_program(dir_, {"x.hbk", "later.hbk"}, console);
+    ASSERT_GT(pid, 0);
+    const bool begun = appears_within_seconds(hbk::temporary_name((dir_ / "x.sac").string(), pid, 0), 10);
+    ::kill(pid, sig);
+    ::close(pipe);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+
+    EXPECT_TRUE(begun);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), hbk::status_interrupted);
+    EXPECT_EQ(testkit::read_file(console), "Converting x.hbk\n");
+    EXPECT_EQ(testkit::read_file(dir_ / "x.sac"), earlier);
+    EXPECT_EQ(testkit::list_files(dir_), (std::vector<std::string>{"later.hbk", "x.sac"}));
+  }
 }
 
 TEST_F(HbkEndToEnd, BundledSampleConverts) {

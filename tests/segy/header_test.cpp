@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "segy_header.h"
@@ -21,11 +22,9 @@ title_header_info trace_header(const TraceIdentity& id, const TracePass& pass) {
   return h;
 }
 
-TEST(SegyInterval, WholeRatesDivideAsIntegersAndSixteenBitsWrap) {
+TEST(SegyInterval, WholeRatesDivideAsIntegers) {
   EXPECT_EQ(sample_interval(100.0f), 10000u);
-  EXPECT_EQ(interval16(sample_interval(100.0f)), 10000u);
   EXPECT_EQ(sample_interval(10.0f), 100000u);
-  EXPECT_EQ(interval16(sample_interval(10.0f)), 34464u);
   EXPECT_EQ(sample_interval(3.0f), 333333u);
   EXPECT_EQ(sample_interval(40.5f), sample_interval(40.0f));
   EXPECT_EQ(sample_interval(40.5f), 25000u);
@@ -40,26 +39,34 @@ TEST(SegyInterval, RatesBelowOnePerSecondDoNotDivideByZero) {
   EXPECT_EQ(sample_interval(1e-6f), 4294967295u);
 }
 
+// Readers take the 16-bit fields as signed: a longer interval would read wrapped or negative.
+TEST(SegyInterval, SixteenBitsHoldTheIntervalOnlyWhenItFits) {
+  const std::pair<uint32_t, uint16_t> cases[] = {{1, 1},         {1000, 1000}, {10000, 10000}, {32767, 32767},
+                                                 {32768, 0},     {40000, 0},   {65536, 0},     {100000, 0},
+                                                 {10000000, 0}, {4294967295u, 0}};
+  for (const auto& [interval, sixteen] : cases) EXPECT_EQ(interval16(interval), sixteen) << interval;
+}
+
 TEST(SegyInterval, PassFieldsOfBothHeaders) {
   const TracePass pass{.interval = sample_interval(10.0f), .count = 40000, .max = 0, .min = 0};
   const auto t = trace_header({}, pass);
   EXPECT_EQ(bytes(&t[114], 2), be16(32767));
-  EXPECT_EQ(bytes(&t[116], 2), be16(34464));
+  EXPECT_EQ(bytes(&t[116], 2), be16(0));
   EXPECT_EQ(bytes(&t[200], 4), be32(100000));
   EXPECT_EQ(bytes(&t[228], 4), be32(40000));
 
   file_header_info f{};
   fill_file_header(f);
   set_file_header_pass(f, pass.interval, pass.count);
-  EXPECT_EQ(bytes(&f[3216], 8), (std::vector<uint8_t>{0x86, 0xA0, 0x86, 0xA0, 0x7F, 0xFF, 0x7F, 0xFF}));
+  EXPECT_EQ(bytes(&f[3216], 8), (std::vector<uint8_t>{0, 0, 0, 0, 0x7F, 0xFF, 0x7F, 0xFF}));
   const auto i32 = be32(100000), c32 = be32(40000);
   std::vector<uint8_t> expect;
   for (const auto* v : {&i32, &i32, &c32, &c32}) expect.insert(expect.end(), v->begin(), v->end());
   EXPECT_EQ(bytes(&f[3260], 16), expect);
 
-  // A count that fits 16 bits is written unchanged in both widths.
+  // A count and an interval that fit 16 bits are written unchanged in both widths.
   set_file_header_pass(f, 10000, 32767);
-  EXPECT_EQ(bytes(&f[3220], 4), (std::vector<uint8_t>{0x7F, 0xFF, 0x7F, 0xFF}));
+  EXPECT_EQ(bytes(&f[3216], 8), (std::vector<uint8_t>{0x27, 0x10, 0x27, 0x10, 0x7F, 0xFF, 0x7F, 0xFF}));
   EXPECT_EQ(bytes(&f[3268], 4), be32(32767));
 }
 

@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <memory>
+#include <tuple>
 
 #include "lists.h"
 #include "run.h"
@@ -112,15 +113,15 @@ TEST_F(SegyWriterTest, FileHeaderPutsTheTraceHeaderAt3600) {
   const auto f = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.SGY");
   ASSERT_EQ(f.size(), 3600u + 240 + 40000 * 4);
   EXPECT_EQ(f[0], ' ');
-  EXPECT_EQ(u16be(f, 3216), 34464u);
-  EXPECT_EQ(u16be(f, 3218), 34464u);
+  EXPECT_EQ(u16be(f, 3216), 0u);  // 100000 does not fit
+  EXPECT_EQ(u16be(f, 3218), 0u);
   EXPECT_EQ(u16be(f, 3220), 32767u);
   EXPECT_EQ(u16be(f, 3222), 32767u);
   EXPECT_EQ(u32be(f, 3260), 100000u);
   EXPECT_EQ(u32be(f, 3268), 40000u);
   EXPECT_EQ(u32be(f, 3272), 40000u);
   EXPECT_EQ(u16be(f, 3600 + 114), 32767u);
-  EXPECT_EQ(u16be(f, 3600 + 116), 34464u);
+  EXPECT_EQ(u16be(f, 3600 + 116), 0u);
   EXPECT_EQ(u32be(f, 3600 + 200), 100000u);
   EXPECT_EQ(u32be(f, 3600 + 228), 40000u);
   EXPECT_EQ(i32be(f, 3600 + 232), 19999);
@@ -135,7 +136,7 @@ TEST_F(SegyWriterTest, EventRatesBelowOneAndZero) {
   slow.merge(writer, run);
   const auto f = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
   EXPECT_EQ(u32be(f, 200), 10000000u);
-  EXPECT_EQ(u16be(f, 116), 10000000u % 65536);
+  EXPECT_EQ(u16be(f, 116), 0u);
 
   TestEvent unknown(1, 2, "2003123150000000", 0.0f);
   unknown.add(0, {1}, std_path("unknown.STD"));
@@ -247,6 +248,22 @@ TEST_F(SegyWriterTest, ShotGatherPadsShortTracesWithZeroSamplesAndCutsLongOnes) 
     EXPECT_EQ(u32be(traces[i].header, 0), i);
     EXPECT_EQ(u16be(traces[i].header, 114), 5u);
     EXPECT_EQ(u32be(traces[i].header, 228), 5u);
+  }
+}
+
+// A gather's 16-bit intervals: 1 below 30 microseconds, 0 where 16 bits cannot hold it.
+TEST_F(SegyWriterTest, GatherIntervalFields) {
+  run.Flag_info.shot_gather = 1;
+  const std::tuple<uint16_t, float, uint32_t, uint16_t> cases[] = {
+      {0x101, 100.0f, 10000, 10000}, {0x102, 20.0f, 50000, 0}, {0x103, 50000.0f, 20, 1}};
+  for (const auto& [unit, rate, interval, sixteen] : cases) {
+    TestEvent e(unit, 1, kTime, rate);
+    e.add(0, {1, 2, 3}, std_path("g.STD"));
+    e.merge(writer, run);
+    const auto g = read_file(tmp.dir() + "2003_123_14_05_22_0010" + std::to_string(unit & 0xF) + "_1.EGY");
+    ASSERT_GE(g.size(), 3600u) << rate;
+    EXPECT_EQ(u32be(g, 3216), uint32_t{sixteen} << 16 | sixteen) << rate;
+    EXPECT_EQ(u32be(g, 3260), interval) << rate;
   }
 }
 

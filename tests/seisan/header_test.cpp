@@ -2,7 +2,9 @@
 
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "seis_block.h"
 #include "seis_header.h"
@@ -101,15 +103,19 @@ TEST(SeisChannelHeader, RateAndSampleCount) {
   EXPECT_TRUE(set_rate_and_count(ch, rate_text(5.0), 999999));
   EXPECT_EQ(ch.substr(36, 14), "   5.0  999999");
   EXPECT_FALSE(set_rate_and_count(ch, rate_text(0.5), 1000000));
-  EXPECT_EQ(ch.substr(36, 14), std::string(14, ' '));
+  EXPECT_EQ(ch.substr(36, 14), "   0.50       ");
   EXPECT_EQ(ch[76], '4');
 
-  EXPECT_EQ(rate_text(40.0), "  40.00");
-  EXPECT_EQ(rate_text(1000.0), "1000.00");
-  EXPECT_EQ(rate_text(33.3333333), "  33.33");
-  EXPECT_EQ(rate_text(2.75), "   2.7 ");  // one integer digit, one decimal
-  EXPECT_EQ(rate_text(10000.0), std::string(7, ' '));
-  EXPECT_EQ(rate_text(0.0), std::string(7, ' '));
+  const std::pair<double, const char*> rates[] = {
+      {40.0, "  40.00"}, {1000.0, "1000.00"}, {33.3333333, "  33.33"},
+      {2.75, "   2.7 "},  // one integer digit, one decimal
+      {1.0, "   1.0 "},    {10000.0, "       "},
+      {0.1f, "   0.10"},   // below 1: two decimals, further ones dropped
+      {0.5, "   0.50"},    {0.0667, "   0.06"},  {0.999, "   0.99"},
+      {0.004, "       "},  // would read as no rate at all
+      {0.0, "       "},    {-5.0, "       "},
+  };
+  for (const auto& [rate, text] : rates) EXPECT_EQ(rate_text(rate), text) << rate;
 }
 
 TEST(SeisIdentity, StationCodeAndComponents) {
@@ -166,4 +172,19 @@ TEST(SeisBlocks, FramingByRecordLength) {
   w.end_record();
   w.record("xy");
   EXPECT_EQ(out.str(), framed + "\x02xy\x02");
+  EXPECT_TRUE(w.fits(uint64_t{1} << 40));
+}
+
+TEST(SeisBlocks, LengthFramingOfRecordsWrittenInPiecesAndItsLimit) {
+  std::ostringstream out;
+  LengthWriter w(out);
+  w.begin_record(5);
+  w.write("ab");
+  w.write("cde");
+  w.end_record();
+  EXPECT_EQ(out.str(), std::string("\x05\0\0\0" "abcde" "\x05\0\0\0", 13));
+  EXPECT_TRUE(w.fits(2147483647u));
+  EXPECT_FALSE(w.fits(2147483648u));
+  EXPECT_THROW(w.begin_record(2147483648u), std::length_error);
+  EXPECT_EQ(out.str().size(), 13u);  // nothing of a refused record is written
 }

@@ -114,21 +114,25 @@ TEST(SeisProgram, DefaultsWithoutSettingsAndOneFilePerEvent) {
   EXPECT_EQ(b.channels[0].samples, second.channels[0].samples);
 }
 
-// The same recordings through pk_segy must give the same samples for every channel.
+// The same recordings through pk_segy must give the same samples for every channel, in
+// either framing of the SEISAN file.
 TEST(SeisProgram, FieldRecordingsAgreeWithSegy) {
   const fs::path field(PK_FIELD_DIR);
   if (!fs::is_directory(field)) GTEST_SKIP() << "no field recordings";
   if (!program_built("pk_seis") || !program_built("pk_segy")) GTEST_SKIP() << "pk_seis or pk_segy not built";
+  const struct {
+    const char* dir;
+    const char* switches;
+    testkit::SeiFile (*read)(std::string_view);
+  } framings[] = {{"seis", "-VN ", testkit::read_sei}, {"seis4", "-VN -W4 ", testkit::read_sei4}};
   std::size_t compared = 0, samples = 0;
   for (const auto& entry : fs::directory_iterator(field)) {
     if (entry.path().extension() != ".pk") continue;
     SCOPED_TRACE(entry.path().filename().string());
     testkit::ScratchDir dir;
-    fs::create_directories(dir.path() / "seis");
     fs::create_directories(dir.path() / "segy");
     const std::string in = "'" + entry.path().string() + "'";
     const std::string no_ini = "PKU='" + (dir.path() / "none").string() + "'";
-    ASSERT_EQ(run_in(dir.path(), no_ini, "pk_seis", "-VN " + in + " seis").code, 0);
     ASSERT_EQ(run_in(dir.path(), no_ini, "pk_segy", "-VN " + in + " segy").code, 0);
 
     // SEG-Y traces by "YYYY_DDD_HH_MM_SS" + stream and channel digits of their names
@@ -140,22 +144,48 @@ TEST(SeisProgram, FieldRecordingsAgreeWithSegy) {
       if (chan_at == std::string::npos || strm_at == std::string::npos) continue;
       traces[stem.substr(0, 17) + stem.substr(strm_at)] = testkit::trace_file_samples(dir.path() / "segy" / name);
     }
-    std::size_t channels = 0;
-    for (const auto& sei : sei_files(dir.path() / "seis")) {
-      const auto f = testkit::read_sei(testkit::read_file(sei));
-      const std::string time = sei.filename().string().substr(0, 17);
-      for (const auto& ch : f.channels) {
-        const std::string key = time + "_" + ch.header.substr(5, 1) + "_" + ch.header.substr(6, 1);
-        ASSERT_TRUE(traces.count(key)) << key;
-        EXPECT_EQ(ch.samples, traces[key]) << key;
-        samples += ch.samples.size();
-        ++channels;
+    for (const auto& framing : framings) {
+      SCOPED_TRACE(framing.switches);
+      const fs::path seis = dir.path() / framing.dir;
+      fs::create_directories(seis);
+      ASSERT_EQ(run_in(dir.path(), no_ini, "pk_seis", framing.switches + in + " " + framing.dir).code, 0);
+      std::size_t channels = 0;
+      for (const auto& sei : sei_files(seis)) {
+        const auto f = framing.read(testkit::read_file(sei));
+        const std::string time = sei.filename().string().substr(0, 17);
+        for (const auto& ch : f.channels) {
+          const std::string key = time + "_" + ch.header.substr(5, 1) + "_" + ch.header.substr(6, 1);
+          ASSERT_TRUE(traces.count(key)) << key;
+          EXPECT_EQ(ch.samples, traces[key]) << key;
+          samples += ch.samples.size();
+          ++channels;
+        }
       }
+      EXPECT_EQ(channels, traces.size());
+      EXPECT_FALSE(has_temporaries(seis));
+      compared += channels;
     }
-    EXPECT_EQ(channels, traces.size());
-    EXPECT_FALSE(has_temporaries(dir.path() / "seis"));
-    compared += channels;
   }
   if (compared == 0) GTEST_SKIP() << "no packet recordings found";
   EXPECT_GT(samples, 0u);
+}
+
+// Total time: from the first sample to the last one less an interval, whether the event
+// ends with its trailer or only with the end of the input.
+TEST(SeisProgram, TotalTimeWithAndWithoutTrailer) {
+  if (!program_built("pk_seis")) GTEST_SKIP() << "pk_seis not built";
+  for (const bool trailer : {true, false}) {
+    SCOPED_TRACE(trailer ? "with trailer" : "without trailer");
+    testkit::ScratchDir dir;
+    pktest::Recording rec{.unit = 0x0C07, .start = "2005283070005000", .rate = 200.0};
+    rec.et = trailer;
+    rec.channels = {{.channel = 0, .format = pktest::kFmt32, .samples = wave(1500, 900, 0)},
+                    {.channel = 1, .format = pktest::kFmt16, .samples = wave(1000, 40, 11)}};
+    pktest::write_packets((dir.path() / "in.pk").string(), rec.packets());
+    const auto r = run_in(dir.path(), "PKU='" + (dir.path() / "none").string() + "'", "pk_seis", "-VN in.pk");
+    ASSERT_EQ(r.code, 0) << r.out;
+    const auto files = sei_files(dir.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(cols(testkit::read_sei(testkit::read_file(files[0])).lines[0], 61, 69), "    7.490");
+  }
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lists.h"
@@ -76,6 +77,18 @@ struct HandEvent {
     writer.merge_file_pc(run, evt, evt.First_chan);
   }
 
+  // close() for a run that is to end there: its exit code (-1 when it goes on) and output.
+  std::pair<int, std::string> close_fatally() {
+    testing::internal::CaptureStdout();
+    int code = -1;
+    try {
+      close();
+    } catch (const pk::Fatal& f) {
+      code = f.code;
+    }
+    return {code, testing::internal::GetCapturedStdout()};
+  }
+
   fs::path sei() const { return pk::seis::sei_path(run, evt); }
 };
 
@@ -92,7 +105,7 @@ TEST(SeisFinishing, OneChannelOf500Samples) {
   const std::string bytes = testkit::read_file(e.sei());
   ASSERT_EQ(bytes.size(), 4076u);
   const auto f = testkit::read_sei(bytes);
-  EXPECT_EQ(f.lines[0], " PELKAN NETWORK                 1103 123  5  3 14  5 22.000     4.990           ");
+  EXPECT_EQ(f.lines[0], " PELKAN NETWORK                 1103 123  5  3 14  5 22.000     4.980           ");
   EXPECT_EQ(f.lines[1], std::string(80, ' '));
   EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00" + std::string(54, ' '));
   for (int i = 3; i < 12; ++i) EXPECT_EQ(f.lines[i], std::string(80, ' ')) << i;
@@ -114,7 +127,7 @@ TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   e.close();
 
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
-  EXPECT_EQ(cols(f.lines[0], 31, 69), "  3103 123  5  3  7  5 22.000     4.990");
+  EXPECT_EQ(cols(f.lines[0], 31, 69), "  3103 123  5  3  7  5 22.000     4.980");
   EXPECT_EQ(f.lines[2], " 9A2111Z     0.00     5.00 9A2112N     0.25     4.00 9A2113E     0.00     5.00  ");
   ASSERT_EQ(f.channels.size(), 3u);
   EXPECT_EQ(cols(f.channels[1].header, 1, 50), "9A21 12N 103 123  5  3 07 05 22.250  100.00    400");
@@ -122,6 +135,72 @@ TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   EXPECT_EQ(f.channels[1].samples, n);
   EXPECT_EQ(f.channels[2].samples, ee);
   EXPECT_EQ(testkit::list_files(e.dir.path()).size(), 1u);
+}
+
+// From the first sample to the latest time, less one interval; the latest time is at least
+// the last stored sample of every channel.
+TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
+  struct Case {
+    const char* latest;
+    float rate;
+    const char* total;
+  } cases[] = {
+      {"2003123140530000", 100.0f, "    7.990"},  // trailer later than the data
+      {"2003123140526990", 100.0f, "    4.980"},  // trailer at the last sample
+      {"2003123140526000", 100.0f, "    4.980"},  // no trailer: last packet's first sample
+      {"2003123140522000", 100.0f, "    4.980"},
+      {"2003123140526000", 0.0f, "    4.000"},    // no rate: no samples to place
+  };
+  for (const Case& c : cases) {
+    HandEvent e("2003123140522000", c.rate);
+    e.evt.Latest_time = c.latest;
+    e.add(0, e.evt.First_smp_time, ramp(500, 0, 1));
+    e.add(1, "2003123140522250", ramp(100, 0, 1));  // ends before channel 0
+    e.close();
+    EXPECT_EQ(cols(testkit::read_sei(testkit::read_file(e.sei())).lines[0], 61, 69), c.total) << c.latest;
+  }
+}
+
+// Twelve header lines, then per channel its header and its sample record, each between two
+// 4-byte little-endian lengths; a channel without data gets an empty sample record.
+TEST(SeisFinishing, LengthFramingBytes) {
+  HandEvent e("2003123140522000");
+  e.run.Sei_framing = pk::SeiFraming::length4;
+  e.add(0, e.evt.First_smp_time, {1, -2, 0x01020304});
+  fs::remove(e.add(1, e.evt.First_smp_time, {7}).Filename);
+  e.close();
+
+  auto framed = [](const std::string& record) {
+    const std::string n = testkit::le_bytes({static_cast<int32_t>(record.size())});
+    return n + record + n;
+  };
+  const std::string blank(80, ' ');
+  std::string want = framed(" PELKAN NETWORK                 2103 123  5  3 14  5 22.000     0.010           ") +
+                     framed(blank) + framed(" 9A2111Z     0.00     0.03 9A2112N     0.00     0.00" + blank.substr(52));
+  for (int line = 4; line <= 12; ++line) want += framed(blank);
+  const std::string response = "9" + std::string(879, ' ');
+  want += framed("9A21 11Z 103 123  5  3 14 05 22.000  100.00      3" + blank.substr(50, 26) + "4   " + blank + response);
+  want += framed(testkit::le_bytes({1, -2, 0x01020304}));
+  want += framed("9A21 12N 103 123  5  3 14 05 22.000  100.00      0" + blank.substr(50, 26) + "4   " + blank + response);
+  want += framed("");
+  EXPECT_EQ(testkit::read_file(e.sei()), want);
+  EXPECT_EQ(testkit::list_files(e.dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.SEI"});
+}
+
+// 2^29 samples need a record of 2^31 bytes, one more than a 4-byte length carries.
+TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
+  HandEvent e("2003123140522000");
+  e.run.Sei_framing = pk::SeiFraming::length4;
+  pk::File_list_str& f = e.add(0, e.evt.First_smp_time, {});
+  f.Sam_cnt = 1u << 29;
+  fs::resize_file(f.Filename, uint64_t{4} << 29);  // sparse: nothing is read before the refusal
+  const auto [code, out] = e.close_fatally();
+  EXPECT_EQ(code, 22);
+  EXPECT_EQ(out,
+            "\n 536870912 samples of channel 1 are too many for one SEISAN record with 4-byte lengths (-WP has no "
+            "limit)\nFile write error for " + e.sei().string());
+  EXPECT_FALSE(fs::exists(e.sei()));
+  EXPECT_EQ(fs::file_size(f.Filename), uint64_t{4} << 29);  // the samples stay for another run
 }
 
 TEST(SeisFinishing, SixChannelsFillTwoLines) {
@@ -196,14 +275,9 @@ TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
   HandEvent e("2003001000000000");
   e.add(0, e.evt.First_smp_time, ramp(10, 0, 1));
   e.run.Dir = (e.dir.path() / "missing" / "").string();
-  testing::internal::CaptureStdout();
-  try {
-    e.close();
-    ADD_FAILURE() << "no error";
-  } catch (const pk::Fatal& f) {
-    EXPECT_EQ(f.code, 20);
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("\nFile open error for " + e.run.Dir, 0), 0u);
+  const auto [code, out] = e.close_fatally();
+  EXPECT_EQ(code, 20);
+  EXPECT_EQ(out.rfind("\nFile open error for " + e.run.Dir, 0), 0u);
 }
 
 TEST(SeisFinishing, ChannelCountOutOfRange) {

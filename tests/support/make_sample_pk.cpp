@@ -50,7 +50,7 @@ std::vector<Packet> state_packets(unsigned& seq) {
   for (int c = 0; c < 3; ++c)
     sc.channels.push_back({.number = std::to_string(c + 1), .name = names[c], .azimuth = azimuths[c],
                            .incline = inclines[c], .loc_x = "512.5", .loc_y = "-88.0", .loc_z = "1204",
-                           .units_xy = "m", .units_z = "m", .preamp = "32", .sens_mod = "L-4C",
+                           .units_xy = "m", .units_z = "m", .preamp = "32", .sens_mod = "PKS-1",
                            .sens_ser = serials[c], .volts = "1.585uV"});
   out.push_back(make_sc(sc));
   DataStreams ds{.head = head("DS")};

@@ -56,6 +56,35 @@ class SeiBlocks {
   std::size_t at_ = 1;
 };
 
+// The SEISAN 7+ framing: each record between two equal 4-byte little-endian lengths.
+class SeiLengths {
+ public:
+  explicit SeiLengths(std::string_view b) : b_(b) {}
+
+  bool at_end() const { return at_ == b_.size(); }
+
+  std::string record() {
+    if (b_.size() - at_ < 8) throw std::runtime_error("cut record at " + std::to_string(at_));
+    const uint32_t n = u32le(b_, at_);
+    if (n > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) || b_.size() - at_ - 8 < n)
+      throw std::runtime_error("bad record length at " + std::to_string(at_));
+    if (u32le(b_, at_ + 4 + n) != n) throw std::runtime_error("unmatched length at " + std::to_string(at_));
+    std::string rec(b_.substr(at_ + 4, n));
+    at_ += n + 8;
+    return rec;
+  }
+
+  std::string record_of(std::size_t size, const char* what) {
+    std::string rec = record();
+    if (rec.size() != size) throw std::runtime_error(std::string(what) + " not " + std::to_string(size) + " bytes");
+    return rec;
+  }
+
+ private:
+  std::string_view b_;
+  std::size_t at_ = 0;
+};
+
 // A right-aligned count in the given columns; blank counts as 0.
 std::size_t count_in(const std::string& text, int first, int last) {
   const std::string field = cols(text, first, last);
@@ -104,17 +133,37 @@ std::vector<std::string> sei_records(std::string_view bytes) {
   return records;
 }
 
-SeiFile read_sei(std::string_view bytes) {
-  SeiBlocks blocks(bytes);
+namespace {
+// Header lines, then channel headers, each followed by the samples `data` reads for the
+// count its header gives.
+template <class Records, class Data>
+SeiFile read_sei_records(Records& records, Data data) {
   SeiFile f;
-  for (std::size_t i = 0; i < kSeiLines; ++i) f.lines.push_back(blocks.record_of(kSeiLine, "header line"));
-  while (!blocks.at_end()) {
-    SeiChannel ch{blocks.record_of(kSeiChannelHeader, "channel header"), {}};
-    const std::size_t n = count_in(ch.header, 45, 50);
-    if (n > 0) ch.samples = samples_le(blocks.record_of(4 * n, "data record"));
+  for (std::size_t i = 0; i < kSeiLines; ++i) f.lines.push_back(records.record_of(kSeiLine, "header line"));
+  while (!records.at_end()) {
+    SeiChannel ch{records.record_of(kSeiChannelHeader, "channel header"), {}};
+    ch.samples = data(records, count_in(ch.header, 45, 50));
     f.channels.push_back(std::move(ch));
   }
   return f;
+}
+}  // namespace
+
+SeiFile read_sei(std::string_view bytes) {
+  SeiBlocks blocks(bytes);
+  return read_sei_records(blocks, [](SeiBlocks& b, std::size_t n) {
+    return n > 0 ? samples_le(b.record_of(4 * n, "data record")) : std::vector<int32_t>{};
+  });
+}
+
+SeiFile read_sei4(std::string_view bytes) {
+  SeiLengths records(bytes);
+  return read_sei_records(records, [](SeiLengths& r, std::size_t n) {
+    const std::string data = r.record();
+    if (data.size() % 4 != 0) throw std::runtime_error("data record of " + std::to_string(data.size()) + " bytes");
+    if (n != 0 && n != data.size() / 4) throw std::runtime_error("data record disagrees with its header's count");
+    return samples_le(data);
+  });
 }
 
 std::string cols(const std::string& text, int first, int last) {

@@ -47,6 +47,11 @@ std::vector<std::string> sei_records(std::string_view bytes);
 // Header lines and channels, each record as long as the headers say; a blank sample count
 // reads as none. Throws std::runtime_error on any framing or layout error.
 SeiFile read_sei(std::string_view bytes);
+// The same from a file in the SEISAN 7+ framing, each record between two equal 4-byte
+// little-endian lengths: every channel header is followed by its sample record, whose
+// length the framing gives (a blank count in the header is allowed). Throws
+// std::runtime_error on any framing or layout error.
+SeiFile read_sei4(std::string_view bytes);
 // Columns first..last (1-based) of a line or header.
 std::string cols(const std::string& text, int first, int last);
 

@@ -1,0 +1,30 @@
+#include "interrupt.h"
+
+namespace hbk {
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal_seen = 0;
+constexpr int stop_signals[2] = {SIGINT, SIGTERM};
+
+extern "C" void on_stop_signal(int) { stop_signal_seen = 1; }
+
+}  // namespace
+
+StopSignals::StopSignals() {
+  stop_signal_seen = 0;
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a read that waits on a pipe or a slow disk returns, so the
+  // driver sees the signal at once.
+  for (int i = 0; i < 2; ++i) sigaction(stop_signals[i], &action, &previous_[i]);
+}
+
+StopSignals::~StopSignals() {
+  for (int i = 0; i < 2; ++i) sigaction(stop_signals[i], &previous_[i], nullptr);
+}
+
+bool StopSignals::requested() const { return stop_signal_seen != 0; }
+
+}  // namespace hbk

@@ -1,0 +1,66 @@
+#include "pending_output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <utility>
+
+namespace hbk {
+
+namespace {
+
+// Temporaries of a killed process whose id comes round again; beyond this many
+// something else is wrong with the directory.
+constexpr unsigned max_attempts = 100;
+
+}  // namespace
+
+std::string temporary_name(const std::string& final_path, long pid, unsigned attempt) {
+  // Built by appending: GCC 12 warns falsely on literal + temporary string.
+  std::filesystem::path p(final_path);
+  std::string name = ".";
+  name += p.filename().string();
+  name += ".hbk2sac-";
+  name += std::to_string(pid);
+  if (attempt > 0) {
+    name += '.';
+    name += std::to_string(attempt);
+  }
+  name += ".part";
+  p.replace_filename(name);
+  return p.string();
+}
+
+PendingOutput::PendingOutput(std::string final_path) : final_path_(std::move(final_path)) {
+  for (unsigned attempt = 0; attempt < max_attempts; ++attempt) {
+    const std::string name = temporary_name(final_path_, ::getpid(), attempt);
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return;
+    file_ = ::fdopen(fd, "w+b");
+    if (file_ == nullptr) {
+      ::close(fd);
+      ::unlink(name.c_str());
+      return;
+    }
+    temporary_path_ = name;
+    return;
+  }
+}
+
+PendingOutput::~PendingOutput() {
+  if (file_ != nullptr) std::fclose(file_);
+  if (!temporary_path_.empty()) ::unlink(temporary_path_.c_str());
+}
+
+PendingOutput::Commit PendingOutput::commit() {
+  if (file_ == nullptr) return Commit::close_failed;
+  if (std::fclose(std::exchange(file_, nullptr)) != 0) return Commit::close_failed;
+  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) return Commit::rename_failed;
+  temporary_path_.clear();
+  return Commit::done;
+}
+
+}  // namespace hbk

@@ -1,0 +1,37 @@
+// A SAC file is written under a hidden temporary name beside its final name and
+// renamed only when whole: no reader ever sees a partial file under the final
+// name, and an earlier file of that name stays as it was until it is replaced.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace hbk {
+
+// ".a.sac.hbk2sac-4711.part" beside "a.sac" for process 4711; a later attempt
+// adds its number before ".part" (".a.sac.hbk2sac-4711.1.part").
+std::string temporary_name(const std::string& final_path, long pid, unsigned attempt);
+
+class PendingOutput {
+ public:
+  // file() is null when no temporary could be created.
+  explicit PendingOutput(std::string final_path);
+  // Removes the temporary unless it was committed.
+  ~PendingOutput();
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+
+  std::FILE* file() const { return file_; }
+  const std::string& temporary_path() const { return temporary_path_; }
+
+  // Closes the temporary and renames it to the final name.
+  enum class Commit { done, close_failed, rename_failed };
+  Commit commit();
+
+ private:
+  std::string final_path_;
+  std::string temporary_path_;  // empty once renamed, or when none was created
+  std::FILE* file_ = nullptr;
+};
+
+}  // namespace hbk
