@@ -1,0 +1,175 @@
+// What the packet programs make of each data format: both compressed formats decoded
+// (the second checked against an independent decoder), every other format announced as
+// missing samples, and an input without packets refused.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "hbk_encoder.h"
+#include "mseed_record.h"
+#include "outputs.h"
+#include "pkenc.h"
+#include "output_readers.h"
+#include "pkfile.h"
+#include "testkit.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using testkit::program_path;
+using testkit::run_program;
+using testkit::ScratchDir;
+
+const char* const kPrograms[] = {"pk_segy", "pk_seis"};
+
+std::vector<pktest::Packet> packets_of(const std::string& bytes) {
+  std::vector<pktest::Packet> packets(bytes.size() / pktest::Packet{}.size());
+  for (std::size_t i = 0; i < packets.size(); ++i)
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(i * 1024), 1024, packets[i].begin());
+  return packets;
+}
+
+// Each DT packet's frames as a miniSEED record of its own station, so that the reference
+// decoder writes one SAC file per packet, named in packet order.
+std::string packets_as_mseed(const std::vector<pktest::Packet>& packets, std::vector<unsigned>& channel_of_record) {
+  std::string out;
+  for (const pktest::Packet& p : packets) {
+    if (pk::code_set(p.data()) != pk::kDT) continue;
+    char station[8];
+    std::snprintf(station, sizeof station, "R%03zu", channel_of_record.size());
+    testkit::MseedRecord r{};
+    testkit::put_mseed_header(r, {.sequence = long(channel_of_record.size() + 1),
+                                  .station = station,
+                                  .channel = "HHZ",
+                                  .network = "XX",
+                                  .year = 2016,
+                                  .day_of_year = 139,
+                                  .samples = pk::bcd2i(p.data() + 20, 2),
+                                  .encoding = testkit::kSteim2});
+    std::copy(p.begin() + testkit::kMseedFramesAt, p.end(), r.begin() + testkit::kMseedFramesAt);
+    out.append(reinterpret_cast<const char*>(r.data()), r.size());
+    channel_of_record.push_back(pk::bcd2i(p.data() + 19, 1));
+  }
+  return out;
+}
+
+// The samples mseed2sac decodes from the DT packets' frames, joined per channel.
+std::vector<Samples> reference_channels(const std::vector<pktest::Packet>& packets, const ScratchDir& dir) {
+  std::vector<unsigned> channel_of_record;
+  testkit::write_file(dir / "frames.mseed", packets_as_mseed(packets, channel_of_record));
+  fs::create_directory(dir / "sac");
+  const auto r = run_program("mseed2sac", "../frames.mseed", dir / "sac");
+  EXPECT_EQ(r.code, 0) << r.out;
+  const std::vector<std::string> sac_files = testkit::list_files(dir / "sac");
+  EXPECT_EQ(sac_files.size(), channel_of_record.size());
+  std::map<unsigned, Samples> joined;
+  for (std::size_t i = 0; i < sac_files.size() && i < channel_of_record.size(); ++i)
+    // mseed2sac writes the byte order of the machine it runs on; samples below 2^24 are exact.
+    for (float v : testkit::read_sac(dir / ("sac/" + sac_files[i]), std::endian::native == std::endian::big).samples())
+      joined[channel_of_record[i]].push_back(static_cast<int32_t>(v));
+  std::vector<Samples> out;
+  for (auto& [channel, samples] : joined) out.push_back(std::move(samples));
+  return out;
+}
+
+TEST(DataFormats, SecondCompressedFormatRecordingAgreesWithMseed2sac) {
+  const fs::path src = fs::path(PK_FIELD_DIR) / "packets-unlisted-format.pk";
+  if (!fs::exists(src)) GTEST_SKIP() << "field recording absent";
+  if (!testkit::on_path("mseed2sac")) GTEST_SKIP() << "mseed2sac is not installed";
+  ScratchDir dir;
+  const std::vector<Samples> reference = reference_channels(packets_of(testkit::read_file(src)), dir);
+  ASSERT_EQ(reference.size(), 3u);
+  for (const Samples& s : reference) EXPECT_EQ(s.size(), 3788u);
+
+  for (const char* program : kPrograms) {
+    SCOPED_TRACE(program);
+    const std::string out = std::string("out-") + program;
+    fs::create_directory(dir / out);
+    const auto r = run_program(program_path(program), "-VN -LY '" + src.string() + "' " + out, dir.path());
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
+    EXPECT_EQ(compare_sequences(reference, collect_packet_outputs(dir / out, {"packets-unlisted-format.RSH"}).sequences), "");
+    // The recording starts mid-stream: only each channel's first packet (packets 1 to 3)
+    // misses its channel's previous sample.
+    const std::string log = testkit::read_file(dir / (out + "/packets-unlisted-format.RSH"));
+    const std::size_t fourth = log.find(" B:0000000004\r\n");
+    std::size_t reports = 0;
+    for (std::size_t at = log.find("     Read start"); at != std::string::npos; at = log.find("     Read start", at + 1)) {
+      EXPECT_LT(at, fourth);
+      ++reports;
+    }
+    EXPECT_EQ(reports, 3u);
+  }
+}
+
+TEST(DataFormats, BothCompressedFormatsDecodeAndOthersAreAnnounced) {
+  ScratchDir dir;
+  const Samples c0 = testkit::ramp(2000, -300, 7), c2 = testkit::ramp(4000, 90000, -3);
+  const pktest::Recording rec{.channels = {{.channel = 0, .format = pktest::kFmtC0, .samples = c0},
+                                           {.channel = 1, .format = pktest::kFmtC2, .samples = c2},
+                                           {.channel = 2, .format = 0xC4, .samples = testkit::ramp(2600, 1, 1)}}};
+  const auto packets = rec.packets();
+  pktest::write_packets(dir / "mixed.pk", packets);
+  const auto undecoded = std::count_if(packets.begin(), packets.end(), [](const pktest::Packet& p) {
+    return pk::code_set(p.data()) == pk::kDT && p[23] == 0xC4;
+  });
+  ASSERT_EQ(undecoded, 11);
+  const std::string warning = "WARNING: 11 DT packets in data format 0xC4 were not decoded; their samples are missing";
+
+  for (const char* program : kPrograms) {
+    SCOPED_TRACE(program);
+    const std::string out = std::string("out-") + program;
+    fs::create_directory(dir / out);
+    const auto r = run_program(program_path(program), "-VN -LY mixed.pk " + out, dir.path());
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("\n" + warning + "\n"), std::string::npos) << r.out;
+    const std::string log = testkit::read_file(dir / (out + "/mixed.RSH"));
+    EXPECT_EQ(log.size() - log.rfind(warning), warning.size() + 2) << "once, at the end of the log";
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+    EXPECT_EQ(log.find(warning), log.rfind(warning));
+    EXPECT_EQ(compare_sequences({c0, c2, {}}, collect_packet_outputs(dir / out, {"mixed.RSH"}).sequences), "");
+  }
+}
+
+TEST(DataFormats, InputWithoutAnyPacketIsRefusedAndLeavesNoFiles) {
+  std::mt19937 rng(5);
+  std::string noise(8192, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  std::string text;
+  while (text.size() < 5000) text += "Station log, day 139: battery 12.6 V, clock locked.\n";
+  const pktest::Packet dt = pktest::make_dt16(pktest::DataHeader{}, testkit::ramp(100, 1, 1));
+  std::string blocks;
+  for (const hbk::Block& b : make_hbk_deployment(3, 4).blocks) blocks.append(reinterpret_cast<const char*>(b.data()), b.size());
+  struct Input {
+    const char* name;
+    std::string bytes;
+    bool message;
+  };
+  const Input inputs[] = {{"notes.txt", text, true},
+                          {"noise.bin", noise, true},
+                          {"blocks.hbk", blocks, true},
+                          {"cut.pk", std::string(reinterpret_cast<const char*>(dt.data()), 1000), true},
+                          {"empty.pk", "", false}};
+  ScratchDir dir;
+  fs::create_directory(dir / "out");
+  for (const Input& in : inputs) {
+    testkit::write_file(dir / in.name, in.bytes);
+    for (const char* program : kPrograms) {
+      SCOPED_TRACE(std::string(program) + " " + in.name);
+      const auto r = run_program(program_path(program), std::string("-VN -LY -QY ") + in.name + " out", dir.path());
+      EXPECT_EQ(r.code, 1) << r.out;
+      const std::string message = std::string("ERROR: no PASSCAL packet found in ") + in.name + "\n";
+      EXPECT_EQ(r.out.find(message) != std::string::npos, in.message) << r.out;
+      EXPECT_EQ(testkit::list_files(dir / "out"), std::vector<std::string>{});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace e2e
