@@ -233,6 +233,11 @@ std::string locate_settings_file(const Run& run, const Writer& writer, const std
   return dir + name;
 }
 
+void report_no_packet(const Run& run) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "ERROR: no PASSCAL packet found in %s\n", run.FileIn.c_str());
+}
+
 // Whether any whole 1024-byte block of the input has a known packet type. Reads up to the
 // first one and goes back to the start.
 bool input_has_packet(Run& run) {
@@ -254,8 +259,7 @@ bool open_input(Run& run) {
   if (seekable && std::ftell(run.FdIn) == 0) return false;
   std::rewind(run.FdIn);
   if (seekable && !input_has_packet(run)) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "ERROR: no PASSCAL packet found in %s\n", run.FileIn.c_str());
+    report_no_packet(run);
     return false;
   }
   return true;
@@ -300,6 +304,12 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
   writer.finish(run);
   run.close_all_files();
   std::fputs("\r\n", stdout);
+  // A pipe cannot be checked beforehand: a unit comes with the first known packet.
+  if (!run.start) {
+    if (run.Qcc_on) std::remove(run.FileQcc.c_str());
+    report_no_packet(run);
+    return 1;
+  }
   std::fflush(stdout);
   write_undecoded_warnings(run, stderr, "\n");
   return result;

@@ -26,8 +26,9 @@ using testkit::ScratchDir;
 
 const char* const kPrograms[] = {"pk_segy", "pk_seis"};
 
-testkit::RunResult convert(const char* program, const std::string& args, const fs::path& cwd) {
-  return testkit::run_program(testkit::program_path(program), args, cwd);
+testkit::RunResult convert(const char* program, const std::string& args, const fs::path& cwd,
+                           const std::string& prefix = "") {
+  return testkit::run_program(testkit::program_path(program), args, cwd, prefix);
 }
 
 std::size_t count_of(const std::string& text, const std::string& part, std::size_t before = std::string::npos) {
@@ -152,24 +153,28 @@ TEST(DataFormats, InputWithoutAnyPacketIsRefusedAndLeavesNoFiles) {
   for (const hbk::Block& b : make_hbk_deployment(3, 4).blocks)
     blocks.append(reinterpret_cast<const char*>(b.data()), b.size());
   struct Input {
-    const char* name;
+    std::string name;
     std::string bytes;
     bool message;
+    bool piped = false;  // read through a pipe, which cannot be checked before converting
   };
   const Input inputs[] = {{"notes.txt", text, true},
                           {"noise.bin", noise, true},
                           {"blocks.hbk", blocks, true},
                           {"cut.pk", std::string(reinterpret_cast<const char*>(dt.data()), 1000), true},
-                          {"empty.pk", "", false}};
+                          {"empty.pk", "", false},
+                          {"piped.txt", text, true, true}};
   ScratchDir dir;
   fs::create_directory(dir / "out");
   for (const Input& in : inputs) {
     testkit::write_file(dir / in.name, in.bytes);
+    const std::string source = in.piped ? "/dev/stdin" : in.name;
     for (const char* program : kPrograms) {
       SCOPED_TRACE(std::string(program) + " " + in.name);
-      const auto r = convert(program, std::string("-VN -LY -QY ") + in.name + " out", dir.path());
+      const std::string pipe = in.piped ? "cat " + in.name + " |" : "";
+      const auto r = convert(program, "-VN -LY -QY " + source + " out", dir.path(), pipe);
       EXPECT_EQ(r.code, 1) << r.out;
-      const std::string message = std::string("ERROR: no PASSCAL packet found in ") + in.name + "\n";
+      const std::string message = "ERROR: no PASSCAL packet found in " + source + "\n";
       EXPECT_EQ(r.out.find(message) != std::string::npos, in.message) << r.out;
       EXPECT_EQ(testkit::list_files(dir / "out"), std::vector<std::string>{});
     }
