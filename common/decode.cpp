@@ -55,18 +55,18 @@ struct SecondCoding {
   static unsigned integrate(uint32_t w, uint8_t code, int32_t& prev, int32_t* out, unsigned& invalid) {
     const uint32_t width = w >> 30;
     switch (code) {
-      case 0: return 0;
       case 1: return integrate_fields<8, 4>(w, prev, out);
       case 2:
         if (width == 1) return integrate_fields<30, 1>(w, prev, out);
         if (width == 2) return integrate_fields<15, 2>(w, prev, out);
         if (width == 3) return integrate_fields<10, 3>(w, prev, out);
         break;
-      default:
+      case 3:
         if (width == 0) return integrate_fields<6, 5>(w, prev, out);
         if (width == 1) return integrate_fields<5, 6>(w, prev, out);
         if (width == 2) return integrate_fields<4, 7>(w, prev, out);
         break;
+      default: return 0;
     }
     ++invalid;
     return 0;
@@ -75,7 +75,7 @@ struct SecondCoding {
 
 constexpr std::size_t kMostDifferencesPerWord = 7;
 
-// The first difference a data word holds, 0 when it holds none.
+// The first difference a data word holds, 0 when it holds none (or no valid layout).
 template <class Coding>
 int32_t first_difference(uint32_t w, uint8_t code) {
   int32_t d[kMostDifferencesPerWord];
