@@ -1,15 +1,18 @@
-// Decoding alone, without files: the compressed DT packets of a packet file decoded in
+// Decoding alone, without files: the compressed DT packets of packet files decoded in
 // memory again and again, each continuing its channel's previous packet as a run does.
-// Prints the best time per sample of each compressed format found in the file.
+// Timed in processor time of this thread, with the formats taking turns pass by pass, so
+// that other work on a busy machine counts little and alike; prints the best time per
+// sample of each compressed format found, and their ratio.
 //
-// Usage: decode_bench in.pk [PASSES]
+// Usage: decode_bench in.pk... (PASSES in the environment, default 50)
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "decode.h"
@@ -19,71 +22,81 @@ namespace {
 
 using Decoder = pk::c0_result (*)(const uint8_t*, int32_t, int32_t*);
 
-struct Format {
-  pk::SampleFormat kind;
-  const char* name;
-  Decoder decode;
-};
-
-const Format kFormats[] = {
-    {pk::SampleFormat::kCompressed, "0xC0", pk::decode_c0},
-    {pk::SampleFormat::kCompressed2, "0xC2", pk::decode_c2},
-};
-
 struct Job {
   const uint8_t* packet;
   int32_t last;  // the channel's sample before this packet
 };
 
-std::vector<Job> jobs_of(const std::vector<uint8_t>& file, const Format& f) {
-  std::vector<Job> jobs;
+struct Format {
+  pk::SampleFormat kind;
+  const char* name;
+  Decoder decode;
+  std::vector<Job> jobs = {};
+  std::size_t samples = 0;  // in one pass
+  double best = 1e30;       // seconds of the fastest pass
+};
+
+void add_jobs(const std::vector<uint8_t>& file, Format& f) {
   std::map<unsigned, int32_t> last;  // by stream and channel
-  std::vector<int32_t> out(pk::kMaxC2Samples);
+  std::vector<int32_t> out(pk::kMaxDtSamples);
   for (std::size_t off = 0; off + pk::kPacketSize <= file.size(); off += pk::kPacketSize) {
     const uint8_t* p = file.data() + off;
     if (pk::code_set(p) != pk::kDT || pk::dt_sample_format(p[23]) != f.kind) continue;
     const unsigned key = pk::bcd2i(p + 18, 2);
-    jobs.push_back({p, last[key]});
-    last[key] = f.decode(p, last[key], out.data()).xn;
+    f.jobs.push_back({p, last[key]});
+    const pk::c0_result r = f.decode(p, last[key], out.data());
+    last[key] = r.xn;
+    f.samples += r.count;
   }
-  return jobs;
 }
 
-// Best seconds of `passes` passes over all jobs, and the samples of one pass.
-std::pair<double, std::size_t> time_decoding(const std::vector<Job>& jobs, Decoder decode, int passes) {
-  std::vector<int32_t> out(pk::kMaxC2Samples);
-  double best = 1e30;
-  std::size_t samples = 0;
-  for (int pass = 0; pass < passes; ++pass) {
-    samples = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (const Job& j : jobs) samples += decode(j.packet, j.last, out.data()).count;
-    const std::chrono::duration<double> s = std::chrono::steady_clock::now() - t0;
-    best = std::min(best, s.count());
-  }
-  return {best, samples};
+double thread_seconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
+
+void time_one_pass(Format& f) {
+  std::vector<int32_t> out(pk::kMaxDtSamples);
+  std::size_t samples = 0;
+  const double t0 = thread_seconds();
+  for (const Job& j : f.jobs) samples += f.decode(j.packet, j.last, out.data()).count;
+  const double seconds = thread_seconds() - t0;
+  if (samples != f.samples) std::abort();
+  f.best = std::min(f.best, seconds);
+}
+
+double ns_per_sample(const Format& f) { return f.best * 1e9 / static_cast<double>(f.samples); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: decode_bench in.pk [PASSES]\n");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: decode_bench in.pk...\n");
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (!in || file.empty()) {
-    std::fprintf(stderr, "decode_bench: cannot read %s\n", argv[1]);
-    return 1;
+  std::vector<std::vector<uint8_t>> files;
+  for (int i = 1; i < argc; ++i) {
+    std::ifstream in(argv[i], std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in || files.back().empty()) {
+      std::fprintf(stderr, "decode_bench: cannot read %s\n", argv[i]);
+      return 1;
+    }
   }
-  const int passes = argc == 3 ? std::max(1, std::atoi(argv[2])) : 50;
-  for (const Format& f : kFormats) {
-    const std::vector<Job> jobs = jobs_of(file, f);
-    if (jobs.empty()) continue;
-    const auto [seconds, samples] = time_decoding(jobs, f.decode, passes);
-    std::printf("%s %zu packets %zu samples %.3f ns/sample\n", f.name, jobs.size(), samples,
-                samples ? seconds * 1e9 / static_cast<double>(samples) : 0.0);
-  }
+  std::vector<Format> formats = {{pk::SampleFormat::kCompressed, "0xC0", pk::decode_c0},
+                                 {pk::SampleFormat::kCompressed2, "0xC2", pk::decode_c2}};
+  for (Format& f : formats)
+    for (const auto& file : files) add_jobs(file, f);
+  std::erase_if(formats, [](const Format& f) { return f.samples == 0; });
+
+  const char* passes_text = std::getenv("PASSES");
+  const int passes = passes_text ? std::max(1, std::atoi(passes_text)) : 50;
+  for (int pass = 0; pass < passes; ++pass)
+    for (Format& f : formats) time_one_pass(f);
+  for (const Format& f : formats)
+    std::printf("%s %zu packets %zu samples %.3f ns/sample\n", f.name, f.jobs.size(), f.samples, ns_per_sample(f));
+  if (formats.size() == 2)
+    std::printf("0xC2 / 0xC0 per sample: %.2f\n", ns_per_sample(formats[1]) / ns_per_sample(formats[0]));
   return 0;
 }
