@@ -233,7 +233,6 @@ TEST(SecondCompressed, EachWidthAtItsSignBoundaries) {
     const int32_t prev = 1000;
     const auto samples = boundary_walk(prev, c.bits, 3 * c.per_word + 1);
     const auto enc = pktest::make_dt_c2(DataHeader{}, samples, {.prev = prev});
-    EXPECT_EQ(enc.pkt[23], 0xC2);
     EXPECT_EQ(code_of_word(enc.pkt, 0, 3), c.code);
     EXPECT_EQ(pk::u32be_at(enc.pkt.data(), 64 + 12), c.first_word);
     pk::c0_result r;
@@ -243,19 +242,13 @@ TEST(SecondCompressed, EachWidthAtItsSignBoundaries) {
   }
 }
 
-TEST(SecondCompressed, WrapsAroundAndHoldsUpTo1561Samples) {
+TEST(SecondCompressed, DifferencesWrapAroundThirtyTwoBits) {
   const std::vector<int32_t> wrap = {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1, INT32_MAX - 5,
                                      INT32_MIN + 300'000'000, INT32_MAX - 200'000'000, INT32_MIN};
-  auto enc = pktest::make_dt_c2(DataHeader{}, wrap, {.prev = INT32_MIN});
+  const auto enc = pktest::make_dt_c2(DataHeader{}, wrap, {.prev = INT32_MIN});
   pk::c0_result r;
   EXPECT_EQ(decode_all(enc.pkt, INT32_MIN, &r), wrap);
   EXPECT_EQ(r.d0, -2);
-  EXPECT_FALSE(r.needs_report());
-
-  const auto smooth = ramp(2000, 0, 1);
-  enc = pktest::make_dt_c2(DataHeader{}, smooth, {.prev = -1});
-  ASSERT_EQ(enc.consumed, pk::kMaxC2Samples);
-  EXPECT_EQ(decode_all(enc.pkt, -1, &r), std::vector<int32_t>(smooth.begin(), smooth.begin() + 1561));
   EXPECT_FALSE(r.needs_report());
 }
 
@@ -292,15 +285,21 @@ TEST(SecondCompressed, InvalidCodeCombinationGivesNoSamplesAndIsReported) {
   }
 }
 
-TEST(SecondCompressed, CountBeyondTheFramesNeverWritesPastThePacketsSamples) {
-  for (const char* digits : {"9999", "1562", "FFFF"}) {
+// A packet holds at most 1561 samples, seven in each of its 223 data words; whatever the
+// count field says, nothing is written past them.
+TEST(SecondCompressed, FullPacketAndCountsBeyondIt) {
+  const auto ramp_down = ramp(2000, 0, -1);
+  const auto enc = pktest::make_dt_c2(DataHeader{}, ramp_down, {.prev = 1});
+  ASSERT_EQ(enc.consumed, pk::kMaxC2Samples);
+  for (const auto& [digits, report] : {std::pair{"1561", false}, {"1562", true}, {"9999", true}, {"FFFF", true}}) {
     SCOPED_TRACE(digits);
-    auto heap = std::make_unique<Packet>(pktest::make_dt_c2(DataHeader{}, ramp(1561, 0, -1), {.prev = 1}).pkt);
+    auto heap = std::make_unique<Packet>(enc.pkt);
     pktest::put_bcd_digits(*heap, 20, digits);
     std::vector<int32_t> out(pk::kMaxC2Samples + 8, 0x5A5A5A5A);
     const pk::c0_result r = pk::decode_c2(heap->data(), 1, out.data());
-    EXPECT_EQ(r.count, pk::kMaxC2Samples);
-    EXPECT_TRUE(r.needs_report());
+    EXPECT_EQ(r.needs_report(), report);
+    ASSERT_EQ(r.count, pk::kMaxC2Samples);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 1561, ramp_down.begin()));
     for (std::size_t i = pk::kMaxC2Samples; i < out.size(); ++i) ASSERT_EQ(out[i], 0x5A5A5A5A) << i;
   }
 }

@@ -3,7 +3,6 @@
 // missing samples, and an input without packets refused.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <filesystem>
@@ -12,9 +11,9 @@
 
 #include "hbk_encoder.h"
 #include "mseed_record.h"
+#include "output_readers.h"
 #include "outputs.h"
 #include "pkenc.h"
-#include "output_readers.h"
 #include "pkfile.h"
 #include "testkit.h"
 
@@ -31,50 +30,31 @@ testkit::RunResult convert(const char* program, const std::string& args, const f
   return testkit::run_program(testkit::program_path(program), args, cwd, prefix);
 }
 
-std::size_t count_of(const std::string& text, const std::string& part, std::size_t before = std::string::npos) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at < before; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-std::vector<pktest::Packet> packets_of(const std::string& bytes) {
-  std::vector<pktest::Packet> packets(bytes.size() / pktest::Packet{}.size());
-  for (std::size_t i = 0; i < packets.size(); ++i)
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(i * 1024), 1024, packets[i].begin());
-  return packets;
-}
-
-// Each DT packet's frames as a miniSEED record of its own station, so that the reference
-// decoder writes one SAC file per packet, named in packet order.
-std::string packets_as_mseed(const std::vector<pktest::Packet>& packets, std::vector<unsigned>& channel_of_record) {
+// The frames of each DT packet of a packet file as a miniSEED record of its own station,
+// so that mseed2sac decodes each into a SAC file of its own, named in packet order.
+std::string frames_as_mseed(const std::string& packets, std::vector<unsigned>& channel_of_record) {
   std::string out;
-  for (const pktest::Packet& p : packets) {
-    if (pk::code_set(p.data()) != pk::kDT) continue;
+  for (std::size_t off = 0; off + 1024 <= packets.size(); off += 1024) {
+    const auto* p = reinterpret_cast<const uint8_t*>(packets.data() + off);
+    if (pk::code_set(p) != pk::kDT) continue;
     char station[8];
     std::snprintf(station, sizeof station, "R%03zu", channel_of_record.size());
     testkit::MseedRecord r{};
-    testkit::put_mseed_header(r, {.sequence = long(channel_of_record.size() + 1),
-                                  .station = station,
-                                  .channel = "HHZ",
-                                  .network = "XX",
-                                  .year = 2016,
-                                  .day_of_year = 139,
-                                  .samples = pk::bcd2i(p.data() + 20, 2),
-                                  .encoding = testkit::kSteim2});
-    std::copy(p.begin() + testkit::kMseedFramesAt, p.end(), r.begin() + testkit::kMseedFramesAt);
+    testkit::put_mseed_header(r, {.station = station, .channel = "HHZ", .network = "XX",
+                                  .samples = pk::bcd2i(p + 20, 2), .encoding = testkit::kSteim2});
+    std::copy(p + testkit::kMseedFramesAt, p + 1024, r.begin() + testkit::kMseedFramesAt);
     out.append(reinterpret_cast<const char*>(r.data()), r.size());
-    channel_of_record.push_back(pk::bcd2i(p.data() + 19, 1));
+    channel_of_record.push_back(pk::bcd2i(p + 19, 1));
   }
   return out;
 }
 
-// The samples mseed2sac decodes from the DT packets' frames, joined per channel.
-std::vector<Samples> reference_channels(const std::vector<pktest::Packet>& packets, const ScratchDir& dir) {
+// What mseed2sac decodes from the DT packets' frames, joined per channel.
+std::vector<Samples> reference_channels(const std::string& packets, const ScratchDir& dir) {
   std::vector<unsigned> channel_of_record;
-  testkit::write_file(dir / "frames.mseed", packets_as_mseed(packets, channel_of_record));
+  testkit::write_file(dir / "frames.mseed", frames_as_mseed(packets, channel_of_record));
   fs::create_directory(dir / "sac");
-  const auto r = testkit::run_program("mseed2sac", "../frames.mseed", dir / "sac");
-  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(testkit::run_program("mseed2sac", "../frames.mseed", dir / "sac").code, 0);
   const std::vector<std::string> sac_files = testkit::list_files(dir / "sac");
   EXPECT_EQ(sac_files.size(), channel_of_record.size());
   std::map<unsigned, Samples> joined;
@@ -92,7 +72,7 @@ TEST(DataFormats, SecondCompressedFormatRecordingAgreesWithMseed2sac) {
   if (!fs::exists(src)) GTEST_SKIP() << "field recording absent";
   if (!testkit::on_path("mseed2sac")) GTEST_SKIP() << "mseed2sac is not installed";
   ScratchDir dir;
-  const std::vector<Samples> reference = reference_channels(packets_of(testkit::read_file(src)), dir);
+  const std::vector<Samples> reference = reference_channels(testkit::read_file(src), dir);
   ASSERT_EQ(reference.size(), 3u);
   for (const Samples& s : reference) EXPECT_EQ(s.size(), 3788u);
 
@@ -105,27 +85,25 @@ TEST(DataFormats, SecondCompressedFormatRecordingAgreesWithMseed2sac) {
     EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
     const Collected outputs = collect_packet_outputs(dir / out, {"packets-unlisted-format.RSH"});
     EXPECT_EQ(compare_sequences(reference, outputs.sequences), "");
-    // The recording starts mid-stream: only each channel's first packet (packets 1 to 3)
-    // misses its channel's previous sample.
+    // The recording starts mid-stream: each channel's first packet (packets 1 to 3) misses
+    // the sample before it; every later packet continues its channel.
     const std::string log = testkit::read_file(dir / (out + "/packets-unlisted-format.RSH"));
-    const std::size_t fourth_packet = log.find(" B:0000000004\r\n");
-    EXPECT_EQ(count_of(log, "     Read start", fourth_packet), 3u);
-    EXPECT_EQ(count_of(log, "     Read start"), 3u);
+    std::size_t reports = 0;
+    for (std::size_t at = log.find("     Read start"); at != std::string::npos; at = log.find("     Read start", at + 1))
+      ++reports;
+    EXPECT_EQ(reports, 3u);
+    EXPECT_EQ(log.find("     Read start", log.find(" B:0000000004\r\n")), std::string::npos);
   }
 }
 
 TEST(DataFormats, BothCompressedFormatsDecodeAndOthersAreAnnounced) {
   ScratchDir dir;
   const Samples c0 = testkit::ramp(2000, -300, 7), c2 = testkit::ramp(4000, 90000, -3);
+  // 2600 samples of format 0xC4 fill eleven packets of at most 250.
   const pktest::Recording rec{.channels = {{.channel = 0, .format = pktest::kFmtC0, .samples = c0},
                                            {.channel = 1, .format = pktest::kFmtC2, .samples = c2},
                                            {.channel = 2, .format = 0xC4, .samples = testkit::ramp(2600, 1, 1)}}};
-  const auto packets = rec.packets();
-  pktest::write_packets(dir / "mixed.pk", packets);
-  const auto undecoded = std::count_if(packets.begin(), packets.end(), [](const pktest::Packet& p) {
-    return pk::code_set(p.data()) == pk::kDT && p[23] == 0xC4;
-  });
-  ASSERT_EQ(undecoded, 11);
+  pktest::write_packets(dir / "mixed.pk", rec.packets());
   const std::string warning = "WARNING: 11 DT packets in data format 0xC4 were not decoded; their samples are missing";
 
   for (const char* program : kPrograms) {
