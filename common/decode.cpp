@@ -19,26 +19,6 @@ uint32_t word_at(const uint8_t* pkt, std::size_t frame, std::size_t word) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-int32_t s8(uint32_t v) { return static_cast<int8_t>(static_cast<uint8_t>(v)); }
-int32_t s16(uint32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
-
-// Differences held by one data word, in storage order; returns how many (0, 1, 2 or 4).
-unsigned differences(uint32_t w, uint8_t code, int32_t d[4]) {
-  switch (code) {
-    case 1:
-      d[0] = s8(w >> 24); d[1] = s8(w >> 16); d[2] = s8(w >> 8); d[3] = s8(w);
-      return 4;
-    case 2:
-      d[0] = s16(w >> 16); d[1] = s16(w);
-      return 2;
-    case 3:
-      d[0] = static_cast<int32_t>(w);
-      return 1;
-    default:
-      return 0;
-  }
-}
-
 int32_t wrap_add(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
@@ -46,26 +26,93 @@ int32_t wrap_sub(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
 
-// Adds one data word's differences to the running sample, storing each sample; returns
-// how many (0, 1, 2 or 4). Samples of a packet mostly take this path four at a time.
-unsigned integrate(uint32_t w, uint8_t code, int32_t& prev, int32_t* out) {
-  switch (code) {
-    case 1:
-      out[0] = prev = wrap_add(prev, s8(w >> 24));
-      out[1] = prev = wrap_add(prev, s8(w >> 16));
-      out[2] = prev = wrap_add(prev, s8(w >> 8));
-      out[3] = prev = wrap_add(prev, s8(w));
-      return 4;
-    case 2:
-      out[0] = prev = wrap_add(prev, s16(w >> 16));
-      out[1] = prev = wrap_add(prev, s16(w));
-      return 2;
-    case 3:
-      out[0] = prev = wrap_add(prev, static_cast<int32_t>(w));
-      return 1;
-    default:
-      return 0;
+// Count signed Bits-wide differences packed into the low Count * Bits bits of a data word,
+// first difference highest: each is added to the running sample and the sample stored.
+template <unsigned Bits, unsigned Count>
+unsigned integrate_fields(uint32_t w, int32_t& prev, int32_t* out) {
+  for (unsigned i = 0; i < Count; ++i) {
+    const unsigned low = Bits * (Count - 1 - i);
+    out[i] = prev = wrap_add(prev, static_cast<int32_t>(w << (32 - Bits - low)) >> (32 - Bits));
   }
+  return Count;
+}
+
+// The per-word difference codings of the two compressed formats. integrate() adds one data
+// word's differences to the running sample, storing each sample, and returns how many;
+// a word whose code combination means nothing gives none and is counted in `invalid`.
+struct FirstCoding {
+  static unsigned integrate(uint32_t w, uint8_t code, int32_t& prev, int32_t* out, unsigned& /*invalid*/) {
+    switch (code) {
+      case 1: return integrate_fields<8, 4>(w, prev, out);
+      case 2: return integrate_fields<16, 2>(w, prev, out);
+      case 3: return integrate_fields<32, 1>(w, prev, out);
+      default: return 0;
+    }
+  }
+};
+
+struct SecondCoding {
+  static unsigned integrate(uint32_t w, uint8_t code, int32_t& prev, int32_t* out, unsigned& invalid) {
+    const uint32_t width = w >> 30;
+    switch (code) {
+      case 1: return integrate_fields<8, 4>(w, prev, out);
+      case 2:
+        if (width == 1) return integrate_fields<30, 1>(w, prev, out);
+        if (width == 2) return integrate_fields<15, 2>(w, prev, out);
+        if (width == 3) return integrate_fields<10, 3>(w, prev, out);
+        break;
+      case 3:
+        if (width == 0) return integrate_fields<6, 5>(w, prev, out);
+        if (width == 1) return integrate_fields<5, 6>(w, prev, out);
+        if (width == 2) return integrate_fields<4, 7>(w, prev, out);
+        break;
+      default: return 0;
+    }
+    ++invalid;
+    return 0;
+  }
+};
+
+constexpr std::size_t kMostDifferencesPerWord = 7;
+
+// The first difference a data word holds, 0 when it holds none (or no valid layout).
+template <class Coding>
+int32_t first_difference(uint32_t w, uint8_t code) {
+  int32_t d[kMostDifferencesPerWord];
+  int32_t from_zero = 0;
+  unsigned invalid = 0;
+  return Coding::integrate(w, code, from_zero, d, invalid) > 0 ? d[0] : 0;
+}
+
+// Both compressed formats: X0 and Xn, the continuity check against the channel's previous
+// sample, and the walk over all 15 frames. Only the coding of a data word differs.
+template <class Coding>
+c0_result decode_frames(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
+  c0_result r;
+  r.n = bcd_at(pkt, kNsampOffset, 2);
+  r.x0 = static_cast<int32_t>(word_at(pkt, 0, 1));
+  r.xn = static_cast<int32_t>(word_at(pkt, 0, 2));
+
+  uint8_t codes[kFrameWords];
+  clear_w0(codes);
+  fill_w0_array(word_at(pkt, 0, 0), codes);
+  // A first data word without differences leaves nothing to check continuity against:
+  // d0 = 0 then simply compares the previous sample with X0.
+  r.d0 = first_difference<Coding>(word_at(pkt, 0, kFirstDataWord), codes[kFirstDataWord]);
+
+  r.calc_start = wrap_add(last_sample, r.d0);
+  r.mismatch = r.calc_start != r.x0;
+  int32_t prev = r.mismatch ? wrap_sub(r.x0, r.d0) : last_sample;
+
+  for (std::size_t f = 0; f < kFrameCount; ++f) {
+    clear_w0(codes);
+    fill_w0_array(word_at(pkt, f, 0), codes);
+    for (std::size_t w = (f == 0 ? kFirstDataWord : 1); w < kFrameWords; ++w)
+      r.count += Coding::integrate(word_at(pkt, f, w), codes[w], prev, out + r.count, r.invalid_words);
+  }
+  r.decoded = static_cast<unsigned>(r.count);
+  r.calc_stop = prev;
+  return r;
 }
 
 }  // namespace
@@ -75,6 +122,7 @@ SampleFormat dt_sample_format(uint8_t dat_fmt) {
     case 0x16: case 0x17: case 0x01: return SampleFormat::kInt16;
     case 0x32: case 0x33: case 0x00: return SampleFormat::kInt32;
     case 0xC0: case 0xC1: case 0x02: case 0x03: return SampleFormat::kCompressed;
+    case 0xC2: return SampleFormat::kCompressed2;
     default: return SampleFormat::kUnknown;
   }
 }
@@ -103,32 +151,11 @@ std::size_t decode_32(const uint8_t* pkt, int32_t* out) {
 }
 
 c0_result decode_c0(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
-  c0_result r;
-  r.n = bcd_at(pkt, kNsampOffset, 2);
-  r.x0 = static_cast<int32_t>(word_at(pkt, 0, 1));
-  r.xn = static_cast<int32_t>(word_at(pkt, 0, 2));
+  return decode_frames<FirstCoding>(pkt, last_sample, out);
+}
 
-  uint8_t codes[kFrameWords];
-  clear_w0(codes);
-  fill_w0_array(word_at(pkt, 0, 0), codes);
-  // A first data word without differences leaves nothing to check continuity against:
-  // d0 = 0 then simply compares the previous sample with X0.
-  int32_t first[4] = {0, 0, 0, 0};
-  if (differences(word_at(pkt, 0, kFirstDataWord), codes[kFirstDataWord], first) > 0) r.d0 = first[0];
-
-  r.calc_start = wrap_add(last_sample, r.d0);
-  r.mismatch = r.calc_start != r.x0;
-  int32_t prev = r.mismatch ? wrap_sub(r.x0, r.d0) : last_sample;
-
-  for (std::size_t f = 0; f < kFrameCount; ++f) {
-    clear_w0(codes);
-    fill_w0_array(word_at(pkt, f, 0), codes);
-    for (std::size_t w = (f == 0 ? kFirstDataWord : 1); w < kFrameWords; ++w)
-      r.count += integrate(word_at(pkt, f, w), codes[w], prev, out + r.count);
-  }
-  r.decoded = static_cast<unsigned>(r.count);
-  r.calc_stop = prev;
-  return r;
+c0_result decode_c2(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
+  return decode_frames<SecondCoding>(pkt, last_sample, out);
 }
 
 }  // namespace pk

@@ -1,4 +1,5 @@
-// Sample decoders of DT packets: 16-bit, 32-bit and Steim-1 style compressed frames.
+// Sample decoders of DT packets: 16-bit, 32-bit, and compressed frames in two difference
+// codings (Steim-1 and Steim-2 style).
 // Pure functions over one 1024-byte packet; what happens to the samples (discard count,
 // sample limit, QC sums, writing) is the caller's business.
 #pragma once
@@ -10,10 +11,14 @@ namespace pk {
 
 constexpr std::size_t kFrameBytes = 64, kFrameWords = 16, kFrameCount = 15;
 constexpr std::size_t kMax16Samples = 500, kMax32Samples = 250;
-constexpr std::size_t kMaxC0Samples = 892;  // 13 + 14*15 data words, at most 4 differences each
+constexpr std::size_t kMaxC0Samples = 892;   // 13 + 14*15 data words, at most 4 differences each
+constexpr std::size_t kMaxC2Samples = 1561;  // the same words, at most 7 differences each
+// Room for the samples of any DT packet.
+constexpr std::size_t kMaxDtSamples = kMaxC2Samples;
 
-// Which decoder the data-format byte selects.
-enum class SampleFormat { kInt16, kInt32, kCompressed, kUnknown };
+// Which decoder the data-format byte selects: kCompressed is the first compressed format
+// (0xC0 and its aliases), kCompressed2 the second (0xC2).
+enum class SampleFormat { kInt16, kInt32, kCompressed, kCompressed2, kUnknown };
 SampleFormat dt_sample_format(uint8_t dat_fmt);
 
 void clear_w0(uint8_t codes[16]);
@@ -38,12 +43,18 @@ struct c0_result {
   unsigned decoded = 0;        // number of differences walked
   bool mismatch = false;       // last_sample + d0 != x0
   std::size_t count = 0;       // samples written to out (== decoded)
-  bool needs_report() const { return calc_stop != xn || decoded != n || mismatch; }
+  unsigned invalid_words = 0;  // data words whose code combination means nothing; no samples
+  bool needs_report() const { return calc_stop != xn || decoded != n || mismatch || invalid_words != 0; }
 };
 
 // Walks all 15 frames (the sample count does not stop the walk) with 32-bit wrap-around
 // arithmetic. last_sample is the channel's previous value; when last_sample + d0 misses
 // X0 the walk restarts from X0. out needs room for kMaxC0Samples values.
 c0_result decode_c0(const uint8_t* pkt, int32_t last_sample, int32_t* out);
+// The second compressed format: the same frames and walk; a data word holds four 8-bit
+// differences (code 1) or, selected by its top two bits, one 30-bit, two 15-bit or three
+// 10-bit differences (code 2) or five 6-bit, six 5-bit or seven 4-bit ones (code 3).
+// out needs room for kMaxC2Samples values.
+c0_result decode_c2(const uint8_t* pkt, int32_t last_sample, int32_t* out);
 
 }  // namespace pk

@@ -90,13 +90,15 @@ float eh_sample_rate(const uint8_t* pkt, const Progress& progress) {
 }
 
 void decode_dt(Run& run, File_list_str* file, const uint8_t* pkt) {
-  switch (dt_sample_format(dt_pkt{pkt}.dat_fmt())) {
+  const uint8_t format = dt_pkt{pkt}.dat_fmt();
+  switch (dt_sample_format(format)) {
     case SampleFormat::kInt32:
       if (run.dat32_raw) proc_32_raw(run, file, pkt); else proc_32_blk(run, file, pkt);
       break;
     case SampleFormat::kInt16: proc_16_blk(run, file, pkt); break;
     case SampleFormat::kCompressed: proc_c0_blk(run, file, pkt); break;
-    case SampleFormat::kUnknown: break;
+    case SampleFormat::kCompressed2: proc_c2_blk(run, file, pkt); break;
+    case SampleFormat::kUnknown: ++run.Undecoded_dt[format]; break;
   }
 }
 
@@ -191,6 +193,8 @@ void end_of_input(Run& run, uint8_t* buffer) {
     }
   }
   if (run.Log_on && run.start && run.start->LogOpen) {
+    // Every unit writes into the same log, so the run's account goes in once.
+    write_undecoded_warnings(run, run.start->FdLog, "\r\n");
     std::fclose(run.start->FdLog);
     run.start->FdLog = nullptr;
     run.start->LogOpen = 0;
@@ -198,6 +202,18 @@ void end_of_input(Run& run, uint8_t* buffer) {
 }
 
 }  // namespace
+
+void write_undecoded_warnings(const Run& run, std::FILE* out, const char* line_end) {
+  for (std::size_t format = 0; format < run.Undecoded_dt.size(); ++format) {
+    const unsigned long n = run.Undecoded_dt[format];
+    if (n == 1)
+      std::fprintf(out, "WARNING: 1 DT packet in data format 0x%02zX was not decoded; its samples are missing%s",
+                   format, line_end);
+    else if (n > 1)
+      std::fprintf(out, "WARNING: %lu DT packets in data format 0x%02zX were not decoded; their samples are missing%s",
+                   n, format, line_end);
+  }
+}
 
 void close_event(Run& run, Evt_list_str* evt, bool at_end_of_input) {
   if (at_end_of_input && run.writer->is_segy() && evt->Samp_rate == 0.0f) evt->Samp_rate = 1000.0f;

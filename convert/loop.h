@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 
 #include "lists.h"
 #include "run.h"
@@ -28,11 +29,14 @@ class InterruptGuard {
 int pk_cvt(Run& run);
 // The closing sequence of an event: channel order, writer, freeing.
 void close_event(Run& run, Evt_list_str* evt, bool at_end_of_input);
+// One line per data-format byte whose DT packets went undecoded, each ending in line_end.
+void write_undecoded_warnings(const Run& run, std::FILE* out, const char* line_end);
 
 // Sample decoders: append the packet's samples to the channel data file.
 void proc_16_blk(Run& run, File_list_str* file, const uint8_t* pkt);
 void proc_32_raw(Run& run, File_list_str* file, const uint8_t* pkt);
 void proc_32_blk(Run& run, File_list_str* file, const uint8_t* pkt);
 void proc_c0_blk(Run& run, File_list_str* file, const uint8_t* pkt);
+void proc_c2_blk(Run& run, File_list_str* file, const uint8_t* pkt);
 
 }  // namespace pk

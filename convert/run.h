@@ -2,6 +2,7 @@
 // Everything the engine and the writers share travels in one Run object.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -61,6 +62,7 @@ struct Run {
   int sign = 0;                  // continuity mark of the last DT packet
   std::string Bit_weight = std::string(128, ' ');
   std::string Dir;               // output directory with trailing '/'
+  std::array<uint32_t, 256> Undecoded_dt{};  // DT packets per data-format byte no decoder reads
   Unit_list_str* start = nullptr;  // current unit, head of the unit ring
 
   Writer* writer = nullptr;

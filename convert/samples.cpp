@@ -38,7 +38,7 @@ void put_samples(uint8_t* bytes, const int32_t* s, std::size_t n, bool big_endia
 // Stores what the channel still accepts of one packet's samples with a single write.
 // qc_scale weights the QC sums (the scaled 32-bit decoder feeds them in units of 2^16).
 void emit_samples(Run& run, File_list_str* f, const int32_t* s, std::size_t n, double qc_scale) {
-  uint8_t bytes[kMaxC0Samples * 4];
+  uint8_t bytes[kMaxDtSamples * 4];
   std::size_t kept = 0;
   const bool big = run.writer ? run.writer->samples_big_endian() : true;
   if (keeps_every_sample(run, f, n)) {
@@ -79,9 +79,11 @@ void proc_32_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
   emit_samples(run, file, s, decode_32(pkt, s), 1.52587890625e-05);
 }
 
-void proc_c0_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
-  int32_t s[kMaxC0Samples];
-  const c0_result r = decode_c0(pkt, file->Last_sample, s);
+namespace {
+
+// Both compressed formats after decoding: the samples, the report of a packet that does
+// not add up, and the value the channel's next packet continues from.
+void store_compressed(Run& run, File_list_str* file, const uint8_t* pkt, const int32_t* s, const c0_result& r) {
   emit_samples(run, file, s, r.count, 1.0);
   Unit_list_str* unit = file->Evt_pointer ? file->Evt_pointer->Unit_pointer : nullptr;
   if (r.needs_report() && run.Log_on && unit && unit->FdLog) {
@@ -95,6 +97,18 @@ void proc_c0_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
     log_block(log, pkt, 0);
   }
   file->Last_sample = r.xn;
+}
+
+}  // namespace
+
+void proc_c0_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
+  int32_t s[kMaxC0Samples];
+  store_compressed(run, file, pkt, s, decode_c0(pkt, file->Last_sample, s));
+}
+
+void proc_c2_blk(Run& run, File_list_str* file, const uint8_t* pkt) {
+  int32_t s[kMaxC2Samples];
+  store_compressed(run, file, pkt, s, decode_c2(pkt, file->Last_sample, s));
 }
 
 }  // namespace pk

@@ -249,6 +249,38 @@ std::string locate_settings_file(const Run& run, const Writer& writer, const std
   return dir + name;
 }
 
+void report_no_packet(const Run& run) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "ERROR: no PASSCAL packet found in %s\n", run.FileIn.c_str());
+}
+
+// Whether any whole 1024-byte block of the input has a known packet type. Reads up to the
+// first one and goes back to the start.
+bool input_has_packet(Run& run) {
+  uint8_t packet[kPacketSize];
+  bool found = false;
+  while (!found && read_block(run, packet) == 0) found = code_set(packet) != kUnknown;
+  if (std::fseek(run.FdIn, 0, SEEK_SET) != 0) shut_down(run, 21, run.FileIn);
+  return found;
+}
+
+// Opens the input; false when it holds nothing to convert: when it is empty (silently),
+// or when not one block is a known packet. Checked before anything is created, so that
+// a wrong file leaves no outputs behind.
+bool open_input(Run& run) {
+  run.FdIn = fopen_pk(run.FileIn, "rb");
+  if (!run.FdIn) shut_down(run, 20, run.FileIn);
+  std::setvbuf(run.FdIn, nullptr, _IOFBF, 1 << 16);
+  const bool seekable = std::fseek(run.FdIn, 0, SEEK_END) == 0;
+  if (seekable && std::ftell(run.FdIn) == 0) return false;
+  std::rewind(run.FdIn);
+  if (seekable && !input_has_packet(run)) {
+    report_no_packet(run);
+    return false;
+  }
+  return true;
+}
+
 int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) {
   std::printf("\n%s - Version %s", writer.program_name(), kVersion);
   std::printf("\n%s", kMakerLine);
@@ -260,14 +292,10 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
   }
   std::fputs(run_summary(run).c_str(), stdout);
 
-  run.FdIn = fopen_pk(run.FileIn, "rb");
-  if (!run.FdIn) shut_down(run, 20, run.FileIn);
-  std::setvbuf(run.FdIn, nullptr, _IOFBF, 1 << 16);
-  if (std::fseek(run.FdIn, 0, SEEK_END) == 0 && std::ftell(run.FdIn) == 0) {
+  if (!open_input(run)) {
     run.close_all_files();
     return 1;
   }
-  std::rewind(run.FdIn);
 
   run.OrgDir = getcwd_string();
   if (!run.NewDir.empty() && ::chdir(run.NewDir.c_str()) != 0) shut_down(run, 10, run.NewDir);
@@ -292,6 +320,14 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
   writer.finish(run);
   run.close_all_files();
   std::fputs("\r\n", stdout);
+  // A pipe cannot be checked beforehand: a unit comes with the first known packet.
+  if (!run.start) {
+    if (run.Qcc_on) std::remove(run.FileQcc.c_str());
+    report_no_packet(run);
+    return 1;
+  }
+  std::fflush(stdout);
+  write_undecoded_warnings(run, stderr, "\n");
   return result;
 }
 

@@ -13,6 +13,7 @@
 #include "hbk_encoder.h"
 #include "packet_run.h"
 #include "pkenc.h"
+#include "pkfile.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ void add_packet_seeds(SeedDir& dir) {
   };
 
   add("compressed-3ch", three_channels(kFmtC0, 1200).packets());
+  add("compressed2-3ch", three_channels(kFmtC2, 2500).packets());
   add("int16-3ch", three_channels(kFmt16, 700).packets());
   add("int32-3ch", three_channels(kFmt32, 400).packets());
   add("unlisted-format", three_channels(0x99, 300).packets());
@@ -108,7 +110,9 @@ void add_packet_seeds(SeedDir& dir) {
   Recording mixed;
   mixed.channels = {{.channel = 0, .format = kFmt16, .samples = wave(600, 300)},
                     {.channel = 1, .format = kFmt32, .samples = wave(300, 5e6)},
-                    {.channel = 2, .format = kFmtC0, .samples = wave(900, 40)}};
+                    {.channel = 2, .format = kFmtC0, .samples = wave(900, 40)},
+                    {.channel = 3, .format = kFmtC2, .samples = wave(1800, 40)},
+                    {.channel = 4, .format = 0xC4, .samples = wave(300, 40)}};
   mixed.rate_text = "250";
   add("mixed-formats", mixed.packets());
 
@@ -166,6 +170,15 @@ void add_packet_seeds(SeedDir& dir) {
   add("c0-mismatch", {make_dt_c0(dt, samples, {.first_diff = 7, .xn = 12345}).pkt,
                       make_dt_c0(dt, samples, {.prev = 99}).pkt,
                       make_dt_c0(DataHeader{.count = 9999}, samples).pkt});
+  // The second compressed format: the same disagreements, word layouts that mean nothing
+  // (code 2 with top bits 00, code 3 with 11) and counts beyond the 1561 samples a packet holds.
+  Packet invalid = make_dt_c2(dt, samples).pkt;
+  put_u32be(invalid, 64, (pk::u32be_at(invalid.data(), 64) & ~0x03C00000u) | 0x02C00000u);  // words 3, 4: codes 2, 3
+  put_u32be(invalid, 76, 0x00000123u);
+  put_u32be(invalid, 80, 0xC0000123u);
+  add("c2-mismatch-invalid", {make_dt_c2(dt, samples, {.first_diff = 7, .xn = 12345}).pkt, invalid,
+                              make_dt_c2(DataHeader{.count = 1562}, wave(2000, 3)).pkt,
+                              make_dt_c2(DataHeader{.count = 9999}, samples, {.prev = 99}).pkt});
 }
 
 std::vector<hbk::Block> hbk_run(unsigned pieces, uint32_t start_second, unsigned compression, int32_t offset) {

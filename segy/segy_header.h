@@ -62,10 +62,9 @@ uint16_t short_at(const uint8_t* src);
 // Microseconds between samples. Rates below 1 per second would truncate to 0, so they
 // are divided in floating point instead. rate must be positive.
 uint32_t sample_interval(float rate);
-// The 16-bit interval fields are signed in SEG-Y, as readers take them: an interval past
-// 32767 would read as another, even negative, one. They hold 0 then ("not given") and
-// readers find the true interval in the 32-bit fields.
-inline uint16_t interval16(uint32_t interval) { return static_cast<uint16_t>(interval > 32767u ? 0u : interval); }
+// An interval past 65535 cannot be held in 16 bits and would wrap into another one. Those
+// fields hold 0 then ("not known") and readers find the true interval in the 32-bit fields.
+inline uint16_t interval16(uint32_t interval) { return static_cast<uint16_t>(interval > 65535u ? 0u : interval); }
 inline uint16_t count16(uint32_t count) { return static_cast<uint16_t>(count > 32767u ? 32767u : count); }
 // Volts per count from the 128-character bit-weight text of the latest EH/ET packet.
 float channel_scale(std::string_view bit_weight, uint32_t chan);

@@ -129,9 +129,11 @@ std::string rate_text(double rate) {
   std::string text(kWidth, ' ');
   if (!(rate > 0.0)) return text;
   if (rate < 1.0) {
-    // Two decimals; a rate that would read as 0.00 is better left out than claimed.
-    const auto fixed = fixed_text(rate, 7, 4, 2, Decimals::truncate);
-    if (fixed && *fixed != "   0.00") put_text(text, 0, kWidth, *fixed);
+    // Two decimals; a rate that would read as 0.00 takes all seven columns instead
+    // (readers take the point where it stands), and only one below that is left out.
+    auto fixed = fixed_text(rate, 7, 4, 2, Decimals::truncate);
+    if (fixed == "   0.00") fixed = fixed_text(rate, 7, 1, 5, Decimals::truncate);
+    if (fixed && *fixed != "0.00000") put_text(text, 0, kWidth, *fixed);
     return text;
   }
   const auto d = round_sig(rate, 7);

@@ -1,10 +1,12 @@
 // Benchmark inputs for the packet converters: one event of one unit with CHANNELS
 // channels of compressed DT packets, interleaved one packet per channel in turn, and the
 // very same compressed frames as 1024-byte miniSEED records for the reference converter.
-// A compressed packet's 15 frames are exactly the data part of a Steim-1 record with a
-// 64-byte header, so both converters decode identical bytes.
+// A compressed packet's 15 frames are exactly the data part of a Steim-1 (format C0) or
+// Steim-2 (format C2) record with a 64-byte header, so both converters decode identical
+// bytes. Format C2 gets a quieter walk (a quarter of the steps), so that its words hold
+// five to seven differences as they do in quiet field recordings.
 //
-// Usage: make_pk_bench CHANNELS SAMPLES_PER_CHANNEL out.pk out.mseed
+// Usage: make_pk_bench CHANNELS SAMPLES_PER_CHANNEL out.pk out.mseed [C0|C2]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,12 +19,23 @@
 
 namespace {
 
+using pktest::C0Packet;
 using pktest::Packet;
 
 constexpr uint16_t kUnit = 0xBE01;
 constexpr unsigned kRate = 100;  // whole milliseconds per sample keep packet times exact
 constexpr long long kMsPerSample = 1000 / kRate;
 const std::string kStart = "2021060000000000";
+
+// What differs between the two compressed formats.
+struct Format {
+  C0Packet (*make)(const pktest::DataHeader&, std::span<const int32_t>, const pktest::C0Options&);
+  std::size_t most_samples;
+  uint8_t mseed_encoding;
+  int32_t walk_divisor;
+};
+const Format kC0{pktest::make_dt_c0, pktest::kMaxC0, testkit::kSteim1, 1};
+const Format kC2{pktest::make_dt_c2, pktest::kMaxC2, testkit::kSteim2, 4};
 
 struct Channel {
   testkit::RandomWalk walk;
@@ -43,7 +56,7 @@ std::string channel_code(std::size_t chan) {
 
 // The header of a record holding the packet's frames.
 testkit::MseedRecord mseed_record(const Packet& dt, std::size_t chan, long seq, const std::string& time,
-                                  std::size_t samples) {
+                                  std::size_t samples, uint8_t encoding) {
   testkit::MseedRecord r{};
   const auto field = [&time](std::size_t off, std::size_t n) { return static_cast<unsigned>(digits(time, off, n)); };
   const testkit::MseedHeader h{.sequence = seq,
@@ -58,7 +71,8 @@ testkit::MseedRecord mseed_record(const Packet& dt, std::size_t chan, long seq, 
                                .second = field(11, 2),
                                .tenth_ms = field(13, 3) * 10,
                                .samples = static_cast<unsigned>(samples),
-                               .rate = kRate};
+                               .rate = kRate,
+                               .encoding = encoding};
   testkit::put_mseed_header(r, h);
   std::copy(dt.begin() + testkit::kMseedFramesAt, dt.end(), r.begin() + testkit::kMseedFramesAt);
   return r;
@@ -102,18 +116,19 @@ Packet event_packet(const char* type, unsigned seq, long long samples_per_channe
 }
 
 // Packs the channel's next packet from freshly generated samples; false when done.
-bool next_packet(Channel& ch, std::size_t chan, long long total, SequenceNumbers& seq, Output& out) {
-  while (ch.pending.size() < pktest::kMaxC0 && ch.packed + static_cast<long long>(ch.pending.size()) < total)
-    ch.pending.push_back(ch.walk.next());
+bool next_packet(const Format& fmt, Channel& ch, std::size_t chan, long long total, SequenceNumbers& seq,
+                 Output& out) {
+  while (ch.pending.size() < fmt.most_samples && ch.packed + static_cast<long long>(ch.pending.size()) < total)
+    ch.pending.push_back(ch.walk.next() / fmt.walk_divisor);
   if (ch.pending.empty()) return false;
 
   const std::string time = pktest::advance_time(kStart, ch.packed * kMsPerSample);
   pktest::DataHeader dh{.head = {.type = "DT", .unit = kUnit, .time = time, .seq = seq.next()},
                         .event = 1,
                         .channel = static_cast<unsigned>(chan)};
-  const pktest::C0Packet c0 = pktest::make_dt_c0(dh, ch.pending, {.prev = ch.last});
+  const C0Packet c0 = fmt.make(dh, ch.pending, {.prev = ch.last});
   out.packet(c0.pkt);
-  out.record(mseed_record(c0.pkt, chan, ++ch.record_seq, time, c0.consumed));
+  out.record(mseed_record(c0.pkt, chan, ++ch.record_seq, time, c0.consumed, fmt.mseed_encoding));
 
   ch.last = ch.pending[c0.consumed - 1];
   ch.packed += static_cast<long long>(c0.consumed);
@@ -124,10 +139,12 @@ bool next_packet(Channel& ch, std::size_t chan, long long total, SequenceNumbers
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: make_pk_bench CHANNELS SAMPLES_PER_CHANNEL out.pk out.mseed\n");
+  const std::string format = argc == 6 ? argv[5] : "C0";
+  if ((argc != 5 && argc != 6) || (format != "C0" && format != "C2")) {
+    std::fprintf(stderr, "usage: make_pk_bench CHANNELS SAMPLES_PER_CHANNEL out.pk out.mseed [C0|C2]\n");
     return 2;
   }
+  const Format& fmt = format == "C2" ? kC2 : kC0;
   const long channels = std::atol(argv[1]);
   const long long total = std::atoll(argv[2]);
   if (channels < 1 || channels > 16 || total < 1) {
@@ -147,7 +164,7 @@ int main(int argc, char** argv) {
   out.packet(event_packet("EH", seq.next(), total));
   for (bool any = true; any;) {
     any = false;
-    for (std::size_t c = 0; c < chans.size(); ++c) any |= next_packet(chans[c], c, total, seq, out);
+    for (std::size_t c = 0; c < chans.size(); ++c) any |= next_packet(fmt, chans[c], c, total, seq, out);
   }
   out.packet(event_packet("ET", seq.next(), total));
   return out.failed() ? 1 : 0;

@@ -56,25 +56,28 @@ TEST(WideEvent, EveryChannelKeepsItsSamplesWhenFilesMustBeReopened) {
 // miniSEED records carry exactly the packets' samples.
 TEST(BenchInputs, PacketAndMiniSeedFormsCarryTheSameSamples) {
   if (!testkit::on_path("mseed2sac")) GTEST_SKIP() << "mseed2sac is not installed";
-  ScratchDir dir;
-  const fs::path d = dir.path();
-  fs::create_directories(d / "segy");
-  fs::create_directories(d / "sac");
-  ASSERT_EQ(run_program(program_path("make_pk_bench"), "3 5000 in.pk in.mseed", dir.path()).code, 0);
-  ASSERT_EQ(run_program(program_path("pk_segy"), "../in.pk -VN", d / "segy").code, 0);
-  ASSERT_EQ(run_program("mseed2sac", "../in.mseed", d / "sac").code, 0);
+  for (const std::string format : {"C0", "C2"}) {
+    SCOPED_TRACE(format);
+    ScratchDir dir;
+    const fs::path d = dir.path();
+    fs::create_directories(d / "segy");
+    fs::create_directories(d / "sac");
+    ASSERT_EQ(run_program(program_path("make_pk_bench"), "3 5000 in.pk in.mseed " + format, dir.path()).code, 0);
+    ASSERT_EQ(run_program(program_path("pk_segy"), "../in.pk -VN", d / "segy").code, 0);
+    ASSERT_EQ(run_program("mseed2sac", "../in.mseed", d / "sac").code, 0);
 
-  for (unsigned c = 1; c <= 3; ++c) {
-    const std::vector<int32_t> ours =
-        testkit::trace_file_samples(d / "segy" / ("2021_060_00_00_00_0BE01_1_" + std::to_string(c) + ".RSY"));
-    // mseed2sac writes the byte order of the machine it runs on.
-    const std::vector<float> ref =
-        testkit::read_sac(d / "sac" / ("XX.BENCH..H0" + std::to_string(c) + ".D.2021.060.000000.SAC"),
-                          std::endian::native == std::endian::big)
-            .samples();
-    ASSERT_EQ(ours.size(), 5000u) << c;
-    ASSERT_EQ(ref.size(), ours.size()) << c;
-    for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(static_cast<float>(ours[i]), ref[i]) << c << " " << i;
+    for (unsigned c = 1; c <= 3; ++c) {
+      const std::vector<int32_t> ours =
+          testkit::trace_file_samples(d / "segy" / ("2021_060_00_00_00_0BE01_1_" + std::to_string(c) + ".RSY"));
+      // mseed2sac writes the byte order of the machine it runs on.
+      const std::vector<float> ref =
+          testkit::read_sac(d / "sac" / ("XX.BENCH..H0" + std::to_string(c) + ".D.2021.060.000000.SAC"),
+                            std::endian::native == std::endian::big)
+              .samples();
+      ASSERT_EQ(ours.size(), 5000u) << c;
+      ASSERT_EQ(ref.size(), ours.size()) << c;
+      for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(static_cast<float>(ours[i]), ref[i]) << c << " " << i;
+    }
   }
 }
 

@@ -16,17 +16,20 @@ namespace {
 
 const std::string kStart = "2003123140522000";
 
-Recording three_formats() {
+Recording each_format() {
   Recording rec;
   rec.unit = 0x9A21;
   rec.start = kStart;
   rec.rate = 100.0;
   rec.channels = {ChannelData{.channel = 0, .format = pktest::kFmt16, .samples = ramp(700, -2, 3)},
                   ChannelData{.channel = 1, .format = pktest::kFmt32, .samples = ramp(600, 100000, -777)},
-                  ChannelData{.channel = 2, .format = pktest::kFmtC0, .samples = ramp(1500, 5, 1)}};
-  // A signal with every difference width in the compressed channel.
+                  ChannelData{.channel = 2, .format = pktest::kFmtC0, .samples = ramp(1500, 5, 1)},
+                  ChannelData{.channel = 3, .format = pktest::kFmtC2, .samples = ramp(3000, 5, 1)}};
+  // Signals with every difference width in the compressed channels.
   auto& c = rec.channels[2].samples;
   for (std::size_t i = 0; i < c.size(); ++i) c[i] = static_cast<int32_t>((i % 7) * (i % 3 == 0 ? 100000 : 300) - 50);
+  auto& c2 = rec.channels[3].samples;
+  for (std::size_t i = 0; i < c2.size(); ++i) c2[i] = static_cast<int32_t>((i % 9) << (i % 26)) - 70;
   return rec;
 }
 
@@ -44,7 +47,7 @@ std::vector<int32_t> first(const std::vector<int32_t>& v, std::size_t n) {
 
 TEST(Engine, EachFormatStoresItsSamplesMostSignificantByteFirst) {
   ScratchDir dir;
-  const Recording rec = three_formats();
+  const Recording rec = each_format();
   pktest::write_packets(dir / "in.pk", rec.packets());
   RunResult r = run_program(PK_ENGINE, "in.pk -VN", dir.path());
   ASSERT_EQ(r.code, 0) << r.out;
@@ -56,7 +59,7 @@ TEST(Engine, EachFormatStoresItsSamplesMostSignificantByteFirst) {
 
 TEST(Engine, LeastSignificantByteFirstForSeisan) {
   ScratchDir dir;
-  const Recording rec = three_formats();
+  const Recording rec = each_format();
   pktest::write_packets(dir / "in.pk", rec.packets());
   RunResult r = run_program(PK_ENGINE, "in.pk -VN", dir.path(), "PK_ENGINE_LE=1");
   ASSERT_EQ(r.code, 0) << r.out;
@@ -70,7 +73,8 @@ TEST(Engine, DiscardAndLimitCountPerChannelAcrossPackets) {
   Recording rec;
   rec.start = kStart;
   rec.channels = {ChannelData{.channel = 0, .format = pktest::kFmt32, .samples = ramp(400, 1, 1), .per_packet = 3},
-                  ChannelData{.channel = 1, .format = pktest::kFmtC0, .samples = ramp(400, -9, 2), .per_packet = 40}};
+                  ChannelData{.channel = 1, .format = pktest::kFmtC0, .samples = ramp(400, -9, 2), .per_packet = 40},
+                  ChannelData{.channel = 2, .format = pktest::kFmtC2, .samples = ramp(400, 9, -2), .per_packet = 3}};
   pktest::write_packets(dir / "in.pk", rec.packets());
   ASSERT_EQ(run_program(PK_ENGINE, "in.pk -VN -T5 -S100", dir.path()).code, 0);
   for (const auto& ch : rec.channels) {
@@ -122,14 +126,16 @@ TEST(Engine, OutOfSequencePacketStopsTheEventsChannels) {
   ScratchDir dir;
   Recording rec;
   rec.start = kStart;
-  rec.channels = {ChannelData{.channel = 0, .format = pktest::kFmt16, .samples = ramp(1000, 1, 1), .per_packet = 100}};
-  auto packets = rec.packets();  // EH, 10 DT, ET
-  ASSERT_EQ(packets.size(), 12u);
-  pktest::put_bcd(packets[4], 14, 40, 2);  // the 4th DT packet jumps in sequence
+  rec.channels = {ChannelData{.channel = 0, .format = pktest::kFmt16, .samples = ramp(1000, 1, 1), .per_packet = 100},
+                  ChannelData{.channel = 1, .format = pktest::kFmtC2, .samples = ramp(1000, 1, 1), .per_packet = 100}};
+  auto packets = rec.packets();  // EH, 20 DT taking turns by channel, ET
+  ASSERT_EQ(packets.size(), 22u);
+  pktest::put_bcd(packets[4], 14, 40, 2);  // the 4th DT packet (channel 1's second) jumps in sequence
   pktest::write_packets(dir / "in.pk", packets);
   RunResult r = run_program(PK_ENGINE, "in.pk -VN -LY", dir.path());
   ASSERT_EQ(r.code, 0);
-  EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x1234, 0))), first(rec.channels[0].samples, 300));
+  EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x1234, 0))), first(rec.channels[0].samples, 200));
+  EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x1234, 1))), first(rec.channels[1].samples, 100));
   EXPECT_NE(read_file(dir / "in.RSH").find("\nBlock sequence # 40 is out of sequence in Event #1\n\n"),
             std::string::npos);
 }
@@ -145,31 +151,34 @@ TEST(Engine, SequenceWrapAndZeroAreNotGaps) {
 }
 
 TEST(Engine, CompressedPacketAfterAGapIsReportedAndDecodedFromItsStart) {
-  ScratchDir dir;
-  pktest::DataHeader d;
-  d.head.time = kStart;
-  d.head.seq = 1;
-  const auto s1 = ramp(100, 10, 1), s2 = ramp(100, 5000, -2);
-  auto p1 = pktest::make_dt_c0(d, s1, {.prev = 0});
-  d.head.seq = 2;
-  d.head.advance(1000);
-  auto p2 = pktest::make_dt_c0(d, s2, {.prev = s1.back()});  // continues: no report
-  d.head.seq = 3;
-  d.head.advance(1000);
-  auto p3 = pktest::make_dt_c0(d, s1, {.prev = 12345});      // a gap: X0 is not previous + d0
-  pktest::write_packets(dir / "in.pk", {p1.pkt, p2.pkt, p3.pkt});
-  ASSERT_EQ(run_program(PK_ENGINE, "in.pk -VN -LY", dir.path()).code, 0);
-  std::vector<int32_t> want = s1;
-  want.insert(want.end(), s2.begin(), s2.end());
-  want.insert(want.end(), s1.begin(), s1.end());
-  EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x1234, 0))), want);
-  const std::string log = read_file(dir / "in.RSH");
-  const std::size_t at = log.find("     Read start 0x0000000A  stop 0x0000006D  samples 100\r\n");
-  ASSERT_NE(at, std::string::npos) << log;
-  EXPECT_EQ(log.find("     Read start", at + 1), std::string::npos);  // one report only
-  // Previous sample 4802 plus the stored first difference 10 - 12345.
-  EXPECT_EQ(log.substr(at + 58, 58), "     Calc start 0xFFFFE293  stop 0x0000006D  samples 100\r\n");
-  EXPECT_NE(log.find("     000   44 54 "), std::string::npos);  // the hex dump of the packet follows
+  for (const auto make : {pktest::make_dt_c0, pktest::make_dt_c2}) {
+    ScratchDir dir;
+    pktest::DataHeader d;
+    d.head.time = kStart;
+    d.head.seq = 1;
+    const auto s1 = ramp(100, 10, 1), s2 = ramp(100, 5000, -2);
+    auto p1 = make(d, s1, {.prev = 0});
+    SCOPED_TRACE(int{p1.pkt[23]});
+    d.head.seq = 2;
+    d.head.advance(1000);
+    auto p2 = make(d, s2, {.prev = s1.back()});  // continues: no report
+    d.head.seq = 3;
+    d.head.advance(1000);
+    auto p3 = make(d, s1, {.prev = 12345});      // a gap: X0 is not previous + d0
+    pktest::write_packets(dir / "in.pk", {p1.pkt, p2.pkt, p3.pkt});
+    ASSERT_EQ(run_program(PK_ENGINE, "in.pk -VN -LY", dir.path()).code, 0);
+    std::vector<int32_t> want = s1;
+    want.insert(want.end(), s2.begin(), s2.end());
+    want.insert(want.end(), s1.begin(), s1.end());
+    EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x1234, 0))), want);
+    const std::string log = read_file(dir / "in.RSH");
+    const std::size_t at = log.find("     Read start 0x0000000A  stop 0x0000006D  samples 100\r\n");
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find("     Read start", at + 1), std::string::npos);  // one report only
+    // Previous sample 4802 plus the stored first difference 10 - 12345.
+    EXPECT_EQ(log.substr(at + 58, 58), "     Calc start 0xFFFFE293  stop 0x0000006D  samples 100\r\n");
+    EXPECT_NE(log.find("     000   44 54 "), std::string::npos);  // the hex dump of the packet follows
+  }
 }
 
 TEST(Engine, UnitZeroIsFFFF) {

@@ -18,9 +18,12 @@ using pktest::DataHeader;
 using pktest::Packet;
 using testkit::ramp;
 
-std::vector<int32_t> decode_all_c0(const Packet& p, int32_t last, pk::c0_result* res = nullptr) {
-  std::vector<int32_t> out(pk::kMaxC0Samples);
-  const pk::c0_result r = pk::decode_c0(p.data(), last, out.data());
+// Decodes with the decoder of the packet's format byte: 0xC2 the second compressed format,
+// anything else the first.
+std::vector<int32_t> decode_all(const Packet& p, int32_t last, pk::c0_result* res = nullptr) {
+  std::vector<int32_t> out(pk::kMaxC2Samples);
+  const auto decode = p[23] == 0xC2 ? pk::decode_c2 : pk::decode_c0;
+  const pk::c0_result r = decode(p.data(), last, out.data());
   out.resize(r.count);
   if (res) *res = r;
   return out;
@@ -63,7 +66,7 @@ TEST(Compressed, RoundTripsEachDifferenceWidth) {
     ASSERT_EQ(enc.consumed, c.samples.size());
     EXPECT_EQ(code_of_word(enc.pkt, 0, 3), c.first_code);
     pk::c0_result r;
-    EXPECT_EQ(decode_all_c0(enc.pkt, prev, &r), c.samples);
+    EXPECT_EQ(decode_all(enc.pkt, prev, &r), c.samples);
     EXPECT_EQ(r.x0, c.samples.front());
     EXPECT_EQ(r.xn, c.samples.back());
     EXPECT_EQ(r.n, c.samples.size());
@@ -77,7 +80,7 @@ TEST(Compressed, DifferencesWrapAroundThirtyTwoBits) {
   const std::vector<int32_t> s = {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1, INT32_MAX, 0, INT32_MIN};
   const auto enc = pktest::make_dt_c0(DataHeader{}, s, {.prev = INT32_MIN});
   pk::c0_result r;
-  EXPECT_EQ(decode_all_c0(enc.pkt, INT32_MIN, &r), s);
+  EXPECT_EQ(decode_all(enc.pkt, INT32_MIN, &r), s);
   EXPECT_EQ(r.d0, -2);  // INT32_MIN + (-2) wraps to INT32_MAX - 1
   EXPECT_EQ(r.calc_start, INT32_MAX - 1);
   EXPECT_EQ(r.calc_stop, INT32_MIN);
@@ -90,7 +93,7 @@ TEST(Compressed, CapacityAndWalkOfAllFrames) {
   auto enc = pktest::make_dt_c0(DataHeader{}, smooth, {.prev = -1});
   ASSERT_EQ(enc.consumed, pk::kMaxC0Samples);
   pk::c0_result r;
-  auto out = decode_all_c0(enc.pkt, -1, &r);
+  auto out = decode_all(enc.pkt, -1, &r);
   EXPECT_EQ(out, std::vector<int32_t>(smooth.begin(), smooth.begin() + 892));
   EXPECT_EQ(code_of_word(enc.pkt, 14, 15), 1);
   EXPECT_FALSE(r.needs_report());
@@ -105,7 +108,7 @@ TEST(Compressed, CapacityAndWalkOfAllFrames) {
   DataHeader short_count;
   short_count.count = 10;
   enc = pktest::make_dt_c0(short_count, ramp(40, 7, 2), {.prev = 5});
-  out = decode_all_c0(enc.pkt, 5, &r);
+  out = decode_all(enc.pkt, 5, &r);
   EXPECT_EQ(out.size(), 40u);
   EXPECT_EQ(r.n, 10u);
   EXPECT_EQ(r.decoded, 40u);
@@ -126,7 +129,7 @@ TEST(Compressed, ContinuousPacketsNeedNoReport) {
   while (!rest.empty()) {
     const auto enc = pktest::make_dt_c0(DataHeader{}, rest, {.prev = last});
     pk::c0_result r;
-    const auto out = decode_all_c0(enc.pkt, last, &r);
+    const auto out = decode_all(enc.pkt, last, &r);
     EXPECT_FALSE(r.needs_report()) << "packet " << packets;
     decoded.insert(decoded.end(), out.begin(), out.end());
     last = r.xn;
@@ -143,7 +146,7 @@ TEST(Compressed, GapIsDecodedFromX0AndReported) {
   // The recorder's difference chain continues over samples this file never got.
   const auto enc = pktest::make_dt_c0(DataHeader{}, after_gap, {.prev = 998});
   pk::c0_result r;
-  EXPECT_EQ(decode_all_c0(enc.pkt, first.back(), &r), after_gap);
+  EXPECT_EQ(decode_all(enc.pkt, first.back(), &r), after_gap);
   EXPECT_TRUE(r.mismatch);
   EXPECT_EQ(r.d0, 2);
   EXPECT_EQ(r.calc_start, first.back() + 2);
@@ -153,13 +156,13 @@ TEST(Compressed, GapIsDecodedFromX0AndReported) {
 
   // A deliberately wrong first difference is caught even when the previous value fits.
   const auto bad = pktest::make_dt_c0(DataHeader{}, after_gap, {.prev = 998, .first_diff = 7});
-  EXPECT_EQ(decode_all_c0(bad.pkt, 998, &r), after_gap);
+  EXPECT_EQ(decode_all(bad.pkt, 998, &r), after_gap);
   EXPECT_TRUE(r.mismatch);
   EXPECT_EQ(r.calc_start, 1005);
 
   // A wrong reverse constant alone is reported too.
   const auto wrong_xn = pktest::make_dt_c0(DataHeader{}, after_gap, {.prev = 998, .xn = 4});
-  EXPECT_EQ(decode_all_c0(wrong_xn.pkt, 998, &r), after_gap);
+  EXPECT_EQ(decode_all(wrong_xn.pkt, 998, &r), after_gap);
   EXPECT_FALSE(r.mismatch);
   EXPECT_NE(r.calc_stop, r.xn);
   EXPECT_TRUE(r.needs_report());
@@ -180,13 +183,13 @@ Packet packet_with_empty_first_word(int32_t x0) {
 TEST(Compressed, FirstWordWithoutDataGivesZeroFirstDifference) {
   const Packet p = packet_with_empty_first_word(100);
   pk::c0_result r;
-  EXPECT_EQ(decode_all_c0(p, 100, &r), (std::vector<int32_t>{101, 103, 106, 110}));
+  EXPECT_EQ(decode_all(p, 100, &r), (std::vector<int32_t>{101, 103, 106, 110}));
   EXPECT_EQ(r.d0, 0);
   EXPECT_FALSE(r.mismatch);
   EXPECT_EQ(r.calc_start, 100);
   EXPECT_FALSE(r.needs_report());
 
-  EXPECT_EQ(decode_all_c0(p, 55, &r), (std::vector<int32_t>{101, 103, 106, 110}));
+  EXPECT_EQ(decode_all(p, 55, &r), (std::vector<int32_t>{101, 103, 106, 110}));
   EXPECT_TRUE(r.mismatch);
   EXPECT_EQ(r.calc_start, 55);
 }
@@ -196,13 +199,109 @@ TEST(Compressed, BadCountIsOnlyReported) {
   dh.count = 9999;
   auto enc = pktest::make_dt_c0(dh, ramp(20, 0, 1), {.prev = -1});
   pk::c0_result r;
-  EXPECT_EQ(decode_all_c0(enc.pkt, -1, &r).size(), 20u);
+  EXPECT_EQ(decode_all(enc.pkt, -1, &r).size(), 20u);
   EXPECT_EQ(r.n, 9999u);
   EXPECT_TRUE(r.needs_report());
   pktest::put_bcd_digits(enc.pkt, 20, "FFFF");
-  decode_all_c0(enc.pkt, -1, &r);
+  decode_all(enc.pkt, -1, &r);
   EXPECT_EQ(r.n, 16665u);
   EXPECT_EQ(r.decoded, 20u);
+}
+
+// ---- the second compressed format: the same frames, seven difference widths ----
+
+// Samples after `prev` whose differences alternate between the lowest and the highest
+// value of `bits` bits.
+std::vector<int32_t> boundary_walk(int32_t prev, unsigned bits, std::size_t n) {
+  const int32_t lo = -(int32_t{1} << (bits - 1)), hi = (int32_t{1} << (bits - 1)) - 1;
+  std::vector<int32_t> s(n);
+  for (std::size_t i = 0; i < n; ++i) s[i] = prev = prev + (i % 2 == 0 ? lo : hi);
+  return s;
+}
+
+TEST(SecondCompressed, EachWidthAtItsSignBoundaries) {
+  struct Case {
+    unsigned bits, per_word;
+    uint8_t code;
+    uint32_t first_word;  // lowest, highest, lowest, ... laid out by hand
+  };
+  const Case cases[] = {{4, 7, 3, 0x88787878u},  {5, 6, 3, 0x60F83E0Fu},  {6, 5, 3, 0x207E07E0u},
+                        {8, 4, 1, 0x807F807Fu},  {10, 3, 2, 0xE007FE00u}, {15, 2, 2, 0xA0003FFFu},
+                        {30, 1, 2, 0x60000000u}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bits);
+    const int32_t prev = 1000;
+    const auto samples = boundary_walk(prev, c.bits, 3 * c.per_word + 1);
+    const auto enc = pktest::make_dt_c2(DataHeader{}, samples, {.prev = prev});
+    EXPECT_EQ(code_of_word(enc.pkt, 0, 3), c.code);
+    EXPECT_EQ(pk::u32be_at(enc.pkt.data(), 64 + 12), c.first_word);
+    pk::c0_result r;
+    EXPECT_EQ(decode_all(enc.pkt, prev, &r), samples);
+    EXPECT_EQ(r.d0, -(int32_t{1} << (c.bits - 1)));
+    EXPECT_FALSE(r.needs_report());
+  }
+}
+
+TEST(SecondCompressed, DifferencesWrapAroundThirtyTwoBits) {
+  const std::vector<int32_t> wrap = {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1, INT32_MAX - 5,
+                                     INT32_MIN + 300'000'000, INT32_MAX - 200'000'000, INT32_MIN};
+  const auto enc = pktest::make_dt_c2(DataHeader{}, wrap, {.prev = INT32_MIN});
+  pk::c0_result r;
+  EXPECT_EQ(decode_all(enc.pkt, INT32_MIN, &r), wrap);
+  EXPECT_EQ(r.d0, -2);
+  EXPECT_FALSE(r.needs_report());
+}
+
+// A data word whose code and top bits name no layout gives no sample; the packet is
+// reported as inconsistent even where the sample count happens to agree.
+TEST(SecondCompressed, InvalidCodeCombinationGivesNoSamplesAndIsReported) {
+  struct Case {
+    const char* what;
+    std::size_t frame, word;
+    uint8_t code;
+    uint32_t top_bits;
+    int32_t d0;
+  };
+  const Case cases[] = {{"code 2 with 00", 1, 5, 2, 0, 1}, {"code 3 with 11", 14, 15, 3, 3, 1},
+                        {"first data word", 0, 3, 2, 0, 0}};
+  const auto samples = ramp(1561, 7, 1);  // seven differences in every word
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto heap = std::make_unique<Packet>(pktest::make_dt_c2(DataHeader{}, samples, {.prev = 6}).pkt);
+    Packet& p = *heap;
+    const std::size_t control = 64 + 64 * c.frame, at = control + 4 * c.word;
+    const uint32_t codes = pk::u32be_at(p.data(), control) & ~(3u << (30 - 2 * c.word));
+    pktest::put_u32be(p, control, codes | uint32_t{c.code} << (30 - 2 * c.word));
+    pktest::put_u32be(p, at, (c.top_bits << 30) | (pk::u32be_at(p.data(), at) & 0x3FFFFFFFu));
+    pk::c0_result r;
+    const auto out = decode_all(p, 6, &r);
+    EXPECT_EQ(r.invalid_words, 1u);
+    EXPECT_EQ(out.size(), 1561u - 7u);
+    EXPECT_EQ(r.d0, c.d0);
+    EXPECT_TRUE(r.needs_report());
+    pktest::put_bcd(p, 20, 1554, 2);  // a count that matches what was decoded
+    decode_all(p, 6, &r);
+    EXPECT_TRUE(r.needs_report());
+  }
+}
+
+// A packet holds at most 1561 samples, seven in each of its 223 data words; whatever the
+// count field says, nothing is written past them.
+TEST(SecondCompressed, FullPacketAndCountsBeyondIt) {
+  const auto ramp_down = ramp(2000, 0, -1);
+  const auto enc = pktest::make_dt_c2(DataHeader{}, ramp_down, {.prev = 1});
+  ASSERT_EQ(enc.consumed, pk::kMaxC2Samples);
+  for (const auto& [digits, report] : {std::pair{"1561", false}, {"1562", true}, {"9999", true}, {"FFFF", true}}) {
+    SCOPED_TRACE(digits);
+    auto heap = std::make_unique<Packet>(enc.pkt);
+    pktest::put_bcd_digits(*heap, 20, digits);
+    std::vector<int32_t> out(pk::kMaxC2Samples + 8, 0x5A5A5A5A);
+    const pk::c0_result r = pk::decode_c2(heap->data(), 1, out.data());
+    EXPECT_EQ(r.needs_report(), report);
+    ASSERT_EQ(r.count, pk::kMaxC2Samples);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 1561, ramp_down.begin()));
+    for (std::size_t i = pk::kMaxC2Samples; i < out.size(); ++i) ASSERT_EQ(out[i], 0x5A5A5A5A) << i;
+  }
 }
 
 // The decoders run on a packet at the very end of a heap block, so a read past byte 1023
@@ -260,7 +359,8 @@ TEST(Formats, ByteSelectsTheDecoder) {
   for (uint8_t b : {0x16, 0x17, 0x01}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kInt16);
   for (uint8_t b : {0x32, 0x33, 0x00}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kInt32);
   for (uint8_t b : {0xC0, 0xC1, 0x02, 0x03}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kCompressed);
-  for (uint8_t b : {0x40, 0xC2, 0x04, 0x18}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kUnknown);
+  EXPECT_EQ(pk::dt_sample_format(0xC2), SampleFormat::kCompressed2);
+  for (uint8_t b : {0x40, 0xC3, 0xC4, 0x04, 0x18}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kUnknown);
 }
 
 }  // namespace

@@ -14,10 +14,11 @@ using pktest::Packet;
 
 int32_t clamp_to(int64_t v, int64_t lo, int64_t hi) { return static_cast<int32_t>(std::clamp(v, lo, hi)); }
 
-// A random walk whose steps need every difference width the compressed format has.
+// A random walk whose steps need every difference width the compressed formats have; the
+// second compressed format holds differences of up to 30 bits.
 Samples walk(std::mt19937& rng, std::size_t n, uint8_t format) {
-  const bool narrow = format == pktest::kFmt16;
-  const int64_t lo = narrow ? -32768 : -(int64_t{1} << 30), hi = narrow ? 32767 : int64_t{1} << 30;
+  const int64_t range = format == pktest::kFmt16 ? 32768 : int64_t{1} << (format == pktest::kFmtC2 ? 28 : 30);
+  const int64_t lo = -range, hi = range - 1;
   std::uniform_int_distribution<int> kind(0, 9);
   std::uniform_int_distribution<int64_t> small(-100, 100), medium(-20000, 20000), any(lo, hi);
   Samples s(n);
@@ -68,8 +69,8 @@ void stamp_later(std::vector<Packet>& packets, const std::string& from, long lon
 PacketDeployment make_packet_deployment(const PacketShape& shape) {
   std::mt19937 rng(shape.seed);
   std::uniform_int_distribution<std::size_t> length(1, 2500);
-  std::uniform_int_distribution<int> format(0, 2), per_packet(0, 3);
-  const uint8_t formats[] = {pktest::kFmt16, pktest::kFmt32, pktest::kFmtC0};
+  std::uniform_int_distribution<int> format(0, 3), per_packet(0, 3);
+  const uint8_t formats[] = {pktest::kFmt16, pktest::kFmt32, pktest::kFmtC0, pktest::kFmtC2};
 
   PacketDeployment d;
   std::vector<std::vector<Packet>> per_unit;

@@ -30,7 +30,11 @@ std::vector<int32_t> fitted(std::vector<int32_t> s, std::size_t n) {
 }
 
 // Writes what check_segy.py compares a file with.
-void write_expected(const std::string& path, std::size_t count, uint32_t interval,
+// What segyio reports for an interval: it reads the 16-bit fields as signed, and they hold
+// 0 where the interval does not fit.
+long segyio_interval(uint32_t interval) { return interval > 65535 ? 0 : static_cast<int16_t>(interval); }
+
+void write_expected(const std::string& path, std::size_t count, long interval,
                     const std::vector<std::vector<int32_t>>& traces) {
   std::ofstream out(path);
   out << count << ' ' << interval << '\n';
@@ -220,14 +224,11 @@ TEST_F(PkSegyRun, EveryFieldRecordingConvertsAndOpensInSegyio) {
       ++with_samples;
       if (!segyio) continue;
       const std::string expected = out + "/" + name + ".expected";
-      write_expected(expected, count, interval <= 32767 ? interval : 0, {read_segy(f, true, false).traces[0].samples});
+      write_expected(expected, count, segyio_interval(interval), {read_segy(f, true, false).traces[0].samples});
       EXPECT_EQ(check_with_segyio(out + "/" + name, expected, tmp.dir() + "report.txt"), "") << name;
     }
     EXPECT_GT(traces, 0u) << stem;
-    if (stem.find("unlisted") != std::string::npos)
-      EXPECT_EQ(with_samples, 0u) << stem;
-    else
-      EXPECT_EQ(with_samples, traces) << stem;
+    EXPECT_EQ(with_samples, traces) << stem;
     ++converted;
   }
   if (converted == 0) GTEST_SKIP() << "no packet recordings in " << field;

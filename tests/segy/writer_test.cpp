@@ -255,7 +255,7 @@ TEST_F(SegyWriterTest, ShotGatherPadsShortTracesWithZeroSamplesAndCutsLongOnes) 
 TEST_F(SegyWriterTest, GatherIntervalFields) {
   run.Flag_info.shot_gather = 1;
   const std::tuple<uint16_t, float, uint32_t, uint16_t> cases[] = {
-      {0x101, 100.0f, 10000, 10000}, {0x102, 20.0f, 50000, 0}, {0x103, 50000.0f, 20, 1}};
+      {0x101, 100.0f, 10000, 10000}, {0x102, 20.0f, 50000, 50000}, {0x104, 10.0f, 100000, 0}, {0x103, 50000.0f, 20, 1}};
   for (const auto& [unit, rate, interval, sixteen] : cases) {
     TestEvent e(unit, 1, kTime, rate);
     e.add(0, {1, 2, 3}, std_path("g.STD"));

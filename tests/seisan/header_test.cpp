@@ -112,7 +112,7 @@ TEST(SeisChannelHeader, RateAndSampleCount) {
       {1.0, "   1.0 "},    {10000.0, "       "},
       {0.1f, "   0.10"},   // below 1: two decimals, further ones dropped
       {0.5, "   0.50"},    {0.0667, "   0.06"},  {0.999, "   0.99"},
-      {0.004, "       "},  // would read as no rate at all
+      {0.004, "0.00400"},  {0.0000099, "       "},  // too slow to show in seven columns
       {0.0, "       "},    {-5.0, "       "},
   };
   for (const auto& [rate, text] : rates) EXPECT_EQ(rate_text(rate), text) << rate;

@@ -41,7 +41,7 @@ void put_mseed_header(MseedRecord& r, const MseedHeader& h) {
   put_be16(r, 46, 48);
   put_be16(r, 48, 1000);
   put_be16(r, 50, 0);
-  r[52] = 10;  // Steim-1
+  r[52] = h.encoding;
   r[53] = 1;   // big-endian
   r[54] = 10;  // 2^10 bytes
 }

@@ -1,5 +1,6 @@
-// The fixed part of a 1024-byte miniSEED data record with Steim-1 frames, for the
-// benchmark inputs that give the reference converters the same samples as ours.
+// The fixed part of a 1024-byte miniSEED data record with Steim-1 or Steim-2 frames, for
+// the benchmark inputs and interoperability tests that give the reference converters the
+// same samples as ours.
 #pragma once
 
 #include <array>
@@ -9,8 +10,10 @@
 namespace testkit {
 
 constexpr std::size_t kMseedRecordSize = 1024;
-constexpr std::size_t kMseedFramesAt = 64;  // 15 Steim-1 frames of 64 bytes follow the header
+constexpr std::size_t kMseedFramesAt = 64;  // 15 frames of 64 bytes follow the header
 using MseedRecord = std::array<uint8_t, kMseedRecordSize>;
+// Blockette 1000 encodings of the two compressed packet formats' frames.
+constexpr uint8_t kSteim1 = 10, kSteim2 = 11;
 
 struct MseedHeader {
   long sequence = 1;  // written modulo 1000000
@@ -19,9 +22,10 @@ struct MseedHeader {
   unsigned tenth_ms = 0;  // fraction of the start second in units of 100 microseconds
   unsigned samples = 0;
   uint16_t rate = 100;  // whole samples per second
+  uint8_t encoding = kSteim1;
 };
 
-// The fixed header and blockette 1000 (Steim-1, big-endian words, 2^10-byte records).
+// The fixed header and blockette 1000 (the encoding, big-endian words, 2^10-byte records).
 void put_mseed_header(MseedRecord& r, const MseedHeader& h);
 
 }  // namespace testkit

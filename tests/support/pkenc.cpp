@@ -84,7 +84,7 @@ struct Word {
   std::size_t used;
 };
 
-Word pack_word(std::span<const int32_t> d) {
+Word pack_word_c0(std::span<const int32_t> d) {
   if (d.size() >= 4 && std::all_of(d.begin(), d.begin() + 4, [](int32_t v) { return fits(v, 8); })) {
     uint32_t w = 0;
     for (std::size_t i = 0; i < 4; ++i) w = (w << 8) | static_cast<uint8_t>(d[i]);
@@ -93,6 +93,28 @@ Word pack_word(std::span<const int32_t> d) {
   if (d.size() >= 2 && fits(d[0], 16) && fits(d[1], 16))
     return {2, (uint32_t{static_cast<uint16_t>(d[0])} << 16) | static_cast<uint16_t>(d[1]), 2};
   return {3, static_cast<uint32_t>(d[0]), 1};
+}
+
+// The second format's word layouts, densest first.
+struct Layout {
+  uint8_t code;
+  uint32_t top_bits;  // the word's bits 31-30; part of the data with code 1
+  std::size_t count;
+  unsigned bits;
+};
+constexpr Layout kC2Layouts[] = {{3, 2, 7, 4}, {3, 1, 6, 5},  {3, 0, 5, 6}, {1, 0, 4, 8},
+                                 {2, 3, 3, 10}, {2, 2, 2, 15}, {2, 1, 1, 30}};
+
+Word pack_word_c2(std::span<const int32_t> d) {
+  for (const Layout& l : kC2Layouts) {
+    if (d.size() < l.count) continue;
+    if (!std::all_of(d.begin(), d.begin() + l.count, [&](int32_t v) { return fits(v, int(l.bits)); })) continue;
+    uint32_t w = l.top_bits << 30;
+    for (std::size_t i = 0; i < l.count; ++i)
+      w |= (static_cast<uint32_t>(d[i]) & ((uint32_t{1} << l.bits) - 1)) << (l.bits * (l.count - 1 - i));
+    return {l.code, w, l.count};
+  }
+  throw std::invalid_argument("difference beyond 30 bits");
 }
 
 void put_frame_word(Packet& p, std::size_t frame, std::size_t word, uint32_t v) {
@@ -304,8 +326,10 @@ Packet make_dt32(const DataHeader& d, std::span<const int32_t> samples) {
   return p;
 }
 
-C0Packet make_dt_c0(const DataHeader& d, std::span<const int32_t> samples, const C0Options& opt) {
-  const std::size_t avail = std::min({samples.size(), opt.max_samples, kMaxC0});
+namespace {
+C0Packet pack_frames(const DataHeader& d, std::span<const int32_t> samples, const C0Options& opt, uint8_t format,
+                     std::size_t most, Word (*pack_word)(std::span<const int32_t>)) {
+  const std::size_t avail = std::min({samples.size(), opt.max_samples, most});
   std::vector<int32_t> diffs(avail);
   for (std::size_t i = 0; i < avail; ++i) diffs[i] = wrap_sub(samples[i], i == 0 ? opt.prev : samples[i - 1]);
   if (avail > 0 && opt.first_diff) diffs[0] = *opt.first_diff;
@@ -322,13 +346,22 @@ C0Packet make_dt_c0(const DataHeader& d, std::span<const int32_t> samples, const
     }
     put_frame_word(p, f, 0, control);
   }
-  C0Packet out{make_dt_prefix(d, kFmtC0, pos), pos};
+  C0Packet out{make_dt_prefix(d, format, pos), pos};
   std::copy(p.begin() + kFrameOff, p.end(), out.pkt.begin() + kFrameOff);
   const int32_t x0 = pos > 0 ? samples[0] : opt.prev;
   const int32_t xn = opt.xn.value_or(pos > 0 ? samples[pos - 1] : opt.prev);
   put_frame_word(out.pkt, 0, 1, static_cast<uint32_t>(x0));
   put_frame_word(out.pkt, 0, 2, static_cast<uint32_t>(xn));
   return out;
+}
+}  // namespace
+
+C0Packet make_dt_c0(const DataHeader& d, std::span<const int32_t> samples, const C0Options& opt) {
+  return pack_frames(d, samples, opt, kFmtC0, kMaxC0, pack_word_c0);
+}
+
+C0Packet make_dt_c2(const DataHeader& d, std::span<const int32_t> samples, const C0Options& opt) {
+  return pack_frames(d, samples, opt, kFmtC2, kMaxC2, pack_word_c2);
 }
 
 // ---- state packets ----
@@ -512,9 +545,10 @@ std::vector<Packet> Recording::packets() const {
     while (pos < all.size()) {
       Chunk chunk{pos, c, {}};
       const pk::SampleFormat kind = pk::dt_sample_format(ch.format);
-      if (kind == pk::SampleFormat::kCompressed) {
-        const C0Options opt{.prev = pos > 0 ? all[pos - 1] : 0, .max_samples = ch.per_packet ? ch.per_packet : kMaxC0};
-        C0Packet cp = make_dt_c0(dh, all.subspan(pos), opt);
+      if (kind == pk::SampleFormat::kCompressed || kind == pk::SampleFormat::kCompressed2) {
+        const C0Options opt{.prev = pos > 0 ? all[pos - 1] : 0, .max_samples = ch.per_packet ? ch.per_packet : kMaxC2};
+        C0Packet cp = kind == pk::SampleFormat::kCompressed ? make_dt_c0(dh, all.subspan(pos), opt)
+                                                            : make_dt_c2(dh, all.subspan(pos), opt);
         chunk.pkt = cp.pkt;
         pos += cp.consumed;
       } else {

@@ -7,6 +7,7 @@
 //   put_bcd_digits(p, 20, "FF99");          // nibbles above 9 (A..F or ':'..'?')
 //   Packet d = make_dt16(dt, samples);      // 16-bit DT, 32-bit: make_dt32
 //   C0Packet c = make_dt_c0(dt, samples, {.prev = last});   // compressed frames
+//   C0Packet c2 = make_dt_c2(dt, samples, {.prev = last});  // the second compressed format
 //   Recording rec{...}; write_packets(path, rec.packets());  // a whole event
 //
 // Every multi-byte binary field is written most significant byte first; text fields are
@@ -108,8 +109,8 @@ struct NetHeader {
 Packet make_nh_nt(const NetHeader& n);
 
 // ---- DT ----
-enum : uint8_t { kFmt16 = 0x16, kFmt32 = 0x32, kFmtC0 = 0xC0 };
-constexpr std::size_t kMax16 = 500, kMax32 = 250, kMaxC0 = 892;
+enum : uint8_t { kFmt16 = 0x16, kFmt32 = 0x32, kFmtC0 = 0xC0, kFmtC2 = 0xC2 };
+constexpr std::size_t kMax16 = 500, kMax32 = 250, kMaxC0 = 892, kMaxC2 = 1561;
 
 struct DataHeader {
   Header head{.type = "DT"};
@@ -126,7 +127,7 @@ struct C0Options {
   int32_t prev = 0;                        // the channel's previous sample: d0 = samples[0] - prev
   std::optional<int32_t> first_diff;       // store this d0 instead (a deliberate mismatch)
   std::optional<int32_t> xn;               // store this Xn instead of the last sample
-  std::size_t max_samples = kMaxC0;        // stop after this many samples
+  std::size_t max_samples = kMaxC2;        // stop after this many samples
 };
 struct C0Packet {
   Packet pkt;
@@ -135,6 +136,10 @@ struct C0Packet {
 // Packs the differences into 15 frames, choosing per data word four 8-bit, two 16-bit or
 // one 32-bit difference, as many samples as fit. An empty span gives a packet without data.
 C0Packet make_dt_c0(const DataHeader& d, std::span<const int32_t> samples, const C0Options& opt = {});
+// The second compressed format: per data word the densest of seven 4-bit, six 5-bit, five
+// 6-bit, four 8-bit, three 10-bit, two 15-bit or one 30-bit difference. Throws
+// std::invalid_argument for a difference beyond 30 bits, which that format cannot hold.
+C0Packet make_dt_c2(const DataHeader& d, std::span<const int32_t> samples, const C0Options& opt = {});
 
 // ---- state packets (all space-filled; fields as in the packet layouts) ----
 struct ScChannel {

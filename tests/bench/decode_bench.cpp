@@ -1,0 +1,102 @@
+// Decoding alone, without files: the compressed DT packets of packet files decoded in
+// memory again and again, each continuing its channel's previous packet as a run does.
+// Timed in processor time of this thread, with the formats taking turns pass by pass, so
+// that other work on a busy machine counts little and alike; prints the best time per
+// sample of each compressed format found, and their ratio.
+//
+// Usage: decode_bench in.pk... (PASSES in the environment, default 50)
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "decode.h"
+#include "pkfile.h"
+
+namespace {
+
+using Decoder = pk::c0_result (*)(const uint8_t*, int32_t, int32_t*);
+
+struct Job {
+  const uint8_t* packet;
+  int32_t last;  // the channel's sample before this packet
+};
+
+struct Format {
+  pk::SampleFormat kind;
+  const char* name;
+  Decoder decode;
+  std::vector<Job> jobs = {};
+  std::size_t samples = 0;  // in one pass
+  double best = 1e30;       // seconds of the fastest pass
+};
+
+void add_jobs(const std::vector<uint8_t>& file, Format& f) {
+  std::map<unsigned, int32_t> last;  // by stream and channel
+  std::vector<int32_t> out(pk::kMaxDtSamples);
+  for (std::size_t off = 0; off + pk::kPacketSize <= file.size(); off += pk::kPacketSize) {
+    const uint8_t* p = file.data() + off;
+    if (pk::code_set(p) != pk::kDT || pk::dt_sample_format(p[23]) != f.kind) continue;
+    const unsigned key = pk::bcd2i(p + 18, 2);
+    f.jobs.push_back({p, last[key]});
+    const pk::c0_result r = f.decode(p, last[key], out.data());
+    last[key] = r.xn;
+    f.samples += r.count;
+  }
+}
+
+double thread_seconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void time_one_pass(Format& f) {
+  std::vector<int32_t> out(pk::kMaxDtSamples);
+  std::size_t samples = 0;
+  const double t0 = thread_seconds();
+  for (const Job& j : f.jobs) samples += f.decode(j.packet, j.last, out.data()).count;
+  const double seconds = thread_seconds() - t0;
+  if (samples != f.samples) std::abort();
+  f.best = std::min(f.best, seconds);
+}
+
+double ns_per_sample(const Format& f) { return f.best * 1e9 / static_cast<double>(f.samples); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: decode_bench in.pk...\n");
+    return 2;
+  }
+  std::vector<std::vector<uint8_t>> files;
+  for (int i = 1; i < argc; ++i) {
+    std::ifstream in(argv[i], std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in || files.back().empty()) {
+      std::fprintf(stderr, "decode_bench: cannot read %s\n", argv[i]);
+      return 1;
+    }
+  }
+  std::vector<Format> formats = {{pk::SampleFormat::kCompressed, "0xC0", pk::decode_c0},
+                                 {pk::SampleFormat::kCompressed2, "0xC2", pk::decode_c2}};
+  for (Format& f : formats)
+    for (const auto& file : files) add_jobs(file, f);
+  std::erase_if(formats, [](const Format& f) { return f.samples == 0; });
+
+  const char* passes_text = std::getenv("PASSES");
+  const int passes = passes_text ? std::max(1, std::atoi(passes_text)) : 50;
+  for (int pass = 0; pass < passes; ++pass)
+    for (Format& f : formats) time_one_pass(f);
+  for (const Format& f : formats)
+    std::printf("%s %zu packets %zu samples %.3f ns/sample\n", f.name, f.jobs.size(), f.samples, ns_per_sample(f));
+  if (formats.size() == 2)
+    std::printf("0xC2 / 0xC0 per sample: %.2f\n", ns_per_sample(formats[1]) / ns_per_sample(formats[0]));
+  return 0;
+}
