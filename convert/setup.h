@@ -15,8 +15,10 @@ class Writer;
 int pk_main(int argc, char** argv, Writer& writer);
 
 // What parsing the command line decided.
+// With a usage error, `complaint` receives a line naming the switch at fault, if any.
 enum class ParseResult { ok, usage };
-ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args);
+ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args,
+                               std::string* complaint = nullptr);
 
 // The usage text for the current settings.
 std::string syntax(const Run& run, const Writer& writer);
