@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "loop.h"
@@ -272,16 +273,27 @@ std::string base_name_without_extension(const std::string& path) {
   return name;
 }
 
+bool is_directory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Environment variable PKU, else the current (output) directory, else the program's directory.
 std::string locate_settings_file(const Run& run, const Writer& writer, const std::string& program) {
   const std::string name = writer.settings_file_name();
   if (const char* env = std::getenv("PKU"); env && *env) return env;
-  if (fexist(name)) return name;
+  if (fexist(name) && !is_directory(name)) return name;
   const std::size_t slash = program.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
   // A relative program directory was relative to where we started, not to the output directory.
   if (!run.NewDir.empty() && (dir.empty() || dir[0] != '/')) dir = run.OrgDir + "/" + dir;
   return dir + name;
+}
+
+// pk_seis stops on a settings file that is there but cannot be read when it reads a
+// unit's names; pk_segy goes on with its defaults.
+bool settings_usable(const Run& run, const Writer& writer) {
+  return writer.is_segy() ? read_settings_text(run.FileIni).has_value() : fexist(run.FileIni) != 0;
 }
 
 int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) {
@@ -311,7 +323,7 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
   run.Dir = getcwd_string() + "/";
 
   run.FileIni = locate_settings_file(run, writer, args.empty() ? std::string() : args[0]);
-  if (!fexist(run.FileIni)) std::fputs(writer.missing_settings_message(), stdout);
+  if (!settings_usable(run, writer)) std::fputs(writer.missing_settings_message(), stdout);
 
   run.File_temp = base_name_without_extension(run.FileIn);
   run.FileQcc = run.File_temp + ".QCC";
@@ -333,6 +345,20 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
 }
 
 }  // namespace
+
+std::optional<std::string> read_settings_text(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return std::nullopt;
+  struct stat st {};
+  std::string text;
+  bool ok = ::fstat(::fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+  char buf[4096];
+  for (std::size_t n; ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  ok = ok && !std::ferror(f);
+  std::fclose(f);
+  if (!ok) return std::nullopt;
+  return text;
+}
 
 int pk_main(int argc, char** argv, Writer& writer) {
   std::vector<std::string> args(argv, argv + argc);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ std::string run_summary(const Run& run);
 
 // Decimal number of the first n characters of text (0: all of it); "a/b" divides.
 float strtof(const std::string& text, std::size_t n = 0);
+
+// The whole settings file; nothing when it cannot be read (missing, a directory, no access).
+std::optional<std::string> read_settings_text(const std::string& path);
 
 void fhdr_log(const Run& run, std::FILE* file);
 void fhdr_qcc(const Run& run, std::FILE* file);

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <fstream>
-#include <sstream>
 
 #include "pkfile.h"
+#include "setup.h"
 #include "shot_points.h"
 #include "unique_file.h"
 
@@ -96,14 +95,6 @@ float event_rate(Evt_list_str& evt) {
   return evt.Samp_rate;
 }
 
-std::string read_text_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The event's channels in ascending channel order; equal numbers keep their ring order.
 std::vector<File_list_str*> channels_in_order(Evt_list_str& evt, File_list_str* from) {
   std::vector<File_list_str*> out;
@@ -181,7 +172,8 @@ void SegyWriter::proc_search_t(Run& run, std::FILE* f, const std::string& path, 
 }
 
 void SegyWriter::update_shot_point(const Run& run, const Evt_list_str& evt) {
-  const auto list = shot_point_list(read_text_file(run.FileIni), static_cast<uint16_t>(evt.Unit_num));
+  const auto list =
+      shot_point_list(read_settings_text(run.FileIni).value_or(""), static_cast<uint16_t>(evt.Unit_num));
   if (const auto sp = find_shot_point(list, shot_time_of(evt.First_smp_time))) Sp = *sp;
 }
 
