@@ -166,11 +166,10 @@ std::FILE* open_file(Run& run, const std::string& name) {
 
 void cls_file(Run& run, File_list_str* file) {
   if (!file || !file->Open) return;
-  if (file->Fdout) std::fclose(file->Fdout);
-  file->Fdout = nullptr;
-  file->Fdout_buffer = {};
   file->Open = 0;
   if (run.N_opn_fls) --run.N_opn_fls;
+  close_checked(run, file->Fdout, file->Filename);
+  file->Fdout_buffer = {};
 }
 
 void cls_evt_files(Run& run, Evt_list_str* evt) {
@@ -197,14 +196,12 @@ void create_unit_file(Run& run, Unit_list_str* unit, const uint8_t* /*pkt*/, int
 void close_unit_file(Run& run, Unit_list_str* unit, int kind) {
   if (!unit) return;
   if (kind == 0) {
-    if (unit->LogOpen && unit->FdLog) std::fclose(unit->FdLog);
-    unit->FdLog = nullptr;
     unit->LogOpen = 0;
+    close_checked(run, unit->FdLog, unit->LogFile);
     cls_evt_files(run, unit->First_evt);
   } else {
-    if (unit->QccOpen && unit->FdQcc) std::fclose(unit->FdQcc);
-    unit->FdQcc = nullptr;
     unit->QccOpen = 0;
+    close_checked(run, unit->FdQcc, unit->QccFile);
   }
 }
 

@@ -191,9 +191,8 @@ void end_of_input(Run& run, uint8_t* buffer) {
     }
   }
   if (run.Log_on && run.start && run.start->LogOpen) {
-    std::fclose(run.start->FdLog);
-    run.start->FdLog = nullptr;
     run.start->LogOpen = 0;
+    close_checked(run, run.start->FdLog, run.start->LogFile);
   }
 }
 

@@ -76,6 +76,9 @@ struct Run {
 [[noreturn]] void shut_down(Run& run, int code, const std::string& name = "");
 // For the fatal paths that print their own message: closes all files and ends the run.
 [[noreturn]] void exit_run(Run& run, int code);
+// Closes a file the run has written, if open; a write that failed on the way (stdio
+// keeps the error) or at closing ends the run with code 22 naming `path`.
+void close_checked(Run& run, std::FILE*& file, const std::string& path);
 // The text shut_down prints for a code.
 std::string shut_down_message(int code, const std::string& name);
 

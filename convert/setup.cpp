@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "lists.h"
 #include "loop.h"
 #include "pkfile.h"
 #include "writer.h"
@@ -296,6 +297,13 @@ bool settings_usable(const Run& run, const Writer& writer) {
   return writer.is_segy() ? read_settings_text(run.FileIni).has_value() : fexist(run.FileIni) != 0;
 }
 
+// The files open to the end, closed with their errors checked: a full disk fails the run.
+void close_run_files(Run& run) {
+  close_unit_file(run, run.start, 0);
+  close_unit_file(run, run.start, 1);
+  close_checked(run, run.FdQcc, run.FileQcc);
+}
+
 int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) {
   std::printf("\n%s - Version %s", writer.program_name(), kVersion);
   std::printf("\n%s", kMakerLine);
@@ -338,6 +346,7 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
     const InterruptGuard interrupts;
     result = pk_cvt(run);
   }
+  close_run_files(run);
   writer.finish(run);
   run.close_all_files();
   std::fputs("\r\n", stdout);
