@@ -11,7 +11,6 @@
 #include "records.h"
 #include "ring.h"
 #include "setup.h"
-#include "unique_file.h"
 #include "writer.h"
 
 namespace pk {
@@ -308,22 +307,14 @@ File_list_str* create_file(Run& run, Evt_list_str* evt, uint32_t chan, uint32_t 
   const std::string base = channel_base_name(time, evt->Unit_num, strm, chan);
   const std::string dir = run.Dir + make_level_dir(run, time);
   std::string path;
-  if (run.Samp_cnt == 0) {
-    // Nothing will be stored: a free name is enough and no file is created.
-    for (int k = 0; k < kNameCandidates && path.empty(); ++k)
-      if (!fexist(dir + name_candidate(base + ".STD", k))) path = dir + name_candidate(base + ".STD", k);
-  } else {
-    // Creating the name exclusively keeps two runs in one directory from sharing a file.
-    const Claim claim = claim_unique(dir, base + ".STD");
-    if (claim.result == ClaimResult::failed) {
-      std::printf("\n\nERROR!!!!\n   unable to open %s for output.", claim.path.c_str());
+  // With a sample limit of 0 nothing is ever stored, so no data file is made.
+  if (run.Samp_cnt != 0) {
+    const Temporaries::Created created = run.temps.create(dir, base + ".STD");
+    if (!created.ok) {
+      std::printf("\n\nERROR!!!!\n   unable to open %s for output.", created.path.c_str());
       exit_run(run, 20);
     }
-    if (claim.result == ClaimResult::claimed) path = claim.path;
-  }
-  if (path.empty()) {
-    std::fputs("\n\nERROR!!!!!\n   Unable to create an unique filename.", stdout);
-    exit_run(run, 23);
+    path = created.path;
   }
   auto* f = new File_list_str;
   f->Filename = path;

@@ -29,6 +29,8 @@ InterruptGuard::InterruptGuard() {
   sigaction(SIGTERM, &sa, &old_term_);
 }
 
+bool interrupt_requested() { return interrupted != 0; }
+
 InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &old_int_, nullptr);
   sigaction(SIGTERM, &old_term_, nullptr);

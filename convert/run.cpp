@@ -88,6 +88,7 @@ void Run::free_lists() {
 
 Run::~Run() {
   close_all_files();
+  temps.remove_all();
   free_lists();
 }
 

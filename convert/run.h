@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "output_file.h"
+
 namespace pk {
 
 struct Unit_list_str;
@@ -59,6 +61,12 @@ struct Run {
   Unit_list_str* start = nullptr;  // current unit, head of the unit ring
 
   Writer* writer = nullptr;
+
+  // Files written but not yet published; what is left when the run ends is deleted.
+  Temporaries temps;
+  // The run's start on the output file system's clock (see take_run_start); files
+  // changed before it may be replaced.
+  timespec Run_start{};
 
   Run() = default;
   Run(const Run&) = delete;

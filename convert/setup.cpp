@@ -329,6 +329,9 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
   run.OrgDir = getcwd_string();
   if (!run.NewDir.empty() && ::chdir(run.NewDir.c_str()) != 0) shut_down(run, 10, run.NewDir);
   run.Dir = getcwd_string() + "/";
+  // From here on CTRL-C ends the run with code 1; what it had not finished goes with it.
+  const InterruptGuard interrupts;
+  take_run_start(run);
 
   run.FileIni = locate_settings_file(run, writer, args.empty() ? std::string() : args[0]);
   if (!settings_usable(run, writer)) std::fputs(writer.missing_settings_message(), stdout);
@@ -341,16 +344,18 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
     fhdr_qcc(run, run.FdQcc);
   }
 
-  int result;
-  {
-    const InterruptGuard interrupts;
-    result = pk_cvt(run);
-  }
+  const int result = pk_cvt(run);
+  if (interrupt_requested()) shut_down(run, 1);
   close_run_files(run);
   writer.finish(run);
   run.close_all_files();
   std::fputs("\r\n", stdout);
   return result;
+}
+
+std::string lower_case(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 }  // namespace
@@ -373,14 +378,16 @@ int pk_main(int argc, char** argv, Writer& writer) {
   std::vector<std::string> args(argv, argv + argc);
   Run run;
   run.writer = &writer;
+  run.temps.set_program(lower_case(writer.program_name()));
   int code;
   try {
     code = run_program(run, writer, args);
   } catch (const Fatal& f) {
-    try { writer.finish(run); } catch (const Fatal&) {}
     code = f.code;
   }
   run.close_all_files();
+  // Whatever the run had not published goes; finished outputs stay.
+  run.temps.remove_all();
   std::fflush(stdout);
   // Back where we started, after a fatal error too. Should that fail, nothing is left to
   // do there and the run's result stands.
