@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
@@ -36,11 +37,12 @@ std::vector<pktest::Packet> events(unsigned count, unsigned first, bool last_clo
   return packets;
 }
 
-// Every sequence found is one of `written`, whole.
-bool all_whole(const std::vector<Samples>& found, const std::vector<Samples>& written) {
-  for (const auto& s : found)
-    if (std::find(written.begin(), written.end(), s) == written.end()) return false;
-  return true;
+// What the output directory holds: only whole files, no temporaries, the logs aside.
+Collected expect_whole_outputs(const fs::path& out) {
+  const Collected c = collect_packet_outputs(out);
+  for (const auto& f : c.stray) EXPECT_TRUE(f.ends_with(".RSH") || f.ends_with(".QCC")) << f;
+  EXPECT_TRUE(c.broken.empty()) << joined(c.broken);
+  return c;
 }
 
 // A tmpfs of `size` on `dir` while it lives; only root may mount one.
@@ -82,10 +84,8 @@ TEST(FullDisk, WriteErrorEndsTheRunAndOnlyWholeFilesRemain) {
     const auto r = testkit::run_program(program, k.switches + " -VN in.pk out", dir.path().string());
     EXPECT_EQ(r.code, 22) << r.out;
     EXPECT_NE(r.out.find("\nFile write error for "), std::string::npos) << r.out;
-    const Collected c = collect_packet_outputs(dir / "out");
-    for (const auto& f : c.stray) EXPECT_TRUE(f.ends_with(".RSH") || f.ends_with(".QCC")) << f;
-    EXPECT_TRUE(c.broken.empty()) << joined(c.broken);
-    EXPECT_TRUE(all_whole(c.sequences, written));
+    const Collected c = expect_whole_outputs(dir / "out");
+    for (const auto& s : c.sequences) EXPECT_NE(std::find(written.begin(), written.end(), s), written.end());
     EXPECT_EQ(c.sequences.empty(), !k.some_published) << c.sequences.size() << " channels published";
   }
 }
@@ -128,12 +128,8 @@ TEST(Interrupted, FinishedEventsStayAndTemporariesGo) {
     const auto r = run_interrupted(run, dir.path().string(), k.signal);
     EXPECT_EQ(r.code, 1) << r.out;
     EXPECT_NE(r.out.find("\nProgram aborted by user"), std::string::npos) << r.out;
-    const Collected c = collect_packet_outputs(dir / "out");
-    for (const auto& f : c.stray) EXPECT_TRUE(f.ends_with(".RSH")) << f;
-    EXPECT_TRUE(c.broken.empty()) << joined(c.broken);
-    EXPECT_EQ(compare_sequences({written.begin(), written.begin() + static_cast<std::ptrdiff_t>(k.published)},
-                                c.sequences),
-              "");
+    const std::vector<Samples> finished(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(k.published));
+    EXPECT_EQ(compare_sequences(finished, expect_whole_outputs(dir / "out").sequences), "");
   }
 }
 
