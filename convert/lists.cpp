@@ -11,7 +11,6 @@
 #include "records.h"
 #include "ring.h"
 #include "setup.h"
-#include "unique_file.h"
 #include "writer.h"
 
 namespace pk {
@@ -166,11 +165,10 @@ std::FILE* open_file(Run& run, const std::string& name) {
 
 void cls_file(Run& run, File_list_str* file) {
   if (!file || !file->Open) return;
-  if (file->Fdout) std::fclose(file->Fdout);
-  file->Fdout = nullptr;
-  file->Fdout_buffer = {};
   file->Open = 0;
   if (run.N_opn_fls) --run.N_opn_fls;
+  close_checked(run, file->Fdout, file->Filename);
+  file->Fdout_buffer = {};
 }
 
 void cls_evt_files(Run& run, Evt_list_str* evt) {
@@ -197,14 +195,12 @@ void create_unit_file(Run& run, Unit_list_str* unit, const uint8_t* /*pkt*/, int
 void close_unit_file(Run& run, Unit_list_str* unit, int kind) {
   if (!unit) return;
   if (kind == 0) {
-    if (unit->LogOpen && unit->FdLog) std::fclose(unit->FdLog);
-    unit->FdLog = nullptr;
     unit->LogOpen = 0;
+    close_checked(run, unit->FdLog, unit->LogFile);
     cls_evt_files(run, unit->First_evt);
   } else {
-    if (unit->QccOpen && unit->FdQcc) std::fclose(unit->FdQcc);
-    unit->FdQcc = nullptr;
     unit->QccOpen = 0;
+    close_checked(run, unit->FdQcc, unit->QccFile);
   }
 }
 
@@ -311,22 +307,14 @@ File_list_str* create_file(Run& run, Evt_list_str* evt, uint32_t chan, uint32_t 
   const std::string base = channel_base_name(time, evt->Unit_num, strm, chan);
   const std::string dir = run.Dir + make_level_dir(run, time);
   std::string path;
-  if (run.Samp_cnt == 0) {
-    // Nothing will be stored: a free name is enough and no file is created.
-    for (int k = 0; k < kNameCandidates && path.empty(); ++k)
-      if (!fexist(dir + name_candidate(base + ".STD", k))) path = dir + name_candidate(base + ".STD", k);
-  } else {
-    // Creating the name exclusively keeps two runs in one directory from sharing a file.
-    const Claim claim = claim_unique(dir, base + ".STD");
-    if (claim.result == ClaimResult::failed) {
-      std::printf("\n\nERROR!!!!\n   unable to open %s for output.", claim.path.c_str());
+  // With a sample limit of 0 nothing is ever stored, so no data file is made.
+  if (run.Samp_cnt != 0) {
+    const Temporaries::Created created = run.temps.create(dir, base + ".STD");
+    if (!created.ok) {
+      std::printf("\n\nERROR!!!!\n   unable to open %s for output.", created.path.c_str());
       exit_run(run, 20);
     }
-    if (claim.result == ClaimResult::claimed) path = claim.path;
-  }
-  if (path.empty()) {
-    std::fputs("\n\nERROR!!!!!\n   Unable to create an unique filename.", stdout);
-    exit_run(run, 23);
+    path = created.path;
   }
   auto* f = new File_list_str;
   f->Filename = path;

@@ -29,6 +29,8 @@ InterruptGuard::InterruptGuard() {
   sigaction(SIGTERM, &sa, &old_term_);
 }
 
+bool interrupt_requested() { return interrupted != 0; }
+
 InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &old_int_, nullptr);
   sigaction(SIGTERM, &old_term_, nullptr);
@@ -195,9 +197,8 @@ void end_of_input(Run& run, uint8_t* buffer) {
   if (run.Log_on && run.start && run.start->LogOpen) {
     // Every unit writes into the same log, so the run's account goes in once.
     write_undecoded_warnings(run, run.start->FdLog, "\r\n");
-    std::fclose(run.start->FdLog);
-    run.start->FdLog = nullptr;
     run.start->LogOpen = 0;
+    close_checked(run, run.start->FdLog, run.start->LogFile);
   }
 }
 

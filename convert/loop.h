@@ -25,6 +25,8 @@ class InterruptGuard {
  private:
   struct sigaction old_int_ {}, old_term_ {};
 };
+// Whether CTRL-C or SIGTERM came while an InterruptGuard lived.
+bool interrupt_requested();
 // Converts the whole input; returns 0.
 int pk_cvt(Run& run);
 // The closing sequence of an event: channel order, writer, freeing.

@@ -43,6 +43,14 @@ void exit_run(Run& run, int code) {
   throw Fatal{code};
 }
 
+void close_checked(Run& run, std::FILE*& file, const std::string& path) {
+  if (!file) return;
+  const bool failed = std::ferror(file) != 0;
+  const int rc = std::fclose(file);
+  file = nullptr;
+  if (failed || rc != 0) shut_down(run, 22, path);
+}
+
 namespace {
 void close_stream(std::FILE*& f) {
   if (f) std::fclose(f);
@@ -80,6 +88,7 @@ void Run::free_lists() {
 
 Run::~Run() {
   close_all_files();
+  temps.remove_all();
   free_lists();
 }
 

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "output_file.h"
+
 namespace pk {
 
 struct Unit_list_str;
@@ -67,6 +69,12 @@ struct Run {
 
   Writer* writer = nullptr;
 
+  // Files written but not yet published; what is left when the run ends is deleted.
+  Temporaries temps;
+  // The run's start on the output file system's clock (see take_run_start); files
+  // changed before it may be replaced.
+  timespec Run_start{};
+
   Run() = default;
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
@@ -83,6 +91,9 @@ struct Run {
 [[noreturn]] void shut_down(Run& run, int code, const std::string& name = "");
 // For the fatal paths that print their own message: closes all files and ends the run.
 [[noreturn]] void exit_run(Run& run, int code);
+// Closes a file the run has written, if open; a write that failed on the way (stdio
+// keeps the error) or at closing ends the run with code 22 naming `path`.
+void close_checked(Run& run, std::FILE*& file, const std::string& path);
 // The text shut_down prints for a code.
 std::string shut_down_message(int code, const std::string& name);
 

@@ -1,10 +1,17 @@
 #include "setup.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "lists.h"
 #include "loop.h"
 #include "pkfile.h"
 #include "writer.h"
@@ -56,7 +63,94 @@ std::string format(const char* fmt, auto... args) {
 
 }  // namespace
 
-ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args) {
+namespace {
+
+// strtoul's number forms (base 0: decimal, 0x hex, leading 0 octal; or base 10), as the
+// whole text, without blanks or sign, within 32 bits.
+std::optional<uint32_t> whole_number(const std::string& text, int base) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long v = std::strtoull(text.c_str(), &end, base);
+  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return std::nullopt;
+  return static_cast<uint32_t>(v);
+}
+
+bool decimal_text(std::string_view s) {
+  const auto digits = [](std::string_view d) {
+    return std::all_of(d.begin(), d.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  };
+  const std::size_t dot = s.find('.');
+  if (dot == std::string_view::npos) return !s.empty() && digits(s);
+  return s.size() > 1 && digits(s.substr(0, dot)) && digits(s.substr(dot + 1));
+}
+
+// A decimal number, or "a/b" of two.
+bool rate_text(std::string_view s) {
+  const std::size_t slash = s.find('/');
+  if (slash == std::string_view::npos) return decimal_text(s);
+  return decimal_text(s.substr(0, slash)) && decimal_text(s.substr(slash + 1));
+}
+
+bool set_number(const std::string& text, int base, uint32_t& setting) {
+  const auto n = whole_number(text, base);
+  if (n) setting = *n;
+  return n.has_value();
+}
+
+// -G and -H belong to pk_segy, -D and -F to pk_seis.
+bool program_takes(const Writer& writer, char letter) {
+  if (letter == 'G' || letter == 'H') return writer.is_segy();
+  if (letter == 'D' || letter == 'F' || letter == 'W') return !writer.is_segy();
+  return true;
+}
+
+// Applies one switch argument ("-Xvalue"). Nothing when it is taken; otherwise the line
+// naming what is wrong with it.
+std::optional<std::string> apply_switch(Run& run, const Writer& writer, const std::string& a) {
+  const char letter = a.size() > 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(a[1]))) : '\0';
+  const char c = a.size() > 2 ? a[2] : '\0';
+  const std::string value = a.size() > 2 ? a.substr(2) : std::string();
+  const std::string unknown = "Unknown switch " + a.substr(0, 2);
+  const std::string invalid = "Invalid value for switch " + a.substr(0, 2) + ": " + value;
+  uint32_t number = 0;
+  if (!program_takes(writer, letter)) return unknown;
+  switch (letter) {
+    case 'G':
+      run.Flag_info.recv_gather = std::toupper(static_cast<unsigned char>(c)) == 'R';
+      run.Flag_info.shot_gather = std::toupper(static_cast<unsigned char>(c)) == 'S';
+      return std::nullopt;
+    case 'H':
+      if (std::toupper(static_cast<unsigned char>(c)) == 'Y' || c == '+') run.Flag_info.file_header_output = 1;
+      return std::nullopt;
+    case 'L': return yes_no(c, run.Log_on) ? std::nullopt : std::optional(invalid);
+    case 'Q': return yes_no(c, run.Qcc_on) ? std::nullopt : std::optional(invalid);
+    case 'V': return yes_no_flag(c, run.Verbose) ? std::nullopt : std::optional(invalid);
+    case 'D': return yes_no_flag(c, run.dont_log_dt) ? std::nullopt : std::optional(invalid);
+    case 'W': return sei_framing(value, run.Sei_framing) ? std::nullopt : std::optional(invalid);
+    case 'P':
+      if (!set_number(value, 10, number)) return invalid;
+      // Levels above 4 all mean the deepest layout; a large number must not wrap to 0.
+      run.Path_option = static_cast<uint16_t>(std::min<uint32_t>(number, 0xFFFF));
+      return std::nullopt;
+    case 'R':
+      if (!rate_text(value) || !std::isfinite(strtof(value))) return invalid;
+      run.Samp_rate_cmd = strtof(value);
+      return std::nullopt;
+    case 'S': return set_number(value, 0, run.Samp_cnt) ? std::nullopt : std::optional(invalid);
+    case 'T': return set_number(value, 0, run.Trash_cnt) ? std::nullopt : std::optional(invalid);
+    case 'F':
+      if (!run.FileIn.empty()) return "Input file given twice: " + value;
+      run.FileIn = value;
+      return std::nullopt;
+    default: return unknown;
+  }
+}
+
+}  // namespace
+
+ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args,
+                               std::string* complaint) {
   run.Cmd_line = args.empty() ? std::string() : args[0];
   int plain = 0;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -65,52 +159,9 @@ ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector
     // A leading '/' starts a path on this platform, so only '-' introduces a switch.
     if (a.size() >= 1 && a[0] == '-') {
       run.Cmd_line += " " + a;
-      const char letter = a.size() > 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(a[1]))) : '\0';
-      const char c = a.size() > 2 ? a[2] : '\0';
-      const std::string value = a.size() > 2 ? a.substr(2) : std::string();
-      switch (letter) {
-        case 'G':
-          if (!writer.is_segy()) return ParseResult::usage;
-          run.Flag_info.recv_gather = std::toupper(static_cast<unsigned char>(c)) == 'R';
-          run.Flag_info.shot_gather = std::toupper(static_cast<unsigned char>(c)) == 'S';
-          break;
-        case 'H':
-          if (!writer.is_segy()) return ParseResult::usage;
-          if (std::toupper(static_cast<unsigned char>(c)) == 'Y' || c == '+') run.Flag_info.file_header_output = 1;
-          break;
-        case 'L':
-          if (!yes_no(c, run.Log_on)) return ParseResult::usage;
-          break;
-        case 'Q':
-          if (!yes_no(c, run.Qcc_on)) return ParseResult::usage;
-          break;
-        case 'V':
-          if (!yes_no_flag(c, run.Verbose)) return ParseResult::usage;
-          break;
-        case 'P':
-          run.Path_option = static_cast<uint16_t>(std::strtoul(value.c_str(), nullptr, 10));
-          break;
-        case 'R':
-          run.Samp_rate_cmd = strtof(value);
-          break;
-        case 'S':
-          run.Samp_cnt = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
-          break;
-        case 'T':
-          run.Trash_cnt = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
-          break;
-        case 'D':
-          if (writer.is_segy() || !yes_no_flag(c, run.dont_log_dt)) return ParseResult::usage;
-          break;
-        case 'W':
-          if (writer.is_segy() || !sei_framing(value, run.Sei_framing)) return ParseResult::usage;
-          break;
-        case 'F':
-          if (writer.is_segy() || !run.FileIn.empty()) return ParseResult::usage;
-          run.FileIn = value;
-          break;
-        default:
-          return ParseResult::usage;
+      if (auto why = apply_switch(run, writer, a)) {
+        if (complaint) *complaint = std::move(*why);
+        return ParseResult::usage;
       }
       continue;
     }
@@ -237,11 +288,16 @@ std::string base_name_without_extension(const std::string& path) {
   return name;
 }
 
+bool is_directory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Environment variable PKU, else the current (output) directory, else the program's directory.
 std::string locate_settings_file(const Run& run, const Writer& writer, const std::string& program) {
   const std::string name = writer.settings_file_name();
   if (const char* env = std::getenv("PKU"); env && *env) return env;
-  if (fexist(name)) return name;
+  if (fexist(name) && !is_directory(name)) return name;
   const std::size_t slash = program.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
   // A relative program directory was relative to where we started, not to the output directory.
@@ -281,12 +337,27 @@ bool open_input(Run& run) {
   return true;
 }
 
+// pk_seis stops on a settings file that is there but cannot be read when it reads a
+// unit's names; pk_segy goes on with its defaults.
+bool settings_usable(const Run& run, const Writer& writer) {
+  return writer.is_segy() ? read_settings_text(run.FileIni).has_value() : fexist(run.FileIni) != 0;
+}
+
+// The files open to the end, closed with their errors checked: a full disk fails the run.
+void close_run_files(Run& run) {
+  close_unit_file(run, run.start, 0);
+  close_unit_file(run, run.start, 1);
+  close_checked(run, run.FdQcc, run.FileQcc);
+}
+
 int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) {
   std::printf("\n%s - Version %s", writer.program_name(), kVersion);
   std::printf("\n%s", kMakerLine);
   run.Sys_time = std::time(nullptr);
 
-  if (parse_command_line(run, writer, args) == ParseResult::usage) {
+  std::string complaint;
+  if (parse_command_line(run, writer, args, &complaint) == ParseResult::usage) {
+    if (!complaint.empty()) std::printf("\n%s", complaint.c_str());
     std::fputs(syntax(run, writer).c_str(), stdout);
     return 2;
   }
@@ -300,9 +371,12 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
   run.OrgDir = getcwd_string();
   if (!run.NewDir.empty() && ::chdir(run.NewDir.c_str()) != 0) shut_down(run, 10, run.NewDir);
   run.Dir = getcwd_string() + "/";
+  // From here on CTRL-C ends the run with code 1; what it had not finished goes with it.
+  const InterruptGuard interrupts;
+  take_run_start(run);
 
   run.FileIni = locate_settings_file(run, writer, args.empty() ? std::string() : args[0]);
-  if (!fexist(run.FileIni)) std::fputs(writer.missing_settings_message(), stdout);
+  if (!settings_usable(run, writer)) std::fputs(writer.missing_settings_message(), stdout);
 
   run.File_temp = base_name_without_extension(run.FileIn);
   run.FileQcc = run.File_temp + ".QCC";
@@ -312,11 +386,9 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
     fhdr_qcc(run, run.FdQcc);
   }
 
-  int result;
-  {
-    const InterruptGuard interrupts;
-    result = pk_cvt(run);
-  }
+  const int result = pk_cvt(run);
+  if (interrupt_requested()) shut_down(run, 1);
+  close_run_files(run);
   writer.finish(run);
   run.close_all_files();
   std::fputs("\r\n", stdout);
@@ -331,20 +403,41 @@ int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) 
   return result;
 }
 
+std::string lower_case(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 }  // namespace
+
+std::optional<std::string> read_settings_text(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return std::nullopt;
+  struct stat st {};
+  std::string text;
+  bool ok = ::fstat(::fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
+  char buf[4096];
+  for (std::size_t n; ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  ok = ok && !std::ferror(f);
+  std::fclose(f);
+  if (!ok) return std::nullopt;
+  return text;
+}
 
 int pk_main(int argc, char** argv, Writer& writer) {
   std::vector<std::string> args(argv, argv + argc);
   Run run;
   run.writer = &writer;
+  run.temps.set_program(lower_case(writer.program_name()));
   int code;
   try {
     code = run_program(run, writer, args);
   } catch (const Fatal& f) {
-    try { writer.finish(run); } catch (const Fatal&) {}
     code = f.code;
   }
   run.close_all_files();
+  // Whatever the run had not published goes; finished outputs stay.
+  run.temps.remove_all();
   std::fflush(stdout);
   // Back where we started, after a fatal error too. Should that fail, nothing is left to
   // do there and the run's result stands.

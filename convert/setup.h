@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,10 @@ class Writer;
 int pk_main(int argc, char** argv, Writer& writer);
 
 // What parsing the command line decided.
+// With a usage error, `complaint` receives a line naming the switch at fault, if any.
 enum class ParseResult { ok, usage };
-ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args);
+ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args,
+                               std::string* complaint = nullptr);
 
 // The usage text for the current settings.
 std::string syntax(const Run& run, const Writer& writer);
@@ -25,6 +28,9 @@ std::string run_summary(const Run& run);
 
 // Decimal number of the first n characters of text (0: all of it); "a/b" divides.
 float strtof(const std::string& text, std::size_t n = 0);
+
+// The whole settings file; nothing when it cannot be read (missing, a directory, no access).
+std::optional<std::string> read_settings_text(const std::string& path);
 
 void fhdr_log(const Run& run, std::FILE* file);
 void fhdr_qcc(const Run& run, std::FILE* file);

@@ -37,7 +37,7 @@ int open_descriptor_count();
 void require_no_leaked_descriptors(int before, const char* what);
 
 // Aborts with `what` when a file with one of `extensions` is left anywhere below
-// `dir`: a run that ended normally must have consumed its temporaries.
+// `dir`: a run must not leave its temporaries behind, however it ended.
 void require_no_files_with(const std::string& dir, std::initializer_list<const char*> extensions,
                            const char* what);
 

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <fstream>
-#include <sstream>
 
+#include "output_file.h"
 #include "pkfile.h"
+#include "setup.h"
 #include "shot_points.h"
-#include "unique_file.h"
 
 namespace pk::segy {
 
@@ -96,14 +95,6 @@ float event_rate(Evt_list_str& evt) {
   return evt.Samp_rate;
 }
 
-std::string read_text_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The event's channels in ascending channel order; equal numbers keep their ring order.
 std::vector<File_list_str*> channels_in_order(Evt_list_str& evt, File_list_str* from) {
   std::vector<File_list_str*> out;
@@ -181,7 +172,8 @@ void SegyWriter::proc_search_t(Run& run, std::FILE* f, const std::string& path, 
 }
 
 void SegyWriter::update_shot_point(const Run& run, const Evt_list_str& evt) {
-  const auto list = shot_point_list(read_text_file(run.FileIni), static_cast<uint16_t>(evt.Unit_num));
+  const auto list =
+      shot_point_list(read_settings_text(run.FileIni).value_or(""), static_cast<uint16_t>(evt.Unit_num));
   if (const auto sp = find_shot_point(list, shot_time_of(evt.First_smp_time))) Sp = *sp;
 }
 
@@ -189,8 +181,7 @@ TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& ch
   const bool file_header = run.Flag_info.file_header_output != 0;
   const std::string name =
       trace_file_name(evt.First_smp_time, evt.Unit_num, chan.Strm_num, chan.Chan_num, file_header);
-  // Another run, an earlier event of this run or a file left from before may own the name.
-  const std::string path = claim_unique_or_exit(run, directory, name);
+  const std::string path = create_temporary(run, directory, name);
   FilePtr out(std::fopen(path.c_str(), "w+b"));
   if (!out) shut_down(run, 20, path);
   if (file_header) tfhdr_prg(run, out.get(), path);
@@ -198,9 +189,8 @@ TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& ch
 
   TracePass pass;
   pass.interval = sample_interval(event_rate(evt));
-  // The channel node's own name: a name re-formed from the time can belong to another
-  // channel's file when the unique-name rule had to pick a lettered candidate.
-  if (own_data_file(run, chan)) {
+  // The channel node's own file: a name re-formed from the time could be another event's.
+  if (own_data_file(chan)) {
     cls_file(run, &chan);
     FilePtr in(std::fopen(chan.Filename.c_str(), "rb"));
     if (!in) shut_down(run, 20, chan.Filename);
@@ -209,7 +199,7 @@ TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& ch
     // Counts describe what the trace really holds, even if the data file came up short.
     pass.count = static_cast<uint32_t>(bytes / kSampleSize);
     in.reset();
-    std::remove(chan.Filename.c_str());
+    run.temps.remove(chan.Filename);
   }
 
   if (file_header) {
@@ -221,17 +211,29 @@ TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& ch
   return {name, path};
 }
 
+// The event's trace files and shot gathers are published together once all are whole.
 void SegyWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) {
   update_shot_point(run, evt);
   const std::string directory = run.Dir + make_level_dir(run, evt.First_smp_time);
   std::vector<TraceFile> traces;
   for (File_list_str* chan : channels_in_order(evt, file)) traces.push_back(write_trace(run, evt, *chan, directory));
+  Shot_info.clear();
   if (run.Flag_info.shot_gather || run.Flag_info.recv_gather) gathering(run, directory, traces);
+  std::vector<Pending> outputs;
+  for (const TraceFile& t : traces)
+    if (!t.gathered) outputs.push_back({t.path, t.name});
+  for (const auto& [name, temporary] : Shot_info) outputs.push_back({temporary, name});
+  Shot_info.clear();
+  publish(run, directory, outputs);
 }
 
-void SegyWriter::gathering(Run& run, const std::string& directory, const std::vector<TraceFile>& traces) {
-  Shot_info.clear();
-  for (const TraceFile& t : traces) {
+void SegyWriter::finish(Run& run) {
+  for (const auto& [uid, gather] : Recv_info) publish(run, gather.directory, {{gather.temporary, gather.name}});
+  Recv_info.clear();
+}
+
+void SegyWriter::gathering(Run& run, const std::string& directory, std::vector<TraceFile>& traces) {
+  for (TraceFile& t : traces) {
     const std::string& path = t.path;
     FilePtr trace(std::fopen(path.c_str(), "rb"));
     if (!trace) {
@@ -243,7 +245,8 @@ void SegyWriter::gathering(Run& run, const std::string& directory, const std::ve
     const bool gathered = update_file(run, trace.get(), t, directory);
     trace.reset();
     // A trace whose gather could not be opened stays as it is rather than being lost.
-    if (gathered) std::remove(path.c_str());
+    if (gathered) run.temps.remove(path);
+    t.gathered = gathered;
   }
 }
 
@@ -253,27 +256,24 @@ std::optional<std::string> SegyWriter::gather_file(Run& run, const std::string& 
   const uint16_t uid = trace_name_unit(trace_name);
   const std::string name = receiver ? receiver_gather_name(trace_name) : shot_gather_name(trace_name);
   if (receiver) {
-    if (const auto held = Recv_info.find(uid); held != Recv_info.end()) return held->second;
+    if (const auto held = Recv_info.find(uid); held != Recv_info.end()) return held->second.temporary;
   } else if (const auto held = Shot_info.find(name); held != Shot_info.end()) {
     return held->second;
   }
 
-  const Claim claim = claim_unique(directory, name);
-  if (claim.result != ClaimResult::claimed) {
-    report_gather_open_failure(claim.path);
-    return std::nullopt;
-  }
-  FilePtr created(std::fopen(claim.path.c_str(), "wb"));
+  const Temporaries::Created temporary = run.temps.create(directory, name);
+  FilePtr created(temporary.ok ? std::fopen(temporary.path.c_str(), "wb") : nullptr);
   if (!created) {
-    report_gather_open_failure(claim.path);
+    report_gather_open_failure(temporary.path);
     return std::nullopt;
   }
   proc_clean();
-  tfhdr_prg(run, created.get(), claim.path);
-  close_written(run, created, claim.path);
+  tfhdr_prg(run, created.get(), temporary.path);
+  close_written(run, created, temporary.path);
   is_new = true;
-  (receiver ? Recv_info[uid] : Shot_info[name]) = claim.path;
-  return claim.path;
+  if (receiver) Recv_info[uid] = {temporary.path, directory, name};
+  else Shot_info[name] = temporary.path;
+  return temporary.path;
 }
 
 bool SegyWriter::update_file(Run& run, std::FILE* trace, const TraceFile& trace_file, const std::string& directory) {

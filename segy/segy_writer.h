@@ -25,11 +25,19 @@ std::string receiver_gather_name(const std::string& trace_name);
 // The unit id that a trace file name carries (characters 18 to 22, hexadecimal).
 uint16_t trace_name_unit(const std::string& trace_name);
 
-// A trace file as written: the name its event and channel describe, and the file actually
-// created, which carries a lettered alternative of that name when it was taken.
+// A trace file as written: the name its event and channel describe, its temporary, and
+// whether it went into a gather (and so is gone).
 struct TraceFile {
   std::string name;
   std::string path;
+  bool gathered = false;
+};
+
+// A receiver gather being filled: published under `name` in `directory` when the run ends.
+struct ReceiverGather {
+  std::string temporary;
+  std::string directory;
+  std::string name;
 };
 
 class SegyWriter : public Writer {
@@ -44,6 +52,8 @@ class SegyWriter : public Writer {
   bool is_segy() const override { return true; }
 
   void merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) override;
+  // Publishes the receiver gathers, which span the run.
+  void finish(Run& run) override;
 
   // ---- steps of the finishing pass ----
   void tfhdr_prg(Run& run, std::FILE* f, const std::string& path);
@@ -52,7 +62,7 @@ class SegyWriter : public Writer {
   void proc_search_f(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
   void proc_search_t(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
   // Appends the given trace files of one event to their gathers and deletes those gathered.
-  void gathering(Run& run, const std::string& directory, const std::vector<TraceFile>& traces);
+  void gathering(Run& run, const std::string& directory, std::vector<TraceFile>& traces);
   // Appends one trace (positioned at its trace header) to its gather file; false when
   // the gather file cannot be opened.
   bool update_file(Run& run, std::FILE* trace, const TraceFile& trace_file, const std::string& directory);
@@ -62,11 +72,10 @@ class SegyWriter : public Writer {
   uint32_t Segy_file_len = 0;
   file_header_info Theader{};
   title_header_info Hheader{};
-  // Receiver gather file of each unit, fixed by the unit's first gathered trace. Only
-  // files this run created are ever appended to.
-  std::map<uint16_t, std::string> Recv_info;
-  // Shot gathers of the event being gathered, by the name they were meant to have: a shot
-  // gather holds one event, so a later event never adds to it.
+  // Receiver gather of each unit, named after the unit's first gathered trace.
+  std::map<uint16_t, ReceiverGather> Recv_info;
+  // Temporaries of the shot gathers of the event being gathered, by their final names: a
+  // shot gather holds one event, so a later event never adds to it.
   std::map<std::string, std::string> Shot_info;
 
  private:

@@ -2,8 +2,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "pkfile.h"
 #include "run.h"
 #include "seis_header.h"
+#include "setup.h"
 
 namespace pk::seis {
 
@@ -103,10 +102,10 @@ void load_station_settings(Run& run, Unit_list_str& unit) {
   unit.Network_name.clear();
   unit.Ini_comp.clear();
   if (run.FileIni.empty() || !fexist(run.FileIni)) return;
-  std::ifstream in(run.FileIni, std::ios::binary);
-  if (!in) shut_down(run, 20, run.FileIni);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  StationSettings s = parse_pku_ini(text, unit.Unit_num);
+  // There, but a directory or not readable.
+  const std::optional<std::string> text = read_settings_text(run.FileIni);
+  if (!text) shut_down(run, 20, run.FileIni);
+  StationSettings s = parse_pku_ini(*text, unit.Unit_num);
   unit.Station_name = std::move(s.station);
   unit.Network_name = std::move(s.network);
   unit.Ini_comp = std::move(s.comp);

@@ -11,12 +11,12 @@
 #include <unordered_set>
 #include <utility>
 
+#include "output_file.h"
 #include "pkfile.h"
 #include "ring.h"
 #include "seis_block.h"
 #include "seis_header.h"
 #include "seis_settings.h"
-#include "unique_file.h"
 
 namespace pk::seis {
 
@@ -52,11 +52,6 @@ void write_whole(Run& run, const std::string& path, const std::string& bytes) {
   if (!out) shut_down(run, 22, path);
 }
 
-void remove_file(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-}
-
 std::string file_header(const Evt_list_str& evt) {
   std::string hd = clean_seis_hd();
   fill_file_line1(hd, network_text(evt.Network_name), seis_time(evt.First_smp_time));
@@ -73,8 +68,8 @@ std::string channel_header(const File_list_str& f) {
 
 // Samples the waveform file will carry for a channel: what its data file holds, up to the
 // count the decoders reported, so that header and data never disagree.
-uint32_t stored_samples(const Run& run, const File_list_str& f) {
-  if (!own_data_file(run, f)) return 0;
+uint32_t stored_samples(const File_list_str& f) {
+  if (!own_data_file(f)) return 0;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(f.Filename, ec);
   if (ec) return 0;
@@ -144,7 +139,7 @@ void append_channel_header(Run& run, RecordWriter& records, const Channel& c, co
   if (ch.size() != kChanHeaderSize) ch = channel_header(*c.node);
   if (!set_rate_and_count(ch, rate, c.samples)) std::fputs(kSampleRangeMsg, stdout);
   records.record(ch);
-  remove_file(sth);
+  run.temps.remove(sth);
 }
 
 uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBytes; }
@@ -152,7 +147,7 @@ uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBy
 void append_samples(Run& run, RecordWriter& records, const Channel& c) {
   const std::string& path = c.node->Filename;
   records.begin_record(sample_bytes(c));
-  if (!own_data_file(run, *c.node)) {
+  if (!own_data_file(*c.node)) {
     records.end_record();  // empty, so that channel headers and sample records keep alternating
     return;
   }
@@ -169,7 +164,7 @@ void append_samples(Run& run, RecordWriter& records, const Channel& c) {
   }
   records.end_record();
   in.close();
-  remove_file(path);
+  run.temps.remove(path);
 }
 
 // Sample records longer than the framing can carry are refused before anything is written;
@@ -221,18 +216,16 @@ std::string sei_path(const Run& run, const Evt_list_str& evt) {
 }
 
 std::string sth_path(const Run& run, const File_list_str& file) {
-  const std::string& data = file.Filename;
-  if (data.size() > 4 && data.ends_with(".STD")) return data.substr(0, data.size() - 4) + ".STH";
   return run.Dir + level_dir(run.Path_option, file.First_smp_time) +
          channel_base_name(padded_time(file.First_smp_time), file.Unit_num, file.Strm_num, file.Chan_num) +
          ".STH";
 }
 
 namespace {
-// Creates the first free name of `described` exclusively and fills it.
+// Writes a temporary of the file `described`; returns its path.
 std::string write_new(Run& run, const std::string& described, const std::string& bytes) {
   const fs::path p(described);
-  const std::string path = claim_unique_or_exit(run, p.parent_path().string() + "/", p.filename().string());
+  const std::string path = create_temporary(run, p.parent_path().string() + "/", p.filename().string());
   write_whole(run, path, bytes);
   return path;
 }
@@ -259,16 +252,17 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
   std::vector<Channel> chans;
   for (File_list_str* f : ordered_channels(evt, file)) {
     cls_file(run, f);
-    chans.push_back({f, stored_samples(run, *f)});
+    chans.push_back({f, stored_samples(*f)});
   }
   const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time);
+  const std::string name = event_base_name(evt) + ".SEI";
   // Records are written in pieces of a few bytes; a large stream buffer turns them into few writes.
   std::vector<char> out_buffer(kSeiBuffer);
   std::ofstream out;
   out.rdbuf()->pubsetbuf(out_buffer.data(), static_cast<std::streamsize>(out_buffer.size()));
   const std::unique_ptr<RecordWriter> records = record_writer(run.Sei_framing, out);
-  refuse_unframable(run, *records, chans, dir + event_base_name(evt) + ".SEI");
-  const std::string sei = claim_unique_or_exit(run, dir, event_base_name(evt) + ".SEI");
+  refuse_unframable(run, *records, chans, dir + name);
+  const std::string sei = create_temporary(run, dir, name);
   out.open(sei, std::ios::binary | std::ios::trunc);
   if (!out) shut_down(run, 20, sei);
 
@@ -279,17 +273,19 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
   complete_file_header(hd, evt, chans);
   records->begin_file();
   write_file_header(*records, hd);
-  if (!sfh.empty()) remove_file(sfh);
+  if (!sfh.empty()) run.temps.remove(sfh);
 
   const std::string rate = rate_text(evt.Samp_rate);
   for (const Channel& c : chans) {
     const auto sth = sths.find(c.node);
     append_channel_header(run, *records, c, sth == sths.end() ? std::string() : sth->second, rate);
     append_samples(run, *records, c);
+    if (!out) shut_down(run, 22, sei);
   }
   records->end_file();
   out.close();
   if (!out) shut_down(run, 22, sei);
+  publish(run, dir, {{sei, name}});
 }
 
 }  // namespace pk::seis

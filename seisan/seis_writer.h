@@ -28,8 +28,7 @@ class SeisanWriter : public Writer {
   void merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) override;
 
  private:
-  // Header temporaries of the event being finished, under the names this run created:
-  // a temporary of the same name may belong to another run writing into the directory.
+  // Header temporaries of the event being finished.
   std::string Sfh_file;
   std::map<const File_list_str*, std::string> Sth_files;
 };
@@ -40,16 +39,16 @@ std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_
 
 // "YYYY_DDD_HH_MM_SS_UUUU_S" of the event's first sample time, unit and stream.
 std::string event_base_name(const Evt_list_str& evt);
-// Paths the event's header temporary and waveform file are meant to have; when a name is
-// taken the file gets a lettered alternative (see claim_unique).
+// Paths the event's header temporary and waveform file are described by; a waveform file
+// gets a lettered alternative when its name is taken (see publish).
 std::string sfh_path(const Run& run, const Evt_list_str& evt);
 std::string sei_path(const Run& run, const Evt_list_str& evt);
-// The channel header temporary sits beside the channel data file under the same name.
+// The channel header is described by the channel data file's name with ".STH".
 std::string sth_path(const Run& run, const File_list_str& file);
 
-// Writes the event's file-header temporary (.SFH, 961 bytes); returns the path created.
+// Writes the event's file-header temporary (.SFH, 961 bytes); returns its path.
 std::string seis_fl_hd(Run& run, const Evt_list_str& evt);
-// Writes the channel-header temporary (.STH, 1040 bytes); returns the path created.
+// Writes the channel-header temporary (.STH, 1040 bytes); returns its path.
 std::string seis_ch_hd(Run& run, const File_list_str& file);
 
 }  // namespace pk::seis

@@ -57,6 +57,41 @@ TEST(CommandLine, UsageErrors) {
   EXPECT_EQ(parse(r6, {"-DY", "in"}), pk::ParseResult::usage);  // pk_seis only
 }
 
+// Every switch value is a whole number form the switch takes, or the run does not start.
+TEST(CommandLine, SwitchValuesThatAreNoNumbersNameTheSwitch) {
+  struct Case {
+    std::string arg;
+    std::string complaint;  // empty: taken
+    bool segy = true;
+  };
+  const std::vector<Case> cases = {
+      {"-S0x10", ""}, {"-s4294967295", ""}, {"-T010", ""}, {"-T0", ""}, {"-P12", ""}, {"-R.5", ""},
+      {"-R1/4", ""},  {"-R100.", ""},
+      {"-Sabc", "Invalid value for switch -S: abc"},     {"-S", "Invalid value for switch -S: "},
+      {"-S-1", "Invalid value for switch -S: -1"},       {"-S 1", "Invalid value for switch -S:  1"},
+      {"-S0x", "Invalid value for switch -S: 0x"},       {"-s4294967296", "Invalid value for switch -s: 4294967296"},
+      {"-T08", "Invalid value for switch -T: 08"},       {"-T12k", "Invalid value for switch -T: 12k"},
+      {"-P0x1", "Invalid value for switch -P: 0x1"},     {"-R1e3", "Invalid value for switch -R: 1e3"},
+      {"-R-100", "Invalid value for switch -R: -100"},   {"-R1/", "Invalid value for switch -R: 1/"},
+      {"-R" + std::string(50, '9'), "Invalid value for switch -R: " + std::string(50, '9')},
+      {"-Lx", "Invalid value for switch -L: x"},         {"-X", "Unknown switch -X"},
+      {"-", "Unknown switch -"},                         {"-DY", "Unknown switch -D"},
+      {"-GR", "Unknown switch -G", false},               {"-Fa", "Input file given twice: a", false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.arg);
+    pk::Run run;
+    KeepWriter w(!k.segy);
+    std::string complaint;
+    const auto result = pk::parse_command_line(run, w, {"pk", "in", k.arg}, &complaint);
+    EXPECT_EQ(result, k.complaint.empty() ? pk::ParseResult::ok : pk::ParseResult::usage);
+    EXPECT_EQ(complaint, k.complaint);
+  }
+  pk::Run deep;
+  ASSERT_EQ(parse(deep, {"-P65536", "in"}), pk::ParseResult::ok);
+  EXPECT_EQ(deep.Path_option, 65535);  // the deepest layout, not level 0
+}
+
 TEST(CommandLine, HeaderSwitchOnlyTurnsOn) {
   pk::Run run;
   ASSERT_EQ(parse(run, {"-HY", "-HN", "in"}), pk::ParseResult::ok);
@@ -208,6 +243,9 @@ TEST(ExitPaths, UsageMissingAndEmptyInput) {
   RunResult usage = run_program(PK_ENGINE, "-L", dir.path());
   EXPECT_EQ(usage.code, 2);
   EXPECT_NE(usage.out.find("\r\n\nPurpose:"), std::string::npos);
+  RunResult bad = run_program(PK_ENGINE, "-S12x in.pk", dir.path());
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.out.find("\nInvalid value for switch -S: 12x\r\n\nPurpose:"), std::string::npos) << bad.out;
   EXPECT_EQ(usage.out.substr(0, 27), "\nPK_SEGY - Version 03.22A  ");
 
   RunResult missing = run_program(PK_ENGINE, "in.pk", dir.path());

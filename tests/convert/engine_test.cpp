@@ -192,22 +192,6 @@ TEST(Engine, UnitZeroIsFFFF) {
   EXPECT_TRUE(std::filesystem::exists(dir / "IDFFFF.QCC"));
 }
 
-TEST(Engine, TakenNamesGetLetterCandidatesThenTheRunEnds) {
-  ScratchDir dir;
-  Recording rec;
-  rec.start = kStart;
-  rec.channels = {ChannelData{.channel = 0, .format = pktest::kFmt16, .samples = ramp(10, 1, 1)}};
-  pktest::write_packets(dir / "in.pk", rec.packets());
-  { std::ofstream(dir / "2003_123_14_05_22_1234_1_1.STD"); }
-  ASSERT_EQ(run_program(PK_ENGINE, "in.pk -VN", dir.path()).code, 0);
-  EXPECT_EQ(samples_be(read_file(dir / "2003_12A_14_05_22_1234_1_1.STD")), rec.channels[0].samples);
-
-  for (char c = 'B'; c <= 'X'; ++c) std::ofstream(dir / (std::string("2003_12") + c + "_14_05_22_1234_1_1.STD"));
-  RunResult r = run_program(PK_ENGINE, "in.pk -VN", dir.path());
-  EXPECT_EQ(r.code, 23);
-  EXPECT_NE(r.out.find("\n\nERROR!!!!!\n   Unable to create an unique filename."), std::string::npos);
-}
-
 TEST(Engine, PathLevelsPlaceTheFiles) {
   const std::pair<int, std::string> levels[] = {
       {1, "2003_123/"}, {2, "2003_123/14/"}, {3, "2003_123/14_05/"}, {4, "2003_123/14_05_22/"}, {7, "2003_123/14_05_22/"}};
@@ -337,6 +321,9 @@ TEST(Engine, CtrlCEndsWithCodeOneAndKeepsWhatWasConverted) {
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_NE(read_file(out).find("\nProgram aborted by user"), std::string::npos);
   EXPECT_EQ(samples_be(read_file(std_path(dir, "", 0x1234, 0, done.start))), done.channels[0].samples);
+  // The open event's channel data file goes with the run.
+  const std::string kept = std::filesystem::path(std_path(dir, "", 0x1234, 0, done.start)).filename();
+  EXPECT_EQ(list_files(dir.path()), (std::vector<std::string>{kept, "console.txt"}));
 }
 
 }  // namespace

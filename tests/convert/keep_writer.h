@@ -1,7 +1,10 @@
-// A writer without an output format: events close but their channel data files
-// stay in place, so the engine's own output can be examined.
+// A writer without an output format: events close and their channel data files are
+// published under their own names, so the engine's own output can be examined.
 #pragma once
 
+#include "lists.h"
+#include "output_file.h"
+#include "ring.h"
 #include "writer.h"
 
 namespace testutil {
@@ -16,7 +19,16 @@ class KeepWriter : public pk::Writer {
   const char* missing_settings_message() const override { return "\n Unable to open the settings file"; }
   bool samples_big_endian() const override { return !little_; }
   bool is_segy() const override { return !little_; }
-  void merge_file_pc(pk::Run&, pk::Evt_list_str&, pk::File_list_str*) override {}
+  void merge_file_pc(pk::Run& run, pk::Evt_list_str& evt, pk::File_list_str*) override {
+    for (pk::File_list_str* f : pk::ring_nodes(evt.First_chan)) {
+      pk::cls_file(run, f);
+      if (!pk::own_data_file(*f)) continue;
+      const std::string time = f->First_smp_time;
+      pk::publish(run, run.Dir + pk::level_dir(run.Path_option, time),
+                  {{f->Filename, pk::channel_base_name(time, f->Unit_num, f->Strm_num, f->Chan_num) + ".STD"}});
+      f->Filename.clear();
+    }
+  }
 
  private:
   bool little_;

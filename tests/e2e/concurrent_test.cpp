@@ -1,5 +1,4 @@
-// Runs that share one output directory: at the same time, and after files of the names
-// they describe already exist.
+// Runs that share one output directory: at the same time, and one after the other.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -44,9 +43,9 @@ TEST(ConcurrentRuns, EverySampleOfEveryInputFoundOnceInTheSharedDirectory) {
       const PacketDeployment d =
           make_packet_deployment({.seed = 100 * round + static_cast<unsigned>(i) + 1, .equal_lengths = kJobs[i].equal_lengths});
       const std::string input = "in" + std::to_string(i) + ".pk";
-      pktest::write_packets(dir / input, d.packets);
       expected.insert(expected.end(), d.channels.begin(), d.channels.end());
-      launches.push_back({program_path(kJobs[i].program), kJobs[i].switches + " -VN " + input + " out"});
+      const std::string args = kJobs[i].switches + " -VN " + input + " out";
+      launches.push_back({program_path(kJobs[i].program), args, input, packet_bytes(d.packets)});
     }
     const auto results = run_together(launches, dir.path().string());
     for (std::size_t i = 0; i < results.size(); ++i)
@@ -80,9 +79,10 @@ TEST(ConcurrentRuns, Hbk2sacRunsIntoOneDirectory) {
   }
 }
 
-// Files of the described names already there - left by someone else, or by a run still
-// going - are neither overwritten nor appended to: the run takes lettered names.
-TEST(TakenNames, ExistingFilesStayAsTheyWere) {
+// Files of the described names made while a run goes - by another run, say - are neither
+// overwritten nor appended to: the run takes lettered names. Files of its temporaries'
+// described names are no concern of its own.
+TEST(TakenNames, FilesMadeDuringTheRunStayAsTheyWere) {
   const Samples samples = {10, 20, 30, 40};
   pktest::Recording rec{.unit = 0x00C1, .start = "2004200101010000",
                         .channels = {{.format = pktest::kFmt32, .samples = samples}}};
@@ -96,25 +96,48 @@ TEST(TakenNames, ExistingFilesStayAsTheyWere) {
       {"pk_segy", "-GR", "2004_200_10_10_10_000C1.RGY", "2004_20A_10_10_10_000C1.RGY"},
       {"pk_segy", "-GS", "2004_200_10_10_10_000C1_1.EGY", "2004_20A_10_10_10_000C1_1.EGY"},
       {"pk_seis", "", "2004_200_10_10_10_00C1_1.SEI", "2004_20A_10_10_10_00C1_1.SEI"},
-      // Temporaries: a header file of the event's name must not be taken for its own.
       {"pk_seis", "", "2004_200_10_10_10_00C1_1.SFH", "2004_200_10_10_10_00C1_1.SEI"},
       {"pk_seis", "", "2004_200_10_10_10_00C1_1_1.STD", "2004_200_10_10_10_00C1_1.SEI"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.program + " " + k.switches + " " + k.taken);
     ScratchDir dir;
-    pktest::write_packets(dir / "in.pk", rec.packets());
     fs::create_directory(dir / "out");
-    {
-      std::ofstream(dir / ("out/" + k.taken), std::ios::binary) << foreign;
-    }
-    const auto r = run_program(program_path(k.program), k.switches + " in.pk out", dir.path().string());
-    ASSERT_EQ(r.code, 0) << r.out;
+    const Launch run{program_path(k.program), k.switches + " in.pk out", "in.pk", packet_bytes(rec.packets())};
+    const auto r =
+        run_together({run}, dir.path().string(), [&] { testkit::write_file(dir / ("out/" + k.taken), foreign); });
+    ASSERT_EQ(r[0].code, 0) << r[0].out;
     EXPECT_TRUE(testkit::read_file(dir / ("out/" + k.taken)) == foreign) << "changed by the run";
     EXPECT_TRUE(fs::exists(dir / ("out/" + k.created)));
     const Collected c = collect_packet_outputs(dir / "out", {k.taken});
     EXPECT_TRUE(c.stray.empty()) << joined(c.stray);
     EXPECT_EQ(c.sequences, std::vector<Samples>{samples});
+  }
+}
+
+// Converting again into the same directory replaces what the first conversion wrote:
+// the same files with the same bytes, the logs and QC files aside, which carry the time
+// of the run and are appended to.
+TEST(ReRuns, ConvertingAgainGivesTheSameFiles) {
+  const PacketDeployment d = make_packet_deployment({.seed = 77, .equal_lengths = true});
+  const std::vector<Job> jobs = {
+      {"pk_segy", "-LY -QY"}, {"pk_segy", "-GS -P1"}, {"pk_segy", "-GR -HY -P3"}, {"pk_seis", "-LY -QY -P2"}};
+  for (const Job& job : jobs) {
+    SCOPED_TRACE(job.program + " " + job.switches);
+    ScratchDir dir;
+    pktest::write_packets(dir / "in.pk", d.packets);
+    fs::create_directory(dir / "out");
+    std::vector<std::pair<std::string, std::string>> first;
+    for (int run = 0; run < 2; ++run) {
+      const auto r = run_program(program_path(job.program), job.switches + " -VN in.pk out", dir.path().string());
+      ASSERT_EQ(r.code, 0) << r.out;
+      std::vector<std::pair<std::string, std::string>> files;
+      for (const auto& f : testkit::list_files(dir / "out"))
+        if (!f.ends_with(".RSH") && !f.ends_with(".QCC")) files.emplace_back(f, testkit::read_file(dir / ("out/" + f)));
+      if (run == 0) first = files;
+      else EXPECT_TRUE(files == first) << files.size() << " files after the second run, " << first.size() << " before";
+    }
+    EXPECT_EQ(compare_sequences(d.channels, collect_packet_outputs(dir / "out").sequences), "");
   }
 }
 

@@ -98,6 +98,12 @@ PacketDeployment make_packet_deployment(const PacketShape& shape) {
   return d;
 }
 
+std::string packet_bytes(const std::vector<pktest::Packet>& packets) {
+  std::string b;
+  for (const auto& p : packets) b.append(reinterpret_cast<const char*>(p.data()), p.size());
+  return b;
+}
+
 std::vector<Samples> kept_by_switches(const std::vector<Samples>& channels, uint32_t trash, uint32_t limit) {
   std::vector<Samples> kept;
   for (const Samples& s : channels) {

@@ -32,6 +32,9 @@ struct PacketShape {
 // deployments of different seeds collide on every output name; samples differ per seed.
 PacketDeployment make_packet_deployment(const PacketShape& shape);
 
+// The bytes of a packet file.
+std::string packet_bytes(const std::vector<pktest::Packet>& packets);
+
 // What a run with -T<trash> -S<limit> keeps of each channel.
 std::vector<Samples> kept_by_switches(const std::vector<Samples>& channels, uint32_t trash, uint32_t limit);
 

@@ -293,6 +293,9 @@ TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
   TestEvent a2(0x000A, 2, "2003124000000000", 100.0f);
   a2.add(0, {4, 4, 4, 4}, std_path("a2c0.STD"));
   a2.merge(writer, run);
+  // Nothing is published before the run ends.
+  for (const auto& f : list_files(tmp.path())) EXPECT_TRUE(f.ends_with(".part")) << f;
+  writer.finish(run);
 
   EXPECT_EQ(list_files(tmp.path()), (std::vector<std::string>{"2003_123/2003_123_14_00_00_0000A.RGY",
                                                                "2003_123/2003_123_14_00_00_0000B.RGY"}));
@@ -314,17 +317,24 @@ TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
   EXPECT_EQ(u16be(tb[0].header, 224), 0x000Bu);
 }
 
-TEST_F(SegyWriterTest, TraceStaysWhenItsGatherCannotBeOpened) {
+TEST_F(SegyWriterTest, NoNameLeftForTheGatherPublishesNothingOfTheEvent) {
   run.Flag_info.shot_gather = 1;
-  // A taken name moves on to the lettered alternatives; with all of them taken there is no gather.
   fs::create_directory(tmp.dir() + "2003_123_14_05_22_00001_1.EGY");
   for (char c = 'A'; c <= 'X'; ++c) fs::create_directory(tmp.dir() + "2003_12" + c + "_14_05_22_00001_1.EGY");
   TestEvent e(1, 1, kTime, 100.0f);
   e.add(0, {4, 5}, std_path("a.STD"));
-  e.merge(writer, run);
-  const auto kept = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
-  ASSERT_EQ(kept.size(), 240u + 8);
-  EXPECT_EQ(i32be(kept, 244), 5);
+  e.add(1, {4, 5}, std_path("b.STD"), 1);
+  testing::internal::CaptureStdout();
+  try {
+    e.merge(writer, run);
+    ADD_FAILURE() << "no fatal error";
+  } catch (const pk::Fatal& f) {
+    EXPECT_EQ(f.code, 23);
+  }
+  testing::internal::GetCapturedStdout();
+  run.temps.remove_all();
+  // The stream 2 gather had a name, but it is not published without the other one.
+  EXPECT_EQ(list_files(tmp.path()), std::vector<std::string>{});
 }
 
 TEST_F(SegyWriterTest, UnwritableOutputEndsTheRunWithCode20) {

@@ -1,0 +1,152 @@
+#include "output_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "lists.h"
+#include "pkfile.h"
+#include "run.h"
+
+namespace pk {
+
+namespace {
+
+// Enough for every run a shared directory could see with one process id.
+constexpr unsigned kMaxTemporaryCounter = 1000;
+// File systems with coarse times (one or two seconds) need this long for the clock to move.
+constexpr auto kClockWait = std::chrono::seconds(3);
+
+bool earlier(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+bool change_time(const std::string& path, timespec& t) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  t = st.st_ctim;
+  return true;
+}
+
+// Holds an exclusive lock on a directory while it lives, so that cooperating runs decide
+// and rename one after another. Where the file system offers no such lock, publishing
+// goes on without it.
+class DirectoryLock {
+ public:
+  explicit DirectoryLock(const std::string& dir) : fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~DirectoryLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// The first candidate of `name` in `dir` that this run may take, passing over those
+// already chosen for other files of the same batch.
+std::string choose_final(Run& run, const std::string& dir, const std::string& name,
+                         const std::vector<std::string>& chosen) {
+  for (int k = 0; k < kNameCandidates; ++k) {
+    std::string path = dir + name_candidate(name, k);
+    if (std::find(chosen.begin(), chosen.end(), path) != chosen.end()) continue;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) return path;
+      shut_down(run, 20, path);
+    }
+    if (S_ISREG(st.st_mode) && earlier(st.st_ctim, run.Run_start)) return path;
+  }
+  std::fputs("\n\nERROR!!!!!\n   Unable to create an unique filename.", stdout);
+  exit_run(run, 23);
+}
+
+}  // namespace
+
+std::string name_candidate(const std::string& name, int k) {
+  std::string c = name;
+  if (k > 0 && c.size() > 7) c[7] = static_cast<char>('A' + k - 1);
+  return c;
+}
+
+std::string temporary_name(const std::string& described, const std::string& owner, unsigned n) {
+  std::string name = "." + described + "." + owner;
+  if (n > 0) name.append(".").append(std::to_string(n));
+  return name.append(".part");
+}
+
+Temporaries::Created Temporaries::create(const std::string& dir, const std::string& described) {
+  const std::string owner = program_ + "-" + std::to_string(::getpid());
+  std::string path;
+  for (unsigned n = 0; n < kMaxTemporaryCounter; ++n) {
+    path = dir + temporary_name(described, owner, n);
+    const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      paths_.insert(path);
+      return {true, path};
+    }
+    if (errno != EEXIST) break;
+  }
+  return {false, path};
+}
+
+void Temporaries::remove(const std::string& path) {
+  std::remove(path.c_str());
+  paths_.erase(path);
+}
+
+void Temporaries::remove_all() {
+  for (const std::string& p : paths_) std::remove(p.c_str());
+  paths_.clear();
+}
+
+std::string create_temporary(Run& run, const std::string& dir, const std::string& described) {
+  const Temporaries::Created c = run.temps.create(dir, described);
+  if (!c.ok) shut_down(run, 20, c.path);
+  return c.path;
+}
+
+// The probe's change time is moved on until the clock has ticked past its creation: a
+// file of an earlier run written within the same tick as the probe then still counts as
+// older than this run.
+void take_run_start(Run& run) {
+  const std::string probe = create_temporary(run, run.Dir, "run-start");
+  timespec created{}, now{};
+  if (change_time(probe, created)) {
+    now = created;
+    const auto give_up = std::chrono::steady_clock::now() + kClockWait;
+    while (!earlier(created, now) && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (::utimensat(AT_FDCWD, probe.c_str(), nullptr, 0) != 0 || !change_time(probe, now)) break;
+    }
+  }
+  run.temps.remove(probe);
+  run.Run_start = now;
+}
+
+std::vector<std::string> publish(Run& run, const std::string& dir, const std::vector<Pending>& files) {
+  const DirectoryLock lock(dir);
+  std::vector<std::string> finals;
+  for (const Pending& p : files) finals.push_back(choose_final(run, dir, p.name, finals));
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (::rename(files[i].temporary.c_str(), finals[i].c_str()) != 0) shut_down(run, 22, finals[i]);
+    run.temps.forget(files[i].temporary);
+  }
+  return finals;
+}
+
+bool own_data_file(const File_list_str& chan) { return !chan.Filename.empty() && fexist(chan.Filename); }
+
+}  // namespace pk

@@ -1,0 +1,76 @@
+// Every file a run writes and later renames or deletes is first written under a hidden
+// temporary name in the directory of its final file, and renamed into place only when
+// whole. So a reading tool never meets half a file, a run that fails or is interrupted
+// leaves the earlier files of those names as they were, and runs writing into one
+// directory at the same time never share a file.
+#pragma once
+
+#include <ctime>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace pk {
+
+struct Run;
+struct File_list_str;
+
+// Candidate k (0 to kNameCandidates - 1) of a "YYYY_DDD_..." file name: the name itself,
+// then the name with its eighth character (the last digit of the day of year) replaced
+// by 'A', 'B', ... 'X'.
+inline constexpr int kNameCandidates = 25;
+std::string name_candidate(const std::string& name, int k);
+
+// "." + described + "." + owner + ".part", with ".N" before ".part" for N > 0. The
+// leading dot hides it, and no reading tool's pattern (*.RSY, *.SEI ...) matches it.
+std::string temporary_name(const std::string& described, const std::string& owner, unsigned n);
+
+// The temporaries of one run, so that whatever it had not finished goes when it ends.
+class Temporaries {
+ public:
+  // Goes into every temporary's name with the process id: "pk_segy" gives "pk_segy-4711".
+  void set_program(std::string program) { program_ = std::move(program); }
+
+  struct Created {
+    bool ok;
+    std::string path;  // the file; for a failure the name that could not be created
+  };
+  // Creates the temporary of file `described` in `dir` (ending in '/'), empty and
+  // exclusively: a name already there - another machine's run with the same process id
+  // on a shared directory - moves on to the next counter.
+  Created create(const std::string& dir, const std::string& described);
+  // Deletes the file, registered or not.
+  void remove(const std::string& path);
+  // The temporary has been renamed into its final name.
+  void forget(const std::string& path) { paths_.erase(path); }
+  void remove_all();
+  bool empty() const { return paths_.empty(); }
+
+ private:
+  std::string program_ = "pk";
+  std::set<std::string> paths_;
+};
+
+// Temporaries::create for files the run cannot do without: failure ends the run with code 20.
+std::string create_temporary(Run& run, const std::string& dir, const std::string& described);
+
+// Stamps the run's start on the clock of the output directory's file system, so that a
+// file's change time tells whether it was there before the run began.
+void take_run_start(Run& run);
+
+struct Pending {
+  std::string temporary;
+  std::string name;  // final name within the directory
+};
+// Renames the temporaries into `dir` (ending in '/'). Each takes its name when that is
+// free or holds a file from before the run began (a re-run replaces it); a file made
+// since - by this run or another one - is never replaced, and the next lettered
+// candidate is tried. Every name is decided before any file is renamed, so when all
+// candidates of one are taken none is published and the run ends with code 23.
+// Returns the final paths.
+std::vector<std::string> publish(Run& run, const std::string& dir, const std::vector<Pending>& files);
+
+// Whether the channel has a data file: none is made when nothing can be stored.
+bool own_data_file(const File_list_str& chan);
+
+}  // namespace pk
