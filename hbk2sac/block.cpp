@@ -1,19 +1,27 @@
 #include "block.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace hbk {
 
 namespace {
 
+constexpr bool host_is_little_endian = std::endian::native == std::endian::little;
+
+// Whole-word loads and stores: assembled byte by byte, the compiler kept every byte
+// a load of its own in the loops over the records.
 void be32_to_host(Block& b, std::size_t at) {
-  const std::uint32_t v = std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |
-                          std::uint32_t(b[at + 2]) << 8 | std::uint32_t(b[at + 3]);
+  std::uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  if (host_is_little_endian) v = reverse_u32(v);
   std::memcpy(b.data() + at, &v, 4);
 }
 
 void be16_to_host(Block& b, std::size_t at) {
-  const std::uint16_t v = std::uint16_t(b[at] << 8 | b[at + 1]);
+  std::uint16_t v;
+  std::memcpy(&v, b.data() + at, 2);
+  if (host_is_little_endian) v = std::uint16_t(v << 8 | v >> 8);
   std::memcpy(b.data() + at, &v, 2);
 }
 

@@ -41,6 +41,10 @@ inline std::int32_t host_i32_at(const Block& b, std::size_t at) {
   return v;
 }
 
+inline std::uint32_t reverse_u32(std::uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
 inline std::uint32_t block_sysid(const Block& b) { return host_u32_at(b, off::sysid); }
 inline std::uint32_t block_streamid(const Block& b) { return host_u32_at(b, off::streamid); }
 inline std::uint32_t block_timecode(const Block& b) { return host_u32_at(b, off::timecode); }

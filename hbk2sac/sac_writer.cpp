@@ -30,7 +30,7 @@ void widen_range(std::span<const std::int32_t> samples, std::int32_t& low, std::
 }
 
 void reverse_each_word(std::uint32_t* words, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) words[i] = SacWriter::reverse_u32(words[i]);
+  for (std::size_t i = 0; i < n; ++i) words[i] = reverse_u32(words[i]);
 }
 
 }  // namespace

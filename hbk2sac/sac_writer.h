@@ -68,10 +68,6 @@ class SacWriter {
   std::int32_t header_int(int word) const;
   const std::array<std::uint8_t, sac::header_size>& header() const { return header_; }
 
-  static std::uint32_t reverse_u32(std::uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-  }
-
  private:
   void set_float(int word, float v);
   void set_int(int word, std::int32_t v);
