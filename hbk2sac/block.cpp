@@ -1,19 +1,27 @@
 #include "block.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace hbk {
 
 namespace {
 
+constexpr bool host_is_little_endian = std::endian::native == std::endian::little;
+
+// Whole-word loads and stores: assembled byte by byte, the compiler kept every byte
+// a load of its own in the loops over the records.
 void be32_to_host(Block& b, std::size_t at) {
-  const std::uint32_t v = std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |
-                          std::uint32_t(b[at + 2]) << 8 | std::uint32_t(b[at + 3]);
+  std::uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  if (host_is_little_endian) v = reverse_u32(v);
   std::memcpy(b.data() + at, &v, 4);
 }
 
 void be16_to_host(Block& b, std::size_t at) {
-  const std::uint16_t v = std::uint16_t(b[at] << 8 | b[at + 1]);
+  std::uint16_t v;
+  std::memcpy(&v, b.data() + at, 2);
+  if (host_is_little_endian) v = std::uint16_t(v << 8 | v >> 8);
   std::memcpy(b.data() + at, &v, 2);
 }
 
@@ -28,6 +36,25 @@ constexpr RateEntry coded_rates[] = {
 };
 
 constexpr char base36_digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+// Running sum of the host-order differences of type Diff in the block's records;
+// each 32-bit record holds 4 / sizeof(Diff) of them.
+template <class Diff>
+unsigned add_up_differences(const Block& b, BlockSamples& out) {
+  constexpr unsigned per_record = 4 / sizeof(Diff);
+  const unsigned records = block_record_count(b);
+  const std::uint8_t* at = b.data() + off::records;
+  std::int32_t acc = block_initial_value(b);
+  for (unsigned r = 0; r < records; ++r) {
+    for (unsigned k = 0; k < per_record; ++k, at += sizeof(Diff)) {
+      Diff diff;
+      std::memcpy(&diff, at, sizeof diff);
+      acc = wrap_add(acc, diff);
+      out[per_record * r + k] = acc;
+    }
+  }
+  return per_record * records;
+}
 
 }  // namespace
 
@@ -93,6 +120,16 @@ Micros block_end_time(const Block& b) { return block_start_time(b) + block_durat
 bool block_is_valid(const Block& b) {
   const unsigned comp = block_compression(b);
   return block_record_count(b) <= max_records && (comp == 1 || comp == 2 || comp == 4);
+}
+
+unsigned expand_samples(const Block& b, BlockSamples& out) {
+  if (!block_is_valid(b)) return 0;
+  switch (block_compression(b)) {
+    case 1: return add_up_differences<std::int32_t>(b, out);
+    case 2: return add_up_differences<std::int16_t>(b, out);
+    case 4: return add_up_differences<std::int8_t>(b, out);
+    default: return 0;
+  }
 }
 
 }  // namespace hbk

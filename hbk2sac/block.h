@@ -40,10 +40,9 @@ inline std::int32_t host_i32_at(const Block& b, std::size_t at) {
   std::memcpy(&v, b.data() + at, 4);
   return v;
 }
-inline std::int16_t host_i16_at(const Block& b, std::size_t at) {
-  std::int16_t v;
-  std::memcpy(&v, b.data() + at, 2);
-  return v;
+
+inline std::uint32_t reverse_u32(std::uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 
 inline std::uint32_t block_sysid(const Block& b) { return host_u32_at(b, off::sysid); }
@@ -72,33 +71,12 @@ inline std::int32_t wrap_add(std::int32_t acc, std::int32_t diff) {
                                    static_cast<std::uint32_t>(diff));
 }
 
-// Walks the samples of a host-order block in order, handing each to `sink`.
-// Blocks that fail `block_is_valid` yield nothing.
-template <class Sink>
-void expand_samples(const Block& b, Sink&& sink) {
-  if (!block_is_valid(b)) return;
-  const unsigned n = block_record_count(b);
-  std::int32_t acc = block_initial_value(b);
-  switch (block_compression(b)) {
-    case 1:
-      for (unsigned i = 0; i < n; ++i) {
-        acc = wrap_add(acc, host_i32_at(b, off::records + 4 * i));
-        sink(acc);
-      }
-      break;
-    case 2:
-      for (unsigned i = 0; i < 2 * n; ++i) {
-        acc = wrap_add(acc, host_i16_at(b, off::records + 2 * i));
-        sink(acc);
-      }
-      break;
-    case 4:
-      for (unsigned i = 0; i < 4 * n; ++i) {
-        acc = wrap_add(acc, static_cast<std::int8_t>(b[off::records + i]));
-        sink(acc);
-      }
-      break;
-  }
-}
+// Most samples a block can hold: 4 differences in each of its 250 records.
+constexpr unsigned max_block_samples = 4 * max_records;
+using BlockSamples = std::array<std::int32_t, max_block_samples>;
+
+// Writes the samples of a host-order block in order into `out` and returns
+// their number. Blocks that fail `block_is_valid` yield none.
+unsigned expand_samples(const Block& b, BlockSamples& out);
 
 }  // namespace hbk

@@ -1,17 +1,18 @@
 #include "driver.h"
 
+#include "block_reader.h"
 #include "pending_output.h"
 
 #include <fnmatch.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
-#include <memory>
 #include <system_error>
 
 namespace hbk {
@@ -19,15 +20,6 @@ namespace hbk {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::size_t input_buffer_bytes = 65'536;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool starts_with_ignoring_case(const std::string& text, const std::string& prefix) {
   if (text.size() < prefix.size()) return false;
@@ -65,10 +57,6 @@ std::string current_directory() {
   std::error_code ec;
   const fs::path cwd = fs::current_path(ec);
   return ec ? std::string("/") : cwd.string();
-}
-
-bool read_block(std::FILE* in, Block& b) {
-  return std::fread(b.data(), 1, b.size(), in) == b.size();
 }
 
 // After CTRL-C the run ends without finishing or reporting anything else: a read or
@@ -119,17 +107,13 @@ class BlockWalk {
     }
     if (expected_ < t) {
       out << "WARNING: Gap in Data detected, padding with " << gap_fill_value << '\n';
-      // Once the disk refuses, the rest of a long gap would only be counted, not written;
-      // a gap of months must not hold up CTRL-C either.
-      SacWriter& w = ctx_.writer;
-      for (std::uint64_t i = 0; i < padding && !w.failed() && !ctx_.stop.requested(); ++i)
-        w.sac_put_sample(gap_fill_value);
+      pad(padding);
       expected_ = t;
     }
     if (expected_ == t) {
       expected_ = block_end_time(b);
-      SacWriter& w = ctx_.writer;
-      expand_samples(b, [&w](std::int32_t v) { w.sac_put_sample(v); });
+      const unsigned n = expand_samples(b, samples_);
+      ctx_.writer.sac_put_samples({samples_.data(), n});
     } else {
       out << "WARNING: Old Data detected - block skipped\n";
     }
@@ -145,19 +129,34 @@ class BlockWalk {
     return samples <= max_samples - std::uint64_t(ctx_.writer.sample_count());
   }
 
+  // Once the disk refuses, the rest of a long gap would only be counted, not written;
+  // a gap of months must not hold up CTRL-C either.
+  void pad(std::uint64_t count) {
+    samples_.fill(gap_fill_value);
+    SacWriter& w = ctx_.writer;
+    while (count > 0 && !w.failed() && !ctx_.stop.requested()) {
+      const std::size_t n = std::min<std::uint64_t>(count, samples_.size());
+      w.sac_put_samples({samples_.data(), n});
+      count -= n;
+    }
+  }
+
   Context& ctx_;
   const Block& first_;
   Micros expected_;
   std::uint32_t rate_;
+  BlockSamples samples_;
 };
 
 // The first block fixes the stream and the header; a file whose first block
 // cannot do that gets no output at all.
-bool read_first_block(Context& ctx, std::FILE* in, Block& first, const std::string& path) {
-  if (!read_block(in, first)) {
+bool read_first_block(Context& ctx, BlockReader& in, Block& first, const std::string& path) {
+  const Block* stored = in.next();
+  if (stored == nullptr) {
     report_error(ctx, "no complete block in file", path);
     return false;
   }
+  first = *stored;
   swap_block(first);
   if (!block_is_valid(first)) {
     warn_invalid_block(ctx.console, 1);
@@ -173,7 +172,7 @@ bool read_first_block(Context& ctx, std::FILE* in, Block& first, const std::stri
 
 enum class WalkEnd { complete, no_samples, write_failed, interrupted };
 
-WalkEnd write_sac(Context& ctx, std::FILE* in, std::FILE* out, const Block& first) {
+WalkEnd write_sac(Context& ctx, BlockReader& in, std::FILE* out, const Block& first) {
   SacWriter& w = ctx.writer;
   w.attach(out);
   w.sac_header_from_block(first);
@@ -182,10 +181,10 @@ WalkEnd write_sac(Context& ctx, std::FILE* in, std::FILE* out, const Block& firs
   BlockWalk walk(ctx, first);
   long number = 1;
   bool going = !w.failed() && walk.handle(first, number);
-  Block b;
-  while (going && !ctx.stop.requested() && read_block(in, b)) {
-    swap_block(b);
-    going = walk.handle(b, ++number);
+  Block* b = nullptr;
+  while (going && !ctx.stop.requested() && (b = in.next()) != nullptr) {
+    swap_block(*b);
+    going = walk.handle(*b, ++number);
   }
 
   w.sac_write_header();
@@ -341,14 +340,13 @@ std::uint64_t padding_count(Micros gap, std::uint32_t rate) {
 }
 
 void convert_file(Context& ctx, const std::string& path) {
-  FilePtr in(std::fopen(path.c_str(), "rb"));
-  if (!in) {
+  BlockReader in(path);
+  if (!in.is_open()) {
     report_error(ctx, "cannot open file", path);
     return;
   }
-  std::setvbuf(in.get(), nullptr, _IOFBF, input_buffer_bytes);
   Block first;
-  if (!read_first_block(ctx, in.get(), first, path)) return;
+  if (!read_first_block(ctx, in, first, path)) return;
 
   const std::string out_path = output_path_for(path, ctx.output_dir);
   if (!ctx.output_dir.empty()) {
@@ -362,7 +360,7 @@ void convert_file(Context& ctx, const std::string& path) {
   }
   // The writer buffers the samples itself; a second buffer would only copy.
   std::setvbuf(out.file(), nullptr, _IONBF, 0);
-  const WalkEnd end = write_sac(ctx, in.get(), out.file(), first);
+  const WalkEnd end = write_sac(ctx, in, out.file(), first);
   finish_output(ctx, out, end, path, out_path);
 }
 

@@ -1,6 +1,8 @@
 #include "sac_writer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace hbk {
 
@@ -10,6 +12,26 @@ constexpr char undefined_text8[] = "-12345  ";
 constexpr char undefined_text16[] = "-12345          ";
 
 bool host_is_big_endian() { return std::endian::native == std::endian::big; }
+
+// Plain loops over whole runs, so that the compiler vectorises them.
+void to_float_words(std::span<const std::int32_t> samples, std::uint32_t* out) {
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    out[i] = std::bit_cast<std::uint32_t>(static_cast<float>(samples[i]));
+}
+
+void widen_range(std::span<const std::int32_t> samples, std::int32_t& low, std::int32_t& high) {
+  std::int32_t lo = low, hi = high;
+  for (const std::int32_t v : samples) {
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  low = lo;
+  high = hi;
+}
+
+void reverse_each_word(std::uint32_t* words, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) words[i] = reverse_u32(words[i]);
+}
 
 }  // namespace
 
@@ -25,7 +47,7 @@ Orientation orientation_from_stream(const std::string& stream_text) {
   return {sac::undefined_float, sac::undefined_float};
 }
 
-SacWriter::SacWriter(ByteOrder order) : buffer_(new std::uint8_t[buffer_bytes]) {
+SacWriter::SacWriter(ByteOrder order) : buffer_(new std::uint32_t[buffer_words]) {
   set_byte_order(order);
   sac_init_header();
 }
@@ -113,8 +135,25 @@ void SacWriter::write_bytes(const void* data, std::size_t n) {
 
 void SacWriter::sac_flush() {
   if (fill_ == 0) return;
-  write_bytes(buffer_.get(), fill_);
+  if (reverse_) reverse_each_word(buffer_.get(), fill_);
+  write_bytes(buffer_.get(), 4 * fill_);
   fill_ = 0;
+}
+
+void SacWriter::append_to_buffer(std::span<const std::int32_t> samples) {
+  to_float_words(samples, buffer_.get() + fill_);
+  widen_range(samples, run_min_, run_max_);
+  fill_ += samples.size();
+  npts_ += static_cast<std::int32_t>(samples.size());
+}
+
+void SacWriter::sac_put_samples(std::span<const std::int32_t> samples) {
+  while (!samples.empty()) {
+    if (fill_ == buffer_words) sac_flush();
+    const std::size_t n = std::min(samples.size(), buffer_words - fill_);
+    append_to_buffer(samples.first(n));
+    samples = samples.subspan(n);
+  }
 }
 
 void SacWriter::sac_write_header() {

@@ -5,11 +5,10 @@
 #include "block.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace hbk {
@@ -38,6 +37,7 @@ constexpr std::int32_t header_version = 6;
 class SacWriter {
  public:
   static constexpr std::size_t buffer_bytes = 65'536;
+  static constexpr std::size_t buffer_words = buffer_bytes / 4;
 
   explicit SacWriter(ByteOrder order = ByteOrder::big);
 
@@ -54,16 +54,10 @@ class SacWriter {
   void sac_write_header();
   void sac_swap_header();
 
-  void sac_put_sample(std::int32_t v) {
-    std::uint32_t bits = std::bit_cast<std::uint32_t>(static_cast<float>(v));
-    if (reverse_) bits = reverse_u32(bits);
-    if (fill_ + 4 > buffer_bytes) sac_flush();
-    std::memcpy(buffer_.get() + fill_, &bits, 4);
-    fill_ += 4;
-    ++npts_;
-    if (v > run_max_) run_max_ = v;
-    if (v < run_min_) run_min_ = v;
-  }
+  // Appends samples in order, each as a single-precision float; writes the
+  // buffer out whenever it is full and another sample comes.
+  void sac_put_samples(std::span<const std::int32_t> samples);
+  void sac_put_sample(std::int32_t v) { sac_put_samples({&v, 1}); }
 
   // True once a write or seek on the current file has failed.
   bool failed() const { return failed_; }
@@ -74,20 +68,18 @@ class SacWriter {
   std::int32_t header_int(int word) const;
   const std::array<std::uint8_t, sac::header_size>& header() const { return header_; }
 
-  static std::uint32_t reverse_u32(std::uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-  }
-
  private:
   void set_float(int word, float v);
   void set_int(int word, std::int32_t v);
   void set_text(std::size_t at, std::size_t width, const std::string& text);
   void put_id_text(std::size_t at, const std::string& text);
   void write_bytes(const void* data, std::size_t n);
+  void append_to_buffer(std::span<const std::int32_t> samples);
 
   std::array<std::uint8_t, sac::header_size> header_{};
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t fill_ = 0;
+  // Samples as floats in host order, put into the output's byte order when written.
+  std::unique_ptr<std::uint32_t[]> buffer_;
+  std::size_t fill_ = 0;  // words
   std::int32_t run_max_ = 0;
   std::int32_t run_min_ = 0;
   std::int32_t npts_ = 0;

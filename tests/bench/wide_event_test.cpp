@@ -1,12 +1,13 @@
 // Large-scale behaviour the benchmark relies on: an event with more interleaved channels
-// than files may stay open, and benchmark inputs whose packet and miniSEED forms carry
-// the same samples.
+// than files may stay open, benchmark inputs whose packet and miniSEED forms carry
+// the same samples, and the measuring of a run.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,23 @@ TEST(BenchInputs, PacketAndMiniSeedFormsCarryTheSameSamples) {
       for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(static_cast<float>(ours[i]), ref[i]) << c << " " << i;
     }
   }
+}
+
+// The written bytes come from the process before it is reaped, children it waited for
+// included, and the program's exit status passes through.
+TEST(BenchMeasureRun, WrittenBytesOfTheRunAndItsStatus) {
+  ScratchDir dir;
+  const std::string script = "'head -c 300000 /dev/zero >a; printf 12345 >b; exit 3'";
+  const testkit::RunResult r =
+      run_program(program_path("measure_run"), "result.txt sh -c " + script, dir.path());
+  EXPECT_EQ(r.code, 3) << r.out;
+  std::istringstream line(testkit::read_file(dir.path() / "result.txt"));
+  double seconds = -1, user_seconds = -1, system_seconds = -1;
+  long long peak_kib = -1, wchar = -1;
+  ASSERT_TRUE(line >> seconds >> peak_kib >> wchar >> user_seconds >> system_seconds);
+  EXPECT_GT(seconds, 0);
+  EXPECT_GT(peak_kib, 0);
+  EXPECT_EQ(wchar, 300'005);
 }
 
 }  // namespace

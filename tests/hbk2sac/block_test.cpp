@@ -17,9 +17,9 @@ hbk::Block host_block(const BlockFields& fields) {
 }
 
 std::vector<std::int32_t> samples_of(const hbk::Block& b) {
-  std::vector<std::int32_t> out;
-  hbk::expand_samples(b, [&](std::int32_t v) { out.push_back(v); });
-  return out;
+  hbk::BlockSamples out;
+  const unsigned n = hbk::expand_samples(b, out);
+  return {out.begin(), out.begin() + n};
 }
 
 TEST(HbkIdText, Base36WithHighBitMask) {

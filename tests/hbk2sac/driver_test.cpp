@@ -1,13 +1,19 @@
+#include "block_reader.h"
 #include "driver.h"
 #include "pending_output.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "testkit.h"
 
@@ -90,6 +96,57 @@ TEST(HbkPendingOutput, TakesAFreeNameAndRenamesOnlyOnCommit) {
   EXPECT_EQ(testkit::read_file(stale), "stale");
   EXPECT_EQ(testkit::list_files(scratch.path()).size(), 2u);
   EXPECT_EQ(hbk::PendingOutput(scratch / "missing/a.sac").file(), nullptr);
+}
+
+// Block i holds the byte i + 1 throughout, so a block out of place or torn shows.
+std::string numbered_blocks(int count) {
+  std::string bytes;
+  for (int i = 0; i < count; ++i) bytes.append(hbk::block_size, char(i + 1));
+  return bytes;
+}
+
+// The blocks `reader` hands out until its end, each as its first byte, or 0 when torn.
+std::vector<int> blocks_read(hbk::BlockReader& reader) {
+  std::vector<int> got;
+  while (const hbk::Block* b = reader.next()) {
+    const bool whole = std::all_of(b->begin(), b->end(), [&](std::uint8_t v) { return v == (*b)[0]; });
+    got.push_back(whole ? (*b)[0] : 0);
+  }
+  return got;
+}
+
+std::vector<int> one_to(int n) {
+  std::vector<int> v(n);
+  for (int i = 0; i < n; ++i) v[i] = i + 1;
+  return v;
+}
+
+TEST(HbkBlockReader, WholeBlocksAcrossReadsAndNoTrailingPart) {
+  const testkit::ScratchDir scratch;
+  // More blocks than one read takes, and a trailing partial block.
+  testkit::write_file(scratch / "f.hbk", numbered_blocks(150) + std::string(100, 'x'));
+  hbk::BlockReader file(scratch / "f.hbk");
+  ASSERT_TRUE(file.is_open());
+  EXPECT_EQ(blocks_read(file), one_to(150));
+  EXPECT_FALSE(hbk::BlockReader(scratch / "missing.hbk").is_open());
+
+  // A pipe hands a block over in pieces; the reader waits for the rest of it.
+  const std::string fifo = scratch / "p.hbk";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    const std::string bytes = numbered_blocks(3) + "tail";
+    const std::size_t cuts[] = {0, 700, 1500, bytes.size()};
+    for (int i = 0; i < 3; ++i) {
+      if (::write(fd, bytes.data() + cuts[i], cuts[i + 1] - cuts[i]) < 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::close(fd);
+  });
+  hbk::BlockReader pipe(fifo);
+  const std::vector<int> from_pipe = blocks_read(pipe);
+  writer.join();
+  EXPECT_EQ(from_pipe, one_to(3));
 }
 
 TEST(HbkMessages, InvalidBlockNumberRealForm) {

@@ -134,6 +134,18 @@ TEST_F(HbkEndToEnd, GapIsPaddedAndLittleEndianOnRequest) {
   EXPECT_EQ(le.word(79), 350u << 24 | (350u >> 8) << 16);
 }
 
+TEST_F(HbkEndToEnd, LongGapIsPaddedInFull) {
+  // 200 s at 100 Hz: more padding than the sample buffer holds.
+  hbktest::write_blocks((dir_ / "l.hbk").string(), {block_at(10, 0, 100, 0), block_at(211, 0, 100, 7)});
+  EXPECT_EQ(run("l.hbk"),
+            "Converting l.hbk\nWARNING: Gap in Data detected, padding with -2147483647\nstatus=0\n");
+  const SacFile sac = read_sac(dir_ / "l.sac");
+  ASSERT_EQ(sac.npts(), 20'200);
+  EXPECT_EQ(sac.sample(99), 99.0f);
+  for (int i = 100; i < 20'100; ++i) ASSERT_EQ(sac.sample(i), -2147483648.0f) << i;
+  EXPECT_EQ(sac.sample(20'100), 7.0f);
+}
+
 TEST_F(HbkEndToEnd, OldAndRepeatedBlocksAreSkipped) {
   const hbk::Block second = block_at(11, 0, 100, 100);
   hbktest::write_blocks((dir_ / "o.HBK").string(),

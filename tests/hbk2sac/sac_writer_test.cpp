@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <span>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -176,6 +178,35 @@ TEST(SacWriterFile, SamplesBufferMinMaxAndRounding) {
   EXPECT_EQ(be_float(bytes, 4 * sac::depmin), 8388607.0f);
   EXPECT_EQ(be_float(bytes, 4 * sac::depmax), 16'777'217.0f);
   EXPECT_EQ(be_float(bytes, 4 * sac::e), static_cast<float>(16384 * 0.01f));
+}
+
+// Runs of samples cross the buffer's end as single samples do: the same bytes, and
+// the full buffer written only when the next sample comes.
+TEST(SacWriterFile, RunsOfSamplesWriteWhatSingleSamplesWrite) {
+  std::vector<std::int32_t> samples(40'000);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = std::int32_t(i * 2654435761u) >> (i % 9);  // both signs, every magnitude
+  for (const ByteOrder order : {ByteOrder::big, ByteOrder::little}) {
+    TempFile single, runs;
+    SacWriter one(order), many(order);
+    one.attach(single.f);
+    many.attach(runs.f);
+    for (SacWriter* w : {&one, &many}) {
+      w->sac_header_from_block(first_block("SYS", "HHZ1", 100));
+      w->sac_write_header();
+    }
+    for (const std::int32_t v : samples) one.sac_put_sample(v);
+    const std::span<const std::int32_t> all(samples);
+    many.sac_put_samples(all.first(16'384));
+    EXPECT_EQ(file_bytes(runs.f).size(), 632u);
+    many.sac_put_samples(all.subspan(16'384, 1));
+    EXPECT_EQ(file_bytes(runs.f).size(), 632u + 65536u);
+    many.sac_put_samples(all.subspan(16'385));
+    for (SacWriter* w : {&one, &many}) w->sac_write_header();
+    EXPECT_EQ(file_bytes(runs.f), file_bytes(single.f));
+    EXPECT_EQ(many.header_float(sac::depmin), float(*std::min_element(samples.begin(), samples.end())));
+    EXPECT_EQ(many.header_float(sac::depmax), float(*std::max_element(samples.begin(), samples.end())));
+  }
 }
 
 TEST(SacWriterFile, GapValueAndLowSamples) {

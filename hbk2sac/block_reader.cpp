@@ -1,0 +1,48 @@
+#include "block_reader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace hbk {
+
+namespace {
+
+// 64 KiB: a handful of reads per megabyte, and small beside the page cache.
+constexpr std::size_t blocks_per_read = 64;
+
+static_assert(sizeof(Block) == block_size, "blocks lie back to back in the read buffer");
+
+}  // namespace
+
+BlockReader::BlockReader(const std::string& path)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), blocks_(blocks_per_read) {}
+
+BlockReader::~BlockReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Block* BlockReader::next() {
+  if ((next_ + 1) * block_size > filled_ && !refill()) return nullptr;
+  return &blocks_[next_++];
+}
+
+// The bytes of a block not yet whole move to the front, and reading goes on
+// behind them until a block is whole: a pipe may deliver a block in pieces.
+bool BlockReader::refill() {
+  auto* bytes = reinterpret_cast<std::uint8_t*>(blocks_.data());
+  const std::size_t handed_out = next_ * block_size;
+  std::memmove(bytes, bytes + handed_out, filled_ - handed_out);
+  filled_ -= handed_out;
+  next_ = 0;
+  const std::size_t capacity = blocks_.size() * block_size;
+  while (filled_ < block_size) {
+    const ssize_t got = ::read(fd_, bytes + filled_, capacity - filled_);
+    if (got <= 0) return false;
+    filled_ += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+}  // namespace hbk

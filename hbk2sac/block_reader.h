@@ -1,0 +1,36 @@
+// Reads an HBK file many blocks at a time straight into place, so a block is
+// neither read nor copied one by one on its way to the conversion.
+#pragma once
+
+#include "block.h"
+
+#include <string>
+#include <vector>
+
+namespace hbk {
+
+class BlockReader {
+ public:
+  // is_open() is false when the file cannot be opened for reading.
+  explicit BlockReader(const std::string& path);
+  ~BlockReader();
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+
+  // The next whole block as stored in the file, valid until the next call; null at
+  // the end of the file, after a read error and after a read cut short by a signal.
+  // A trailing partial block is never handed out.
+  Block* next();
+
+ private:
+  bool refill();
+
+  int fd_ = -1;
+  std::vector<Block> blocks_;
+  std::size_t filled_ = 0;  // bytes read into blocks_
+  std::size_t next_ = 0;    // index of the block next() hands out
+};
+
+}  // namespace hbk
