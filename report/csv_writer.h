@@ -1,0 +1,15 @@
+// report.csv: one line per trace.
+#pragma once
+
+#include <ostream>
+
+#include "report.h"
+
+namespace report {
+
+void write_csv(std::ostream& out, const Report& report);
+
+// A rate as short as it can be written: "100", "0.1", "40.5".
+std::string rate_text(double rate);
+
+}  // namespace report

@@ -1,0 +1,78 @@
+#include "outputs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+#include "input_file.h"
+#include "sac_reader.h"
+#include "seisan_reader.h"
+#include "segy_reader.h"
+
+namespace report {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Layout { segy_trace, segy_with_file_header, seisan, sac };
+
+struct OutputKind {
+  std::string_view extension;  // upper case; names match in any case
+  Layout layout;
+};
+
+constexpr OutputKind kKinds[] = {
+    {".RSY", Layout::segy_trace},   // trace file
+    {".SGY", Layout::segy_with_file_header},  // trace file with the file header
+    {".EGY", Layout::segy_with_file_header},  // shot gather
+    {".RGY", Layout::segy_with_file_header},  // receiver gather
+    {".SEI", Layout::seisan},
+    {".SAC", Layout::sac},
+};
+
+const OutputKind* kind_of(const std::string& name) {
+  std::string ext = fs::path(name).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+  for (const OutputKind& k : kKinds)
+    if (k.extension == ext) return &k;
+  return nullptr;
+}
+
+bool hidden(const fs::path& p) { return p.filename().string().starts_with('.'); }
+
+}  // namespace
+
+bool is_output_name(const std::string& name) { return !name.starts_with('.') && kind_of(name) != nullptr; }
+
+FoundOutputs find_outputs(const fs::path& dir) {
+  FoundOutputs found;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    if (hidden(it->path())) {
+      if (it->is_directory()) it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_regular_file() && is_output_name(it->path().filename().string()))
+      found.files.push_back(it->path().lexically_relative(dir).generic_string());
+  }
+  if (ec) found.errors.push_back(dir.string() + ": " + ec.message());
+  std::sort(found.files.begin(), found.files.end());
+  return found;
+}
+
+FileTraces read_output(const fs::path& dir, const std::string& file) {
+  InputFile in(dir / file);
+  const OutputKind* kind = kind_of(file);
+  FileTraces got;
+  if (!in.ok()) got.error = "cannot be opened";
+  else if (kind->layout == Layout::segy_trace) got = read_segy(in, fs::path(file).filename().string(), false);
+  else if (kind->layout == Layout::segy_with_file_header) got = read_segy(in, fs::path(file).filename().string(), true);
+  else if (kind->layout == Layout::seisan) got = read_seisan(in);
+  else got = read_sac(in);
+  for (Trace& t : got.traces) t.file = file;
+  return got;
+}
+
+}  // namespace report

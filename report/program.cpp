@@ -1,0 +1,76 @@
+#include "program.h"
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <unistd.h>
+
+#include "csv_writer.h"
+#include "html_writer.h"
+#include "report.h"
+
+namespace report {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kUsageText =
+    "usage: pk_report OUTPUT_DIR [REPORT_DIR]\n"
+    "Reads the headers of every SEG-Y (.RSY .SGY .EGY .RGY), SEISAN (.SEI) and SAC (.sac) file below\n"
+    "OUTPUT_DIR and the run records in OUTPUT_DIR/runs, and writes report.csv and report.html into\n"
+    "REPORT_DIR (default: OUTPUT_DIR).\n";
+
+// Written under a hidden name and renamed when complete: a reader never sees half a report.
+int write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write, std::ostream& err) {
+  const fs::path part =
+      path.parent_path() / ("." + path.filename().string() + ".pk_report-" + std::to_string(::getpid()) + ".part");
+  std::ofstream file(part, std::ios::binary | std::ios::trunc);
+  if (!file) {
+    err << "pk_report: cannot create " << part.string() << "\n";
+    return kCannotCreate;
+  }
+  write(file);
+  file.close();
+  std::error_code ec;
+  if (file.fail() || (fs::rename(part, path, ec), ec)) {
+    err << "pk_report: write error on " << path.string() << "\n";
+    fs::remove(part, ec);
+    return kWriteError;
+  }
+  return kDone;
+}
+
+void print_summary(std::ostream& out, const Report& r) {
+  out << "pk_report: " << r.traces.size() << " traces in " << r.rows.size() << " channels, " << r.gap_count()
+      << " gaps, " << r.unreadable.size() << " unreadable files";
+  if (!r.runs.empty()) out << ", " << r.failed_runs() << " of " << r.runs.size() << " runs failed";
+  out << "\n";
+}
+
+}  // namespace
+
+int run_pk_report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty() || args.size() > 2 || args[0].starts_with('-')) {
+    err << kUsageText;
+    return kUsage;
+  }
+  const fs::path dir = args[0], report_dir = args.size() == 2 ? fs::path(args[1]) : dir;
+  std::error_code ec;
+  for (const fs::path& d : {dir, report_dir})
+    if (!fs::is_directory(d, ec)) {
+      err << "pk_report: " << d.string() << " is not a directory\n";
+      return kNoDirectory;
+    }
+  Report r;
+  build_report(dir, r);
+  int status = write_report_file(report_dir / "report.csv", [&](std::ostream& o) { write_csv(o, r); }, err);
+  if (status == kDone)
+    status = write_report_file(report_dir / "report.html", [&](std::ostream& o) { write_html(o, r); }, err);
+  if (status != kDone) return status;
+  print_summary(out, r);
+  out << "wrote " << (report_dir / "report.csv").string() << " and " << (report_dir / "report.html").string() << "\n";
+  return out.flush() ? kDone : kWriteError;
+}
+
+}  // namespace report

@@ -1,0 +1,36 @@
+// Everything a report shows of one output directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "runs.h"
+#include "timeline.h"
+#include "trace.h"
+
+namespace report {
+
+struct Unreadable {
+  std::string file, reason;
+};
+
+struct Report {
+  std::string title;                  // the directory, as given
+  std::vector<Trace> traces;          // in `trace_order`
+  std::vector<TimelineRow> rows;      // pointing into `traces`
+  std::vector<Unreadable> unreadable;
+  std::vector<RunRecord> runs;
+
+  Report() = default;
+  Report(const Report&) = delete;  // the rows point into this report's traces
+  Report& operator=(const Report&) = delete;
+
+  std::size_t failed_runs() const;
+  std::size_t gap_count() const;
+};
+
+// Reads every output below `dir` and the run records in `dir`/runs.
+void build_report(const std::filesystem::path& dir, Report& report);
+
+}  // namespace report

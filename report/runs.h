@@ -1,0 +1,29 @@
+// Run records that scripts/convert-deployment leaves in OUTPUT_DIR/runs: one per input and
+// program, lines "key: value", then the run's console output with every line marked
+// "stderr| " or "stdout| ".
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace report {
+
+struct RunRecord {
+  std::string record;  // the record file, relative to the report's directory
+  std::string input, program, output, command;
+  std::optional<int> status;  // none when the record holds no exit status
+  std::vector<std::string> errors;   // standard error, line by line
+  std::vector<std::string> console;  // the last lines of standard output
+
+  bool succeeded() const { return status == 0; }
+  // What to show of a run: its standard error, else the last line it printed.
+  std::string message() const;
+};
+
+RunRecord parse_run_record(const std::string& text);
+// Every "*.run" below `dir`/runs, sorted by input.
+std::vector<RunRecord> read_run_records(const std::filesystem::path& dir);
+
+}  // namespace report

@@ -1,0 +1,11 @@
+// The trace of a SAC file, from its 632-byte header in either byte order.
+#pragma once
+
+#include "input_file.h"
+#include "trace.h"
+
+namespace report {
+
+FileTraces read_sac(InputFile& file);
+
+}  // namespace report

@@ -1,0 +1,36 @@
+// One trace of an output file as its headers describe it: the unit of a report row.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace report {
+
+enum class Format { segy, seisan, sac };
+std::string_view format_name(Format f);
+
+struct Trace {
+  Format format = Format::segy;
+  std::string file;   // relative to the directory the report covers
+  std::string input;  // the converted input, when a run record names it
+  std::string station, stream, channel, component;
+  int64_t start_us = 0;  // first sample, microseconds since 1970 (UTC)
+  double rate = 0;       // samples per second; 0 when the header gives none
+  uint64_t samples = 0;
+};
+
+// The time of the last sample; none for a trace without samples or without a rate.
+std::optional<int64_t> end_us(const Trace& t);
+// Microseconds between two samples; 0 without a rate.
+double interval_us(const Trace& t);
+
+// What one output file holds, or why it could not be read.
+struct FileTraces {
+  std::vector<Trace> traces;
+  std::string error;  // empty when the file was read
+};
+
+}  // namespace report

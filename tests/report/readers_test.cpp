@@ -1,0 +1,219 @@
+// pk_report's rows against what the programs wrote, and against headers made by hand for
+// the cases the programs do not produce every day.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <filesystem>
+#include <set>
+
+#include "hbk_encoder.h"
+#include "output_readers.h"
+#include "pkenc.h"
+#include "report_kit.h"
+#include "timeline.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testkit;
+using reporttest::report_rows;
+using reporttest::row_key;
+
+// Two units: three channels at 100/s on stream 1, two at 10/s (an interval the 16-bit
+// header field cannot hold) on stream 2.
+std::vector<pktest::Packet> two_units() {
+  pktest::Recording a{.unit = 0x0A1C, .event = 1, .stream = 0, .start = "2010121010101000", .rate = 100};
+  pktest::Recording b{.unit = 0x0B2D, .event = 2, .stream = 1, .start = "2010121020000500", .rate = 10};
+  for (unsigned c = 0; c < 3; ++c) a.channels.push_back({.channel = c, .format = pktest::kFmt32, .samples = ramp(300, 5, 3)});
+  for (unsigned c = 0; c < 2; ++c) b.channels.push_back({.channel = c, .format = pktest::kFmt32, .samples = ramp(50, -9, 2)});
+  std::vector<pktest::Packet> packets = a.packets(), more = b.packets();
+  packets.insert(packets.end(), more.begin(), more.end());
+  return packets;
+}
+
+std::multiset<std::string> expected_packet_rows(const std::string& format, bool stream_known) {
+  std::multiset<std::string> keys;
+  const char* letters = "ZNE";
+  for (int c = 0; c < 3; ++c)
+    keys.insert(format + " 0A1C " + (stream_known ? "1" : "") + " " + std::to_string(c + 1) + " " +
+                (format == "SEISAN" ? std::string(1, letters[c]) : "") +
+                " 2010-05-01T01:01:01.000Z 2010-05-01T01:01:03.990Z 100 300 ");
+  for (int c = 0; c < 2; ++c)
+    keys.insert(format + " 0B2D " + (stream_known ? "2" : "") + " " + std::to_string(c + 1) + " " +
+                (format == "SEISAN" ? std::string(1, letters[c]) : "") +
+                " 2010-05-01T02:00:00.500Z 2010-05-01T02:00:05.400Z 10 50 ");
+  return keys;
+}
+
+std::multiset<std::string> keys_of(const std::string& dir) {
+  std::multiset<std::string> keys;
+  for (const auto& row : report_rows(dir)) keys.insert(row_key(row));
+  return keys;
+}
+
+TEST(ProgramOutputs, RowsAreTheTracesTheProgramsWrote) {
+  const std::string sac_row = "SAC RX7   HHZ1 2010-05-01T01:00:00.000Z 2010-05-01T01:00:02.490Z 100 250 ";
+  struct Case {
+    std::string program, switches;
+    std::multiset<std::string> rows;
+  };
+  const std::vector<Case> cases = {
+      {"pk_segy", "", expected_packet_rows("SEG-Y", true)},
+      {"pk_segy", "-HY", expected_packet_rows("SEG-Y", true)},
+      {"pk_segy", "-GS", expected_packet_rows("SEG-Y", true)},
+      {"pk_segy", "-GR", expected_packet_rows("SEG-Y", false)},  // a receiver gather holds every stream
+      {"pk_seis", "", expected_packet_rows("SEISAN", true)},
+      {"hbk2sac", "", {sac_row}},
+      {"hbk2sac", "-l", {sac_row}},
+      {"pk_seis", "-W4", expected_packet_rows("SEISAN", true)},  // records framed by 4-byte lengths
+  };
+  ScratchDir dir;
+  pktest::write_packets(dir / "in.pk", two_units());
+  hbktest::BlockFields f = hbktest::fields_from_samples(ramp(250, 1000, -1), 2);
+  f.sysid = hbktest::text_to_id("RX7");
+  f.streamid = hbktest::text_to_id("HHZ1");
+  f.timecode = hbktest::timecode_for_date(2010, 5, 1, 3600);
+  hbktest::write_blocks(dir / "in.hbk", {hbktest::encode_block(f)});
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& k = cases[i];
+    SCOPED_TRACE(k.program + " " + k.switches);
+    const std::string out = dir / ("out" + std::to_string(i));
+    fs::create_directory(out);
+    const std::string args = k.program == "hbk2sac" ? "in.hbk -o:" + out + " " + k.switches : k.switches + " -VN in.pk " + out;
+    const RunResult r = run_program(program_path(k.program), args, dir.path().string());
+    ASSERT_EQ(r.code, 0) << r.out;
+    reporttest::run_pk_report(out);
+    EXPECT_EQ(keys_of(out), k.rows);
+  }
+}
+
+// ---- hand-made headers ----
+std::string segy_trace(uint16_t interval16, uint32_t interval32, uint16_t count16, uint32_t count32, std::size_t samples) {
+  std::string h(240, '\0');
+  auto put16 = [&](std::size_t at, uint16_t v) { h[at] = char(v >> 8), h[at + 1] = char(v); };
+  auto put32 = [&](std::size_t at, uint32_t v) { put16(at, uint16_t(v >> 16)), put16(at + 2, uint16_t(v)); };
+  put16(114, count16), put16(116, interval16), put32(200, interval32), put32(228, count32);
+  for (auto [at, v] : {std::pair{156, 2004}, {158, 60}, {160, 23}, {162, 59}, {164, 58}, {206, 7}, {224, 0x1F}})
+    put16(static_cast<std::size_t>(at), static_cast<uint16_t>(v));
+  put32(0, 4);  // fifth channel
+  return h + std::string(4 * samples, '\x01');
+}
+
+std::string sac_file(bool big_endian, float b, int npts) {
+  std::string h(632, '\0');
+  auto put = [&](std::size_t word, uint32_t v) {
+    for (int i = 0; i < 4; ++i) h[4 * word + static_cast<std::size_t>(i)] = char(v >> (big_endian ? 24 - 8 * i : 8 * i));
+  };
+  put(0, std::bit_cast<uint32_t>(0.25f)), put(5, std::bit_cast<uint32_t>(b));
+  for (auto [word, v] : {std::pair{70, 2001}, {71, 365}, {72, 23}, {73, 59}, {74, 59}, {75, 250}, {76, 6}, {79, npts}})
+    put(static_cast<std::size_t>(word), static_cast<uint32_t>(v));
+  h.replace(440, 8, std::string("AB12\0" "5  ", 8));
+  h.replace(600, 8, "-12345  ");
+  return h + std::string(4 * static_cast<std::size_t>(npts), '\0');
+}
+
+// The records of a SEISAN file, reframed: classic blocks, or 4-byte length words.
+std::string frame(const std::vector<std::string>& records, bool length_words) {
+  std::string out = length_words ? "" : "K";
+  for (const std::string& r : records) {
+    if (length_words) {
+      out += le_bytes({static_cast<int32_t>(r.size())}) + r + le_bytes({static_cast<int32_t>(r.size())});
+      continue;
+    }
+    for (std::size_t at = 0; at < r.size(); at += 128) {
+      const std::size_t n = std::min<std::size_t>(128, r.size() - at);
+      const char mark = static_cast<char>(n == 128 ? 129 : n);
+      out += mark + r.substr(at, n) + mark;
+    }
+  }
+  return length_words ? out : out + '\x82';
+}
+
+// pk_seis's file of `samples` samples per channel, as records; `blank_counts` clears the
+// count field as the writer does for counts of a million or more.
+std::vector<std::string> seisan_records(std::size_t samples, bool blank_counts) {
+  ScratchDir dir;
+  pktest::Recording rec{.unit = 0x0C3E, .start = "2012060000000000", .rate = 100};
+  for (unsigned c = 0; c < 3; ++c) rec.channels.push_back({.channel = c, .format = pktest::kFmt32, .samples = ramp(samples, 1, 1)});
+  pktest::write_packets(dir / "sei.pk", rec.packets());
+  fs::create_directories(dir / "sei");
+  EXPECT_EQ(run_program(program_path("pk_seis"), "-VN sei.pk sei", dir.path().string()).code, 0);
+  const SeiFile f = read_sei(read_file(dir / ("sei/" + list_files(dir / "sei").at(0))));
+  std::vector<std::string> records = f.lines;
+  for (SeiChannel ch : f.channels) {
+    if (blank_counts) ch.header.replace(44, 6, 6, ' ');
+    records.push_back(ch.header);
+    records.push_back(le_bytes(ch.samples));
+  }
+  return records;
+}
+
+TEST(HandMadeHeaders, RowsOrTheReasonAFileIsUnreadable) {
+  const auto sei_rows = [](const std::string& n) {
+    std::multiset<std::string> rows;
+    for (const char* c : {"1 Z", "2 N", "3 E"})
+      rows.insert("SEISAN 0C3E 1 " + std::string(c) + " 2012-02-29T00:00:00.000Z " +
+                  (n == "32" ? "2012-02-29T00:00:00.310Z" : "2012-02-29T00:00:00.390Z") + " 100 " + n + " ");
+    return rows;
+  };
+  struct Case {
+    std::string name, bytes;
+    std::multiset<std::string> rows;  // none: the file is listed as unreadable
+  };
+  const std::vector<Case> cases = {
+      {"wide.RSY", segy_trace(0, 200000, 0, 7, 7), {"SEG-Y 001F  5  2004-02-29T23:59:58.007Z 2004-02-29T23:59:59.207Z 5 7 "}},
+      {"2004_060_23_59_58_0001F_3_5.RSY", segy_trace(1000, 0, 2, 0, 2), {"SEG-Y 001F 3 5  2004-02-29T23:59:58.007Z 2004-02-29T23:59:58.008Z 1000 2 "}},
+      {"short.RSY", segy_trace(1000, 1000, 9, 9, 8), {}},
+      {"big.sac", sac_file(true, 1.5f, 3), {"SAC AB12    2002-01-01T00:00:00.750Z 2002-01-01T00:00:01.250Z 4 3 "}},
+      {"little.sac", sac_file(false, 0.0f, 1), {"SAC AB12    2001-12-31T23:59:59.250Z 2001-12-31T23:59:59.250Z 4 1 "}},
+      {"no-version.sac", sac_file(true, 0.0f, 1).replace(304, 4, 4, '\0'), {}},
+      {"words.SEI", frame(seisan_records(40, false), true), sei_rows("40")},
+      {"blocks.SEI", frame(seisan_records(40, false), false), sei_rows("40")},
+      // 32 samples fill one block exactly: without a count the data record has no end of its own.
+      {"uncounted.SEI", frame(seisan_records(32, true), false), sei_rows("32")},
+      {"uncounted-words.SEI", frame(seisan_records(32, true), true), sei_rows("32")},
+      {"cut.SEI", frame(seisan_records(40, false), false).substr(0, 2000) + '\x82', {}},
+      {"text.SEI", "not a waveform file\n", {}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    ScratchDir out;
+    write_file(out / k.name, k.bytes);
+    write_file(out / ("." + k.name), k.bytes);                         // hidden
+    write_file(out / ("." + k.name + ".pk_segy-12.part"), k.bytes);  // a run's temporary
+    const RunResult r = reporttest::run_pk_report(out.path().string());
+    EXPECT_EQ(keys_of(out.path().string()), k.rows);
+    EXPECT_EQ(r.out.find("1 unreadable") != std::string::npos, k.rows.empty()) << r.out;
+  }
+}
+
+TEST(Timeline, AGapIsMoreThanTwoSampleIntervals) {
+  using report::Trace;
+  auto trace = [](int64_t start_ms, uint64_t samples) {
+    Trace t;
+    t.start_us = start_ms * 1000;
+    t.rate = 100;
+    t.samples = samples;
+    return t;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Trace> traces;  // by start
+    std::size_t gaps;
+  };
+  const std::vector<Case> cases = {
+      {"next sample on time", {trace(0, 10), trace(100, 10)}, 0},
+      {"two intervals", {trace(0, 10), trace(110, 10)}, 0},
+      {"a little more", {trace(0, 10), trace(111, 10)}, 1},
+      {"overlapping", {trace(0, 100), trace(500, 10), trace(990, 10)}, 0},
+      {"a trace without samples bridges nothing", {trace(0, 10), trace(200, 0), trace(300, 10)}, 1},
+      {"two gaps", {trace(0, 1), trace(1000, 1), trace(2000, 1)}, 2},
+  };
+  for (const Case& k : cases) {
+    std::vector<const Trace*> by_start;
+    for (const Trace& t : k.traces) by_start.push_back(&t);
+    EXPECT_EQ(report::find_gaps(by_start).size(), k.gaps) << k.what;
+  }
+}
+
+}  // namespace
