@@ -70,37 +70,7 @@ void open_channel_file(Run& run, File_list_str* f) {
   ++run.N_opn_fls;
 }
 
-struct TimeParts {
-  long year, day, hour, min, sec, ms;
-};
-TimeParts parse_time(const std::string& s) {
-  return {scan_int(s, 0, 4), scan_int(s, 4, 3), scan_int(s, 7, 2),
-          scan_int(s, 9, 2), scan_int(s, 11, 2), scan_int(s, 13, 3)};
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------- time strings
-
-int compare_time(const std::string& a, const std::string& b) {
-  auto key = [](const std::string& s) {
-    const TimeParts t = parse_time(s);
-    return ((((int64_t{t.year} * 365 + t.day) * 24 + t.hour) * 60 + t.min) * 60 + t.sec) * 1000 + t.ms;
-  };
-  return key(a) > key(b) ? 1 : 0;
-}
-
-double update_time(const std::string& a, const std::string& b) {
-  auto seconds = [](const std::string& s) {
-    TimeParts t = parse_time(s);
-    // A millisecond part of fewer than three characters counts hundredths.
-    std::string ms = s.size() > 13 ? scan_word(std::string_view(s).substr(13)) : std::string();
-    if (ms.size() > 3) ms.resize(3);
-    if (ms.size() != 3) t.ms *= 10;
-    return ((((static_cast<double>(t.year) * 365 + t.day) * 24 + t.hour) * 60 + t.min) * 60 + t.sec) * 1000 + t.ms;
-  };
-  return (seconds(b) - seconds(a)) * 0.001;
-}
 
 // ---------------------------------------------------------------- names and directories
 
@@ -264,15 +234,15 @@ Evt_list_str* find_event(Run& run, Unit_list_str* unit, const uint8_t* pkt) {
   const long rate = scan_int(eh.smp_rate(), 0, 4);
   // Only EH and ET packets carry these times; in a DT packet the same bytes are samples.
   const bool carries_times = code_set(pkt) != kDT;
-  const std::string fst = carries_times ? scan_word(eh.fst_smp_tim()) : std::string();
-  const std::string lst = carries_times ? scan_word(eh.lst_smp_tim()) : std::string();
+  const PacketTime fst(carries_times ? scan_word(eh.fst_smp_tim()) : std::string());
+  const PacketTime lst(carries_times ? scan_word(eh.lst_smp_tim()) : std::string());
 
   Evt_list_str* cur = unit->First_evt;
   Evt_list_str* evt = nullptr;
   if (cur && cur->Evt_num != evt_num) cls_evt_files(run, cur);
   if (cur && cur->Evt_num == evt_num) {
     evt = cur;
-    if (compare_time(lst, cur->Latest_time)) cur->Latest_time = lst;
+    if (is_later(lst, cur->Latest_time)) cur->Latest_time = lst;
   } else {
     evt = find_in_ring(cur, [evt_num](const Evt_list_str* e) { return e->Evt_num == evt_num; });
   }
@@ -329,32 +299,33 @@ File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt) {
   if (chan > evt->Chan_last) evt->Chan_last = chan;
   if (evt->Chan_first == 99 || evt->Chan_first > chan) evt->Chan_first = chan;
 
-  const std::string time = header_time_string(pkt);
+  const PacketTime time(header_time_string(pkt));
   File_list_str* entry = evt->First_chan;
   File_list_str* f = find_in_ring(entry, [&](const File_list_str* n) {
     return n->Evt_num == evt_num && n->Strm_num == strm && n->Chan_num == chan;
   });
   const bool created = f == nullptr;
   if (created) {
-    f = create_file(run, evt, chan, evt_num, strm, time);
+    f = create_file(run, evt, chan, evt_num, strm, time.text());
     link_after(entry, f);
     evt->First_chan = f;
     ++evt->Chan_total;
     evt->Strm_num = strm;
-    f->Next_smp_time = f->First_smp_time = time;
+    f->First_smp_time = time;
+    f->Next_smp_time = time.text();
     f->Evt_pointer = evt;
     f->Chan_num = chan;
     f->Strm_num = strm;
     f->Evt_num = evt_num;
     evt->Latest_time = time;
-    if (evt->First_smp_time.size() != 16 || !compare_time(time, evt->First_smp_time)) evt->First_smp_time = time;
+    if (!evt->First_smp_time.complete() || !is_later(time, evt->First_smp_time)) evt->First_smp_time = time;
   }
 
-  const int cmp = time.compare(f->Next_smp_time);
+  const int cmp = time.text().compare(f->Next_smp_time);
   run.sign = cmp < 0 ? -1 : (cmp > 0 ? 1 : 0);
   evt->Latest_time = time;
   f->Prev_smp_time = time;
-  f->Next_smp_time = time;
+  f->Next_smp_time = time.text();
   add_str_tim(f->Next_smp_time, evt->Samp_rate, dt.nsamp_bcd());
   f->Unit_num = evt->Unit_num;
   f->Evt_num = evt_num;
@@ -381,7 +352,7 @@ File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt) {
   evt->First_chan = f;
 
   if (run.Eh_blk == 0) {
-    const double secs = update_time(f->First_smp_time, f->Prev_smp_time);
+    const double secs = seconds_between(f->First_smp_time, f->Prev_smp_time);
     float rate = 0.0f;
     // Packets stamped with the same time give no estimate rather than an infinite rate.
     if (f->Sam_cnt != 0 && secs > 0)

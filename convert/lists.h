@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "packet_time.h"
 #include "run.h"
 
 namespace pk {
@@ -47,8 +48,8 @@ struct Evt_list_str {
   std::string Network_name;
   std::string Strm_name;
   std::string Trig_type;
-  std::string First_smp_time;  // YYYYDDDHHMMSSmmm
-  std::string Latest_time;
+  PacketTime First_smp_time;
+  PacketTime Latest_time;
 };
 
 struct File_list_str {
@@ -66,9 +67,9 @@ struct File_list_str {
   std::string Network_name;
   std::string Filename;  // full path of the channel data file
   uint8_t Open = 0;
-  std::string Next_smp_time;
-  std::string First_smp_time;
-  std::string Prev_smp_time;
+  std::string Next_smp_time;  // compared as text for the log's continuity mark
+  PacketTime First_smp_time;
+  PacketTime Prev_smp_time;
 };
 
 Unit_list_str* find_unit(Run& run, const uint8_t* pkt);
@@ -87,8 +88,6 @@ void del_evt_ptr(Run& run, Evt_list_str* evt);
 // Creates `name` below the current directory if missing; returns its path.
 std::string make_dir(Run& run, const std::string& name);
 std::FILE* open_file(Run& run, const std::string& name);
-int compare_time(const std::string& a, const std::string& b);
-double update_time(const std::string& a, const std::string& b);
 void sort_chan(Evt_list_str* evt);
 
 // Directory (relative to the output base, "" or ending in '/') of files that

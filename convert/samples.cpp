@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "byte_order.h"
 #include "decode.h"
 #include "log.h"
 #include "loop.h"
@@ -20,17 +21,13 @@ bool keeps_every_sample(const Run& run, const File_list_str* f, std::size_t n) {
   return f->Trash_cnt == 0 && !stopped && f->Sam_cnt <= run.Samp_cnt && run.Samp_cnt - f->Sam_cnt >= n;
 }
 
-uint32_t swapped(uint32_t u) {
-  return (u >> 24) | ((u >> 8) & 0x0000FF00u) | ((u << 8) & 0x00FF0000u) | (u << 24);
-}
-
 // Whole words in the wanted order: the compiler turns this into one swap and one store
 // per sample, where byte-wise stores cost four.
 void put_samples(uint8_t* bytes, const int32_t* s, std::size_t n, bool big_endian) {
   const bool swap = big_endian != (std::endian::native == std::endian::big);
   for (std::size_t i = 0; i < n; ++i) {
     const uint32_t u = static_cast<uint32_t>(s[i]);
-    const uint32_t w = swap ? swapped(u) : u;
+    const uint32_t w = swap ? byte_swapped(u) : u;
     std::memcpy(bytes + 4 * i, &w, 4);
   }
 }

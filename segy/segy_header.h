@@ -53,11 +53,6 @@ constexpr std::size_t max_cnt = 232;
 constexpr std::size_t min_cnt = 236;
 }  // namespace th
 
-void proc_long_byte_order(uint8_t* dest, uint32_t value);
-void proc_short_byte_order(uint8_t* dest, uint16_t value);
-uint32_t long_at(const uint8_t* src);
-uint16_t short_at(const uint8_t* src);
-
 // ---- derived values ----
 // Microseconds between samples. Rates below 1 per second would truncate to 0, so they
 // are divided in floating point instead. rate must be positive.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "byte_order.h"
 #include "output_file.h"
 #include "pkfile.h"
 #include "setup.h"
@@ -52,10 +53,7 @@ void write_zeros(Run& run, std::FILE* f, const std::string& path, uint64_t n) {
 void widen_range(TracePass& pass, const uint8_t* bytes, std::size_t n, bool& first) {
   const std::size_t samples = n / kSampleSize;
   if (samples == 0) return;
-  auto at = [bytes](std::size_t i) {
-    const uint8_t* p = bytes + i * kSampleSize;
-    return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]);
-  };
+  auto at = [bytes](std::size_t i) { return be_i32(bytes + i * kSampleSize); };
   int32_t lo = first ? at(0) : pass.min;
   int32_t hi = first ? at(0) : pass.max;
   first = false;
@@ -150,7 +148,7 @@ void SegyWriter::hfhdr_prg(Run& run, std::FILE* f, const std::string& path, Evt_
   id.evt_num = evt.Evt_num;
   id.unit = static_cast<uint16_t>(evt.Unit_num);
   id.sp = Sp;
-  id.start = parse_start_time(evt.First_smp_time);
+  id.start = parse_start_time(evt.First_smp_time.text());
   id.scale = channel_scale(run.Bit_weight, chan.Chan_num);
   fill_trace_header(Hheader, id);
   write_all(run, f, path, Hheader.data(), Hheader.size());
@@ -174,13 +172,13 @@ void SegyWriter::proc_search_t(Run& run, std::FILE* f, const std::string& path, 
 void SegyWriter::update_shot_point(const Run& run, const Evt_list_str& evt) {
   const auto list =
       shot_point_list(read_settings_text(run.FileIni).value_or(""), static_cast<uint16_t>(evt.Unit_num));
-  if (const auto sp = find_shot_point(list, shot_time_of(evt.First_smp_time))) Sp = *sp;
+  if (const auto sp = find_shot_point(list, shot_time_of(evt.First_smp_time.text()))) Sp = *sp;
 }
 
 TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& chan, const std::string& directory) {
   const bool file_header = run.Flag_info.file_header_output != 0;
   const std::string name =
-      trace_file_name(evt.First_smp_time, evt.Unit_num, chan.Strm_num, chan.Chan_num, file_header);
+      trace_file_name(evt.First_smp_time.text(), evt.Unit_num, chan.Strm_num, chan.Chan_num, file_header);
   const std::string path = create_temporary(run, directory, name);
   FilePtr out(std::fopen(path.c_str(), "w+b"));
   if (!out) shut_down(run, 20, path);
@@ -214,7 +212,7 @@ TraceFile SegyWriter::write_trace(Run& run, Evt_list_str& evt, File_list_str& ch
 // The event's trace files and shot gathers are published together once all are whole.
 void SegyWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) {
   update_shot_point(run, evt);
-  const std::string directory = run.Dir + make_level_dir(run, evt.First_smp_time);
+  const std::string directory = run.Dir + make_level_dir(run, evt.First_smp_time.text());
   std::vector<TraceFile> traces;
   for (File_list_str* chan : channels_in_order(evt, file)) traces.push_back(write_trace(run, evt, *chan, directory));
   Shot_info.clear();
@@ -282,8 +280,8 @@ bool SegyWriter::update_file(Run& run, std::FILE* trace, const TraceFile& trace_
   const std::size_t got = std::fread(t.data(), 1, t.size(), trace);
   if (got == 0) return true;  // an empty trace file has nothing to add
   if (got != t.size()) shut_down(run, 20, trace_path);
-  const uint32_t interval = long_at(&t[th::smp_intvl32]);
-  const uint32_t count = long_at(&t[th::num_smp32]);
+  const uint32_t interval = be_u32(&t[th::smp_intvl32]);
+  const uint32_t count = be_u32(&t[th::num_smp32]);
 
   const bool receiver = run.Flag_info.recv_gather != 0;
   bool is_new = false;
@@ -304,21 +302,21 @@ bool SegyWriter::update_file(Run& run, std::FILE* trace, const TraceFile& trace_
     is_new = true;
   }
 
-  if (receiver && !is_new) proc_short_byte_order(&g[fh::data_Tra_evtnum], short_at(&g[fh::data_Tra_evtnum]) + 1);
-  uint32_t gather_count = long_at(&g[fh::smp_num_data32]);
+  if (receiver && !is_new) put_be16(&g[fh::data_Tra_evtnum], be_u16(&g[fh::data_Tra_evtnum]) + 1);
+  uint32_t gather_count = be_u32(&g[fh::smp_num_data32]);
   if (gather_count == 0) gather_count = count;
   const uint16_t gather_interval16 = interval < kShortestGatherInterval ? 1 : interval16(interval);
-  proc_short_byte_order(&g[fh::smp_invl_reel], gather_interval16);
-  proc_short_byte_order(&g[fh::smp_invl_org], gather_interval16);
-  proc_long_byte_order(&g[fh::smp_invl_reel32], interval);
-  proc_long_byte_order(&g[fh::smp_invl_org32], interval);
-  proc_short_byte_order(&g[fh::smp_num_date], count16(gather_count));
-  proc_short_byte_order(&g[fh::smp_num_recd], count16(gather_count));
-  proc_long_byte_order(&g[fh::smp_num_data32], gather_count);
-  proc_long_byte_order(&g[fh::smp_num_recd32], gather_count);
+  put_be16(&g[fh::smp_invl_reel], gather_interval16);
+  put_be16(&g[fh::smp_invl_org], gather_interval16);
+  put_be32(&g[fh::smp_invl_reel32], interval);
+  put_be32(&g[fh::smp_invl_org32], interval);
+  put_be16(&g[fh::smp_num_date], count16(gather_count));
+  put_be16(&g[fh::smp_num_recd], count16(gather_count));
+  put_be32(&g[fh::smp_num_data32], gather_count);
+  put_be32(&g[fh::smp_num_recd32], gather_count);
   if (!receiver) {
-    proc_short_byte_order(&t[th::num_smp], count16(gather_count));
-    proc_long_byte_order(&t[th::num_smp32], gather_count);
+    put_be16(&t[th::num_smp], count16(gather_count));
+    put_be32(&t[th::num_smp32], gather_count);
   }
 
   write_at(run, gather.get(), path, 0, g.data(), g.size());

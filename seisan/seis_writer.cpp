@@ -54,7 +54,7 @@ void write_whole(Run& run, const std::string& path, const std::string& bytes) {
 
 std::string file_header(const Evt_list_str& evt) {
   std::string hd = clean_seis_hd();
-  fill_file_line1(hd, network_text(evt.Network_name), seis_time(evt.First_smp_time));
+  fill_file_line1(hd, network_text(evt.Network_name), seis_time(evt.First_smp_time.text()));
   return hd;
 }
 
@@ -62,7 +62,7 @@ std::string channel_header(const File_list_str& f) {
   std::string ch = clean_seis_dt();
   fill_channel_header(ch, station_code(f.Station_name, f.Unit_num),
                       component(f.Strm_num, f.Chan_num, unit_letters(f.Evt_pointer)),
-                      seis_time(f.First_smp_time));
+                      seis_time(f.First_smp_time.text()));
   return ch;
 }
 
@@ -101,11 +101,11 @@ std::string load_file_header(Run& run, const Evt_list_str& evt, const std::strin
 // trailer the latest time is the last data packet's first sample, which falls short of
 // the samples that packet holds, so each channel's last stored sample bounds it from below.
 double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) {
-  double latest = update_time(evt.First_smp_time, evt.Latest_time);
+  double latest = seconds_between(evt.First_smp_time, evt.Latest_time);
   for (const Channel& c : chans) {
     if (c.samples == 0) continue;
     if (const auto span = data_length(c.samples - 1, evt.Samp_rate)) {
-      latest = std::max(latest, update_time(evt.First_smp_time, c.node->First_smp_time) + *span);
+      latest = std::max(latest, seconds_between(evt.First_smp_time, c.node->First_smp_time) + *span);
     }
   }
   return latest - sample_interval(evt.Samp_rate);
@@ -121,7 +121,7 @@ void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::v
     const File_list_str& f = *chans[static_cast<std::size_t>(i)].node;
     put_entry(hd, i,
               channel_entry(station, component(f.Strm_num, f.Chan_num, unit_letters(&evt)),
-                            update_time(evt.First_smp_time, f.First_smp_time),
+                            seconds_between(evt.First_smp_time, f.First_smp_time),
                             data_length(chans[static_cast<std::size_t>(i)].samples, evt.Samp_rate)));
   }
 }
@@ -199,7 +199,7 @@ std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_
 }
 
 std::string event_base_name(const Evt_list_str& evt) {
-  const std::string t = padded_time(evt.First_smp_time);
+  const std::string t = padded_time(evt.First_smp_time.text());
   char buf[96];
   std::snprintf(buf, sizeof buf, "%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%04hX_%1u", t.c_str(), t.c_str() + 4,
                 t.c_str() + 7, t.c_str() + 9, t.c_str() + 11, static_cast<unsigned short>(evt.Unit_num),
@@ -208,16 +208,16 @@ std::string event_base_name(const Evt_list_str& evt) {
 }
 
 std::string sfh_path(const Run& run, const Evt_list_str& evt) {
-  return run.Dir + level_dir(run.Path_option, evt.First_smp_time) + event_base_name(evt) + ".SFH";
+  return run.Dir + level_dir(run.Path_option, evt.First_smp_time.text()) + event_base_name(evt) + ".SFH";
 }
 
 std::string sei_path(const Run& run, const Evt_list_str& evt) {
-  return run.Dir + level_dir(run.Path_option, evt.First_smp_time) + event_base_name(evt) + ".SEI";
+  return run.Dir + level_dir(run.Path_option, evt.First_smp_time.text()) + event_base_name(evt) + ".SEI";
 }
 
 std::string sth_path(const Run& run, const File_list_str& file) {
-  return run.Dir + level_dir(run.Path_option, file.First_smp_time) +
-         channel_base_name(padded_time(file.First_smp_time), file.Unit_num, file.Strm_num, file.Chan_num) +
+  return run.Dir + level_dir(run.Path_option, file.First_smp_time.text()) +
+         channel_base_name(padded_time(file.First_smp_time.text()), file.Unit_num, file.Strm_num, file.Chan_num) +
          ".STH";
 }
 
@@ -232,7 +232,7 @@ std::string write_new(Run& run, const std::string& described, const std::string&
 }  // namespace
 
 std::string seis_fl_hd(Run& run, const Evt_list_str& evt) {
-  make_level_dir(run, evt.First_smp_time);
+  make_level_dir(run, evt.First_smp_time.text());
   return write_new(run, sfh_path(run, evt), file_header(evt));
 }
 
@@ -254,7 +254,7 @@ void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* fil
     cls_file(run, f);
     chans.push_back({f, stored_samples(*f)});
   }
-  const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time);
+  const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time.text());
   const std::string name = event_base_name(evt) + ".SEI";
   // Records are written in pieces of a few bytes; a large stream buffer turns them into few writes.
   std::vector<char> out_buffer(kSeiBuffer);

@@ -198,17 +198,6 @@ TEST(Strtof, WidthsAndLongTexts) {
   EXPECT_FLOAT_EQ(pk::strtof("000000000000000000000000000025"), 25.0f);
 }
 
-TEST(TimeStrings, CompareAndDifference) {
-  EXPECT_EQ(pk::compare_time("2003123140522057", "2003123140522056"), 1);
-  EXPECT_EQ(pk::compare_time("2003123140522056", "2003123140522056"), 0);
-  EXPECT_EQ(pk::compare_time("2002365235959999", "2003001000000000"), 0);
-  EXPECT_DOUBLE_EQ(pk::update_time("2003123140522000", "2003123140523250"), 1.25);
-  // Two millisecond digits count hundredths.
-  EXPECT_DOUBLE_EQ(pk::update_time("200312314052200", "200312314052325"), 1.25);
-  // Garbage parses as far as it goes and never crashes.
-  EXPECT_EQ(pk::compare_time("", "::::"), 0);
-}
-
 TEST(ChannelOrder, SortChanAscending) {
   pk::Evt_list_str e;
   e.Chan_each = {5, 0, 17, 3, 25, 1};

@@ -23,7 +23,7 @@ class KeepWriter : public pk::Writer {
     for (pk::File_list_str* f : pk::ring_nodes(evt.First_chan)) {
       pk::cls_file(run, f);
       if (!pk::own_data_file(*f)) continue;
-      const std::string time = f->First_smp_time;
+      const std::string time = f->First_smp_time.text();
       pk::publish(run, run.Dir + pk::level_dir(run.Path_option, time),
                   {{f->Filename, pk::channel_base_name(time, f->Unit_num, f->Strm_num, f->Chan_num) + ".STD"}});
       f->Filename.clear();

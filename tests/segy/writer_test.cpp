@@ -25,7 +25,7 @@ struct TestEvent {
   TestEvent(uint32_t unit, uint32_t evt_num, const std::string& time, float rate) {
     evt.Unit_num = unit;
     evt.Evt_num = evt_num;
-    evt.First_smp_time = time;
+    evt.First_smp_time = pk::PacketTime(time);
     evt.Samp_rate = rate;
   }
 

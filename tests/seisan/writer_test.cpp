@@ -36,7 +36,7 @@ struct HandEvent {
     unit.Unit_num = evt.Unit_num = 0x9A21;
     evt.Unit_pointer = &unit;
     evt.Samp_rate = rate;
-    evt.First_smp_time = evt.Latest_time = first;
+    evt.First_smp_time = evt.Latest_time = pk::PacketTime(first);
   }
 
   pk::File_list_str& add(uint32_t chan, const std::string& first, const std::vector<int32_t>& samples) {
@@ -44,7 +44,7 @@ struct HandEvent {
     f->Evt_pointer = &evt;
     f->Unit_num = evt.Unit_num;
     f->Chan_num = chan;
-    f->First_smp_time = first;
+    f->First_smp_time = pk::PacketTime(first);
     f->Sam_cnt = static_cast<uint32_t>(samples.size());
     f->Station_name = evt.Station_name;
     f->Network_name = evt.Network_name;
@@ -96,9 +96,9 @@ struct HandEvent {
 
 TEST(SeisFinishing, OneChannelOf500Samples) {
   HandEvent e("2003123140522000");
-  e.evt.Latest_time = "2003123140526990";
+  e.evt.Latest_time = pk::PacketTime("2003123140526990");
   const auto samples = ramp(500, -250, 7);
-  e.add(0, e.evt.First_smp_time, samples);
+  e.add(0, e.evt.First_smp_time.text(), samples);
   e.close();
 
   EXPECT_EQ(e.sei().filename(), "2003_123_14_05_22_9A21_1.SEI");
@@ -119,10 +119,10 @@ TEST(SeisFinishing, OneChannelOf500Samples) {
 
 TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   HandEvent e("2003123070522000");
-  e.evt.Latest_time = "2003123070526000";
+  e.evt.Latest_time = pk::PacketTime("2003123070526000");
   const auto z = ramp(500, 1, 1), n = ramp(400, 1000, -3), ee = ramp(500, 5, 11);
-  e.add(2, e.evt.First_smp_time, ee);  // ring order differs from channel order
-  e.add(0, e.evt.First_smp_time, z);
+  e.add(2, e.evt.First_smp_time.text(), ee);  // ring order differs from channel order
+  e.add(0, e.evt.First_smp_time.text(), z);
   e.add(1, "2003123070522250", n);
   e.close();
 
@@ -153,8 +153,8 @@ TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
   };
   for (const Case& c : cases) {
     HandEvent e("2003123140522000", c.rate);
-    e.evt.Latest_time = c.latest;
-    e.add(0, e.evt.First_smp_time, ramp(500, 0, 1));
+    e.evt.Latest_time = pk::PacketTime(c.latest);
+    e.add(0, e.evt.First_smp_time.text(), ramp(500, 0, 1));
     e.add(1, "2003123140522250", ramp(100, 0, 1));  // ends before channel 0
     e.close();
     EXPECT_EQ(cols(testkit::read_sei(testkit::read_file(e.sei())).lines[0], 61, 69), c.total) << c.latest;
@@ -166,8 +166,8 @@ TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
 TEST(SeisFinishing, LengthFramingBytes) {
   HandEvent e("2003123140522000");
   e.run.Sei_framing = pk::SeiFraming::length4;
-  e.add(0, e.evt.First_smp_time, {1, -2, 0x01020304});
-  fs::remove(e.add(1, e.evt.First_smp_time, {7}).Filename);
+  e.add(0, e.evt.First_smp_time.text(), {1, -2, 0x01020304});
+  fs::remove(e.add(1, e.evt.First_smp_time.text(), {7}).Filename);
   e.close();
 
   auto framed = [](const std::string& record) {
@@ -191,7 +191,7 @@ TEST(SeisFinishing, LengthFramingBytes) {
 TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
   HandEvent e("2003123140522000");
   e.run.Sei_framing = pk::SeiFraming::length4;
-  pk::File_list_str& f = e.add(0, e.evt.First_smp_time, {});
+  pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), {});
   f.Sam_cnt = 1u << 29;
   fs::resize_file(f.Filename, uint64_t{4} << 29);  // sparse: nothing is read before the refusal
   const auto [code, out] = e.close_fatally();
@@ -205,7 +205,7 @@ TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
 
 TEST(SeisFinishing, SixChannelsFillTwoLines) {
   HandEvent e("2005001000000000", 40.0f);
-  for (uint32_t c = 0; c < 6; ++c) e.add(c, e.evt.First_smp_time, ramp(80, static_cast<int32_t>(c), 2));
+  for (uint32_t c = 0; c < 6; ++c) e.add(c, e.evt.First_smp_time.text(), ramp(80, static_cast<int32_t>(c), 2));
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 36), "  6105");
@@ -219,7 +219,7 @@ TEST(SeisFinishing, SixChannelsFillTwoLines) {
 
 TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
   HandEvent e("2003001000000000");
-  for (uint32_t c = 0; c < 32; ++c) e.add(c, e.evt.First_smp_time, ramp(10, static_cast<int32_t>(c) * 100, 1));
+  for (uint32_t c = 0; c < 32; ++c) e.add(c, e.evt.First_smp_time.text(), ramp(10, static_cast<int32_t>(c) * 100, 1));
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 33), " 32");
@@ -233,8 +233,8 @@ TEST(SeisFinishing, StationSettings1999AndPathLevel) {
   e.evt.Station_name = "RIDGE";
   e.evt.Network_name = "Alpine Net\r";
   e.unit.Ini_comp = std::string("UVW") + std::string(13, '\0');
-  e.add(0, e.evt.First_smp_time, ramp(100, 0, 1));
-  e.add(1, e.evt.First_smp_time, ramp(100, 0, 2));
+  e.add(0, e.evt.First_smp_time.text(), ramp(100, 0, 1));
+  e.add(1, e.evt.First_smp_time.text(), ramp(100, 0, 2));
   e.close();
 
   EXPECT_EQ(e.sei().parent_path().filename(), "1999_365");
@@ -248,7 +248,7 @@ TEST(SeisFinishing, StationSettings1999AndPathLevel) {
 
 TEST(SeisFinishing, SampleCountOutOfRange) {
   HandEvent e("2003001000000000");
-  e.add(0, e.evt.First_smp_time, ramp(1000000, 0, 1));
+  e.add(0, e.evt.First_smp_time.text(), ramp(1000000, 0, 1));
   testing::internal::CaptureStdout();
   e.close();
   const std::string out = testing::internal::GetCapturedStdout();
@@ -262,7 +262,7 @@ TEST(SeisFinishing, SampleCountOutOfRange) {
 
 TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
   HandEvent e("2003001000000000", 0.0f);  // no rate known
-  pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time, ramp(60, 0, 1));
+  pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time.text(), ramp(60, 0, 1));
   f0.Sam_cnt = 100;
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
@@ -273,7 +273,7 @@ TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
 
 TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
   HandEvent e("2003001000000000");
-  e.add(0, e.evt.First_smp_time, ramp(10, 0, 1));
+  e.add(0, e.evt.First_smp_time.text(), ramp(10, 0, 1));
   e.run.Dir = (e.dir.path() / "missing" / "").string();
   const auto [code, out] = e.close_fatally();
   EXPECT_EQ(code, 20);
@@ -282,7 +282,7 @@ TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
 
 TEST(SeisFinishing, ChannelCountOutOfRange) {
   HandEvent e("2003001000000000");
-  for (uint32_t c = 0; c < 1000; ++c) e.add(c, e.evt.First_smp_time, {static_cast<int32_t>(c)});
+  for (uint32_t c = 0; c < 1000; ++c) e.add(c, e.evt.First_smp_time.text(), {static_cast<int32_t>(c)});
   testing::internal::CaptureStdout();
   e.close();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n Out of store range for number of stations in file header");
@@ -297,7 +297,7 @@ TEST(SeisFinishing, ChannelCountOutOfRange) {
 // the file the node names is the one that belongs to the event.
 TEST(SeisFinishing, ReadsTheChannelFileTheNodeNames) {
   HandEvent e("2003123140522000");
-  pk::File_list_str& f = e.add(0, e.evt.First_smp_time, ramp(50, 1, 1));
+  pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), ramp(50, 1, 1));
   const fs::path taken = f.Filename;
   std::string renamed = taken.filename().string();
   renamed[7] = 'A';
