@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "run.h"
+#include "options.h"
 
 namespace pk::seis {
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "failure.h"
 #include "lists.h"
 #include "output_readers.h"
 #include "pkenc.h"
@@ -24,15 +25,16 @@ namespace {
 
 struct HandEvent {
   testkit::ScratchDir dir;
-  pk::Run run;
+  pk::RunSetup run;
+  pk::Outputs out{"pk_seis"};
   pk::Unit_list_str unit;
   pk::Evt_list_str evt;
   std::vector<std::unique_ptr<pk::File_list_str>> files;
   pk::seis::SeisanWriter writer;
 
   explicit HandEvent(const std::string& first, float rate = 100.0f, uint16_t path_option = 0) {
-    run.Dir = dir.path().string() + "/";
-    run.Path_option = path_option;
+    out.Dir = dir.path().string() + "/";
+    out.Path_option = path_option;
     unit.Unit_num = evt.Unit_num = 0x9A21;
     evt.Unit_pointer = &unit;
     evt.Samp_rate = rate;
@@ -45,10 +47,8 @@ struct HandEvent {
     f->Unit_num = evt.Unit_num;
     f->Chan_num = chan;
     f->First_smp_time = pk::PacketTime(first);
-    f->Sam_cnt = static_cast<uint32_t>(samples.size());
-    f->Station_name = evt.Station_name;
-    f->Network_name = evt.Network_name;
-    const std::string sub = run.Dir + pk::level_dir(run.Path_option, first);
+    f->stored = static_cast<uint32_t>(samples.size());
+    const std::string sub = out.Dir + pk::level_dir(out.Path_option, first);
     fs::create_directories(sub);
     f->Filename = sub + pk::channel_base_name(first, evt.Unit_num, 0, chan) + ".STD";
     testkit::write_file(f->Filename, testkit::le_bytes(samples));
@@ -73,8 +73,7 @@ struct HandEvent {
     evt.Chan_each.clear();
     for (const auto& f : files) evt.Chan_each.push_back(f->Chan_num);
     std::sort(evt.Chan_each.begin(), evt.Chan_each.end());
-    writer.before_merge(run, evt);
-    writer.merge_file_pc(run, evt, evt.First_chan);
+    writer.merge_file_pc(run, out, evt);
   }
 
   // close() for a run that is to end there: its exit code (-1 when it goes on) and output.
@@ -84,12 +83,12 @@ struct HandEvent {
     try {
       close();
     } catch (const pk::Fatal& f) {
-      code = f.code;
+      code = static_cast<int>(f.code);
     }
     return {code, testing::internal::GetCapturedStdout()};
   }
 
-  fs::path sei() const { return pk::seis::sei_path(run, evt); }
+  fs::path sei() const { return pk::seis::sei_path(out, evt); }
 };
 
 }  // namespace
@@ -165,7 +164,7 @@ TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
 // 4-byte little-endian lengths; a channel without data gets an empty sample record.
 TEST(SeisFinishing, LengthFramingBytes) {
   HandEvent e("2003123140522000");
-  e.run.Sei_framing = pk::SeiFraming::length4;
+  e.run.options.Sei_framing = pk::SeiFraming::length4;
   e.add(0, e.evt.First_smp_time.text(), {1, -2, 0x01020304});
   fs::remove(e.add(1, e.evt.First_smp_time.text(), {7}).Filename);
   e.close();
@@ -190,9 +189,9 @@ TEST(SeisFinishing, LengthFramingBytes) {
 // 2^29 samples need a record of 2^31 bytes, one more than a 4-byte length carries.
 TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
   HandEvent e("2003123140522000");
-  e.run.Sei_framing = pk::SeiFraming::length4;
+  e.run.options.Sei_framing = pk::SeiFraming::length4;
   pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), {});
-  f.Sam_cnt = 1u << 29;
+  f.stored = 1u << 29;
   fs::resize_file(f.Filename, uint64_t{4} << 29);  // sparse: nothing is read before the refusal
   const auto [code, out] = e.close_fatally();
   EXPECT_EQ(code, 22);
@@ -230,8 +229,8 @@ TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
 
 TEST(SeisFinishing, StationSettings1999AndPathLevel) {
   HandEvent e("1999365235959500", 100.0f, 1);
-  e.evt.Station_name = "RIDGE";
-  e.evt.Network_name = "Alpine Net\r";
+  e.unit.Station_name = "RIDGE";
+  e.unit.Network_name = "Alpine Net\r";
   e.unit.Ini_comp = std::string("UVW") + std::string(13, '\0');
   e.add(0, e.evt.First_smp_time.text(), ramp(100, 0, 1));
   e.add(1, e.evt.First_smp_time.text(), ramp(100, 0, 2));
@@ -263,7 +262,7 @@ TEST(SeisFinishing, SampleCountOutOfRange) {
 TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
   HandEvent e("2003001000000000", 0.0f);  // no rate known
   pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time.text(), ramp(60, 0, 1));
-  f0.Sam_cnt = 100;
+  f0.stored = 100;
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[2], 1, 26), " 9A2111Z     0.00         ");
@@ -274,10 +273,10 @@ TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
 TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
   HandEvent e("2003001000000000");
   e.add(0, e.evt.First_smp_time.text(), ramp(10, 0, 1));
-  e.run.Dir = (e.dir.path() / "missing" / "").string();
+  e.out.Dir = (e.dir.path() / "missing" / "").string();
   const auto [code, out] = e.close_fatally();
   EXPECT_EQ(code, 20);
-  EXPECT_EQ(out.rfind("\nFile open error for " + e.run.Dir, 0), 0u);
+  EXPECT_EQ(out.rfind("\nFile open error for " + e.out.Dir, 0), 0u);
 }
 
 TEST(SeisFinishing, ChannelCountOutOfRange) {
