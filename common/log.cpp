@@ -169,25 +169,33 @@ void sc_channel(std::FILE* fd, const chan_def& c) {
   entry_text(fd, "Bit-count Voltage", c.volts());
 }
 
+void event_trigger(std::FILE* fd, const event_def& t) {
+  entry_marks(fd, "Trigger Channels", t.trg_chan());
+  entry_text(fd, "Minimum Channels", t.min_chan());
+  entry_text(fd, "Trigger Window", t.trg_wndw());
+  entry_text(fd, "Pretrigger Length", t.pre_trg_len());
+  entry_text(fd, "Posttrigger Length", t.pst_trg_len());
+  entry_text(fd, "Record Length", t.rec_len());
+  entry_text(fd, "STA Length", t.lb_sta());
+  entry_text(fd, "LTA Length", t.lb_lta());
+  entry_text(fd, "Mean Removal", t.lb_stav());
+  entry_text(fd, "Trigger Ratio", t.lb_trg_rat());
+  entry_text(fd, "Detrigger Ratio", t.lb_dtrg_rat());
+  entry_text(fd, "LTA hold", t.lta_hold());
+}
+
+void time_list_trigger(std::FILE* fd, const tml_def& t) {
+  for (unsigned k = 0; k < tml_def::kStartTimes; ++k) {
+    std::fprintf(fd, "   Start Time %02d               : ", static_cast<int>(k + 1));
+    text_line(fd, t.start_time(k));
+  }
+  entry_text(fd, "Record Length", t.rec_len());
+}
+
 void trigger_params(std::FILE* fd, const dstrm_def& s) {
   const uint8_t* info = s.trg_info();
   switch (s.trigger()) {
-    case trigger_kind::evt: {
-      const event_def t{info};
-      entry_marks(fd, "Trigger Channels", t.trg_chan());
-      entry_text(fd, "Minimum Channels", t.min_chan());
-      entry_text(fd, "Trigger Window", t.trg_wndw());
-      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
-      entry_text(fd, "Posttrigger Length", t.pst_trg_len());
-      entry_text(fd, "Record Length", t.rec_len());
-      entry_text(fd, "STA Length", t.lb_sta());
-      entry_text(fd, "LTA Length", t.lb_lta());
-      entry_text(fd, "Mean Removal", t.lb_stav());
-      entry_text(fd, "Trigger Ratio", t.lb_trg_rat());
-      entry_text(fd, "Detrigger Ratio", t.lb_dtrg_rat());
-      entry_text(fd, "LTA hold", t.lta_hold());
-      break;
-    }
+    case trigger_kind::evt: event_trigger(fd, event_def{info}); break;
     case trigger_kind::tim: {
       const timseq_def t{info};
       entry_text(fd, "Start Time", t.start_time());
@@ -219,15 +227,7 @@ void trigger_params(std::FILE* fd, const dstrm_def& s) {
       entry_text(fd, "Record Length", t.rec_len());
       break;
     }
-    case trigger_kind::tml: {
-      const tml_def t{info};
-      for (unsigned k = 0; k < tml_def::kStartTimes; ++k) {
-        std::fprintf(fd, "   Start Time %02d               : ", static_cast<int>(k + 1));
-        text_line(fd, t.start_time(k));
-      }
-      entry_text(fd, "Record Length", t.rec_len());
-      break;
-    }
+    case trigger_kind::tml: time_list_trigger(fd, tml_def{info}); break;
     case trigger_kind::none:
       break;
   }
