@@ -26,8 +26,6 @@ unsigned bcd2i(const uint8_t* in, std::size_t n) {
   return v;
 }
 
-int16_t bcdtoi(const uint8_t* in, std::size_t n) { return static_cast<int16_t>(bcd2i(in, n)); }
-
 std::string secs_split(const uint8_t* t) {
   const uint32_t v = be_u32(t);
   const unsigned long year = (v >> 25) + 1984;

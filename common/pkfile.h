@@ -42,7 +42,6 @@ extern const int eom[2][15];
 void unbcd(char* out, const uint8_t* in, std::size_t n);
 // Numeric value of n BCD bytes, nibbles above 9 taken at face value, modulo 65536.
 unsigned bcd2i(const uint8_t* in, std::size_t n);
-int16_t bcdtoi(const uint8_t* in, std::size_t n);
 // Packed disk time (7 bits year-1984, 25 bits seconds of year) as "YYYYDDDHHMMSS".
 std::string secs_split(const uint8_t* t);
 int code_set(const uint8_t* p);

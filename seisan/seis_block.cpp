@@ -1,7 +1,6 @@
 #include "seis_block.h"
 
 #include <algorithm>
-#include <sstream>
 #include <stdexcept>
 
 #include "byte_order.h"
@@ -54,12 +53,6 @@ void LengthWriter::put_length() {
 std::unique_ptr<RecordWriter> record_writer(SeiFraming framing, std::ostream& out) {
   if (framing == SeiFraming::length4) return std::make_unique<LengthWriter>(out);
   return std::make_unique<BlockWriter>(out);
-}
-
-std::string frame_record(std::string_view bytes, SeiFraming framing) {
-  std::ostringstream out;
-  record_writer(framing, out)->record(bytes);
-  return out.str();
 }
 
 }  // namespace pk::seis

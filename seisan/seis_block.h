@@ -82,7 +82,4 @@ class LengthWriter final : public RecordWriter {
 
 std::unique_ptr<RecordWriter> record_writer(SeiFraming framing, std::ostream& out);
 
-// The framed bytes of one record.
-std::string frame_record(std::string_view bytes, SeiFraming framing = SeiFraming::pc_blocks);
-
 }  // namespace pk::seis

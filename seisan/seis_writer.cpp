@@ -165,9 +165,6 @@ std::string event_base_name(const Evt_list_str& evt) {
                 t.c_str() + 11, static_cast<unsigned short>(evt.Unit_num), evt.Strm_num + 1);
 }
 
-std::string sei_path(const Outputs& out, const Evt_list_str& evt) {
-  return out.Dir + level_dir(out.Path_option, evt.First_smp_time.text()) + event_base_name(evt) + ".SEI";
-}
 
 std::string seis_fl_hd(const Evt_list_str& evt) {
   std::string hd = clean_seis_hd();

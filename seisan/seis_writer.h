@@ -32,9 +32,6 @@ std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt);
 
 // "YYYY_DDD_HH_MM_SS_UUUU_S" of the event's first sample time, unit and stream.
 std::string event_base_name(const Evt_list_str& evt);
-// The path the event's waveform file is described by; it gets a lettered alternative
-// when the name is taken (see publish).
-std::string sei_path(const Outputs& out, const Evt_list_str& evt);
 
 // The event's file header (961 bytes: 'K' and twelve lines) before the pass completes it.
 std::string seis_fl_hd(const Evt_list_str& evt);

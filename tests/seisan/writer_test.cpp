@@ -88,7 +88,10 @@ struct HandEvent {
     return {code, testing::internal::GetCapturedStdout()};
   }
 
-  fs::path sei() const { return pk::seis::sei_path(out, evt); }
+  fs::path sei() const {
+    return out.Dir + pk::level_dir(out.Path_option, evt.First_smp_time.text()) + pk::seis::event_base_name(evt) +
+           ".SEI";
+  }
 };
 
 }  // namespace
