@@ -15,8 +15,7 @@ constexpr std::size_t kFirstDataWord = 3;  // frame 0: control word, X0, Xn
 
 // Read inline: the frame walk fetches every word of the packet.
 uint32_t word_at(const uint8_t* pkt, std::size_t frame, std::size_t word) {
-  const uint8_t* p = pkt + kFramesOffset + frame * kFrameBytes + word * 4;
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  return be_u32(pkt + kFramesOffset + frame * kFrameBytes + word * 4);
 }
 
 int32_t wrap_add(int32_t a, int32_t b) {
@@ -140,13 +139,13 @@ std::size_t dt_sample_count(const uint8_t* pkt, std::size_t max_samples) {
 
 std::size_t decode_16(const uint8_t* pkt, int32_t* out) {
   const std::size_t n = dt_sample_count(pkt, kMax16Samples);
-  for (std::size_t i = 0; i < n; ++i) out[i] = little_endian_in(pkt + kIntSamplesOffset + 2 * i, 2);
+  for (std::size_t i = 0; i < n; ++i) out[i] = be_i16(pkt + kIntSamplesOffset + 2 * i);
   return n;
 }
 
 std::size_t decode_32(const uint8_t* pkt, int32_t* out) {
   const std::size_t n = dt_sample_count(pkt, kMax32Samples);
-  for (std::size_t i = 0; i < n; ++i) out[i] = little_endian_in(pkt + kIntSamplesOffset + 4 * i, 4);
+  for (std::size_t i = 0; i < n; ++i) out[i] = be_i32(pkt + kIntSamplesOffset + 4 * i);
   return n;
 }
 

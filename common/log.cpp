@@ -39,8 +39,18 @@ std::string channel_marks(std::string_view s) {
   return out;
 }
 
-void body_marks(std::FILE* fd, const char* label, std::string_view s) { body_text(fd, label, channel_marks(s)); }
-void entry_marks(std::FILE* fd, const char* label, std::string_view s) { entry_text(fd, label, channel_marks(s)); }
+// Each field of a record under its label: body fields (`entry` false) or the fields of an
+// entry within the body.
+void fields(std::FILE* fd, const uint8_t* record, TextFields list, bool entry) {
+  for (const TextField& f : list) {
+    const std::string_view text = text_of(record, f);
+    const std::string marked = f.marks ? channel_marks(text) : std::string();
+    if (entry)
+      entry_text(fd, f.label, f.marks ? std::string_view(marked) : text);
+    else
+      body_text(fd, f.label, f.marks ? std::string_view(marked) : text);
+  }
+}
 
 const char* enabled(bool on) { return on ? "Enabled" : "Disabled"; }
 const char* power(bool always_on) { return always_on ? "Always On" : "Toggle"; }
@@ -96,12 +106,8 @@ void hex_dump(std::FILE* fd, const uint8_t* pkt) {
 }
 
 // The four event times, the rate and, without MES block, the trigger type.
-template <class Pkt>
-void event_times_and_rate(std::FILE* fd, const Pkt& v) {
-  body_text(fd, "Trigger time", v.trig_tim());
-  body_text(fd, "First sample time", v.fst_smp_tim());
-  body_text(fd, "Detrigger time", v.det_tim());
-  body_text(fd, "Last sample time", v.lst_smp_tim());
+void event_times_and_rate(std::FILE* fd, const event_header_body& v) {
+  fields(fd, v.p, kEventTimes, false);
   if (v.has_mes_block()) {
     body_text(fd, "Sample rate", v.mes_smp_rate());
   } else {
@@ -121,126 +127,37 @@ void channel_table(std::FILE* fd, const ehet_pkt& v) {
   }
 }
 
-void mes_dau_block(std::FILE* fd, const ehet_pkt& v) {
-  body_text(fd, "MES-DAU Version", v.mes_version());
-  body_text(fd, "MES-DAU Transmitter Frequency", v.mes_txfreq());
-  body_text(fd, "MES-DAU Transmitter Id", v.mes_txid());
-  body_text(fd, "MES-DAU Transmitter Site", v.mes_txsite());
-  body_text(fd, "MES-DAU Sensor", v.mes_sensor());
-  body_text(fd, "MES-DAU Receiver Site", v.mes_rcvsite());
-  body_text(fd, "MES-DAU Propagation Delay", v.mes_offset());
-  body_text(fd, "MES-DAU Data Channel", v.mes_comm_lk());
-  body_text(fd, "MES-DAU Data Channel Position", v.mes_comm_pos());
-  body_text(fd, "MES-DAU Sample Count", v.mes_smpcnt());
-  body_text(fd, "MES-DAU Overscale Count", v.mes_ovrcnt());
-}
-
-void mes_cru_block(std::FILE* fd, const nhnt_pkt& v) {
-  body_text(fd, "MES-CRU Version", v.mes_version());
-  body_text(fd, "MES-CRU Transmitter Frequency", v.mes_txfreq());
-  body_text(fd, "MES-CRU Transmitter Id", v.mes_txid());
-  body_text(fd, "MES-CRU Transmitter Site", v.mes_txsite());
-  body_text(fd, "MES-CRU (Transmitter Freq)", v.mes_txoldfrq());
-  body_text(fd, "MES-CRU Site", v.mes_crusite());
-  body_text(fd, "MES-CRU Propagation Delay", v.mes_offset());
-  body_text(fd, "MES-CRU Data Channel", v.mes_comm_lk());
-  body_text(fd, "MES-CRU Data Channel Position", v.mes_comm_pos());
-}
-
 void trigger_message(std::FILE* fd, const uint8_t* pkt) {
   std::fprintf(fd, "%.31s\r\n", ehet_pkt{pkt}.trig_msg().data());
 }
 
-void sc_channel(std::FILE* fd, const chan_def& c) {
-  crlf(fd);
-  entry_text(fd, "Channel Number", c.number());
-  entry_text(fd, "Channel Name", c.name());
-  entry_text(fd, "Azimuth", c.azimuth());
-  entry_text(fd, "Inclination", c.incline());
-  entry_text(fd, "X Coordinate", c.loc_x());
-  entry_text(fd, "Y Coordinate", c.loc_y());
-  entry_text(fd, "Z Coordinate", c.loc_z());
-  entry_text(fd, "Unit type for X, Y", c.units_xy());
-  entry_text(fd, "Unit type for Z", c.units_z());
-  entry_text(fd, "Preamp Gain", c.preamp());
-  entry_text(fd, "Sensor Model", c.sens_mod());
-  entry_text(fd, "Sensor Serial Number", c.sens_ser());
-  entry_text(fd, "Comments", c.cmmnt());
-  entry_text(fd, "Bit-count Voltage", c.volts());
+void time_list_trigger(std::FILE* fd, const tml_def& t) {
+  for (unsigned k = 0; k < tml_def::kStartTimes; ++k) {
+    std::fprintf(fd, "   Start Time %02d               : ", static_cast<int>(k + 1));
+    text_line(fd, t.start_time(k));
+  }
+  fields(fd, t.p, {&tml_def::kRecordLength, 1}, true);
 }
 
-void trigger_params(std::FILE* fd, const dstrm_def& s) {
-  const uint8_t* info = s.trg_info();
-  switch (s.trigger()) {
-    case trigger_kind::evt: {
-      const event_def t{info};
-      entry_marks(fd, "Trigger Channels", t.trg_chan());
-      entry_text(fd, "Minimum Channels", t.min_chan());
-      entry_text(fd, "Trigger Window", t.trg_wndw());
-      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
-      entry_text(fd, "Posttrigger Length", t.pst_trg_len());
-      entry_text(fd, "Record Length", t.rec_len());
-      entry_text(fd, "STA Length", t.lb_sta());
-      entry_text(fd, "LTA Length", t.lb_lta());
-      entry_text(fd, "Mean Removal", t.lb_stav());
-      entry_text(fd, "Trigger Ratio", t.lb_trg_rat());
-      entry_text(fd, "Detrigger Ratio", t.lb_dtrg_rat());
-      entry_text(fd, "LTA hold", t.lta_hold());
-      break;
-    }
-    case trigger_kind::tim: {
-      const timseq_def t{info};
-      entry_text(fd, "Start Time", t.start_time());
-      entry_text(fd, "Repeat Interval", t.rep_int());
-      entry_text(fd, "Number of Intervals", t.num_int());
-      entry_text(fd, "Record Length", t.rec_len());
-      break;
-    }
-    case trigger_kind::lev: {
-      const level_def t{info};
-      entry_text(fd, "Trigger Level", t.level());
-      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
-      entry_text(fd, "Record Length", t.rec_len());
-      break;
-    }
-    case trigger_kind::con:
-      entry_text(fd, "Record Length", con_def{info}.rec_len());
-      break;
-    case trigger_kind::rx: {
-      const rx_def t{info};
-      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
-      entry_text(fd, "Record Length", t.rec_len());
-      break;
-    }
-    case trigger_kind::crs: {
-      const crs_def t{info};
-      entry_text(fd, "Trigger Stream Number", t.trg_stm());
-      entry_text(fd, "Pretrigger Length", t.pre_trg_len());
-      entry_text(fd, "Record Length", t.rec_len());
-      break;
-    }
-    case trigger_kind::tml: {
-      const tml_def t{info};
-      for (unsigned k = 0; k < tml_def::kStartTimes; ++k) {
-        std::fprintf(fd, "   Start Time %02d               : ", static_cast<int>(k + 1));
-        text_line(fd, t.start_time(k));
-      }
-      entry_text(fd, "Record Length", t.rec_len());
-      break;
-    }
-    case trigger_kind::none:
-      break;
+// The parameters of the trigger record the stream's trigger type selects.
+TextFields trigger_fields(trigger_kind kind) {
+  switch (kind) {
+    case trigger_kind::evt: return kEventTrigger;
+    case trigger_kind::tim: return kTimeTrigger;
+    case trigger_kind::lev: return kLevelTrigger;
+    case trigger_kind::con: return kContinuousTrigger;
+    case trigger_kind::rx: return kExternalTrigger;
+    case trigger_kind::crs: return kCrossTrigger;
+    default: return {};
   }
 }
 
 void ds_stream(std::FILE* fd, const dstrm_def& s) {
-  body_text(fd, "Data Stream No", s.number());
-  body_text(fd, "Data Stream Name", s.name());
-  body_marks(fd, "Channels Included", s.ch_nums());
-  body_text(fd, "Sample Rate", s.rate());
-  body_text(fd, "Data Format", s.dat_formt());
-  body_text(fd, "Trigger Type", s.trg_type());
-  trigger_params(fd, s);
+  fields(fd, s.p, kStream, false);
+  if (s.trigger() == trigger_kind::tml)
+    time_list_trigger(fd, tml_def{s.trg_info()});
+  else
+    fields(fd, s.trg_info(), trigger_fields(s.trigger()), true);
   crlf(fd);
 }
 
@@ -261,40 +178,33 @@ void dr_time(std::FILE* fd, const char* label, const uint8_t* packed, uint32_t m
   crlf(fd);
 }
 
+void dr_number(std::FILE* fd, const char* label, const char* format, unsigned long value) {
+  entry_label(fd, label);
+  std::fprintf(fd, format, value);
+}
+
 void dr_entry(std::FILE* fd, const dr_pkt& dr, const dr_ent_def& e) {
+  static constexpr const char* kTimeLabels[dr_ent_def::kTimes] = {"Trigger time", "First sample time",
+                                                                  "Detrigger time", "Last sample time", "Entry time"};
   crlf(fd);
-  entry_label(fd, "Entry Number");
-  std::fprintf(fd, "%lu\r\n", static_cast<unsigned long>(e.ent_num()));
-  entry_label(fd, "Entry Status");
-  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.ent_stat()));
-  entry_label(fd, "Entry Format");
-  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.ent_format()));
-  entry_label(fd, "Entry Length");
-  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.ent_length()));
-  entry_label(fd, "Unit ID");
-  std::fprintf(fd, "%04lu\r\n", static_cast<unsigned long>(e.unit_id()));
-  entry_label(fd, "Event Number");
-  std::fprintf(fd, "%lu\r\n", static_cast<unsigned long>(e.event_num()));
-  entry_label(fd, "Event Header Flag");
-  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.evt_eh()));
-  entry_label(fd, "Event Trailer Flag");
-  std::fprintf(fd, "%u\r\n", static_cast<unsigned>(e.evt_et()));
-  entry_label(fd, "Stream Number");
-  std::fprintf(fd, "%lu\r\n", static_cast<unsigned long>(e.strm()));
+  dr_number(fd, "Entry Number", "%lu\r\n", e.ent_num());
+  dr_number(fd, "Entry Status", "%lu\r\n", e.ent_stat());
+  dr_number(fd, "Entry Format", "%lu\r\n", e.ent_format());
+  dr_number(fd, "Entry Length", "%lu\r\n", e.ent_length());
+  dr_number(fd, "Unit ID", "%04lu\r\n", e.unit_id());
+  dr_number(fd, "Event Number", "%lu\r\n", e.event_num());
+  dr_number(fd, "Event Header Flag", "%lu\r\n", e.evt_eh());
+  dr_number(fd, "Event Trailer Flag", "%lu\r\n", e.evt_et());
+  dr_number(fd, "Stream Number", "%lu\r\n", e.strm());
   entry_label(fd, "Data Stream Name");
   std::fprintf(fd, "%8.8s\r\n", e.dat_strm_name().data());
   entry_label(fd, "Trigger Type");
   std::fprintf(fd, "%4.4s\r\n", e.trig_type().data());
-  entry_label(fd, "Data Format");
-  std::fprintf(fd, "%02lX\r\n", static_cast<unsigned long>(e.data_fmt()));
+  dr_number(fd, "Data Format", "%02lX\r\n", e.data_fmt());
   std::fprintf(fd, "      Data Location (Block)       : %010lu\r\n", static_cast<unsigned long>(dr.data_block(e)));
   std::fprintf(fd, "      Data Length (Blocks)        : %010lu\r\n", static_cast<unsigned long>(e.data_length()));
   std::fprintf(fd, "      Disk Errors (Blocks)        : %lu\r\n", static_cast<unsigned long>(e.blk_err()));
-  dr_time(fd, "Trigger time", e.trigg_time(), e.trigg_time_msecs());
-  dr_time(fd, "First sample time", e.first_samp_time(), e.first_samp_time_msecs());
-  dr_time(fd, "Detrigger time", e.de_trigg_time(), e.de_trigg_time_msecs());
-  dr_time(fd, "Last sample time", e.last_samp_time(), e.last_samp_time_msecs());
-  dr_time(fd, "Entry time", e.entry_time(), e.entry_time_msecs());
+  for (unsigned k = 0; k < dr_ent_def::kTimes; ++k) dr_time(fd, kTimeLabels[k], e.packed_time_at(k), e.msecs_at(k));
 }
 
 void old_time(std::FILE* fd, const char* label, std::string_view t) {
@@ -338,30 +248,23 @@ void log_eh_et(std::FILE* fd, const uint8_t* pkt) {
   }
   event_times_and_rate(fd, v);
   channel_table(fd, v);
-  if (v.has_mes_block()) mes_dau_block(fd, v);
+  if (v.has_mes_block()) fields(fd, pkt, kMesDau, false);
 }
 
 void log_nh_nt(std::FILE* fd, const uint8_t* pkt) {
   const nhnt_pkt v{pkt};
   event_times_and_rate(fd, v);
-  if (v.has_mes_block()) mes_cru_block(fd, v);
+  if (v.has_mes_block()) fields(fd, pkt, kMesCru, false);
 }
 
 void log_sc(std::FILE* fd, const uint8_t* pkt) {
-  const sc_pkt v{pkt};
-  body_text(fd, "Experiment Number", v.ex_num());
-  body_text(fd, "Experiment Name", v.ex_name());
-  body_text(fd, "Experiment Comment", v.ex_cmmnt());
-  body_text(fd, "Station Number", v.st_num());
-  body_text(fd, "Station Name", v.st_name());
-  body_text(fd, "Station Comment", v.st_cmmnt());
-  body_text(fd, "DAS Model", v.das_modl());
-  body_text(fd, "DAS Serial Number", v.das_ser());
-  body_text(fd, "Experiment Start", v.exp_sta());
-  body_text(fd, "Time Clock Type", v.timc_typ());
-  body_text(fd, "Time Clock S/N", v.timc_sn());
-  for (unsigned k = 0; k < sc_pkt::kChannels; ++k)
-    if (const chan_def c = v.chan(k); c.used()) sc_channel(fd, c);
+  fields(fd, pkt, kStation, false);
+  for (unsigned k = 0; k < sc_pkt::kChannels; ++k) {
+    const uint8_t* entry = sc_pkt{pkt}.chan(k);
+    if (!entry_used(entry)) continue;
+    crlf(fd);
+    fields(fd, entry, kChannelEntry, true);
+  }
   crlf(fd);
 }
 
@@ -372,18 +275,10 @@ void log_ds(std::FILE* fd, const uint8_t* pkt) {
 }
 
 void log_cd(std::FILE* fd, const uint8_t* pkt) {
-  const cd_pkt v{pkt};
-  body_text(fd, "Start Time", v.start());
-  body_text(fd, "Repeat Interval", v.rep_int());
-  body_text(fd, "No of Intervals", v.num_int());
-  body_text(fd, "Length of Intervals", v.length());
-  body_text(fd, "Step", v.step());
-  if (v.step_on()) {
+  fields(fd, pkt, kCalibration, false);
+  if (cd_pkt{pkt}.step_on()) {
     crlf(fd);
-    body_text(fd, "Step Period", v.step_period());
-    body_text(fd, "Step Size", v.step_size());
-    body_text(fd, "Step Amplitude", v.step_ampl());
-    body_text(fd, "Step Output", v.step_output());
+    fields(fd, pkt, kCalibrationStep, false);
   }
   crlf(fd);
 }
@@ -392,10 +287,11 @@ void log_om(std::FILE* fd, const uint8_t* pkt) {
   const om_pkt v{pkt};
   body_text(fd, "Power State", v.pwr_stt());
   body_text(fd, "Recording Mode", v.rec_mod());
-  std::fprintf(fd, "     Primary Disk ID              : %c\r\n", v.disk_id1());
-  std::fprintf(fd, "     Secondary Disk ID            : %c\r\n", v.disk_id2());
-  std::fprintf(fd, "     Tape ID                      : %c\r\n", v.tape_id());
-  std::fprintf(fd, "     Auto-dump Device             : %c\r\n", v.dump_dev());
+  for (unsigned k = 0; k < 4; ++k) {
+    static constexpr const char* kIds[] = {"Primary Disk ID", "Secondary Disk ID", "Tape ID", "Auto-dump Device"};
+    body_label(fd, kIds[k]);
+    std::fprintf(fd, "%c\r\n", v.id_char(k));
+  }
   body_text(fd, "Auto-dump on ET Block", enabled(v.dump_et()));
   body_text(fd, "Auto-dump in Serial Mode", enabled(v.dump_ser()));
   std::fprintf(fd, "     Auto-dump Threshold          : %.2s%%\r\n", v.dump_threshold().data());
@@ -411,11 +307,7 @@ void log_om(std::FILE* fd, const uint8_t* pkt) {
 }
 
 void log_ad(std::FILE* fd, const uint8_t* pkt) {
-  const ad_pkt v{pkt};
-  body_marks(fd, "Channels Included", v.aux_chn());
-  body_text(fd, "Sample Interval", v.aux_smp_per());
-  body_text(fd, "Data Format", v.aux_fmt());
-  body_text(fd, "Record Length", v.aux_rec_len());
+  fields(fd, pkt, kAuxiliary, false);
   crlf(fd);
 }
 
@@ -431,14 +323,15 @@ void log_dr(std::FILE* fd, const uint8_t* pkt) {
 
 void log_dk_fmt(std::FILE* fd, const uint8_t* rec) {
   const t_fmt_disk d{rec};
-  auto blk = [](uint32_t sectors) { return static_cast<unsigned long>(t_fmt_disk::to_block(sectors)); };
-  auto cnt = [](uint32_t n) { return static_cast<unsigned long>(n); };
-  std::fprintf(fd, "     PEOD: %010lu  LEOD: %010lu  Ovwr: %10lu  Wrap Cnt: %10lu\r\n", blk(d.peod()), blk(d.leod()),
-               cnt(d.ovwr()), cnt(d.wrap_cnt()));
-  std::fprintf(fd, "     Write: %010lu  Read: %010lu  Copy: %010lu   Wrap At: %010lu\r\n", blk(d.write()),
-               blk(d.read()), blk(d.copy()), blk(d.weod()));
-  std::fprintf(fd, "     DirFst: %010lu  Last: %010lu   Cnt: %10lu   Entries: %10lu\r\n", blk(d.dir_first()),
-               blk(d.dir_last()), cnt(d.dir_cnt()), cnt(d.dir_ent()));
+  using T = t_fmt_disk;
+  auto blk = [&d](std::size_t off) { return static_cast<unsigned long>(d.block_at(off)); };
+  auto cnt = [&d](std::size_t off) { return static_cast<unsigned long>(d.at(off)); };
+  std::fprintf(fd, "     PEOD: %010lu  LEOD: %010lu  Ovwr: %10lu  Wrap Cnt: %10lu\r\n", blk(T::peod), blk(T::leod),
+               cnt(T::ovwr), cnt(T::wrap_cnt));
+  std::fprintf(fd, "     Write: %010lu  Read: %010lu  Copy: %010lu   Wrap At: %010lu\r\n", blk(T::write),
+               blk(T::read), blk(T::copy), blk(T::weod));
+  std::fprintf(fd, "     DirFst: %010lu  Last: %010lu   Cnt: %10lu   Entries: %10lu\r\n", blk(T::dir_first),
+               blk(T::dir_last), cnt(T::dir_cnt), cnt(T::dir_ent));
 }
 
 void log_ehet(std::FILE* fd, const uint8_t* pkt) {

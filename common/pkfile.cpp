@@ -26,51 +26,14 @@ unsigned bcd2i(const uint8_t* in, std::size_t n) {
   return v;
 }
 
-int16_t bcdtoi(const uint8_t* in, std::size_t n) { return static_cast<int16_t>(bcd2i(in, n)); }
-
 std::string secs_split(const uint8_t* t) {
-  const uint32_t v = reverse(t, 4);
+  const uint32_t v = be_u32(t);
   const unsigned long year = (v >> 25) + 1984;
   const unsigned long s = v & 0x1FFFFFFu;
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04lu%03lu%02lu%02lu%02lu", year, s / 86400 + 1, (s / 3600) % 24,
                 (s / 60) % 60, s % 60);
   return buf;
-}
-
-int32_t little_endian_in(const uint8_t* p, int n) {
-  if (n < 1 || n > 4) {
-    std::printf("\n ERROR: Incorrect no of bytes passed");
-    return static_cast<int8_t>(p[0]);
-  }
-  uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(p[0])));
-  for (int i = 1; i < n; ++i) v = (v << 8) | p[i];
-  return static_cast<int32_t>(v);
-}
-
-int32_t big_endian_in(const uint8_t* p, int n) {
-  if (n < 1 || n > 4) {
-    std::printf("\n ERROR: Incorrect no of bytes passed");
-    return static_cast<int8_t>(p[0]);
-  }
-  uint32_t v = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(p[3])));
-  for (int i = 1; i < n; ++i) v = (v << 8) | p[3 - i];
-  return static_cast<int32_t>(v);
-}
-
-void little_endian_out(uint32_t v, uint8_t* p, int n) {
-  for (int i = 0; i < n && i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void big_endian_out(uint32_t v, uint8_t* p, int n) {
-  for (int i = 0; i < n && i < 4; ++i) p[3 - i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint32_t reverse(const uint8_t* p, int n) {
-  if (n == 2) return (uint32_t{p[0]} << 8) | p[1];
-  if (n == 4) return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-  std::printf("reverse: Incorrect no of bytes passed\n");
-  return 0;
 }
 
 int code_set(const uint8_t* p) {

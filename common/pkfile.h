@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "byte_order.h"
+
 namespace pk {
 
 constexpr std::size_t kPacketSize = 1024;
@@ -40,15 +42,8 @@ extern const int eom[2][15];
 void unbcd(char* out, const uint8_t* in, std::size_t n);
 // Numeric value of n BCD bytes, nibbles above 9 taken at face value, modulo 65536.
 unsigned bcd2i(const uint8_t* in, std::size_t n);
-int16_t bcdtoi(const uint8_t* in, std::size_t n);
 // Packed disk time (7 bits year-1984, 25 bits seconds of year) as "YYYYDDDHHMMSS".
 std::string secs_split(const uint8_t* t);
-int32_t little_endian_in(const uint8_t* p, int n);
-int32_t big_endian_in(const uint8_t* p, int n);
-void little_endian_out(uint32_t v, uint8_t* p, int n);
-void big_endian_out(uint32_t v, uint8_t* p, int n);
-// Unsigned value of 2 or 4 bytes, most significant first.
-uint32_t reverse(const uint8_t* p, int n);
 int code_set(const uint8_t* p);
 // One 68-character dump line of 16 bytes.
 std::string hex_str(const uint8_t* in);
@@ -67,8 +62,8 @@ int fexist(const std::string& name);
 inline std::string_view text_at(const uint8_t* pkt, std::size_t off, std::size_t width) {
   return std::string_view(reinterpret_cast<const char*>(pkt) + off, width);
 }
-inline uint32_t u16be_at(const uint8_t* pkt, std::size_t off) { return reverse(pkt + off, 2); }
-inline uint32_t u32be_at(const uint8_t* pkt, std::size_t off) { return reverse(pkt + off, 4); }
+inline uint32_t u16be_at(const uint8_t* pkt, std::size_t off) { return be_u16(pkt + off); }
+inline uint32_t u32be_at(const uint8_t* pkt, std::size_t off) { return be_u32(pkt + off); }
 inline unsigned bcd_at(const uint8_t* pkt, std::size_t off, std::size_t nbytes) {
   return bcd2i(pkt + off, nbytes);
 }

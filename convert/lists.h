@@ -1,5 +1,6 @@
-// Rings of recording units, their events and the events' channel files.
-// Each ring's head pointer is its most recently used node.
+// Rings of recording units, their events and the events' channel files. Each ring's head
+// pointer is its most recently used node. Every fact about one unit, one event or one
+// channel lives in its node.
 #pragma once
 
 #include <cstdint>
@@ -7,48 +8,52 @@
 #include <string>
 #include <vector>
 
-#include "run.h"
+#include "packet_time.h"
 
 namespace pk {
+
+struct Evt_list_str;
+struct File_list_str;
+struct Conversion;
 
 struct Unit_list_str {
   Unit_list_str* Prev_unit = nullptr;
   Unit_list_str* Next_unit = nullptr;
-  Evt_list_str* First_evt = nullptr;
+  Evt_list_str* First_evt = nullptr;  // the unit's current event
   uint32_t Unit_num = 0;
+  // Open while the unit is the current one (and logging, QC output are on).
   std::FILE* FdLog = nullptr;
   std::FILE* FdQcc = nullptr;
-  std::string Station_name;
-  std::string Network_name;
-  std::string Ini_comp;  // component letters per channel from the settings file (pk_seis)
   std::string LogFile;
   std::string QccFile;
-  uint8_t LogOpen = 0;
-  uint8_t QccOpen = 0;
+  // pk_seis: the unit's names and component letters from the settings file.
+  std::string Station_name;
+  std::string Network_name;
+  std::string Ini_comp;
+  // Bit weights (dat_bit_wgt) of the unit's latest EH or ET packet; empty before one.
+  std::string Bit_weight;
 };
 
 struct Evt_list_str {
   Evt_list_str* Prev_evt = nullptr;
   Evt_list_str* Next_evt = nullptr;
-  File_list_str* First_chan = nullptr;
+  File_list_str* First_chan = nullptr;  // the event's current channel
   Unit_list_str* Unit_pointer = nullptr;
   uint32_t Unit_num = 0;
   uint32_t Evt_num = 0;
-  uint32_t Seq_num = 0;
-  uint32_t Strm_num = 0;
-  uint32_t Chan_first = 99;
-  uint32_t Chan_last = 0;
+  uint32_t Seq_num = 0;   // sequence number of the event's latest packet; 0 before one
+  uint32_t Strm_num = 0;  // stream of the channel created last
   uint32_t Chan_total = 0;
   std::vector<uint32_t> Chan_each;  // filled and sorted just before the finishing pass
-  uint8_t Out_of_seq = 0;
-  uint8_t Wrapped = 0;
+  bool Out_of_seq = false;
   float Samp_rate = 0.0f;
-  std::string Station_name;
-  std::string Network_name;
-  std::string Strm_name;
-  std::string Trig_type;
-  std::string First_smp_time;  // YYYYDDDHHMMSSmmm
-  std::string Latest_time;
+  // Whether the rate is settled: by the event's EH packet, or by a first estimate from
+  // its packet times when no EH packet came for it.
+  bool rate_known = false;
+  // Bit weights of the event's own latest EH or ET packet; empty when none came.
+  std::string Bit_weight;
+  PacketTime First_smp_time;
+  PacketTime Latest_time;
 };
 
 struct File_list_str {
@@ -56,49 +61,54 @@ struct File_list_str {
   File_list_str* Prev_file = nullptr;
   File_list_str* Next_file = nullptr;
   double Qcc_sum = 0, Qcc_sq_sum = 0, Qcc_min = 0, Qcc_max = 0;
-  uint32_t Sam_cnt = 0;
-  uint32_t Trash_cnt = 0;
+  uint32_t stored = 0;     // samples in the channel data file
+  uint32_t Trash_cnt = 0;  // samples still to discard
   int32_t Last_sample = 0;
-  uint32_t Unit_num = 0, Evt_num = 0, Seq_num = 0, Strm_num = 0, Chan_num = 0;
-  std::FILE* Fdout = nullptr;
+  uint32_t Unit_num = 0, Evt_num = 0, Strm_num = 0, Chan_num = 0;
+  std::FILE* Fdout = nullptr;      // the channel data file while open
   std::vector<char> Fdout_buffer;  // stdio would give Fdout only a 4 KiB buffer
-  std::string Station_name;
-  std::string Network_name;
-  std::string Filename;  // full path of the channel data file
-  uint8_t Open = 0;
-  std::string Next_smp_time;
-  std::string First_smp_time;
-  std::string Prev_smp_time;
+  std::string Filename;            // the channel data file; empty when none was made
+  std::string Next_smp_time;       // compared as text for the log's continuity mark
+  PacketTime First_smp_time;
+  PacketTime Prev_smp_time;
 };
 
-Unit_list_str* find_unit(Run& run, const uint8_t* pkt);
-// Makes `u` the current unit: the previous unit's log, QCC and channel files
-// close and `u`'s log and QCC files reopen.
-void make_unit_current(Run& run, Unit_list_str* u);
-Evt_list_str* find_event(Run& run, Unit_list_str* unit, const uint8_t* pkt);
-File_list_str* find_file(Run& run, Evt_list_str* evt, const uint8_t* pkt);
-File_list_str* create_file(Run& run, Evt_list_str* evt, uint32_t chan, uint32_t evt_num, uint32_t strm,
-                           const std::string& time);
-void create_unit_file(Run& run, Unit_list_str* unit, const uint8_t* pkt, int kind);
-void close_unit_file(Run& run, Unit_list_str* unit, int kind);
-void cls_file(Run& run, File_list_str* file);
-void cls_evt_files(Run& run, Evt_list_str* evt);
-void del_evt_ptr(Run& run, Evt_list_str* evt);
-// Creates `name` below the current directory if missing; returns its path.
-std::string make_dir(Run& run, const std::string& name);
-std::FILE* open_file(Run& run, const std::string& name);
-int compare_time(const std::string& a, const std::string& b);
-double update_time(const std::string& a, const std::string& b);
+// The bit weights that scale an event's traces: its own EH/ET's, else its unit's latest,
+// else none (blank).
+std::string event_bit_weights(const Evt_list_str& evt);
+
+// Owns the unit ring with every event and channel node in it.
+class Units {
+ public:
+  Units() = default;
+  Units(const Units&) = delete;
+  Units& operator=(const Units&) = delete;
+  // Closes, unchecked, what a run that failed still holds, and frees the nodes.
+  ~Units();
+
+  Unit_list_str* start = nullptr;  // the current unit
+};
+
+// Counts the channel data files open at once.
+struct OpenChannels {
+  uint16_t N_opn_fls = 0;
+};
+
+Unit_list_str* find_unit(Conversion& conv, const uint8_t* pkt);
+// Makes `u` the current unit: the previous unit's log, QCC and channel files close and
+// `u`'s log and QCC files reopen.
+void make_unit_current(Conversion& conv, Unit_list_str* u);
+Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t* pkt);
+File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt);
+void close_unit_file(OpenChannels& open, Unit_list_str* unit, int kind);
+void cls_file(OpenChannels& open, File_list_str* file);
+void cls_evt_files(OpenChannels& open, Evt_list_str* evt);
+void del_evt_ptr(OpenChannels& open, Evt_list_str* evt);
 void sort_chan(Evt_list_str* evt);
 
-// Directory (relative to the output base, "" or ending in '/') of files that
-// start at `time` under the run's path level.
-std::string level_dir(uint16_t path_option, const std::string& time);
-// Same, creating the directories.
-std::string make_level_dir(Run& run, const std::string& time);
 // "YYYY_DDD_HH_MM_SS_UUUU_S_C" base name of a channel data file.
 std::string channel_base_name(const std::string& time, uint32_t unit, uint32_t strm, uint32_t chan);
-// The node of `evt`'s ring with channel number `chan`, searching from `from`.
-File_list_str* find_channel(Evt_list_str* evt, uint32_t chan, File_list_str* from = nullptr);
+// Whether the channel has a data file: none is made when nothing can be stored.
+bool own_data_file(const File_list_str& chan);
 
 }  // namespace pk

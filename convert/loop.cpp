@@ -2,14 +2,15 @@
 
 #include <csignal>
 #include <cstring>
-#include <vector>
 
 #include "decode.h"
+#include "failure.h"
 #include "log.h"
 #include "pkfile.h"
 #include "qcc.h"
 #include "records.h"
 #include "ring.h"
+#include "samples.h"
 #include "setup.h"
 #include "writer.h"
 
@@ -36,38 +37,35 @@ InterruptGuard::~InterruptGuard() {
   sigaction(SIGTERM, &old_term_, nullptr);
 }
 
-int read_block(Run& run, uint8_t* buffer) {
-  const std::size_t got = std::fread(buffer, 1, kPacketSize, run.FdIn);
-  if (got == kPacketSize) return 0;
-  if (interrupted) shut_down(run, 1);
-  if (std::feof(run.FdIn)) return 29;
-  shut_down(run, 21, run.FileIn);
+bool read_block(PacketInput& in, uint8_t* buffer) {
+  const std::size_t got = std::fread(buffer, 1, kPacketSize, in.file.get());
+  if (got == kPacketSize) return true;
+  if (interrupted) shut_down(ExitCode::aborted);
+  if (std::feof(in.file.get())) return false;
+  shut_down(ExitCode::read_error, in.name);
 }
 
 namespace {
 
-std::FILE* unit_log(const Run& run, const Unit_list_str* unit) {
-  return (run.Log_on && unit && unit->LogOpen) ? unit->FdLog : nullptr;
-}
-
 // The console shows either one line per packet (verbose) or a packet counter in KiB of packets.
 class Progress {
  public:
-  explicit Progress(const Run& run) : run_(run) {}
+  Progress(const Options& options, const uint32_t& blk_cnt) : verbose_(options.Verbose), blk_cnt_(blk_cnt) {}
   template <typename... Args>
   void line(const char* fmt, Args... args) const {
-    if (run_.Verbose) {
-      std::printf(fmt, static_cast<unsigned long>(run_.Blk_cnt + 1), args...);
-    } else if ((run_.Blk_cnt & 1024u) == 0) {
-      std::printf("\rMeg: %4u", static_cast<unsigned>(static_cast<uint16_t>(run_.Blk_cnt / 1024)));
+    if (verbose_) {
+      std::printf(fmt, static_cast<unsigned long>(blk_cnt_ + 1), args...);
+    } else if ((blk_cnt_ & 1024u) == 0) {
+      std::printf("\rMeg: %4u", static_cast<unsigned>(static_cast<uint16_t>(blk_cnt_ / 1024)));
     }
   }
   void extra(const char* text) const {
-    if (run_.Verbose) std::fputs(text, stdout);
+    if (verbose_) std::fputs(text, stdout);
   }
 
  private:
-  const Run& run_;
+  bool verbose_;
+  const uint32_t& blk_cnt_;
 };
 
 unsigned short ushort(uint32_t v) { return static_cast<unsigned short>(v); }
@@ -78,135 +76,150 @@ float eh_sample_rate(const uint8_t* pkt, const Progress& progress) {
   const ehet_pkt eh{pkt};
   float rate;
   const std::string mes(eh.mes_comm());
-  if (!is_blank(mes) && strtof(mes, 6) != 0.0f) {
-    rate = strtof(std::string(eh.mes_smp_rate()), 8);
+  if (!is_blank(mes) && parse_rate_text(mes, 6) != 0.0f) {
+    rate = parse_rate_text(std::string(eh.mes_smp_rate()), 8);
     progress.extra("  120");
-    char buf[64];
-    std::snprintf(buf, sizeof buf, " %.4f", static_cast<double>(rate));
-    progress.extra(buf);
+    progress.extra(format(" %.4f", static_cast<double>(rate)).c_str());
   } else {
-    rate = strtof(std::string(eh.smp_rate()), 4);
+    rate = parse_rate_text(std::string(eh.smp_rate()), 4);
     progress.extra("                ");
   }
   return rate == 0.0f ? 1000.0f : rate;
 }
 
-void decode_dt(Run& run, File_list_str* file, const uint8_t* pkt) {
+void decode_dt(Conversion& conv, File_list_str& file, const uint8_t* pkt) {
   const uint8_t format = dt_pkt{pkt}.dat_fmt();
   switch (dt_sample_format(format)) {
     case SampleFormat::kInt32:
-      if (run.dat32_raw) proc_32_raw(run, file, pkt); else proc_32_blk(run, file, pkt);
+      if (conv.options.dat32_raw) proc_32_raw(conv.rules, file, pkt); else proc_32_blk(conv.rules, file, pkt);
       break;
-    case SampleFormat::kInt16: proc_16_blk(run, file, pkt); break;
-    case SampleFormat::kCompressed: proc_c0_blk(run, file, pkt); break;
-    case SampleFormat::kCompressed2: proc_c2_blk(run, file, pkt); break;
-    case SampleFormat::kUnknown: ++run.Undecoded_dt[format]; break;
+    case SampleFormat::kInt16: proc_16_blk(conv.rules, file, pkt); break;
+    case SampleFormat::kCompressed: proc_c0_blk(conv.rules, file, pkt); break;
+    case SampleFormat::kCompressed2: proc_c2_blk(conv.rules, file, pkt); break;
+    case SampleFormat::kUnknown: ++conv.Undecoded_dt[format]; break;
   }
 }
 
-void copy_bit_weight(Run& run, const uint8_t* pkt) { run.Bit_weight = std::string(ehet_pkt{pkt}.dat_bit_wgt()); }
+void log_event_packet(const Unit_list_str* unit, const uint8_t* pkt) {
+  if (!unit->FdLog) return;
+  log_eh_et(unit->FdLog, pkt);
+  std::fputs("\r\n", unit->FdLog);
+}
 
-void handle_packet(Run& run, const uint8_t* pkt, const Progress& progress) {
+// An EH or ET packet: the bit weights count for its event and, until the next EH or ET,
+// for the unit's events that have none of their own.
+Evt_list_str* event_of(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt) {
+  const std::string weights(ehet_pkt{pkt}.dat_bit_wgt());
+  unit->Bit_weight = weights;
+  Evt_list_str* evt = find_event(conv.open, unit, pkt);
+  evt->Bit_weight = weights;
+  return evt;
+}
+
+void on_eh(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Progress& progress) {
+  Evt_list_str* evt = event_of(conv, unit, pkt);
+  progress.line("\r%05lu       EH      %04hX       %04u          -          -    ", ushort(unit->Unit_num),
+                static_cast<unsigned>(evt->Evt_num));
+  evt->Samp_rate = eh_sample_rate(pkt, progress);
+  evt->rate_known = true;
+  log_event_packet(unit, pkt);
+}
+
+void on_et(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Progress& progress) {
+  Evt_list_str* evt = event_of(conv, unit, pkt);
+  progress.line("\r%05lu       ET      %04hX       %04u          -          -    ", ushort(unit->Unit_num),
+                static_cast<unsigned>(evt->Evt_num));
+  if (conv.options.Qcc_on) store_qcc(conv.FdQcc, conv.Blk_cnt, *unit, *evt, pkt);
+  close_event(conv, evt, false);
+  log_event_packet(unit, pkt);
+}
+
+void on_dt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Progress& progress) {
+  Evt_list_str* evt = find_event(conv.open, unit, pkt);
+  File_list_str* file = find_file(conv, evt, pkt);
+  if (unit->FdLog && !conv.options.dont_log_dt) log_head(unit->FdLog, pkt, kDT, conv.sign, conv.Blk_cnt);
+  progress.line("\r%05lu       DT      %04hX       %04u         %02u         %02u   ", ushort(unit->Unit_num),
+                static_cast<unsigned>(file->Evt_num), file->Strm_num + 1, file->Chan_num + 1);
+  decode_dt(conv, *file, pkt);
+}
+
+void on_nh_nt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, int type, const Progress& progress) {
+  progress.line(type == kNH ? "\r%05lu       NH      %04hX       %04u          -          -    "
+                            : "\r%05lu       NT      %04hX       %04u          -          -    ",
+                ushort(unit->Unit_num), bcd2i(pkt + 16, 2));
+  if (unit->FdLog) {
+    log_nh_nt(unit->FdLog, pkt);
+    std::fputs("\r\n", unit->FdLog);
+  }
+  if (type == kNH && conv.options.Qcc_on) qcc_nh_heads(conv.FdQcc, conv.Blk_cnt, pkt);
+}
+
+// The packets that are only shown and logged.
+void on_state_packet(const Unit_list_str* unit, const uint8_t* pkt, int type, const Progress& progress) {
+  const char* letters = reinterpret_cast<const char*>(pkt);
+  if (type == kSH)
+    progress.line("\r%05lu       %2.2s      %04hX          -          -          -   ", letters, ushort(unit->Unit_num));
+  else
+    progress.line("\r%05lu       %2.2s         -          -          -          -   ", letters);
+  std::FILE* log = unit->FdLog;
+  if (!log) return;
+  switch (type) {
+    case kSH: log_block(log, pkt, 4); break;
+    case kSC: log_sc(log, pkt); break;
+    case kDS: log_ds(log, pkt); break;
+    case kCD: log_cd(log, pkt); break;
+    case kOM: log_om(log, pkt); break;
+    case kAD: log_ad(log, pkt); break;
+    case kDR: log_dr(log, pkt); std::fputs("\r\n", log); break;
+    default: break;
+  }
+}
+
+void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progress) {
   const int type = code_set(pkt);
   if (type == kUnknown) return;
-  Unit_list_str* unit = find_unit(run, pkt);
-  if (type != kDT)
-    if (std::FILE* log = unit_log(run, unit)) log_head(log, pkt, type, run.sign, run.Blk_cnt);
-  std::FILE* log = unit_log(run, unit);
-  const unsigned short unit_num = ushort(unit->Unit_num);
-
+  Unit_list_str* unit = find_unit(conv, pkt);
+  if (type != kDT && unit->FdLog) log_head(unit->FdLog, pkt, type, conv.sign, conv.Blk_cnt);
   switch (type) {
-    case kEH: {
-      run.Eh_blk = 1;
-      copy_bit_weight(run, pkt);
-      Evt_list_str* evt = find_event(run, unit, pkt);
-      if (!evt) shut_down(run, 40, std::string(run.writer->is_segy() ? "pk_segy" : "pk_seis") + ": caseEH");
-      progress.line("\r%05lu       EH      %04hX       %04u          -          -    ", unit_num,
-                    static_cast<unsigned>(evt->Evt_num));
-      evt->Samp_rate = eh_sample_rate(pkt, progress);
-      if (log) { log_eh_et(log, pkt); std::fputs("\r\n", log); }
-      break;
-    }
-    case kET: {
-      copy_bit_weight(run, pkt);
-      Evt_list_str* evt = find_event(run, unit, pkt);
-      progress.line("\r%05lu       ET      %04hX       %04u          -          -    ", unit_num,
-                    static_cast<unsigned>(evt->Evt_num));
-      if (run.Qcc_on) store_qcc(run, unit, evt, pkt);
-      close_event(run, evt, false);
-      log = unit_log(run, unit);
-      if (log) { log_eh_et(log, pkt); std::fputs("\r\n", log); }
-      break;
-    }
-    case kDT: {
-      Evt_list_str* evt = find_event(run, unit, pkt);
-      File_list_str* file = find_file(run, evt, pkt);
-      if (log && !run.dont_log_dt) log_head(log, pkt, kDT, run.sign, run.Blk_cnt);
-      progress.line("\r%05lu       DT      %04hX       %04u         %02u         %02u   ", unit_num,
-                    static_cast<unsigned>(file->Evt_num), file->Strm_num + 1, file->Chan_num + 1);
-      decode_dt(run, file, pkt);
-      break;
-    }
+    case kEH: on_eh(conv, unit, pkt, progress); break;
+    case kET: on_et(conv, unit, pkt, progress); break;
+    case kDT: on_dt(conv, unit, pkt, progress); break;
     case kNH:
-    case kNT: {
-      progress.line(type == kNH ? "\r%05lu       NH      %04hX       %04u          -          -    "
-                                : "\r%05lu       NT      %04hX       %04u          -          -    ",
-                    unit_num, bcd2i(pkt + 16, 2));
-      if (log) { log_nh_nt(log, pkt); std::fputs("\r\n", log); }
-      if (type == kNH && run.Qcc_on) qcc_nh_heads(run, pkt);
-      break;
-    }
-    case kSH:
-      progress.line("\r%05lu       %2.2s      %04hX          -          -          -   ", reinterpret_cast<const char*>(pkt),
-                    unit_num);
-      if (log) log_block(log, pkt, 4);
-      break;
-    default: {
-      progress.line("\r%05lu       %2.2s         -          -          -          -   ", reinterpret_cast<const char*>(pkt));
-      if (!log) break;
-      switch (type) {
-        case kSC: log_sc(log, pkt); break;
-        case kDS: log_ds(log, pkt); break;
-        case kCD: log_cd(log, pkt); break;
-        case kOM: log_om(log, pkt); break;
-        case kAD: log_ad(log, pkt); break;
-        case kDR: log_dr(log, pkt); std::fputs("\r\n", log); break;
-        default: break;
-      }
-    }
+    case kNT: on_nh_nt(conv, unit, pkt, type, progress); break;
+    default: on_state_packet(unit, pkt, type, progress); break;
   }
 }
 
-void end_of_input(Run& run, uint8_t* buffer) {
-  if (run.Qcc_on) {
+void end_of_input(Conversion& conv, uint8_t* buffer) {
+  if (conv.options.Qcc_on) {
     buffer[0] = 'X';
     buffer[1] = 'X';
-    for (Unit_list_str* u : ring_nodes(run.start)) {
+    for (Unit_list_str* u : ring_nodes(conv.units.start)) {
       // Only the current unit keeps its QCC file open; each unit's entries go to its own file.
-      make_unit_current(run, u);
+      make_unit_current(conv, u);
       for (Evt_list_str* e : ring_nodes(u->First_evt))
-        if (e->First_chan) store_qcc(run, u, e, buffer);
+        if (e->First_chan) store_qcc(conv.FdQcc, conv.Blk_cnt, *u, *e, buffer);
     }
   }
-  for (Unit_list_str* u : ring_nodes(run.start)) {
+  for (Unit_list_str* u : ring_nodes(conv.units.start)) {
     for (Evt_list_str* e : ring_nodes(u->First_evt)) {
-      if (e->First_chan) close_event(run, e, true);
-      else del_evt_ptr(run, e);
+      if (e->First_chan) close_event(conv, e, true);
+      else del_evt_ptr(conv.open, e);
     }
   }
-  if (run.Log_on && run.start && run.start->LogOpen) {
+  Unit_list_str* unit = conv.units.start;
+  if (unit && unit->FdLog) {
     // Every unit writes into the same log, so the run's account goes in once.
-    write_undecoded_warnings(run, run.start->FdLog, "\r\n");
-    run.start->LogOpen = 0;
-    close_checked(run, run.start->FdLog, run.start->LogFile);
+    write_undecoded_warnings(conv, unit->FdLog, "\r\n");
+    close_checked(unit->FdLog, unit->LogFile);
   }
 }
 
 }  // namespace
 
-void write_undecoded_warnings(const Run& run, std::FILE* out, const char* line_end) {
-  for (std::size_t format = 0; format < run.Undecoded_dt.size(); ++format) {
-    const unsigned long n = run.Undecoded_dt[format];
+void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char* line_end) {
+  for (std::size_t format = 0; format < conv.Undecoded_dt.size(); ++format) {
+    const unsigned long n = conv.Undecoded_dt[format];
     if (n == 1)
       std::fprintf(out, "WARNING: 1 DT packet in data format 0x%02zX was not decoded; its samples are missing%s",
                    format, line_end);
@@ -216,35 +229,35 @@ void write_undecoded_warnings(const Run& run, std::FILE* out, const char* line_e
   }
 }
 
-void close_event(Run& run, Evt_list_str* evt, bool at_end_of_input) {
-  if (at_end_of_input && run.writer->is_segy() && evt->Samp_rate == 0.0f) evt->Samp_rate = 1000.0f;
+void close_event(Conversion& conv, Evt_list_str* evt, bool at_end_of_input) {
+  if (at_end_of_input && conv.writer.info().is_segy && evt->Samp_rate == 0.0f) evt->Samp_rate = 1000.0f;
   evt->Chan_each.clear();
   for (const File_list_str* f : ring_nodes(evt->First_chan)) evt->Chan_each.push_back(f->Chan_num);
   sort_chan(evt);
-  run.writer->before_merge(run, *evt);
-  run.writer->merge_file_pc(run, *evt, evt->First_chan);
-  del_evt_ptr(run, evt);
+  // The writer takes the channel data files whole.
+  cls_evt_files(conv.open, evt);
+  conv.writer.merge_file_pc(conv.setup, conv.outputs, *evt);
+  del_evt_ptr(conv.open, evt);
 }
 
-int pk_cvt(Run& run) {
-  if (run.Verbose) {
+void pk_cvt(Conversion& conv, PacketInput& in) {
+  if (conv.options.Verbose) {
     std::printf("\r\n\nBlock     Type      Unit      Event     Stream    Channel");
     std::printf("\r\n\n    0       -          -          -          -          -");
   } else {
     std::printf("\r\n\nMeg:     0");
   }
-  run.N_opn_fls = 0;
-  run.Blk_cnt = 0;
-  const Progress progress(run);
+  conv.open.N_opn_fls = 0;
+  conv.Blk_cnt = 0;
+  const Progress progress(conv.options, conv.Blk_cnt);
   uint8_t packet[kPacketSize];
-  while (read_block(run, packet) == 0) {
+  while (read_block(in, packet)) {
     // Stopping between packets leaves every finished event's output complete.
-    if (interrupted) shut_down(run, 1);
-    handle_packet(run, packet, progress);
-    ++run.Blk_cnt;
+    if (interrupted) shut_down(ExitCode::aborted);
+    handle_packet(conv, packet, progress);
+    ++conv.Blk_cnt;
   }
-  end_of_input(run, packet);
-  return 0;
+  end_of_input(conv, packet);
 }
 
 }  // namespace pk

@@ -4,15 +4,25 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
+#include "helpers.h"
 #include "lists.h"
 #include "run.h"
 
 namespace pk {
 
-// Reads the next packet: 0 for a whole packet, 29 at end of input (a trailing
-// partial packet is dropped); a read error ends the run with code 21.
-int read_block(Run& run, uint8_t* buffer);
+// The input file of packets.
+struct PacketInput {
+  FilePtr file;
+  std::string name;
+};
+
+// Reads the next packet: true for a whole packet, false at the end of the input (a
+// trailing partial packet is dropped). A read error ends the run with code 21, CTRL-C
+// with code 1.
+bool read_block(PacketInput& in, uint8_t* buffer);
+
 // While it lives, CTRL-C (or SIGTERM) ends the conversion at the next packet with code 1;
 // the handlers the process had before come back afterwards.
 class InterruptGuard {
@@ -27,18 +37,12 @@ class InterruptGuard {
 };
 // Whether CTRL-C or SIGTERM came while an InterruptGuard lived.
 bool interrupt_requested();
-// Converts the whole input; returns 0.
-int pk_cvt(Run& run);
-// The closing sequence of an event: channel order, writer, freeing.
-void close_event(Run& run, Evt_list_str* evt, bool at_end_of_input);
-// One line per data-format byte whose DT packets went undecoded, each ending in line_end.
-void write_undecoded_warnings(const Run& run, std::FILE* out, const char* line_end);
 
-// Sample decoders: append the packet's samples to the channel data file.
-void proc_16_blk(Run& run, File_list_str* file, const uint8_t* pkt);
-void proc_32_raw(Run& run, File_list_str* file, const uint8_t* pkt);
-void proc_32_blk(Run& run, File_list_str* file, const uint8_t* pkt);
-void proc_c0_blk(Run& run, File_list_str* file, const uint8_t* pkt);
-void proc_c2_blk(Run& run, File_list_str* file, const uint8_t* pkt);
+// Converts the whole input, closing every event.
+void pk_cvt(Conversion& conv, PacketInput& in);
+// The closing sequence of an event: channel order, writer, freeing.
+void close_event(Conversion& conv, Evt_list_str* evt, bool at_end_of_input);
+// One line per data-format byte whose DT packets went undecoded, each ending in line_end.
+void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char* line_end);
 
 }  // namespace pk

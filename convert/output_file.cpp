@@ -10,9 +10,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "lists.h"
+#include "failure.h"
 #include "pkfile.h"
-#include "run.h"
 
 namespace pk {
 
@@ -56,7 +55,7 @@ class DirectoryLock {
 
 // The first candidate of `name` in `dir` that this run may take, passing over those
 // already chosen for other files of the same batch.
-std::string choose_final(Run& run, const std::string& dir, const std::string& name,
+std::string choose_final(const Outputs& out, const std::string& dir, const std::string& name,
                          const std::vector<std::string>& chosen) {
   for (int k = 0; k < kNameCandidates; ++k) {
     std::string path = dir + name_candidate(name, k);
@@ -64,12 +63,11 @@ std::string choose_final(Run& run, const std::string& dir, const std::string& na
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
       if (errno == ENOENT) return path;
-      shut_down(run, 20, path);
+      shut_down(ExitCode::open_error, path);
     }
-    if (S_ISREG(st.st_mode) && earlier(st.st_ctim, run.Run_start)) return path;
+    if (S_ISREG(st.st_mode) && earlier(st.st_ctim, out.Run_start)) return path;
   }
-  std::fputs("\n\nERROR!!!!!\n   Unable to create an unique filename.", stdout);
-  exit_run(run, 23);
+  shut_down_saying(ExitCode::no_unique_name, "\n\nERROR!!!!!\n   Unable to create an unique filename.");
 }
 
 }  // namespace
@@ -112,17 +110,17 @@ void Temporaries::remove_all() {
   paths_.clear();
 }
 
-std::string create_temporary(Run& run, const std::string& dir, const std::string& described) {
-  const Temporaries::Created c = run.temps.create(dir, described);
-  if (!c.ok) shut_down(run, 20, c.path);
+std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described) {
+  const Temporaries::Created c = out.temps.create(dir, described);
+  if (!c.ok) shut_down(ExitCode::open_error, c.path);
   return c.path;
 }
 
 // The probe's change time is moved on until the clock has ticked past its creation: a
 // file of an earlier run written within the same tick as the probe then still counts as
 // older than this run.
-void take_run_start(Run& run) {
-  const std::string probe = create_temporary(run, run.Dir, "run-start");
+void take_run_start(Outputs& out) {
+  const std::string probe = create_temporary(out, out.Dir, "run-start");
   timespec created{}, now{};
   if (change_time(probe, created)) {
     now = created;
@@ -132,21 +130,48 @@ void take_run_start(Run& run) {
       if (::utimensat(AT_FDCWD, probe.c_str(), nullptr, 0) != 0 || !change_time(probe, now)) break;
     }
   }
-  run.temps.remove(probe);
-  run.Run_start = now;
+  out.temps.remove(probe);
+  out.Run_start = now;
 }
 
-std::vector<std::string> publish(Run& run, const std::string& dir, const std::vector<Pending>& files) {
+std::vector<std::string> publish(Outputs& out, const std::string& dir, const std::vector<Pending>& files) {
   const DirectoryLock lock(dir);
   std::vector<std::string> finals;
-  for (const Pending& p : files) finals.push_back(choose_final(run, dir, p.name, finals));
+  for (const Pending& p : files) finals.push_back(choose_final(out, dir, p.name, finals));
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (::rename(files[i].temporary.c_str(), finals[i].c_str()) != 0) shut_down(run, 22, finals[i]);
-    run.temps.forget(files[i].temporary);
+    if (::rename(files[i].temporary.c_str(), finals[i].c_str()) != 0) shut_down(ExitCode::write_error, finals[i]);
+    out.temps.forget(files[i].temporary);
   }
   return finals;
 }
 
-bool own_data_file(const File_list_str& chan) { return !chan.Filename.empty() && fexist(chan.Filename); }
+namespace {
+std::vector<std::string> level_names(uint16_t path_option, const std::string& time) {
+  std::string t = time;
+  t.resize(std::max<std::size_t>(t.size(), 16), ' ');
+  std::vector<std::string> levels;
+  if (path_option == 0) return levels;
+  levels.push_back(t.substr(0, 4) + "_" + t.substr(4, 3));
+  if (path_option == 2) levels.push_back(t.substr(7, 2));
+  if (path_option == 3) levels.push_back(t.substr(7, 2) + "_" + t.substr(9, 2));
+  if (path_option >= 4) levels.push_back(t.substr(7, 2) + "_" + t.substr(9, 2) + "_" + t.substr(11, 2));
+  return levels;
+}
+}  // namespace
+
+std::string level_dir(uint16_t path_option, const std::string& time) {
+  std::string dir;
+  for (const auto& l : level_names(path_option, time)) dir += l + "/";
+  return dir;
+}
+
+std::string make_output_dir(const Outputs& out, const std::string& time) {
+  std::string dir = out.Dir;
+  for (const auto& l : level_names(out.Path_option, time)) {
+    dir += l + "/";
+    if (!fexist(dir)) ::mkdir(dir.c_str(), 0777);
+  }
+  return dir;
+}
 
 }  // namespace pk

@@ -12,9 +12,6 @@
 
 namespace pk {
 
-struct Run;
-struct File_list_str;
-
 // Candidate k (0 to kNameCandidates - 1) of a "YYYY_DDD_..." file name: the name itself,
 // then the name with its eighth character (the last digit of the day of year) replaced
 // by 'A', 'B', ... 'X'.
@@ -51,12 +48,35 @@ class Temporaries {
   std::set<std::string> paths_;
 };
 
+// Where a run's files go: the output directory and its levels, the temporaries not yet
+// published, and the moment that tells files of earlier runs from this run's.
+struct Outputs {
+  explicit Outputs(std::string program) { temps.set_program(std::move(program)); }
+  ~Outputs() { temps.remove_all(); }
+  Outputs(const Outputs&) = delete;
+  Outputs& operator=(const Outputs&) = delete;
+
+  std::string Dir;  // output directory, ending in '/'
+  uint16_t Path_option = 0;
+  Temporaries temps;
+  // The run's start on the output file system's clock (see take_run_start); files
+  // changed before it may be replaced.
+  timespec Run_start{};
+};
+
+// Directory (relative to the output directory, "" or ending in '/') of the files that
+// start at `time` under a path level: "YYYY_DDD/" and, for levels 2 to 4, "HH/",
+// "HH_MM/" or "HH_MM_SS/" below it; levels above 4 use the deepest layout.
+std::string level_dir(uint16_t path_option, const std::string& time);
+// The full path of that directory, created where missing.
+std::string make_output_dir(const Outputs& out, const std::string& time);
+
 // Temporaries::create for files the run cannot do without: failure ends the run with code 20.
-std::string create_temporary(Run& run, const std::string& dir, const std::string& described);
+std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described);
 
 // Stamps the run's start on the clock of the output directory's file system, so that a
 // file's change time tells whether it was there before the run began.
-void take_run_start(Run& run);
+void take_run_start(Outputs& out);
 
 struct Pending {
   std::string temporary;
@@ -68,9 +88,6 @@ struct Pending {
 // candidate is tried. Every name is decided before any file is renamed, so when all
 // candidates of one are taken none is published and the run ends with code 23.
 // Returns the final paths.
-std::vector<std::string> publish(Run& run, const std::string& dir, const std::vector<Pending>& files);
-
-// Whether the channel has a data file: none is made when nothing can be stored.
-bool own_data_file(const File_list_str& chan);
+std::vector<std::string> publish(Outputs& out, const std::string& dir, const std::vector<Pending>& files);
 
 }  // namespace pk

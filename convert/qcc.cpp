@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "helpers.h"
 #include "log.h"
 #include "pkfile.h"
 #include "ring.h"
@@ -16,30 +17,25 @@ namespace {
 constexpr const char* kHeadRange = "\r\n                        Min          Max        Range";
 constexpr const char* kHeadMean = "         Mean       St Dev";
 
-unsigned short unit_id(const Unit_list_str* unit) { return static_cast<unsigned short>(unit->Unit_num); }
+unsigned short unit_id(const Unit_list_str& unit) { return static_cast<unsigned short>(unit.Unit_num); }
 
 // The unit's QCC file. Only the current unit keeps it open, so a table for
 // another unit (the end-of-input pass) opens it for the time of the write.
 class UnitQcc {
  public:
-  explicit UnitQcc(Unit_list_str* unit) {
-    if (unit->QccOpen && unit->FdQcc) {
-      fd_ = unit->FdQcc;
-    } else if (!unit->QccFile.empty()) {
-      fd_ = std::fopen(unit->QccFile.c_str(), "ab");
-      owned_ = fd_ != nullptr;
+  explicit UnitQcc(const Unit_list_str& unit) {
+    if (unit.FdQcc) {
+      fd_ = unit.FdQcc;
+    } else if (!unit.QccFile.empty()) {
+      owned_.reset(std::fopen(unit.QccFile.c_str(), "ab"));
+      fd_ = owned_.get();
     }
   }
-  ~UnitQcc() {
-    if (owned_) std::fclose(fd_);
-  }
-  UnitQcc(const UnitQcc&) = delete;
-  UnitQcc& operator=(const UnitQcc&) = delete;
   std::FILE* get() const { return fd_; }
 
  private:
   std::FILE* fd_ = nullptr;
-  bool owned_ = false;
+  FilePtr owned_;
 };
 
 // Writes to each file that is open.
@@ -59,25 +55,18 @@ struct QccOut {
   }
 };
 
-template <class... A>
-std::string format(const char* fmt, A... a) {
-  const int n = std::snprintf(nullptr, 0, fmt, a...);
-  std::string s(static_cast<std::size_t>(n), '\0');
-  std::snprintf(s.data(), s.size() + 1, fmt, a...);
-  return s;
-}
-
-void et_or_missing(const QccOut& out, const Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt) {
+void et_or_missing(const QccOut& out, uint32_t blk_cnt, const Unit_list_str& unit, const Evt_list_str& evt,
+                   const uint8_t* pkt) {
   if (code_set(pkt) == kET) {
     int no_mark = 0;
-    if (out.unit) log_head(out.unit, pkt, kET, no_mark, run.Blk_cnt);
+    if (out.unit) log_head(out.unit, pkt, kET, no_mark, blk_cnt);
     return;
   }
-  std::printf("\nNo ET block for U:%04hX E:%04u", unit_id(unit), static_cast<unsigned>(evt->Evt_num));
-  out.to_unit(format("No ET block for U:%04hX E:%04u\r\n", unit_id(unit), static_cast<unsigned>(evt->Evt_num)).c_str());
+  std::printf("\nNo ET block for U:%04hX E:%04u", unit_id(unit), static_cast<unsigned>(evt.Evt_num));
+  out.to_unit(format("No ET block for U:%04hX E:%04u\r\n", unit_id(unit), static_cast<unsigned>(evt.Evt_num)).c_str());
 }
 
-void no_channels_line(const QccOut& out, const Unit_list_str* unit) {
+void no_channels_line(const QccOut& out, const Unit_list_str& unit) {
   constexpr const char* kZeroRange = " 0000000.0000 0000000.0000 0000000.0000";
   constexpr const char* kZeroMean = " 0000000.0000 0000000.0000";
   out.to_unit("\r\n   Channel ---");
@@ -89,16 +78,16 @@ void no_channels_line(const QccOut& out, const Unit_list_str* unit) {
   out.to_run(kZeroMean);
 }
 
-void channel_line(const QccOut& out, const Unit_list_str* unit, File_list_str& f) {
+void channel_line(const QccOut& out, const Unit_list_str& unit, File_list_str& f) {
   const unsigned chan = f.Chan_num;
   out.to_unit(format("\r\n   Channel %2u:", chan).c_str());
   out.to_run(format("\r\n   %04hX    %2u:", unit_id(unit), chan).c_str());
-  if (f.Sam_cnt <= 1) {
+  if (f.stored <= 1) {
     // Too few samples for a deviation: the line keeps its columns with zeros.
     out.to_both(" 00000000.0000 00000000.0000 00000000.0000");
     out.to_both(" 00000000.0000 00000000.0000");
   } else {
-    const double n = f.Sam_cnt;
+    const double n = f.stored;
     const double mean = f.Qcc_sum / n;
     // Rounding can leave a tiny negative variance for constant samples.
     const double v = std::max(0.0, f.Qcc_sq_sum - f.Qcc_sum * f.Qcc_sum / n);
@@ -111,12 +100,12 @@ void channel_line(const QccOut& out, const Unit_list_str* unit, File_list_str& f
 
 // The table starts at the lowest channel: the current channel, or the next
 // one when the ring wraps right after it.
-File_list_str* first_channel(Evt_list_str* evt) {
-  File_list_str* cur = evt->First_chan;
+File_list_str* first_channel(Evt_list_str& evt) {
+  File_list_str* cur = evt.First_chan;
   File_list_str* next = cur->Next_file;
   if (next && next->Chan_num <= cur->Chan_num) {
     cur = next;
-    evt->First_chan = cur;
+    evt.First_chan = cur;
   }
   return cur;
 }
@@ -130,14 +119,14 @@ void init_qcc(File_list_str& f) {
   f.Qcc_max = -1.797693e308;
 }
 
-void store_qcc(Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt) {
+void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, Unit_list_str& unit, Evt_list_str& evt, const uint8_t* pkt) {
   const UnitQcc unit_file(unit);
-  const QccOut out{unit_file.get(), run.FdQcc};
+  const QccOut out{unit_file.get(), run_qcc};
 
-  et_or_missing(out, run, unit, evt, pkt);
+  et_or_missing(out, blk_cnt, unit, evt, pkt);
   out.to_unit(kHeadRange);
   out.to_unit(kHeadMean);
-  if (evt->First_chan == nullptr || evt->Out_of_seq) {
+  if (evt.First_chan == nullptr || evt.Out_of_seq) {
     no_channels_line(out, unit);
     return;
   }
@@ -145,13 +134,13 @@ void store_qcc(Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* 
   out.to_unit("\r\n\r\n");
 }
 
-void qcc_nh_heads(Run& run, const uint8_t* pkt) {
-  if (!run.FdQcc) return;
+void qcc_nh_heads(std::FILE* run_qcc, uint32_t blk_cnt, const uint8_t* pkt) {
+  if (!run_qcc) return;
   int no_mark = 0;
-  std::fputs("\r\n\r\n", run.FdQcc);
-  log_head(run.FdQcc, pkt, kNH, no_mark, run.Blk_cnt);
-  std::fputs(kHeadRange, run.FdQcc);
-  std::fputs(kHeadMean, run.FdQcc);
+  std::fputs("\r\n\r\n", run_qcc);
+  log_head(run_qcc, pkt, kNH, no_mark, blk_cnt);
+  std::fputs(kHeadRange, run_qcc);
+  std::fputs(kHeadMean, run_qcc);
 }
 
 }  // namespace pk

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
+#include <cstdio>
+
 #include "lists.h"
-#include "run.h"
 
 namespace pk {
 
@@ -19,11 +20,12 @@ inline void add_qcc_sample(File_list_str& f, double x) {
   if (x > f.Qcc_max) f.Qcc_max = x;
 }
 
-// Writes the event's table. `pkt` is the ET packet that ends the event; any
+// Writes the event's table into the unit's QCC file and its lines into the run-wide one
+// (`run_qcc`). `pkt` is the ET packet that ends the event, the run's `blk_cnt`-th; any
 // other packet reports the event as ended without one.
-void store_qcc(Run& run, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt);
+void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, Unit_list_str& unit, Evt_list_str& evt, const uint8_t* pkt);
 
 // The NH packet's header line and the column heads, into the run-wide file.
-void qcc_nh_heads(Run& run, const uint8_t* pkt);
+void qcc_nh_heads(std::FILE* run_qcc, uint32_t blk_cnt, const uint8_t* pkt);
 
 }  // namespace pk

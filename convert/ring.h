@@ -1,5 +1,5 @@
 // The three list kinds are rings linked through their own Prev/Next fields; these
-// helpers link, walk and snapshot any of them.
+// helpers link, unlink, walk and snapshot any of them.
 #pragma once
 
 #include <vector>
@@ -41,6 +41,17 @@ void link_after(Node* at, Node* n) {
   at->*next = n;
 }
 
+// Takes n out of its ring; returns the node before it, or null when n was alone.
+template <typename Node>
+Node* unlink(Node* n) {
+  constexpr auto prev = ring_links<Node>::prev;
+  constexpr auto next = ring_links<Node>::next;
+  if (!(n->*next) || n->*next == n) return nullptr;
+  (n->*prev)->*next = n->*next;
+  (n->*next)->*prev = n->*prev;
+  return n->*prev;
+}
+
 // The nodes from `head` onwards in ring order, so callers may unlink or free them while walking.
 template <typename Node>
 std::vector<Node*> ring_nodes(Node* head) {
@@ -52,12 +63,13 @@ std::vector<Node*> ring_nodes(Node* head) {
   return nodes;
 }
 
-// The first node from `from` onwards (along Next) that satisfies pred, or null.
+// The first node from `from` onwards along `link` (Next by default, or Prev) that
+// satisfies pred, or null.
 template <typename Node, typename Pred>
-Node* find_in_ring(Node* from, Pred pred) {
-  for (Node* n = from; n; n = n->*ring_links<Node>::next) {
+Node* find_in_ring(Node* from, Pred pred, Node* Node::*link = ring_links<Node>::next) {
+  for (Node* n = from; n; n = n->*link) {
     if (pred(n)) return n;
-    if (n->*ring_links<Node>::next == from) break;
+    if (n->*link == from) break;
   }
   return nullptr;
 }

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "failure.h"
+#include "helpers.h"
 #include "lists.h"
 #include "loop.h"
 #include "pkfile.h"
@@ -21,7 +23,7 @@ namespace pk {
 const char* const kVersion = "03.22A  ";
 const char* const kMakerLine = "Copyright (C) 2003 PELKAN";
 
-float strtof(const std::string& text, std::size_t n) {
+float parse_rate_text(const std::string& text, std::size_t n) {
   // Texts of any length are parsed whole; no fixed working copy.
   const std::string t = (n == 0 || n >= text.size()) ? text : text.substr(0, n);
   if (t.empty()) return 0.0f;
@@ -35,10 +37,10 @@ float strtof(const std::string& text, std::size_t n) {
 namespace {
 
 // Y or + switches on, N or - switches off; anything else is a usage error.
-bool yes_no(char c, int16_t& flag) {
+bool yes_no(char c, bool& flag) {
   c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (c == 'Y' || c == '+') { flag = 1; return true; }
-  if (c == 'N' || c == '-') { flag = 0; return true; }
+  if (c == 'Y' || c == '+') { flag = true; return true; }
+  if (c == 'N' || c == '-') { flag = false; return true; }
   return false;
 }
 // -WP or -W4, nothing else.
@@ -46,19 +48,6 @@ bool sei_framing(const std::string& value, SeiFraming& framing) {
   if (value == "4") { framing = SeiFraming::length4; return true; }
   if (value == "P" || value == "p") { framing = SeiFraming::pc_blocks; return true; }
   return false;
-}
-template <typename T>
-bool yes_no_flag(char c, T& flag) {
-  int16_t v = flag;
-  if (!yes_no(c, v)) return false;
-  flag = static_cast<T>(v);
-  return true;
-}
-
-std::string format(const char* fmt, auto... args) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  return buf;
 }
 
 }  // namespace
@@ -100,14 +89,14 @@ bool set_number(const std::string& text, int base, uint32_t& setting) {
 
 // -G and -H belong to pk_segy, -D and -F to pk_seis.
 bool program_takes(const Writer& writer, char letter) {
-  if (letter == 'G' || letter == 'H') return writer.is_segy();
-  if (letter == 'D' || letter == 'F' || letter == 'W') return !writer.is_segy();
+  if (letter == 'G' || letter == 'H') return writer.info().is_segy;
+  if (letter == 'D' || letter == 'F' || letter == 'W') return !writer.info().is_segy;
   return true;
 }
 
 // Applies one switch argument ("-Xvalue"). Nothing when it is taken; otherwise the line
 // naming what is wrong with it.
-std::optional<std::string> apply_switch(Run& run, const Writer& writer, const std::string& a) {
+std::optional<std::string> apply_switch(Options& options, const Writer& writer, const std::string& a) {
   const char letter = a.size() > 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(a[1]))) : '\0';
   const char c = a.size() > 2 ? a[2] : '\0';
   const std::string value = a.size() > 2 ? a.substr(2) : std::string();
@@ -117,31 +106,31 @@ std::optional<std::string> apply_switch(Run& run, const Writer& writer, const st
   if (!program_takes(writer, letter)) return unknown;
   switch (letter) {
     case 'G':
-      run.Flag_info.recv_gather = std::toupper(static_cast<unsigned char>(c)) == 'R';
-      run.Flag_info.shot_gather = std::toupper(static_cast<unsigned char>(c)) == 'S';
+      options.Flag_info.recv_gather = std::toupper(static_cast<unsigned char>(c)) == 'R';
+      options.Flag_info.shot_gather = std::toupper(static_cast<unsigned char>(c)) == 'S';
       return std::nullopt;
     case 'H':
-      if (std::toupper(static_cast<unsigned char>(c)) == 'Y' || c == '+') run.Flag_info.file_header_output = 1;
+      if (std::toupper(static_cast<unsigned char>(c)) == 'Y' || c == '+') options.Flag_info.file_header_output = true;
       return std::nullopt;
-    case 'L': return yes_no(c, run.Log_on) ? std::nullopt : std::optional(invalid);
-    case 'Q': return yes_no(c, run.Qcc_on) ? std::nullopt : std::optional(invalid);
-    case 'V': return yes_no_flag(c, run.Verbose) ? std::nullopt : std::optional(invalid);
-    case 'D': return yes_no_flag(c, run.dont_log_dt) ? std::nullopt : std::optional(invalid);
-    case 'W': return sei_framing(value, run.Sei_framing) ? std::nullopt : std::optional(invalid);
+    case 'L': return yes_no(c, options.Log_on) ? std::nullopt : std::optional(invalid);
+    case 'Q': return yes_no(c, options.Qcc_on) ? std::nullopt : std::optional(invalid);
+    case 'V': return yes_no(c, options.Verbose) ? std::nullopt : std::optional(invalid);
+    case 'D': return yes_no(c, options.dont_log_dt) ? std::nullopt : std::optional(invalid);
+    case 'W': return sei_framing(value, options.Sei_framing) ? std::nullopt : std::optional(invalid);
     case 'P':
       if (!set_number(value, 10, number)) return invalid;
       // Levels above 4 all mean the deepest layout; a large number must not wrap to 0.
-      run.Path_option = static_cast<uint16_t>(std::min<uint32_t>(number, 0xFFFF));
+      options.Path_option = static_cast<uint16_t>(std::min<uint32_t>(number, 0xFFFF));
       return std::nullopt;
     case 'R':
-      if (!rate_text(value) || !std::isfinite(strtof(value))) return invalid;
-      run.Samp_rate_cmd = strtof(value);
+      if (!rate_text(value) || !std::isfinite(parse_rate_text(value))) return invalid;
+      options.Samp_rate_cmd = parse_rate_text(value);
       return std::nullopt;
-    case 'S': return set_number(value, 0, run.Samp_cnt) ? std::nullopt : std::optional(invalid);
-    case 'T': return set_number(value, 0, run.Trash_cnt) ? std::nullopt : std::optional(invalid);
+    case 'S': return set_number(value, 0, options.sample_limit) ? std::nullopt : std::optional(invalid);
+    case 'T': return set_number(value, 0, options.Trash_cnt) ? std::nullopt : std::optional(invalid);
     case 'F':
-      if (!run.FileIn.empty()) return "Input file given twice: " + value;
-      run.FileIn = value;
+      if (!options.FileIn.empty()) return "Input file given twice: " + value;
+      options.FileIn = value;
       return std::nullopt;
     default: return unknown;
   }
@@ -149,59 +138,59 @@ std::optional<std::string> apply_switch(Run& run, const Writer& writer, const st
 
 }  // namespace
 
-ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args,
+ParseResult parse_command_line(Options& options, const Writer& writer, const std::vector<std::string>& args,
                                std::string* complaint) {
-  run.Cmd_line = args.empty() ? std::string() : args[0];
+  options.Cmd_line = args.empty() ? std::string() : args[0];
   int plain = 0;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (!a.empty() && a[0] == '?') return ParseResult::usage;
     // A leading '/' starts a path on this platform, so only '-' introduces a switch.
     if (a.size() >= 1 && a[0] == '-') {
-      run.Cmd_line += " " + a;
-      if (auto why = apply_switch(run, writer, a)) {
+      options.Cmd_line += " " + a;
+      if (auto why = apply_switch(options, writer, a)) {
         if (complaint) *complaint = std::move(*why);
         return ParseResult::usage;
       }
       continue;
     }
-    if (run.FileIn.empty() && plain == 0) {
-      run.FileIn = a;
-    } else if (plain <= 1 && run.NewDir.empty()) {
-      run.NewDir = a;
+    if (options.FileIn.empty() && plain == 0) {
+      options.FileIn = a;
+    } else if (plain <= 1 && options.NewDir.empty()) {
+      options.NewDir = a;
     } else {
       return ParseResult::usage;
     }
     ++plain;
   }
-  if (run.FileIn.empty()) return ParseResult::usage;
-  run.Cmd_line += " " + run.FileIn + " " + run.NewDir;
+  if (options.FileIn.empty()) return ParseResult::usage;
+  options.Cmd_line += " " + options.FileIn + " " + options.NewDir;
   return ParseResult::ok;
 }
 
-std::string syntax(const Run& run, const Writer& writer) {
+std::string syntax(const Options& options, const Writer& writer) {
   std::string s;
   s += "\r\n\nPurpose:";
   s += "\r\n   Reads a file containing PASSCAL data packets and converts";
-  s += std::string("\r\n   ") + writer.format_purpose();
+  s += std::string("\r\n   ") + writer.info().format_purpose;
   s += "\r\n\nUsage:";
-  s += format("\r\n   %s [switches] sourceFile [output_path][switches]", writer.program_name());
+  s += format("\r\n   %s [switches] sourceFile [output_path][switches]", writer.info().name);
   s += "\r\n\nSwitches:";
   s += "\r\n Switches               Description                               Default    ";
   s += "\r\n ----------------------------------------------------------------------------";
-  if (writer.is_segy()) {
+  if (writer.info().is_segy) {
     s += format("\r\n   -Gc     output Gathered file                                   (%c/%c)",
-                run.Flag_info.recv_gather ? 'R' : 'N', run.Flag_info.shot_gather ? 'S' : 'N');
+                options.Flag_info.recv_gather ? 'R' : 'N', options.Flag_info.shot_gather ? 'S' : 'N');
     s += "\r\n             R       = receiver gather file                                 ";
     s += "\r\n             S       = shot gather file                                     ";
     s += "\r\n             N or -  = do not gather                                        ";
     s += format("\r\n   -Hc     output file Header                                     (%c/%c)",
-                run.Flag_info.file_header_output ? 'Y' : 'N', run.Flag_info.file_header_output ? '+' : '-');
+                options.Flag_info.file_header_output ? 'Y' : 'N', options.Flag_info.file_header_output ? '+' : '-');
     s += "\r\n             Y or + = output file header                                    ";
     s += "\r\n             N or - = do not output file header                             ";
   }
   s += format("\r\n   -Lc     LOG File output: Y, +, N or -                          (%s)", "NO");
-  s += format("\r\n   -Pn     output Path levels                                     (%d)", run.Path_option);
+  s += format("\r\n   -Pn     output Path levels                                     (%d)", options.Path_option);
   s += "\r\n             0 = no additional subdirectories                               ";
   s += "\r\n             1 = one subdirectory level:  YYYY_DDD                          ";
   s += "\r\n             2 = two subdirectory levels: YYYY_DDD, then HH                 ";
@@ -211,15 +200,15 @@ std::string syntax(const Run& run, const Writer& writer) {
   s += format("\r\n   -Rn     Sample Rate                                            (%u)", 1000u);
   s += format("\r\n   -Sn     sample Count per channel per event                     (%lu)", 4294967295ul);
   s += format("\r\n   -Tn     Trash n samples from each event                        (%lu)",
-              static_cast<unsigned long>(run.Trash_cnt));
+              static_cast<unsigned long>(options.Trash_cnt));
   s += format("\r\n   -Vc     Verbose message output: Y, +, N or -                   (%s)", "ENABLED");
   s += "\r\n\n[] = Optional    () = default";
   s += "\r\nSwitches may appear anywhere on the command line.";
   s += "\r\nArguments and switches are not case sensitive.";
   s += "\r\n";
-  if (!writer.is_segy()) {
+  if (!writer.info().is_segy) {
     s += format("\r\n   -Wc     SEISAN record framing                                  (%c)",
-                run.Sei_framing == SeiFraming::length4 ? '4' : 'P');
+                options.Sei_framing == SeiFraming::length4 ? '4' : 'P');
     s += "\r\n             P = PC blocks of 128 bytes                                     ";
     s += "\r\n             4 = SEISAN 7+ records with 4-byte lengths                      ";
     s += "\r\n";
@@ -227,59 +216,57 @@ std::string syntax(const Run& run, const Writer& writer) {
   return s;
 }
 
-std::string run_summary(const Run& run) {
+std::string run_summary(const Options& options) {
   std::string s;
-  s += "\n\n     Input File : " + run.FileIn;
-  s += "\n    Output Path : " + run.NewDir;
-  s += format("\n    Sample Rate : %.4f", static_cast<double>(run.Samp_rate_cmd));
-  s += format("\n    Max Samples : %lu", static_cast<unsigned long>(run.Samp_cnt));
-  s += format("\n   Skip Samples : %lu", static_cast<unsigned long>(run.Trash_cnt));
-  s += std::string("\n     Output QCC : ") + (run.Qcc_on ? "YES" : "NO");
-  s += std::string("\n    Log DT Blks : ") + (run.dont_log_dt ? "NO" : "YES");
+  s += "\n\n     Input File : " + options.FileIn;
+  s += "\n    Output Path : " + options.NewDir;
+  s += format("\n    Sample Rate : %.4f", static_cast<double>(options.Samp_rate_cmd));
+  s += format("\n    Max Samples : %lu", static_cast<unsigned long>(options.sample_limit));
+  s += format("\n   Skip Samples : %lu", static_cast<unsigned long>(options.Trash_cnt));
+  s += std::string("\n     Output QCC : ") + (options.Qcc_on ? "YES" : "NO");
+  s += std::string("\n    Log DT Blks : ") + (options.dont_log_dt ? "NO" : "YES");
   s += "\n\nPress CTRL-BRK or CTRL-C to abort.\n";
   return s;
 }
 
-namespace {
-std::string program_title(const Run& run) {
-  return run.writer ? run.writer->program_name() : "PK_SEGY";
-}
-}  // namespace
-
-void fhdr_log(const Run& run, std::FILE* file) {
+void fhdr_log(const RunSetup& run, std::FILE* file) {
+  const Options& o = run.options;
   char when[32] = "";
   std::time_t t = run.Sys_time;
   if (const char* c = std::ctime(&t)) std::snprintf(when, sizeof when, "%.24s", c);
-  std::fprintf(file, "%s - Version PKU%s", program_title(run).c_str(), kVersion);
+  std::fprintf(file, "%s - Version PKU%s", run.program.c_str(), kVersion);
   std::fprintf(file, "\r\n%s", kMakerLine);
   std::fprintf(file, "\r\nSystem time: %.24s", when);
-  std::fprintf(file, "\r\n\r\n     Input File : %s", run.FileIn.c_str());
-  std::fprintf(file, "\r\n    Output Path : %s", run.NewDir.c_str());
-  std::fprintf(file, "\r\n   Command Line : %s", run.Cmd_line.c_str());
-  std::fprintf(file, "\r\n    Sample Rate : %.4f", static_cast<double>(run.Samp_rate_cmd));
-  std::fprintf(file, "\r\n    Max Samples : %lu", static_cast<unsigned long>(run.Samp_cnt));
-  std::fprintf(file, "\r\n   Skip Samples : %lu", static_cast<unsigned long>(run.Trash_cnt));
-  std::fprintf(file, "\r\n    Data Output : %s", run.dat32_raw ? "RAW" : "SCALED");
-  std::fprintf(file, "\r\n     Output QCC : %s", run.Qcc_on ? "YES" : "NO");
-  std::fprintf(file, "\r\n    Log DT Blks : %s", run.dont_log_dt ? "NO" : "YES");
+  std::fprintf(file, "\r\n\r\n     Input File : %s", o.FileIn.c_str());
+  std::fprintf(file, "\r\n    Output Path : %s", o.NewDir.c_str());
+  std::fprintf(file, "\r\n   Command Line : %s", o.Cmd_line.c_str());
+  std::fprintf(file, "\r\n    Sample Rate : %.4f", static_cast<double>(o.Samp_rate_cmd));
+  std::fprintf(file, "\r\n    Max Samples : %lu", static_cast<unsigned long>(o.sample_limit));
+  std::fprintf(file, "\r\n   Skip Samples : %lu", static_cast<unsigned long>(o.Trash_cnt));
+  std::fprintf(file, "\r\n    Data Output : %s", o.dat32_raw ? "RAW" : "SCALED");
+  std::fprintf(file, "\r\n     Output QCC : %s", o.Qcc_on ? "YES" : "NO");
+  std::fprintf(file, "\r\n    Log DT Blks : %s", o.dont_log_dt ? "NO" : "YES");
   std::fprintf(file, "\r\n\r\n");
 }
 
-void fhdr_qcc(const Run& run, std::FILE* file) {
+void fhdr_qcc(const RunSetup& run, std::FILE* file) {
   fhdr_log(run, file);
   std::fprintf(file, "\r\n\r\n");
 }
 
-namespace {
-
-std::string getcwd_string() {
-  std::vector<char> buf(4096);
-  while (!::getcwd(buf.data(), buf.size())) {
-    if (errno != ERANGE) return {};
-    buf.resize(buf.size() * 2);
-  }
-  return buf.data();
+std::optional<std::string> read_settings_text(const std::string& path) {
+  const FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) return std::nullopt;
+  struct stat st {};
+  std::string text;
+  bool ok = ::fstat(::fileno(f.get()), &st) == 0 && !S_ISDIR(st.st_mode);
+  char buf[4096];
+  for (std::size_t n; ok && (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;) text.append(buf, n);
+  if (!ok || std::ferror(f.get())) return std::nullopt;
+  return text;
 }
+
+namespace {
 
 std::string base_name_without_extension(const std::string& path) {
   std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
@@ -294,113 +281,127 @@ bool is_directory(const std::string& path) {
 }
 
 // Environment variable PKU, else the current (output) directory, else the program's directory.
-std::string locate_settings_file(const Run& run, const Writer& writer, const std::string& program) {
-  const std::string name = writer.settings_file_name();
+std::string locate_settings_file(const RunSetup& run, const Writer& writer, const std::string& program) {
+  const std::string name = writer.info().settings_file;
   if (const char* env = std::getenv("PKU"); env && *env) return env;
   if (fexist(name) && !is_directory(name)) return name;
   const std::size_t slash = program.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
   // A relative program directory was relative to where we started, not to the output directory.
-  if (!run.NewDir.empty() && (dir.empty() || dir[0] != '/')) dir = run.OrgDir + "/" + dir;
+  if (!run.options.NewDir.empty() && (dir.empty() || dir[0] != '/')) dir = run.OrgDir + "/" + dir;
   return dir + name;
 }
 
-void report_no_packet(const Run& run) {
+// The settings file is read once. pk_seis stops on one that is there but cannot be read
+// when the first unit asks for its names; pk_segy goes on with its defaults.
+void read_settings(RunSetup& run, const Writer& writer, const std::string& program) {
+  SettingsFile& s = run.settings;
+  s.path = locate_settings_file(run, writer, program);
+  s.exists = fexist(s.path) != 0;
+  s.text = read_settings_text(s.path);
+  const bool usable = writer.info().is_segy ? s.text.has_value() : s.exists;
+  if (!usable) std::fputs(writer.info().missing_settings, stdout);
+}
+
+void report_no_packet(const std::string& input) {
   std::fflush(stdout);
-  std::fprintf(stderr, "ERROR: no PASSCAL packet found in %s\n", run.FileIn.c_str());
+  std::fprintf(stderr, "ERROR: no PASSCAL packet found in %s\n", input.c_str());
 }
 
 // Whether any whole 1024-byte block of the input has a known packet type. Reads up to the
 // first one and goes back to the start.
-bool input_has_packet(Run& run) {
+bool input_has_packet(PacketInput& in) {
   uint8_t packet[kPacketSize];
   bool found = false;
-  while (!found && read_block(run, packet) == 0) found = code_set(packet) != kUnknown;
-  if (std::fseek(run.FdIn, 0, SEEK_SET) != 0) shut_down(run, 21, run.FileIn);
+  while (!found && read_block(in, packet)) found = code_set(packet) != kUnknown;
+  if (std::fseek(in.file.get(), 0, SEEK_SET) != 0) shut_down(ExitCode::read_error, in.name);
   return found;
 }
 
 // Opens the input; false when it holds nothing to convert: when it is empty (silently),
 // or when not one block is a known packet. Checked before anything is created, so that
 // a wrong file leaves no outputs behind.
-bool open_input(Run& run) {
-  run.FdIn = fopen_pk(run.FileIn, "rb");
-  if (!run.FdIn) shut_down(run, 20, run.FileIn);
-  std::setvbuf(run.FdIn, nullptr, _IOFBF, 1 << 16);
-  const bool seekable = std::fseek(run.FdIn, 0, SEEK_END) == 0;
-  if (seekable && std::ftell(run.FdIn) == 0) return false;
-  std::rewind(run.FdIn);
-  if (seekable && !input_has_packet(run)) {
-    report_no_packet(run);
+bool open_input(PacketInput& in) {
+  in.file.reset(fopen_pk(in.name, "rb"));
+  if (!in.file) shut_down(ExitCode::open_error, in.name);
+  std::setvbuf(in.file.get(), nullptr, _IOFBF, 1 << 16);
+  const bool seekable = std::fseek(in.file.get(), 0, SEEK_END) == 0;
+  if (seekable && std::ftell(in.file.get()) == 0) return false;
+  std::rewind(in.file.get());
+  if (seekable && !input_has_packet(in)) {
+    report_no_packet(in.name);
     return false;
   }
   return true;
 }
 
-// pk_seis stops on a settings file that is there but cannot be read when it reads a
-// unit's names; pk_segy goes on with its defaults.
-bool settings_usable(const Run& run, const Writer& writer) {
-  return writer.is_segy() ? read_settings_text(run.FileIni).has_value() : fexist(run.FileIni) != 0;
+void enter_output_directory(RunSetup& run, Outputs& out) {
+  run.OrgDir = current_directory();
+  const std::string& dir = run.options.NewDir;
+  if (!dir.empty() && ::chdir(dir.c_str()) != 0) shut_down(ExitCode::no_directory, dir);
+  const std::string here = current_directory();
+  if (here.empty()) shut_down_saying(ExitCode::no_current_directory, "\nUnable to get current directory!");
+  out.Dir = here + "/";
+  out.Path_option = run.options.Path_option;
+}
+
+void open_run_qcc(Conversion& conv) {
+  conv.FdQcc = fopen_pk(conv.setup.FileQcc, "wb");
+  if (!conv.FdQcc) shut_down(ExitCode::open_error, conv.setup.FileQcc);
+  fhdr_qcc(conv.setup, conv.FdQcc);
 }
 
 // The files open to the end, closed with their errors checked: a full disk fails the run.
-void close_run_files(Run& run) {
-  close_unit_file(run, run.start, 0);
-  close_unit_file(run, run.start, 1);
-  close_checked(run, run.FdQcc, run.FileQcc);
+void close_run_files(Conversion& conv) {
+  close_unit_file(conv.open, conv.units.start, 0);
+  close_unit_file(conv.open, conv.units.start, 1);
+  close_checked(conv.FdQcc, conv.setup.FileQcc);
 }
 
-int run_program(Run& run, Writer& writer, const std::vector<std::string>& args) {
-  std::printf("\n%s - Version %s", writer.program_name(), kVersion);
-  std::printf("\n%s", kMakerLine);
-  run.Sys_time = std::time(nullptr);
-
-  std::string complaint;
-  if (parse_command_line(run, writer, args, &complaint) == ParseResult::usage) {
-    if (!complaint.empty()) std::printf("\n%s", complaint.c_str());
-    std::fputs(syntax(run, writer).c_str(), stdout);
-    return 2;
-  }
-  std::fputs(run_summary(run).c_str(), stdout);
-
-  if (!open_input(run)) {
-    run.close_all_files();
-    return 1;
-  }
-
-  run.OrgDir = getcwd_string();
-  if (!run.NewDir.empty() && ::chdir(run.NewDir.c_str()) != 0) shut_down(run, 10, run.NewDir);
-  run.Dir = getcwd_string() + "/";
-  // From here on CTRL-C ends the run with code 1; what it had not finished goes with it.
-  const InterruptGuard interrupts;
-  take_run_start(run);
-
-  run.FileIni = locate_settings_file(run, writer, args.empty() ? std::string() : args[0]);
-  if (!settings_usable(run, writer)) std::fputs(writer.missing_settings_message(), stdout);
-
-  run.File_temp = base_name_without_extension(run.FileIn);
-  run.FileQcc = run.File_temp + ".QCC";
-  if (run.Qcc_on) {
-    run.FdQcc = fopen_pk(run.FileQcc, "wb");
-    if (!run.FdQcc) shut_down(run, 20, run.FileQcc);
-    fhdr_qcc(run, run.FdQcc);
-  }
-
-  const int result = pk_cvt(run);
-  if (interrupt_requested()) shut_down(run, 1);
-  close_run_files(run);
-  writer.finish(run);
-  run.close_all_files();
+int convert(const RunSetup& run, Outputs& out, Writer& writer, PacketInput& in) {
+  Conversion conv(run, writer, out);
+  if (run.options.Qcc_on) open_run_qcc(conv);
+  pk_cvt(conv, in);
+  if (interrupt_requested()) shut_down(ExitCode::aborted);
+  close_run_files(conv);
+  writer.finish(out);
   std::fputs("\r\n", stdout);
   // A pipe cannot be checked beforehand: a unit comes with the first known packet.
-  if (!run.start) {
-    if (run.Qcc_on) std::remove(run.FileQcc.c_str());
-    report_no_packet(run);
-    return 1;
+  if (!conv.units.start) {
+    if (run.options.Qcc_on) std::remove(run.FileQcc.c_str());
+    report_no_packet(run.options.FileIn);
+    return static_cast<int>(ExitCode::nothing_to_convert);
   }
   std::fflush(stdout);
-  write_undecoded_warnings(run, stderr, "\n");
-  return result;
+  write_undecoded_warnings(conv, stderr, "\n");
+  return static_cast<int>(ExitCode::ok);
+}
+
+bool parse_or_explain(RunSetup& run, const Writer& writer, const std::vector<std::string>& args) {
+  std::string complaint;
+  if (parse_command_line(run.options, writer, args, &complaint) == ParseResult::ok) return true;
+  if (!complaint.empty()) std::printf("\n%s", complaint.c_str());
+  std::fputs(syntax(run.options, writer).c_str(), stdout);
+  return false;
+}
+
+int run_program(RunSetup& run, Outputs& out, Writer& writer, const std::vector<std::string>& args) {
+  std::printf("\n%s - Version %s", run.program.c_str(), kVersion);
+  std::printf("\n%s", kMakerLine);
+  run.Sys_time = std::time(nullptr);
+  if (!parse_or_explain(run, writer, args)) return static_cast<int>(ExitCode::usage);
+  std::fputs(run_summary(run.options).c_str(), stdout);
+
+  PacketInput in{nullptr, run.options.FileIn};
+  if (!open_input(in)) return static_cast<int>(ExitCode::nothing_to_convert);
+  enter_output_directory(run, out);
+  // From here on CTRL-C ends the run with code 1; what it had not finished goes with it.
+  const InterruptGuard interrupts;
+  take_run_start(out);
+  read_settings(run, writer, args.empty() ? std::string() : args[0]);
+  run.File_temp = base_name_without_extension(run.options.FileIn);
+  run.FileQcc = run.File_temp + ".QCC";
+  return convert(run, out, writer, in);
 }
 
 std::string lower_case(std::string s) {
@@ -410,34 +411,20 @@ std::string lower_case(std::string s) {
 
 }  // namespace
 
-std::optional<std::string> read_settings_text(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return std::nullopt;
-  struct stat st {};
-  std::string text;
-  bool ok = ::fstat(::fileno(f), &st) == 0 && !S_ISDIR(st.st_mode);
-  char buf[4096];
-  for (std::size_t n; ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-  ok = ok && !std::ferror(f);
-  std::fclose(f);
-  if (!ok) return std::nullopt;
-  return text;
-}
-
 int pk_main(int argc, char** argv, Writer& writer) {
-  std::vector<std::string> args(argv, argv + argc);
-  Run run;
-  run.writer = &writer;
-  run.temps.set_program(lower_case(writer.program_name()));
+  const std::vector<std::string> args(argv, argv + argc);
+  RunSetup run;
+  run.program = writer.info().name;
   int code;
-  try {
-    code = run_program(run, writer, args);
-  } catch (const Fatal& f) {
-    code = f.code;
+  {
+    // Whatever the run had not published goes when `out` does; finished outputs stay.
+    Outputs out(lower_case(run.program));
+    try {
+      code = run_program(run, out, writer, args);
+    } catch (const Fatal& f) {
+      code = static_cast<int>(f.code);
+    }
   }
-  run.close_all_files();
-  // Whatever the run had not published goes; finished outputs stay.
-  run.temps.remove_all();
   std::fflush(stdout);
   // Back where we started, after a fatal error too. Should that fail, nothing is left to
   // do there and the run's result stands.

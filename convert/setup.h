@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "options.h"
 #include "run.h"
 
 namespace pk {
@@ -18,22 +19,23 @@ int pk_main(int argc, char** argv, Writer& writer);
 // What parsing the command line decided.
 // With a usage error, `complaint` receives a line naming the switch at fault, if any.
 enum class ParseResult { ok, usage };
-ParseResult parse_command_line(Run& run, const Writer& writer, const std::vector<std::string>& args,
+ParseResult parse_command_line(Options& options, const Writer& writer, const std::vector<std::string>& args,
                                std::string* complaint = nullptr);
 
 // The usage text for the current settings.
-std::string syntax(const Run& run, const Writer& writer);
+std::string syntax(const Options& options, const Writer& writer);
 // Run summary printed before conversion.
-std::string run_summary(const Run& run);
+std::string run_summary(const Options& options);
 
 // Decimal number of the first n characters of text (0: all of it); "a/b" divides.
-float strtof(const std::string& text, std::size_t n = 0);
+float parse_rate_text(const std::string& text, std::size_t n = 0);
 
 // The whole settings file; nothing when it cannot be read (missing, a directory, no access).
 std::optional<std::string> read_settings_text(const std::string& path);
 
-void fhdr_log(const Run& run, std::FILE* file);
-void fhdr_qcc(const Run& run, std::FILE* file);
+// The run header of every log and QCC file.
+void fhdr_log(const RunSetup& run, std::FILE* file);
+void fhdr_qcc(const RunSetup& run, std::FILE* file);
 // The maker line that follows the version line in the banner and the file headers.
 extern const char* const kMakerLine;
 extern const char* const kVersion;

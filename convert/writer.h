@@ -1,37 +1,42 @@
-// The seam between the shared packet engine and the two output formats.
+// The seam between the shared packet engine and the two output formats: what tells the
+// programs apart at start-up, and what happens to a channel's data file and to an event
+// once it is complete.
 #pragma once
 
 #include <string>
 
 #include "lists.h"
+#include "output_file.h"
 #include "run.h"
 
 namespace pk {
+
+struct ProgramInfo {
+  const char* name;              // "PK_SEGY" / "PK_SEIS": banner, usage text, file headers
+  const char* format_purpose;    // last line of the usage text's purpose
+  const char* settings_file;     // looked up at start-up
+  const char* missing_settings;  // printed when it is not there
+  bool samples_big_endian;       // byte order of the channel data files
+  bool is_segy;                  // pk_segy takes -G and -H; pk_seis -D, -F and -W
+};
 
 class Writer {
  public:
   virtual ~Writer() = default;
 
-  // "PK_SEGY" / "PK_SEIS": banner, usage text and messages.
-  virtual const char* program_name() const = 0;
-  // Last line of the usage text's purpose: "the data to SEG-Y format." etc.
-  virtual const char* format_purpose() const = 0;
-  // Settings file looked up at start-up and the message when it is missing.
-  virtual const char* settings_file_name() const = 0;
-  virtual const char* missing_settings_message() const = 0;
-  // Byte order of the 32-bit samples in channel data files.
-  virtual bool samples_big_endian() const = 0;
-  // pk_segy takes -G and -H; pk_seis takes -D and -F.
-  virtual bool is_segy() const = 0;
+  virtual const ProgramInfo& info() const = 0;
 
-  // Called by find_unit whenever the packet's unit differs from the previous one.
-  virtual void unit_selected(Run&, Unit_list_str&) {}
-  // Called when an event closes, after Chan_each is sorted and before merge_file_pc.
-  virtual void before_merge(Run&, Evt_list_str&) {}
-  // Turns the event's channel data files into output files and deletes them.
-  virtual void merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) = 0;
-  // End of run: close whatever the writer still holds.
-  virtual void finish(Run&) {}
+  // A unit's first packet came.
+  virtual void unit_created(const RunSetup&, Unit_list_str&) {}
+  // Creates, empty, the data file of a new channel in `dir` (ending in '/'), whose name
+  // `base` describes, and returns its path. The engine appends the channel's samples to
+  // it and counts them; the file stays the writer's to read, move or delete when the
+  // event is complete.
+  virtual std::string create_channel_data(Outputs& out, const std::string& dir, const std::string& base);
+  // Turns the complete event's channel data files (all closed) into output files.
+  virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
+  // End of input: whatever spans events is published.
+  virtual void finish(Outputs&) {}
 };
 
 }  // namespace pk

@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 
+#include "byte_order.h"
+
 namespace pk::segy {
 
 namespace {
@@ -19,9 +21,9 @@ struct FixedField {
 
 void put(uint8_t* base, const FixedField& f) {
   if (f.width == 4)
-    proc_long_byte_order(base + f.offset, f.value);
+    put_be32(base + f.offset, f.value);
   else
-    proc_short_byte_order(base + f.offset, static_cast<uint16_t>(f.value));
+    put_be16(base + f.offset, static_cast<uint16_t>(f.value));
 }
 
 // The non-zero fixed fields; every other field starts at zero.
@@ -69,28 +71,10 @@ uint16_t digits_at(std::string_view s, std::size_t off, std::size_t width) {
 
 void put_time_group(uint8_t* dest, const StartTime& t) {
   const uint16_t parts[] = {t.year, t.day, t.hour, t.min, t.sec};
-  for (std::size_t i = 0; i < std::size(parts); ++i) proc_short_byte_order(dest + 2 * i, parts[i]);
+  for (std::size_t i = 0; i < std::size(parts); ++i) put_be16(dest + 2 * i, parts[i]);
 }
 
 }  // namespace
-
-void proc_long_byte_order(uint8_t* dest, uint32_t value) {
-  dest[0] = static_cast<uint8_t>(value >> 24);
-  dest[1] = static_cast<uint8_t>(value >> 16);
-  dest[2] = static_cast<uint8_t>(value >> 8);
-  dest[3] = static_cast<uint8_t>(value);
-}
-
-void proc_short_byte_order(uint8_t* dest, uint16_t value) {
-  dest[0] = static_cast<uint8_t>(value >> 8);
-  dest[1] = static_cast<uint8_t>(value);
-}
-
-uint32_t long_at(const uint8_t* src) {
-  return (uint32_t{src[0]} << 24) | (uint32_t{src[1]} << 16) | (uint32_t{src[2]} << 8) | src[3];
-}
-
-uint16_t short_at(const uint8_t* src) { return static_cast<uint16_t>((src[0] << 8) | src[1]); }
 
 uint32_t sample_interval(float rate) {
   constexpr float kMicro = 1000000.0f;
@@ -142,42 +126,42 @@ void fill_file_header(file_header_info& h) {
 }
 
 void set_file_header_pass(file_header_info& h, uint32_t interval, uint32_t count) {
-  proc_short_byte_order(&h[fh::smp_invl_reel], interval16(interval));
-  proc_short_byte_order(&h[fh::smp_invl_org], interval16(interval));
-  proc_short_byte_order(&h[fh::smp_num_date], count16(count));
-  proc_short_byte_order(&h[fh::smp_num_recd], count16(count));
-  proc_long_byte_order(&h[fh::smp_invl_reel32], interval);
-  proc_long_byte_order(&h[fh::smp_invl_org32], interval);
-  proc_long_byte_order(&h[fh::smp_num_data32], count);
-  proc_long_byte_order(&h[fh::smp_num_recd32], count);
+  put_be16(&h[fh::smp_invl_reel], interval16(interval));
+  put_be16(&h[fh::smp_invl_org], interval16(interval));
+  put_be16(&h[fh::smp_num_date], count16(count));
+  put_be16(&h[fh::smp_num_recd], count16(count));
+  put_be32(&h[fh::smp_invl_reel32], interval);
+  put_be32(&h[fh::smp_invl_org32], interval);
+  put_be32(&h[fh::smp_num_data32], count);
+  put_be32(&h[fh::smp_num_recd32], count);
 }
 
 void fill_trace_header(title_header_info& h, const TraceIdentity& id) {
   uint8_t* p = h.data();
   h.fill(0);
   for (const auto& f : kTraceHeaderFixed) put(p, f);
-  proc_long_byte_order(p + th::tra_seq_num_line, id.chan);
-  proc_long_byte_order(p + th::tra_seq_num_reel, id.chan);
-  proc_long_byte_order(p + th::rec_num, id.evt_num);
-  proc_long_byte_order(p + th::tra_num_rec, id.chan);
+  put_be32(p + th::tra_seq_num_line, id.chan);
+  put_be32(p + th::tra_seq_num_reel, id.chan);
+  put_be32(p + th::rec_num, id.evt_num);
+  put_be32(p + th::tra_num_rec, id.chan);
   put_time_group(p + th::yrs_rec, id.start);
-  proc_short_byte_order(p + th::tra_num, id.sp);
+  put_be16(p + th::tra_num, id.sp);
   std::fill_n(p + th::usign_info, kStationAndSensorSize + kChanNameSize, uint8_t{' '});
-  proc_short_byte_order(p + th::ms_smp, id.start.msec);
+  put_be16(p + th::ms_smp, id.start.msec);
   put_time_group(p + th::time_info, id.start);
-  proc_short_byte_order(p + th::time_info + 10, id.start.msec);
-  proc_long_byte_order(p + th::scl_factor, std::bit_cast<uint32_t>(id.scale));
-  proc_short_byte_order(p + th::sel_no, id.unit);
+  put_be16(p + th::time_info + 10, id.start.msec);
+  put_be32(p + th::scl_factor, std::bit_cast<uint32_t>(id.scale));
+  put_be16(p + th::sel_no, id.unit);
 }
 
 void set_trace_header_pass(title_header_info& h, const TracePass& pass) {
   uint8_t* p = h.data();
-  proc_short_byte_order(p + th::num_smp, count16(pass.count));
-  proc_short_byte_order(p + th::smp_intvl, interval16(pass.interval));
-  proc_long_byte_order(p + th::smp_intvl32, pass.interval);
-  proc_long_byte_order(p + th::num_smp32, pass.count);
-  proc_long_byte_order(p + th::max_cnt, static_cast<uint32_t>(pass.max));
-  proc_long_byte_order(p + th::min_cnt, static_cast<uint32_t>(pass.min));
+  put_be16(p + th::num_smp, count16(pass.count));
+  put_be16(p + th::smp_intvl, interval16(pass.interval));
+  put_be32(p + th::smp_intvl32, pass.interval);
+  put_be32(p + th::num_smp32, pass.count);
+  put_be32(p + th::max_cnt, static_cast<uint32_t>(pass.max));
+  put_be32(p + th::min_cnt, static_cast<uint32_t>(pass.min));
 }
 
 void clean_headers(file_header_info& f, title_header_info& t) {

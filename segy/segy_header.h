@@ -17,46 +17,22 @@ constexpr std::size_t kSampleSize = 4;
 using file_header_info = std::array<uint8_t, kFileHeaderSize>;
 using title_header_info = std::array<uint8_t, kTraceHeaderSize>;
 
-// File header field offsets that the finishing pass and the gathers touch.
+// File header field offsets that the finishing pass and the gathers touch: sample
+// interval and count in 16 bits, then the same in 32 bits.
 namespace fh {
-constexpr std::size_t data_Tra_evtnum = 3212;
-constexpr std::size_t smp_invl_reel = 3216;
-constexpr std::size_t smp_invl_org = 3218;
-constexpr std::size_t smp_num_date = 3220;
-constexpr std::size_t smp_num_recd = 3222;
-constexpr std::size_t data_smp = 3224;
-constexpr std::size_t smp_invl_reel32 = 3260;
-constexpr std::size_t smp_invl_org32 = 3264;
-constexpr std::size_t smp_num_data32 = 3268;
-constexpr std::size_t smp_num_recd32 = 3272;
+constexpr std::size_t data_Tra_evtnum = 3212, smp_invl_reel = 3216, smp_invl_org = 3218;
+constexpr std::size_t smp_num_date = 3220, smp_num_recd = 3222, data_smp = 3224;
+constexpr std::size_t smp_invl_reel32 = 3260, smp_invl_org32 = 3264, smp_num_data32 = 3268, smp_num_recd32 = 3272;
 }  // namespace fh
 
-// Trace header field offsets.
+// Trace header field offsets: identity, sample count and interval, the start time, the
+// PASSCAL block from usign_info on.
 namespace th {
-constexpr std::size_t tra_seq_num_line = 0;
-constexpr std::size_t tra_seq_num_reel = 4;
-constexpr std::size_t rec_num = 8;
-constexpr std::size_t tra_num_rec = 12;
-constexpr std::size_t num_smp = 114;
-constexpr std::size_t smp_intvl = 116;
-constexpr std::size_t yrs_rec = 156;
-constexpr std::size_t tra_num = 172;
-constexpr std::size_t usign_info = 180;
-constexpr std::size_t chan_name = 194;
-constexpr std::size_t smp_intvl32 = 200;
-constexpr std::size_t ms_smp = 206;
-constexpr std::size_t time_info = 208;
-constexpr std::size_t scl_factor = 220;
-constexpr std::size_t sel_no = 224;
-constexpr std::size_t num_smp32 = 228;
-constexpr std::size_t max_cnt = 232;
-constexpr std::size_t min_cnt = 236;
+constexpr std::size_t tra_seq_num_line = 0, tra_seq_num_reel = 4, rec_num = 8, tra_num_rec = 12;
+constexpr std::size_t num_smp = 114, smp_intvl = 116, yrs_rec = 156, tra_num = 172;
+constexpr std::size_t usign_info = 180, chan_name = 194, smp_intvl32 = 200, ms_smp = 206, time_info = 208;
+constexpr std::size_t scl_factor = 220, sel_no = 224, num_smp32 = 228, max_cnt = 232, min_cnt = 236;
 }  // namespace th
-
-void proc_long_byte_order(uint8_t* dest, uint32_t value);
-void proc_short_byte_order(uint8_t* dest, uint16_t value);
-uint32_t long_at(const uint8_t* src);
-uint16_t short_at(const uint8_t* src);
 
 // ---- derived values ----
 // Microseconds between samples. Rates below 1 per second would truncate to 0, so they

@@ -12,6 +12,7 @@
 #include "lists.h"
 #include "run.h"
 #include "segy_header.h"
+#include "shot_points.h"
 #include "writer.h"
 
 namespace pk::segy {
@@ -42,36 +43,32 @@ struct ReceiverGather {
 
 class SegyWriter : public Writer {
  public:
-  const char* program_name() const override { return "PK_SEGY"; }
-  const char* format_purpose() const override { return "the data to SEG-Y format."; }
-  const char* settings_file_name() const override { return "PK_EDF.EDF"; }
-  const char* missing_settings_message() const override {
-    return "\n Unable to open the PK_EDF.EDF file; using default values";
+  const ProgramInfo& info() const override {
+    static constexpr ProgramInfo kInfo{"PK_SEGY", "the data to SEG-Y format.", "PK_EDF.EDF",
+                                       "\n Unable to open the PK_EDF.EDF file; using default values", true, true};
+    return kInfo;
   }
-  bool samples_big_endian() const override { return true; }
-  bool is_segy() const override { return true; }
 
-  void merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) override;
+  void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
   // Publishes the receiver gathers, which span the run.
-  void finish(Run& run) override;
+  void finish(Outputs& out) override;
 
   // ---- steps of the finishing pass ----
-  void tfhdr_prg(Run& run, std::FILE* f, const std::string& path);
-  void hfhdr_prg(Run& run, std::FILE* f, const std::string& path, Evt_list_str& evt, const File_list_str& chan);
-  void proc_clean() { clean_headers(Theader, Hheader); }
-  void proc_search_f(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
-  void proc_search_t(Run& run, std::FILE* f, const std::string& path, const TracePass& pass);
+  void tfhdr_prg(std::FILE* f, const std::string& path);
+  void hfhdr_prg(std::FILE* f, const std::string& path, const Evt_list_str& evt, const File_list_str& chan);
+  void proc_clean() { clean_headers(file_header_, trace_header_); }
+  void proc_search_f(std::FILE* f, const std::string& path, const TracePass& pass);
+  void proc_search_t(std::FILE* f, const std::string& path, const TracePass& pass);
   // Appends the given trace files of one event to their gathers and deletes those gathered.
-  void gathering(Run& run, const std::string& directory, std::vector<TraceFile>& traces);
+  void gathering(Outputs& out, const flag_strc& flags, const std::string& directory, std::vector<TraceFile>& traces);
   // Appends one trace (positioned at its trace header) to its gather file; false when
   // the gather file cannot be opened.
-  bool update_file(Run& run, std::FILE* trace, const TraceFile& trace_file, const std::string& directory);
+  bool update_file(Outputs& out, bool receiver, std::FILE* trace, const TraceFile& trace_file,
+                   const std::string& directory);
 
   // ---- state kept from event to event ----
   uint16_t Sp = 0;
   uint32_t Segy_file_len = 0;
-  file_header_info Theader{};
-  title_header_info Hheader{};
   // Receiver gather of each unit, named after the unit's first gathered trace.
   std::map<uint16_t, ReceiverGather> Recv_info;
   // Temporaries of the shot gathers of the event being gathered, by their final names: a
@@ -79,13 +76,21 @@ class SegyWriter : public Writer {
   std::map<std::string, std::string> Shot_info;
 
  private:
-  void update_shot_point(const Run& run, const Evt_list_str& evt);
+  void update_shot_point(const SettingsFile& settings, const Evt_list_str& evt);
   // The gather file this run holds for a trace, created on first use; nothing when it
   // cannot be created. `is_new` tells whether this call created it.
-  std::optional<std::string> gather_file(Run& run, const std::string& directory, const std::string& trace_name,
-                                         bool& is_new);
+  std::optional<std::string> gather_file(Outputs& out, bool receiver, const std::string& directory,
+                                         const std::string& trace_name, bool& is_new);
   // Writes one channel's trace file.
-  TraceFile write_trace(Run& run, Evt_list_str& evt, File_list_str& chan, const std::string& directory);
+  TraceFile write_trace(Outputs& out, const flag_strc& flags, Evt_list_str& evt, File_list_str& chan,
+                        const std::string& directory);
+
+  // The headers as last filled: the file header of the latest trace or gather, the trace
+  // header of the latest trace.
+  file_header_info file_header_{};
+  title_header_info trace_header_{};
+  // Shot points of each unit, from the settings file.
+  std::map<uint16_t, std::vector<sp_value_strc>> shot_lists_;
 };
 
 }  // namespace pk::segy

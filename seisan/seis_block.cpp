@@ -1,9 +1,9 @@
 #include "seis_block.h"
 
 #include <algorithm>
-#include <sstream>
 #include <stdexcept>
 
+#include "byte_order.h"
 #include "seis_header.h"
 
 namespace pk::seis {
@@ -45,20 +45,14 @@ void LengthWriter::write(std::string_view bytes) { out_.write(bytes.data(), stat
 void LengthWriter::end_record() { put_length(); }
 
 void LengthWriter::put_length() {
-  const char le[4] = {static_cast<char>(length_ & 0xFF), static_cast<char>((length_ >> 8) & 0xFF),
-                      static_cast<char>((length_ >> 16) & 0xFF), static_cast<char>((length_ >> 24) & 0xFF)};
-  out_.write(le, sizeof le);
+  uint8_t le[4];
+  put_le32(le, length_);
+  out_.write(reinterpret_cast<const char*>(le), sizeof le);
 }
 
 std::unique_ptr<RecordWriter> record_writer(SeiFraming framing, std::ostream& out) {
   if (framing == SeiFraming::length4) return std::make_unique<LengthWriter>(out);
   return std::make_unique<BlockWriter>(out);
-}
-
-std::string frame_record(std::string_view bytes, SeiFraming framing) {
-  std::ostringstream out;
-  record_writer(framing, out)->record(bytes);
-  return out.str();
 }
 
 }  // namespace pk::seis

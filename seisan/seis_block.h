@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "run.h"
+#include "options.h"
 
 namespace pk::seis {
 
@@ -81,8 +81,5 @@ class LengthWriter final : public RecordWriter {
 };
 
 std::unique_ptr<RecordWriter> record_writer(SeiFraming framing, std::ostream& out);
-
-// The framed bytes of one record.
-std::string frame_record(std::string_view bytes, SeiFraming framing = SeiFraming::pc_blocks);
 
 }  // namespace pk::seis

@@ -5,11 +5,11 @@
 #include <optional>
 #include <vector>
 
+#include "failure.h"
+#include "helpers.h"
 #include "lists.h"
-#include "pkfile.h"
 #include "run.h"
 #include "seis_header.h"
-#include "setup.h"
 
 namespace pk::seis {
 
@@ -42,11 +42,7 @@ std::string_view without_cr(std::string_view s) {
   return s;
 }
 
-std::string section_line(uint32_t unit) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "[%04hX]", static_cast<unsigned short>(unit));
-  return buf;
-}
+std::string section_line(uint32_t unit) { return format("[%04hX]", static_cast<unsigned short>(unit)); }
 
 bool begins_blank(std::string_view line) {
   return line.empty() || std::isspace(static_cast<unsigned char>(line[0]));
@@ -97,15 +93,14 @@ StationSettings parse_pku_ini(std::string_view text, uint32_t unit) {
   return s;
 }
 
-void load_station_settings(Run& run, Unit_list_str& unit) {
+void load_station_settings(const SettingsFile& settings, Unit_list_str& unit) {
   unit.Station_name.clear();
   unit.Network_name.clear();
   unit.Ini_comp.clear();
-  if (run.FileIni.empty() || !fexist(run.FileIni)) return;
+  if (!settings.exists) return;
   // There, but a directory or not readable.
-  const std::optional<std::string> text = read_settings_text(run.FileIni);
-  if (!text) shut_down(run, 20, run.FileIni);
-  StationSettings s = parse_pku_ini(*text, unit.Unit_num);
+  if (!settings.text) shut_down(ExitCode::open_error, settings.path);
+  StationSettings s = parse_pku_ini(*settings.text, unit.Unit_num);
   unit.Station_name = std::move(s.station);
   unit.Network_name = std::move(s.network);
   unit.Ini_comp = std::move(s.comp);

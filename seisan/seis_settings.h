@@ -6,7 +6,7 @@
 #include <string_view>
 
 namespace pk {
-struct Run;
+struct SettingsFile;
 struct Unit_list_str;
 }
 
@@ -28,7 +28,8 @@ struct StationSettings {
 StationSettings parse_pku_ini(std::string_view text, uint32_t unit);
 
 // Fills the unit's names and letters from the run's settings file; clears them first so
-// a unit without a section gets the defaults.
-void load_station_settings(Run& run, Unit_list_str& unit);
+// a unit without a section gets the defaults. A settings file that is there but could not
+// be read ends the run with code 20.
+void load_station_settings(const SettingsFile& settings, Unit_list_str& unit);
 
 }  // namespace pk::seis

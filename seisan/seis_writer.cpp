@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <unordered_set>
 #include <utility>
 
+#include "failure.h"
+#include "helpers.h"
 #include "output_file.h"
 #include "pkfile.h"
 #include "ring.h"
@@ -27,43 +28,16 @@ namespace {
 constexpr std::size_t kSampleBytes = 4;
 constexpr std::size_t kSeiBuffer = 64 * 1024;
 
-std::string_view unit_letters(const Evt_list_str* evt) {
-  if (!evt || !evt->Unit_pointer) return {};
-  return evt->Unit_pointer->Ini_comp;
+// The unit an event belongs to; the settings file's names and letters are the unit's.
+const Unit_list_str& unit_of(const Evt_list_str& evt) {
+  static const Unit_list_str kNone;
+  return evt.Unit_pointer ? *evt.Unit_pointer : kNone;
 }
 
 std::string padded_time(const std::string& time) {
   std::string t = time;
   if (t.size() < 16) t.resize(16, ' ');
   return t;
-}
-
-std::string read_whole(Run& run, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) shut_down(run, 20, path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void write_whole(Run& run, const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) shut_down(run, 20, path);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) shut_down(run, 22, path);
-}
-
-std::string file_header(const Evt_list_str& evt) {
-  std::string hd = clean_seis_hd();
-  fill_file_line1(hd, network_text(evt.Network_name), seis_time(evt.First_smp_time));
-  return hd;
-}
-
-std::string channel_header(const File_list_str& f) {
-  std::string ch = clean_seis_dt();
-  fill_channel_header(ch, station_code(f.Station_name, f.Unit_num),
-                      component(f.Strm_num, f.Chan_num, unit_letters(f.Evt_pointer)),
-                      seis_time(f.First_smp_time));
-  return ch;
 }
 
 // Samples the waveform file will carry for a channel: what its data file holds, up to the
@@ -73,7 +47,7 @@ uint32_t stored_samples(const File_list_str& f) {
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(f.Filename, ec);
   if (ec) return 0;
-  return static_cast<uint32_t>(std::min<uintmax_t>(f.Sam_cnt, bytes / kSampleBytes));
+  return static_cast<uint32_t>(std::min<uintmax_t>(f.stored, bytes / kSampleBytes));
 }
 
 double sample_interval(float rate) { return rate > 0 ? 1000.0 / rate * 0.001 : 0.0; }
@@ -88,24 +62,15 @@ struct Channel {
   uint32_t samples;
 };
 
-// The .SFH as seis_fl_hd left it, or built afresh when it is missing or damaged.
-std::string load_file_header(Run& run, const Evt_list_str& evt, const std::string& sfh) {
-  if (!sfh.empty() && fexist(sfh)) {
-    std::string hd = read_whole(run, sfh);
-    if (hd.size() == kFileHeaderSize && hd[0] == kFileStart) return hd;
-  }
-  return file_header(evt);
-}
-
 // Seconds from the event's first sample to its latest time, less one interval. Without a
 // trailer the latest time is the last data packet's first sample, which falls short of
 // the samples that packet holds, so each channel's last stored sample bounds it from below.
 double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) {
-  double latest = update_time(evt.First_smp_time, evt.Latest_time);
+  double latest = seconds_between(evt.First_smp_time, evt.Latest_time);
   for (const Channel& c : chans) {
     if (c.samples == 0) continue;
     if (const auto span = data_length(c.samples - 1, evt.Samp_rate)) {
-      latest = std::max(latest, update_time(evt.First_smp_time, c.node->First_smp_time) + *span);
+      latest = std::max(latest, seconds_between(evt.First_smp_time, c.node->First_smp_time) + *span);
     }
   }
   return latest - sample_interval(evt.Samp_rate);
@@ -115,13 +80,13 @@ void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::v
   if (!set_channel_count(hd, chans.size())) std::fputs(kStationRangeMsg, stdout);
   set_total_time(hd, total_window(evt, chans));
   // The twelve lines hold 30 entries; further channels still get their records below.
-  const std::string station = station_code(evt.Station_name, evt.Unit_num);
+  const std::string station = station_code(unit_of(evt).Station_name, evt.Unit_num);
   const int n = std::min(static_cast<int>(chans.size()), kMaxEntries);
   for (int i = 0; i < n; ++i) {
     const File_list_str& f = *chans[static_cast<std::size_t>(i)].node;
     put_entry(hd, i,
-              channel_entry(station, component(f.Strm_num, f.Chan_num, unit_letters(&evt)),
-                            update_time(evt.First_smp_time, f.First_smp_time),
+              channel_entry(station, component(f.Strm_num, f.Chan_num, unit_of(evt).Ini_comp),
+                            seconds_between(evt.First_smp_time, f.First_smp_time),
                             data_length(chans[static_cast<std::size_t>(i)].samples, evt.Samp_rate)));
   }
 }
@@ -132,19 +97,15 @@ void write_file_header(RecordWriter& records, const std::string& hd) {
   }
 }
 
-void append_channel_header(Run& run, RecordWriter& records, const Channel& c, const std::string& sth,
-                           const std::string& rate) {
-  if (sth.empty() || !fexist(sth)) return;
-  std::string ch = read_whole(run, sth);
-  if (ch.size() != kChanHeaderSize) ch = channel_header(*c.node);
+void append_channel_header(RecordWriter& records, const Channel& c, const std::string& rate) {
+  std::string ch = seis_ch_hd(*c.node);
   if (!set_rate_and_count(ch, rate, c.samples)) std::fputs(kSampleRangeMsg, stdout);
   records.record(ch);
-  run.temps.remove(sth);
 }
 
 uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBytes; }
 
-void append_samples(Run& run, RecordWriter& records, const Channel& c) {
+void append_samples(Outputs& out, RecordWriter& records, const Channel& c) {
   const std::string& path = c.node->Filename;
   records.begin_record(sample_bytes(c));
   if (!own_data_file(*c.node)) {
@@ -152,40 +113,40 @@ void append_samples(Run& run, RecordWriter& records, const Channel& c) {
     return;
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in) shut_down(run, 20, path);
+  if (!in) shut_down(ExitCode::open_error, path);
   std::string chunk(64 * 1024, '\0');
   uint64_t left = sample_bytes(c);
   while (left > 0) {
     const auto want = static_cast<std::streamsize>(std::min<uint64_t>(left, chunk.size()));
     in.read(chunk.data(), want);
-    if (in.gcount() != want) shut_down(run, 21, path);
+    if (in.gcount() != want) shut_down(ExitCode::read_error, path);
     records.write(std::string_view(chunk.data(), static_cast<std::size_t>(want)));
     left -= static_cast<uint64_t>(want);
   }
   records.end_record();
   in.close();
-  run.temps.remove(path);
+  out.temps.remove(path);
 }
 
 // Sample records longer than the framing can carry are refused before anything is written;
 // the channel data files stay, so the event can be converted again with PC blocks.
-void refuse_unframable(Run& run, const RecordWriter& records, const std::vector<Channel>& chans,
+void refuse_unframable(const RecordWriter& records, const std::vector<Channel>& chans,
                        const std::string& sei) {
   for (const Channel& c : chans) {
     if (records.fits(sample_bytes(c))) continue;
     std::printf("\n %lu samples of channel %u are too many for one SEISAN record with 4-byte lengths"
                 " (-WP has no limit)",
                 static_cast<unsigned long>(c.samples), c.node->Chan_num + 1);
-    shut_down(run, 22, sei);
+    shut_down(ExitCode::write_error, sei);
   }
 }
 
 }  // namespace
 
-std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_str* from) {
+std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt) {
   std::vector<File_list_str*> out;
   std::unordered_set<const File_list_str*> taken;
-  File_list_str* next = from ? from : evt.First_chan;
+  File_list_str* next = evt.First_chan;
   for (const uint32_t chan : evt.Chan_each) {
     if (!next) break;
     File_list_str* f =
@@ -199,93 +160,71 @@ std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt, File_list_
 }
 
 std::string event_base_name(const Evt_list_str& evt) {
-  const std::string t = padded_time(evt.First_smp_time);
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%04hX_%1u", t.c_str(), t.c_str() + 4,
-                t.c_str() + 7, t.c_str() + 9, t.c_str() + 11, static_cast<unsigned short>(evt.Unit_num),
-                evt.Strm_num + 1);
-  return buf;
+  const std::string t = padded_time(evt.First_smp_time.text());
+  return format("%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%04hX_%1u", t.c_str(), t.c_str() + 4, t.c_str() + 7, t.c_str() + 9,
+                t.c_str() + 11, static_cast<unsigned short>(evt.Unit_num), evt.Strm_num + 1);
 }
 
-std::string sfh_path(const Run& run, const Evt_list_str& evt) {
-  return run.Dir + level_dir(run.Path_option, evt.First_smp_time) + event_base_name(evt) + ".SFH";
+
+std::string seis_fl_hd(const Evt_list_str& evt) {
+  std::string hd = clean_seis_hd();
+  fill_file_line1(hd, network_text(unit_of(evt).Network_name), seis_time(evt.First_smp_time.text()));
+  return hd;
 }
 
-std::string sei_path(const Run& run, const Evt_list_str& evt) {
-  return run.Dir + level_dir(run.Path_option, evt.First_smp_time) + event_base_name(evt) + ".SEI";
+std::string seis_ch_hd(const File_list_str& f) {
+  static const Evt_list_str kNoEvent;
+  const Unit_list_str& unit = unit_of(f.Evt_pointer ? *f.Evt_pointer : kNoEvent);
+  std::string ch = clean_seis_dt();
+  fill_channel_header(ch, station_code(unit.Station_name, f.Unit_num), component(f.Strm_num, f.Chan_num, unit.Ini_comp),
+                      seis_time(f.First_smp_time.text()));
+  return ch;
 }
 
-std::string sth_path(const Run& run, const File_list_str& file) {
-  return run.Dir + level_dir(run.Path_option, file.First_smp_time) +
-         channel_base_name(padded_time(file.First_smp_time), file.Unit_num, file.Strm_num, file.Chan_num) +
-         ".STH";
-}
+void SeisanWriter::unit_created(const RunSetup& run, Unit_list_str& unit) { load_station_settings(run.settings, unit); }
 
 namespace {
-// Writes a temporary of the file `described`; returns its path.
-std::string write_new(Run& run, const std::string& described, const std::string& bytes) {
-  const fs::path p(described);
-  const std::string path = create_temporary(run, p.parent_path().string() + "/", p.filename().string());
-  write_whole(run, path, bytes);
-  return path;
+
+std::vector<Channel> channels_with_samples(const Evt_list_str& evt) {
+  std::vector<Channel> chans;
+  for (File_list_str* f : ordered_channels(evt)) chans.push_back({f, stored_samples(*f)});
+  return chans;
 }
+
+void write_records(Outputs& out, RecordWriter& records, std::ofstream& sei_stream, const std::string& sei,
+                   const Evt_list_str& evt, const std::vector<Channel>& chans) {
+  std::string hd = seis_fl_hd(evt);
+  complete_file_header(hd, evt, chans);
+  records.begin_file();
+  write_file_header(records, hd);
+  const std::string rate = rate_text(evt.Samp_rate);
+  for (const Channel& c : chans) {
+    append_channel_header(records, c, rate);
+    append_samples(out, records, c);
+    if (!sei_stream) shut_down(ExitCode::write_error, sei);
+  }
+  records.end_file();
+}
+
 }  // namespace
 
-std::string seis_fl_hd(Run& run, const Evt_list_str& evt) {
-  make_level_dir(run, evt.First_smp_time);
-  return write_new(run, sfh_path(run, evt), file_header(evt));
-}
-
-std::string seis_ch_hd(Run& run, const File_list_str& file) {
-  return write_new(run, sth_path(run, file), channel_header(file));
-}
-
-void SeisanWriter::unit_selected(Run& run, Unit_list_str& unit) { load_station_settings(run, unit); }
-
-void SeisanWriter::before_merge(Run& run, Evt_list_str& evt) {
-  Sth_files.clear();
-  Sfh_file = seis_fl_hd(run, evt);
-  for (File_list_str* f : ordered_channels(evt, evt.First_chan)) Sth_files[f] = seis_ch_hd(run, *f);
-}
-
-void SeisanWriter::merge_file_pc(Run& run, Evt_list_str& evt, File_list_str* file) {
-  std::vector<Channel> chans;
-  for (File_list_str* f : ordered_channels(evt, file)) {
-    cls_file(run, f);
-    chans.push_back({f, stored_samples(*f)});
-  }
-  const std::string dir = run.Dir + make_level_dir(run, evt.First_smp_time);
+void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
+  const std::vector<Channel> chans = channels_with_samples(evt);
+  const std::string dir = make_output_dir(out, evt.First_smp_time.text());
   const std::string name = event_base_name(evt) + ".SEI";
   // Records are written in pieces of a few bytes; a large stream buffer turns them into few writes.
   std::vector<char> out_buffer(kSeiBuffer);
-  std::ofstream out;
-  out.rdbuf()->pubsetbuf(out_buffer.data(), static_cast<std::streamsize>(out_buffer.size()));
-  const std::unique_ptr<RecordWriter> records = record_writer(run.Sei_framing, out);
-  refuse_unframable(run, *records, chans, dir + name);
-  const std::string sei = create_temporary(run, dir, name);
-  out.open(sei, std::ios::binary | std::ios::trunc);
-  if (!out) shut_down(run, 20, sei);
-
-  // Temporaries are taken over by this event: none may linger for the next one.
-  const std::string sfh = std::exchange(Sfh_file, {});
-  const auto sths = std::exchange(Sth_files, {});
-  std::string hd = load_file_header(run, evt, sfh);
-  complete_file_header(hd, evt, chans);
-  records->begin_file();
-  write_file_header(*records, hd);
-  if (!sfh.empty()) run.temps.remove(sfh);
-
-  const std::string rate = rate_text(evt.Samp_rate);
-  for (const Channel& c : chans) {
-    const auto sth = sths.find(c.node);
-    append_channel_header(run, *records, c, sth == sths.end() ? std::string() : sth->second, rate);
-    append_samples(run, *records, c);
-    if (!out) shut_down(run, 22, sei);
-  }
-  records->end_file();
-  out.close();
-  if (!out) shut_down(run, 22, sei);
-  publish(run, dir, {{sei, name}});
+  std::ofstream sei_stream;
+  sei_stream.rdbuf()->pubsetbuf(out_buffer.data(), static_cast<std::streamsize>(out_buffer.size()));
+  const std::unique_ptr<RecordWriter> records = record_writer(run.options.Sei_framing, sei_stream);
+  refuse_unframable(*records, chans, dir + name);
+  const std::string sei = create_temporary(out, dir, name);
+  sei_stream.open(sei, std::ios::binary | std::ios::trunc);
+  if (!sei_stream) shut_down(ExitCode::open_error, sei);
+  write_records(out, *records, sei_stream, sei, evt, chans);
+  sei_stream.close();
+  if (!sei_stream) shut_down(ExitCode::write_error, sei);
+  publish(out, dir, {{sei, name}});
 }
 
 }  // namespace pk::seis

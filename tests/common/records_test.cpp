@@ -35,11 +35,11 @@ TEST(DataStreams, EntriesAndTheirTriggerRecords) {
   EXPECT_FALSE(ds.stream(3).used());
   const pk::dstrm_def s = ds.stream(2);
   ASSERT_TRUE(s.used());
-  EXPECT_EQ(s.number(), "03");
+  EXPECT_EQ(pk::text_of(s.p, pk::kStream[0]), "03");
   EXPECT_EQ(s.trigger(), trigger_kind::tml);
   const pk::tml_def t{s.trg_info()};
   EXPECT_EQ(t.start_time(10), "20031231200000");
-  EXPECT_EQ(t.rec_len(), "00000600");
+  EXPECT_EQ(pk::text_of(t.p, pk::tml_def::kRecordLength), "00000600");
 }
 
 TEST(Calibration, StepSwitch) {
@@ -112,9 +112,9 @@ TEST(Views, FieldPositions) {
   put_text(p, 202 + 146 * 4 + 138, "VOLTS-04");
   put_text(p, 192, "CLOCK-SN-1");
   const pk::sc_pkt sc{p.data()};
-  EXPECT_EQ(sc.chan(4).volts(), "VOLTS-04");
-  EXPECT_EQ(sc.timc_sn(), "CLOCK-SN-1");
-  EXPECT_FALSE(sc.chan(4).used());
+  EXPECT_EQ(pk::text_of(sc.chan(4), pk::kChannelEntry[13]), "VOLTS-04");
+  EXPECT_EQ(pk::text_of(p.data(), pk::kStation[10]), "CLOCK-SN-1");
+  EXPECT_FALSE(pk::entry_used(sc.chan(4)));
 
   Packet o = test_packet("OM");
   put_text(o, 48 + 64 * 7, "08");
@@ -133,7 +133,7 @@ TEST(Views, FieldPositions) {
   put_u32be(d, 60, 8001);
   put_u32be(d, 52, 77);
   const pk::t_fmt_disk fmt{d.data()};
-  EXPECT_EQ(fmt.peod(), 8001u);
-  EXPECT_EQ(pk::t_fmt_disk::to_block(fmt.peod()), 4000u);
-  EXPECT_EQ(fmt.dir_ent(), 77u);
+  EXPECT_EQ(fmt.at(pk::t_fmt_disk::peod), 8001u);
+  EXPECT_EQ(fmt.block_at(pk::t_fmt_disk::peod), 4000u);
+  EXPECT_EQ(fmt.at(pk::t_fmt_disk::dir_ent), 77u);
 }

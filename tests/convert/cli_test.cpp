@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "failure.h"
 #include "keep_writer.h"
 #include "lists.h"
 #include "pkenc.h"
@@ -14,14 +15,14 @@ using testutil::KeepWriter;
 
 namespace {
 
-pk::ParseResult parse(pk::Run& run, std::vector<std::string> args, bool segy = true) {
+pk::ParseResult parse(pk::Options& run, std::vector<std::string> args, bool segy = true) {
   KeepWriter w(!segy);
   args.insert(args.begin(), "pk_segy");
   return pk::parse_command_line(run, w, args);
 }
 
 TEST(CommandLine, SwitchesAnywhereAndCaseInsensitive) {
-  pk::Run run;
+  pk::Options run;
   ASSERT_EQ(parse(run, {"-lY", "-qy", "in.pk", "-Vn", "out"}), pk::ParseResult::ok);
   EXPECT_EQ(run.Log_on, 1);
   EXPECT_EQ(run.Qcc_on, 1);
@@ -32,15 +33,15 @@ TEST(CommandLine, SwitchesAnywhereAndCaseInsensitive) {
 }
 
 TEST(CommandLine, NumbersTakeTheirBaseFromTheText) {
-  pk::Run run;
+  pk::Options run;
   ASSERT_EQ(parse(run, {"-S0x10", "-T010", "-P3", "in.pk"}), pk::ParseResult::ok);
-  EXPECT_EQ(run.Samp_cnt, 16u);
+  EXPECT_EQ(run.sample_limit, 16u);
   EXPECT_EQ(run.Trash_cnt, 8u);
   EXPECT_EQ(run.Path_option, 3);
 }
 
 TEST(CommandLine, RateDividesAndIgnoresAZeroDivisor) {
-  pk::Run a, b;
+  pk::Options a, b;
   ASSERT_EQ(parse(a, {"-R1/4", "in"}), pk::ParseResult::ok);
   ASSERT_EQ(parse(b, {"-R2/0", "in"}), pk::ParseResult::ok);
   EXPECT_NE(pk::run_summary(a).find("\n    Sample Rate : 0.2500"), std::string::npos);
@@ -48,7 +49,7 @@ TEST(CommandLine, RateDividesAndIgnoresAZeroDivisor) {
 }
 
 TEST(CommandLine, UsageErrors) {
-  pk::Run r1, r2, r3, r4, r5, r6;
+  pk::Options r1, r2, r3, r4, r5, r6;
   EXPECT_EQ(parse(r1, {"-L", "in"}), pk::ParseResult::usage);
   EXPECT_EQ(parse(r2, {"in", "out", "third"}), pk::ParseResult::usage);
   EXPECT_EQ(parse(r3, {"-X", "in"}), pk::ParseResult::usage);
@@ -80,67 +81,67 @@ TEST(CommandLine, SwitchValuesThatAreNoNumbersNameTheSwitch) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.arg);
-    pk::Run run;
+    pk::Options run;
     KeepWriter w(!k.segy);
     std::string complaint;
     const auto result = pk::parse_command_line(run, w, {"pk", "in", k.arg}, &complaint);
     EXPECT_EQ(result, k.complaint.empty() ? pk::ParseResult::ok : pk::ParseResult::usage);
     EXPECT_EQ(complaint, k.complaint);
   }
-  pk::Run deep;
+  pk::Options deep;
   ASSERT_EQ(parse(deep, {"-P65536", "in"}), pk::ParseResult::ok);
   EXPECT_EQ(deep.Path_option, 65535);  // the deepest layout, not level 0
 }
 
 TEST(CommandLine, HeaderSwitchOnlyTurnsOn) {
-  pk::Run run;
+  pk::Options run;
   ASSERT_EQ(parse(run, {"-HY", "-HN", "in"}), pk::ParseResult::ok);
   EXPECT_EQ(run.Flag_info.file_header_output, 1);
 }
 
 TEST(CommandLine, GatherSwitchesExcludeEachOther) {
-  pk::Run run;
+  pk::Options run;
   ASSERT_EQ(parse(run, {"-GR", "-gs", "in"}), pk::ParseResult::ok);
   EXPECT_EQ(run.Flag_info.recv_gather, 0);
   EXPECT_EQ(run.Flag_info.shot_gather, 1);
-  pk::Run recv;
+  pk::Options recv;
   ASSERT_EQ(parse(recv, {"-gs", "-GR", "in"}), pk::ParseResult::ok);
   EXPECT_EQ(recv.Flag_info.recv_gather, 1);
   EXPECT_EQ(recv.Flag_info.shot_gather, 0);
-  pk::Run none;
+  pk::Options none;
   ASSERT_EQ(parse(none, {"-GS", "-G-", "in"}), pk::ParseResult::ok);
   EXPECT_EQ(none.Flag_info.shot_gather, 0);
 }
 
 TEST(CommandLine, SeisOnlySwitches) {
-  pk::Run run;
+  pk::Options run;
   ASSERT_EQ(parse(run, {"-DY", "-Fin.pk", "out"}, false), pk::ParseResult::ok);
   EXPECT_EQ(run.dont_log_dt, 1);
   EXPECT_EQ(run.FileIn, "in.pk");
   EXPECT_EQ(run.NewDir, "out");
-  pk::Run twice;
+  pk::Options twice;
   EXPECT_EQ(parse(twice, {"in.pk", "-Fother.pk"}, false), pk::ParseResult::usage);
-  pk::Run gather;
+  pk::Options gather;
   EXPECT_EQ(parse(gather, {"-GR", "in.pk"}, false), pk::ParseResult::usage);
 }
 
 TEST(CommandLine, FramingSwitchTakesPOr4) {
-  pk::Run run;
+  pk::Options run;
   EXPECT_EQ(run.Sei_framing, pk::SeiFraming::pc_blocks);
   ASSERT_EQ(parse(run, {"-W4", "in.pk"}, false), pk::ParseResult::ok);
   EXPECT_EQ(run.Sei_framing, pk::SeiFraming::length4);
   ASSERT_EQ(parse(run, {"-wp", "in.pk"}, false), pk::ParseResult::ok);
   EXPECT_EQ(run.Sei_framing, pk::SeiFraming::pc_blocks);
   for (const char* bad : {"-W", "-W44", "-WP4", "-W7", "-WX"}) {
-    pk::Run r;
+    pk::Options r;
     EXPECT_EQ(parse(r, {bad, "in.pk"}, false), pk::ParseResult::usage) << bad;
   }
-  pk::Run segy;
+  pk::Options segy;
   EXPECT_EQ(parse(segy, {"-W4", "in.pk"}), pk::ParseResult::usage);
 }
 
 TEST(RunTexts, UsageTextOfBothPrograms) {
-  pk::Run run;
+  pk::Options run;
   run.Trash_cnt = 7;
   run.Path_option = 2;
   KeepWriter segy(false), seis(true);
@@ -178,7 +179,7 @@ TEST(RunTexts, UsageTextOfBothPrograms) {
 }
 
 TEST(RunTexts, Summary) {
-  pk::Run run;
+  pk::Options run;
   run.FileIn = "in.pk";
   run.NewDir = "out";
   run.Qcc_on = 1;
@@ -188,25 +189,14 @@ TEST(RunTexts, Summary) {
             "CTRL-C to abort.\n");
 }
 
-TEST(Strtof, WidthsAndLongTexts) {
-  EXPECT_FLOAT_EQ(pk::strtof("100 ", 4), 100.0f);
-  EXPECT_FLOAT_EQ(pk::strtof("  40.5xx", 6), 40.5f);
-  EXPECT_FLOAT_EQ(pk::strtof("12345678", 4), 1234.0f);
-  EXPECT_FLOAT_EQ(pk::strtof(""), 0.0f);
+TEST(RateText, WidthsAndLongTexts) {
+  EXPECT_FLOAT_EQ(pk::parse_rate_text("100 ", 4), 100.0f);
+  EXPECT_FLOAT_EQ(pk::parse_rate_text("  40.5xx", 6), 40.5f);
+  EXPECT_FLOAT_EQ(pk::parse_rate_text("12345678", 4), 1234.0f);
+  EXPECT_FLOAT_EQ(pk::parse_rate_text(""), 0.0f);
   // Longer than any fixed working copy: parsed whole.
-  EXPECT_NEAR(pk::strtof(std::string(30, '1') + "/" + std::string(29, '1')), 10.0f, 1e-4);
-  EXPECT_FLOAT_EQ(pk::strtof("000000000000000000000000000025"), 25.0f);
-}
-
-TEST(TimeStrings, CompareAndDifference) {
-  EXPECT_EQ(pk::compare_time("2003123140522057", "2003123140522056"), 1);
-  EXPECT_EQ(pk::compare_time("2003123140522056", "2003123140522056"), 0);
-  EXPECT_EQ(pk::compare_time("2002365235959999", "2003001000000000"), 0);
-  EXPECT_DOUBLE_EQ(pk::update_time("2003123140522000", "2003123140523250"), 1.25);
-  // Two millisecond digits count hundredths.
-  EXPECT_DOUBLE_EQ(pk::update_time("200312314052200", "200312314052325"), 1.25);
-  // Garbage parses as far as it goes and never crashes.
-  EXPECT_EQ(pk::compare_time("", "::::"), 0);
+  EXPECT_NEAR(pk::parse_rate_text(std::string(30, '1') + "/" + std::string(29, '1')), 10.0f, 1e-4);
+  EXPECT_FLOAT_EQ(pk::parse_rate_text("000000000000000000000000000025"), 25.0f);
 }
 
 TEST(ChannelOrder, SortChanAscending) {
@@ -230,10 +220,10 @@ TEST(ChannelNames, BaseNameAndPathLevels) {
 }
 
 TEST(ShutDown, MessagesOfTheCodeTable) {
-  EXPECT_EQ(pk::shut_down_message(20, "x.pk"), "\nFile open error for x.pk");
-  EXPECT_EQ(pk::shut_down_message(10, "d"), "\nUnable to change to directory d");
-  EXPECT_EQ(pk::shut_down_message(134, ""), "\nSCSI PEL-KAN FORMAT error");
-  EXPECT_EQ(pk::shut_down_message(99, ""), "\nUnknown error: processing terminated.");
+  EXPECT_EQ(pk::exit_message(pk::ExitCode::open_error, "x.pk"), "\nFile open error for x.pk");
+  EXPECT_EQ(pk::exit_message(pk::ExitCode::no_directory, "d"), "\nUnable to change to directory d");
+  EXPECT_EQ(pk::exit_message(pk::ExitCode::scsi_pelkan_format, ""), "\nSCSI PEL-KAN FORMAT error");
+  EXPECT_EQ(pk::exit_message(static_cast<pk::ExitCode>(99), ""), "\nUnknown error: processing terminated.");
 }
 
 // ---------------------------------------------------------------- exit paths of the program

@@ -11,20 +11,18 @@ namespace testutil {
 class KeepWriter : public pk::Writer {
  public:
   explicit KeepWriter(bool little) : little_(little) {}
-  const char* program_name() const override { return little_ ? "PK_SEIS" : "PK_SEGY"; }
-  const char* format_purpose() const override {
-    return little_ ? "the data to SEISAN format." : "the data to SEG-Y format.";
+  const pk::ProgramInfo& info() const override {
+    static constexpr pk::ProgramInfo kSegy{"PK_SEGY", "the data to SEG-Y format.", "PK_EDF.EDF",
+                                           "\n Unable to open the settings file", true, true};
+    static constexpr pk::ProgramInfo kSeis{"PK_SEIS", "the data to SEISAN format.", "PKU.INI",
+                                           "\n Unable to open the settings file", false, false};
+    return little_ ? kSeis : kSegy;
   }
-  const char* settings_file_name() const override { return little_ ? "PKU.INI" : "PK_EDF.EDF"; }
-  const char* missing_settings_message() const override { return "\n Unable to open the settings file"; }
-  bool samples_big_endian() const override { return !little_; }
-  bool is_segy() const override { return !little_; }
-  void merge_file_pc(pk::Run& run, pk::Evt_list_str& evt, pk::File_list_str*) override {
+  void merge_file_pc(const pk::RunSetup&, pk::Outputs& out, pk::Evt_list_str& evt) override {
     for (pk::File_list_str* f : pk::ring_nodes(evt.First_chan)) {
-      pk::cls_file(run, f);
       if (!pk::own_data_file(*f)) continue;
-      const std::string time = f->First_smp_time;
-      pk::publish(run, run.Dir + pk::level_dir(run.Path_option, time),
+      const std::string time = f->First_smp_time.text();
+      pk::publish(out, out.Dir + pk::level_dir(out.Path_option, time),
                   {{f->Filename, pk::channel_base_name(time, f->Unit_num, f->Strm_num, f->Chan_num) + ".STD"}});
       f->Filename.clear();
     }

@@ -47,7 +47,7 @@ TEST(EncoderFields, BcdAndBinaryRoundTrip) {
   put_u16be(p, 4, 0xABCD);
   EXPECT_EQ(pk::u16be_at(p.data(), 4), 0xABCDu);
   put_i32be(p, 8, -2);
-  EXPECT_EQ(pk::little_endian_in(p.data() + 8, 4), -2);
+  EXPECT_EQ(pk::be_i32(p.data() + 8), -2);
   EXPECT_THROW(put_u32be(p, 1021, 1), std::out_of_range);
 
   put_text(p, 30, "ABCDEFG", 4);

@@ -36,7 +36,7 @@ TEST(Temporaries, HiddenNamesOfTheirOwnCreatedExclusively) {
 // event of this one - keeps its name and the new file takes the next lettered one.
 TEST(Publish, ReplacesOlderFilesAndNeverOnesMadeDuringTheRun) {
   ScratchDir dir;
-  pk::Run run;
+  pk::Outputs run("pk");
   run.Dir = dir.dir();
   testkit::write_file(dir / kName, "before");
   testkit::write_file(dir / lettered('B'), "before");

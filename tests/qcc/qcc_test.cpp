@@ -10,7 +10,6 @@
 #include "lists.h"
 #include "test_packet.h"
 #include "qcc.h"
-#include "run.h"
 #include "testkit.h"
 
 namespace fs = std::filesystem;
@@ -23,12 +22,13 @@ const std::string kHeads = "\r\n                        Min          Max        
 class Qcc : public ::testing::Test {
  protected:
   void SetUp() override {
-    run_ = std::make_unique<pk::Run>();
-    run_->FdQcc = std::fopen((dir_ / "RUN.QCC").c_str(), "wb");
-    ASSERT_NE(run_->FdQcc, nullptr);
+    units_ = std::make_unique<pk::Units>();
+    run_qcc_ = std::fopen((dir_ / "RUN.QCC").c_str(), "wb");
+    ASSERT_NE(run_qcc_, nullptr);
   }
+  void TearDown() override { finish(); }
 
-  // A unit owned by the run; `open` leaves its QCC file open as for the current unit.
+  // A unit owned by the ring; `open` leaves its QCC file open as for the current unit.
   pk::Unit_list_str* add_unit(uint32_t id, bool open) {
     auto* u = new pk::Unit_list_str;
     u->Unit_num = id;
@@ -36,19 +36,17 @@ class Qcc : public ::testing::Test {
     std::snprintf(name, sizeof name, "ID%04X.QCC", static_cast<unsigned>(id));
     u->QccFile = (dir_ / name).string();
     std::fclose(std::fopen(u->QccFile.c_str(), "wb"));
-    if (open) {
-      u->FdQcc = std::fopen(u->QccFile.c_str(), "ab");
-      u->QccOpen = 1;
-    }
-    if (!run_->start) {
+    if (open) u->FdQcc = std::fopen(u->QccFile.c_str(), "ab");
+    pk::Unit_list_str*& start = units_->start;
+    if (!start) {
       u->Prev_unit = u->Next_unit = u;
-      run_->start = u;
+      start = u;
     } else {
-      pk::Unit_list_str* last = run_->start->Prev_unit;
+      pk::Unit_list_str* last = start->Prev_unit;
       u->Prev_unit = last;
-      u->Next_unit = run_->start;
+      u->Next_unit = start;
       last->Next_unit = u;
-      run_->start->Prev_unit = u;
+      start->Prev_unit = u;
     }
     return u;
   }
@@ -77,7 +75,7 @@ class Qcc : public ::testing::Test {
     f->Evt_pointer = e;
     pk::init_qcc(*f);
     for (int32_t x : samples) {
-      ++f->Sam_cnt;
+      ++f->stored;
       pk::add_qcc_sample(*f, x);
     }
     if (!e->First_chan) {
@@ -93,8 +91,15 @@ class Qcc : public ::testing::Test {
     return f;
   }
 
-  // Closes every file through the run, so the texts can be read.
-  void finish() { run_.reset(); }
+  // Closes every file, so the texts can be read.
+  void finish() {
+    units_.reset();
+    if (run_qcc_) std::fclose(run_qcc_);
+    run_qcc_ = nullptr;
+  }
+  void store(pk::Unit_list_str* u, pk::Evt_list_str* e, const Packet& pkt) {
+    pk::store_qcc(run_qcc_, blk_, *u, *e, pkt.data());
+  }
   std::string unit_text(uint32_t id) {
     char name[16];
     std::snprintf(name, sizeof name, "ID%04X.QCC", static_cast<unsigned>(id));
@@ -110,7 +115,9 @@ class Qcc : public ::testing::Test {
 
   testkit::ScratchDir scratch_;
   const fs::path dir_ = scratch_.path();
-  std::unique_ptr<pk::Run> run_;
+  std::unique_ptr<pk::Units> units_;
+  std::FILE* run_qcc_ = nullptr;
+  uint32_t blk_ = 0;
 };
 
 TEST_F(Qcc, StatisticsPerChannelFromTheLowestChannel) {
@@ -121,10 +128,10 @@ TEST_F(Qcc, StatisticsPerChannelFromTheLowestChannel) {
   add_channel(e, 2, {1, 2, 3, 4});
   add_channel(e, 10, {});
   ASSERT_EQ(e->First_chan->Chan_num, 10u);  // the ring wraps after the current channel
-  run_->Blk_cnt = 99;
+  blk_ = 99;
   const Packet et = et_packet();
 
-  pk::store_qcc(*run_, u, e, et.data());
+  store(u, e, et);
 
   EXPECT_EQ(e->First_chan, constant);
   EXPECT_EQ(constant->Qcc_sum, 0.0);
@@ -152,7 +159,7 @@ TEST_F(Qcc, RingOrderIsKeptWhenItDoesNotWrapAfterTheCurrentChannel) {
   add_channel(e, 0, {-1, 1});
   pk::File_list_str* current = add_channel(e, 1, {10, 20});  // ring: 1 -> 2 -> 0
   const Packet et = et_packet();
-  pk::store_qcc(*run_, u, e, et.data());
+  store(u, e, et);
   EXPECT_EQ(e->First_chan, current);
   finish();
   EXPECT_EQ(run_text(),
@@ -167,7 +174,7 @@ TEST_F(Qcc, RoundingNeverGivesANegativeVariance) {
   // the sum of squares of these loses digits: sq_sum - sum*sum/n comes out below 0
   add_channel(e, 0, {99999999, 99999999, 99999999});
   const Packet et = et_packet();
-  pk::store_qcc(*run_, u, e, et.data());
+  store(u, e, et);
   finish();
   EXPECT_EQ(run_text(), "\r\n   0002     0: 99999999.0000 99999999.0000       0.0000 99999999.0000       0.0000");
 }
@@ -179,9 +186,9 @@ TEST_F(Qcc, EventWithoutUsableChannelsGetsTheDashLine) {
   out_of_seq->Out_of_seq = 1;
   pk::Evt_list_str* empty = add_event(u, 13);
   const Packet et = et_packet();
-  pk::store_qcc(*run_, u, out_of_seq, et.data());
+  store(u, out_of_seq, et);
   testing::internal::CaptureStdout();
-  pk::store_qcc(*run_, u, empty, et.data());
+  store(u, empty, et);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   finish();
   const std::string dash =
@@ -205,10 +212,10 @@ TEST_F(Qcc, EventsLeftAtEndOfInputReportTheMissingTrailer) {
   buffer[0] = buffer[1] = 'X';
 
   testing::internal::CaptureStdout();
-  pk::store_qcc(*run_, a, ea, buffer.data());
-  pk::store_qcc(*run_, b, eb, buffer.data());
+  store(a, ea, buffer);
+  store(b, eb, buffer);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nNo ET block for U:1234 E:0012\nNo ET block for U:00AB E:0007");
-  EXPECT_EQ(b->QccOpen, 0);
+  EXPECT_EQ(b->FdQcc, nullptr);
   finish();
   EXPECT_EQ(unit_text(0x1234), "No ET block for U:1234 E:0012\r\n" + kHeads +
                                    "\r\n   Channel  0:       1.0000       3.0000       2.0000       2.0000       1.4142"
@@ -224,23 +231,21 @@ TEST_F(Qcc, EventsLeftAtEndOfInputReportTheMissingTrailer) {
 TEST_F(Qcc, NhPacketOpensASectionOfTheRunWideFile) {
   Packet nh = test_packet("NH");
   pktest::put_bytes(nh, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
-  run_->Blk_cnt = 5;
-  run_->sign = 1;
-  pk::qcc_nh_heads(*run_, nh.data());
-  EXPECT_EQ(run_->sign, 1);  // the continuity mark belongs to the unit log
+  blk_ = 5;
+  pk::qcc_nh_heads(run_qcc_, blk_, nh.data());
   finish();
   EXPECT_EQ(run_text(), "\r\n\r\nNH 03:365:23:59:59.900 X:01 U:1234 N:0007 E:0012 D:1           F:00 B:0000000005\r\n" +
                             kHeads);
 }
 
 TEST_F(Qcc, WithoutRunWideFileOnlyTheUnitFileIsWritten) {
-  std::fclose(run_->FdQcc);
-  run_->FdQcc = nullptr;
+  std::fclose(run_qcc_);
+  run_qcc_ = nullptr;
   pk::Unit_list_str* u = add_unit(0x0003, true);
   add_channel(add_event(u, 1), 0, {2, 4});
   const Packet et = et_packet();
-  pk::store_qcc(*run_, u, u->First_evt, et.data());
-  pk::qcc_nh_heads(*run_, et.data());
+  store(u, u->First_evt, et);
+  pk::qcc_nh_heads(run_qcc_, blk_, et.data());
   finish();
   EXPECT_NE(unit_text(0x0003).find("\r\n   Channel  0:       2.0000       4.0000"), std::string::npos);
   EXPECT_EQ(run_text(), "");

@@ -195,6 +195,38 @@ TEST_F(PkSegyRun, RateBelowOnePerSecondGivesATenSecondInterval) {
   EXPECT_EQ(check_with_segyio(out + "/2003_001_00_00_00_01234_1_1.SGY", expected, tmp.dir() + "report.txt"), "");
 }
 
+// An event whose EH packet lay in an earlier file estimates its rate from its own packet
+// times, though another event of the run had an EH packet.
+TEST_F(PkSegyRun, EventBegunByDataPacketsEstimatesItsOwnRate) {
+  pktest::Recording with_eh{.event = 1, .start = "2003123140000000", .rate = 100.0};
+  with_eh.channels = {{.channel = 0, .format = pktest::kFmt16, .samples = wave(300, 500, 0)}};
+  pktest::Recording without_eh{.event = 2, .start = "2003123150000000", .rate = 50.0, .eh = false};
+  without_eh.channels = {{.channel = 0, .format = pktest::kFmt16, .samples = wave(600, 500, 1), .per_packet = 100}};
+  auto packets = with_eh.packets();
+  for (const auto& p : without_eh.packets()) packets.push_back(p);
+  const std::string in = tmp.dir() + "rates.pk";
+  pktest::write_packets(in, packets);
+  const std::string out = out_dir("out");
+  ASSERT_EQ(pk_segy("-VN '" + in + "' '" + out + "'"), 0);
+  EXPECT_EQ(u32be(read_file(out + "/2003_123_14_00_00_01234_1_1.RSY"), 200), 10000u);
+  EXPECT_EQ(u32be(read_file(out + "/2003_123_15_00_00_01234_1_1.RSY"), 200), 20000u);
+}
+
+// Each unit's traces are scaled by its own bit weights: here unit A's event ends with the
+// input, after unit B's trailer with other weights.
+TEST_F(PkSegyRun, BitWeightsOfEachUnitScaleItsOwnTraces) {
+  pktest::Recording a{.unit = 0x000A, .et = false, .bit_weights = {"1.589 uV"}};
+  pktest::Recording b{.unit = 0x000B, .bit_weights = {"2.000 mV"}};
+  a.channels = {{.channel = 0, .format = pktest::kFmt32, .samples = wave(400, 5000, 0)}};
+  b.channels = {{.channel = 0, .format = pktest::kFmt32, .samples = wave(400, 5000, 1)}};
+  const std::string in = tmp.dir() + "units.pk";
+  pktest::write_packets(in, pktest::interleave({a.packets(), b.packets()}));
+  const std::string out = out_dir("out");
+  ASSERT_EQ(pk_segy("-VN '" + in + "' '" + out + "'"), 0);
+  EXPECT_EQ(u32be(read_file(out + "/2003_001_00_00_00_0000A_1_1.RSY"), 220), std::bit_cast<uint32_t>(1.589e-6f));
+  EXPECT_EQ(u32be(read_file(out + "/2003_001_00_00_00_0000B_1_1.RSY"), 220), std::bit_cast<uint32_t>(2.0e-3f));
+}
+
 // segyio reads every trace with the interval the 16-bit fields can carry (0 where they cannot),
 // never a wrapped or negative one.
 TEST_F(PkSegyRun, EveryFieldRecordingConvertsAndOpensInSegyio) {

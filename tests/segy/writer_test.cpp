@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "lists.h"
+#include "failure.h"
 #include "run.h"
 #include "output_readers.h"
 #include "testkit.h"
@@ -17,6 +18,13 @@ namespace fs = std::filesystem;
 using namespace testkit;
 using pk::segy::SegyWriter;
 
+// What a run gives the writer: its setup and where the files go.
+struct HandRun {
+  pk::RunSetup setup;
+  pk::Outputs out{"pk_segy"};
+  pk::flag_strc& Flag_info = setup.options.Flag_info;
+};
+
 // One event with hand-written channel data files, linked as the engine links them.
 struct TestEvent {
   pk::Evt_list_str evt;
@@ -25,7 +33,7 @@ struct TestEvent {
   TestEvent(uint32_t unit, uint32_t evt_num, const std::string& time, float rate) {
     evt.Unit_num = unit;
     evt.Evt_num = evt_num;
-    evt.First_smp_time = time;
+    evt.First_smp_time = pk::PacketTime(time);
     evt.Samp_rate = rate;
   }
 
@@ -37,7 +45,7 @@ struct TestEvent {
     f->Strm_num = strm;
     f->Unit_num = evt.Unit_num;
     f->Evt_num = evt.Evt_num;
-    f->Sam_cnt = static_cast<uint32_t>(samples.size());
+    f->stored = static_cast<uint32_t>(samples.size());
     f->First_smp_time = evt.First_smp_time;
     f->Filename = data_path;
     f->Evt_pointer = &evt;
@@ -59,20 +67,19 @@ struct TestEvent {
     std::sort(evt.Chan_each.begin(), evt.Chan_each.end());
   }
 
-  void merge(SegyWriter& w, pk::Run& run) { w.merge_file_pc(run, evt, evt.First_chan); }
+  void merge(SegyWriter& w, HandRun& run) { w.merge_file_pc(run.setup, run.out, evt); }
 };
 
 class SegyWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(tmp.path().empty());
-    run.Dir = tmp.dir();
-    run.FileIni = tmp.dir() + "no-such-PK_EDF.EDF";
+    run.out.Dir = tmp.dir();
   }
   std::string std_path(const std::string& name) { return tmp.dir() + name; }
 
   ScratchDir tmp;
-  pk::Run run;
+  HandRun run;
   SegyWriter writer;
 };
 
@@ -146,7 +153,7 @@ TEST_F(SegyWriterTest, EventRatesBelowOneAndZero) {
 }
 
 TEST_F(SegyWriterTest, PathLevelsFromTheEventTime) {
-  run.Path_option = 3;
+  run.out.Path_option = 3;
   TestEvent e(0xBEEF, 1, kTime, 100.0f);
   e.add(1, {9}, std_path("x.STD"));
   e.merge(writer, run);
@@ -171,9 +178,9 @@ TEST_F(SegyWriterTest, ChannelDataComesFromTheNodesOwnFile) {
 TEST_F(SegyWriterTest, MissingOrShortChannelDataGivesHonestCounts) {
   TestEvent e(1, 1, kTime, 100.0f);
   auto& missing = e.add(0, {}, "");
-  missing.Sam_cnt = 50;  // samples that never reached a file
+  missing.stored = 50;  // samples that never reached a file
   auto& cut = e.add(1, {4, -4, 2}, std_path("cut.STD"));
-  cut.Sam_cnt = 10;
+  cut.stored = 10;
   e.merge(writer, run);
 
   const auto m = read_file(tmp.dir() + "2003_123_14_05_22_00001_1_1.RSY");
@@ -188,8 +195,8 @@ TEST_F(SegyWriterTest, MissingOrShortChannelDataGivesHonestCounts) {
 }
 
 TEST_F(SegyWriterTest, ScaleFromTheChannelsBitWeight) {
-  run.Bit_weight.replace(8, 8, "1.589 uV");
   TestEvent e(1, 1, kTime, 100.0f);
+  e.evt.Bit_weight = std::string(128, ' ').replace(8, 8, "1.589 uV");
   e.add(1, {1}, std_path("s.STD"));
   e.add(0, {1}, std_path("t.STD"));
   e.merge(writer, run);
@@ -200,14 +207,10 @@ TEST_F(SegyWriterTest, ScaleFromTheChannelsBitWeight) {
 }
 
 TEST_F(SegyWriterTest, ShotPointFollowsTheListAndOtherwiseKeepsItsValue) {
-  run.FileIni = tmp.dir() + "PK_EDF.EDF";
-  write_file(run.FileIni, [] {
-    const std::string t =
-        "5 0001 0 2003:123:14:00:00\r\n"
-        "6 0001 0 2003:123:14:30:00\r\n"
-        "9 0002 0 2003:123:12:00:00\r\n";
-    return t;
-  }());
+  run.setup.settings.text =
+      "5 0001 0 2003:123:14:00:00\r\n"
+      "6 0001 0 2003:123:14:30:00\r\n"
+      "9 0002 0 2003:123:12:00:00\r\n";
   auto sp_of = [&](const std::string& time, uint32_t unit) {
     TestEvent e(unit, 1, time, 100.0f);
     e.add(0, {1}, std_path("sp.STD"));
@@ -282,7 +285,7 @@ TEST_F(SegyWriterTest, ShotGathersPerStreamWithoutFileHeaders) {
 
 TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
   run.Flag_info.recv_gather = 1;
-  run.Path_option = 1;
+  run.out.Path_option = 1;
   TestEvent a1(0x000A, 1, "2003123140000000", 100.0f);
   a1.add(0, {1, 1}, std_path("a1c0.STD"));
   a1.add(1, {2, 2}, std_path("a1c1.STD"));
@@ -295,7 +298,7 @@ TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
   a2.merge(writer, run);
   // Nothing is published before the run ends.
   for (const auto& f : list_files(tmp.path())) EXPECT_TRUE(f.ends_with(".part")) << f;
-  writer.finish(run);
+  writer.finish(run.out);
 
   EXPECT_EQ(list_files(tmp.path()), (std::vector<std::string>{"2003_123/2003_123_14_00_00_0000A.RGY",
                                                                "2003_123/2003_123_14_00_00_0000B.RGY"}));
@@ -329,23 +332,23 @@ TEST_F(SegyWriterTest, NoNameLeftForTheGatherPublishesNothingOfTheEvent) {
     e.merge(writer, run);
     ADD_FAILURE() << "no fatal error";
   } catch (const pk::Fatal& f) {
-    EXPECT_EQ(f.code, 23);
+    EXPECT_EQ(f.code, pk::ExitCode::no_unique_name);
   }
   testing::internal::GetCapturedStdout();
-  run.temps.remove_all();
+  run.out.temps.remove_all();
   // The stream 2 gather had a name, but it is not published without the other one.
   EXPECT_EQ(list_files(tmp.path()), std::vector<std::string>{});
 }
 
 TEST_F(SegyWriterTest, UnwritableOutputEndsTheRunWithCode20) {
-  run.Dir = tmp.dir() + "missing/";
+  run.out.Dir = tmp.dir() + "missing/";
   TestEvent e(1, 1, kTime, 100.0f);
   e.add(0, {1}, std_path("a.STD"));
   try {
     e.merge(writer, run);
     FAIL() << "no fatal error";
   } catch (const pk::Fatal& f) {
-    EXPECT_EQ(f.code, 20);
+    EXPECT_EQ(f.code, pk::ExitCode::open_error);
   }
 }
 

@@ -13,6 +13,13 @@ using namespace pk::seis;
 
 namespace {
 
+// The framed bytes of one record, in PC blocks.
+std::string frame_record(std::string_view bytes) {
+  std::ostringstream out;
+  record_writer(pk::SeiFraming::pc_blocks, out)->record(bytes);
+  return out.str();
+}
+
 std::string line_of(const std::string& hd, int line) { return hd.substr(file_col(line, 1), kLineCols); }
 
 std::string line1(std::string_view network, const std::string& time) {

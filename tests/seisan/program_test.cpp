@@ -189,3 +189,27 @@ TEST(SeisProgram, TotalTimeWithAndWithoutTrailer) {
     EXPECT_EQ(cols(testkit::read_sei(testkit::read_file(files[0])).lines[0], 61, 69), "    7.490");
   }
 }
+
+// An event whose channels start on either side of the New Year after a leap year: day 366
+// of 2024 comes before day 1 of 2025, so the event starts with its first channel.
+TEST(SeisProgram, EventAcrossTheEndOfALeapYear) {
+  if (!program_built("pk_seis")) GTEST_SKIP() << "pk_seis not built";
+  testkit::ScratchDir dir;
+  pktest::Recording old_year{.start = "2024366235959500", .rate = 100.0, .et = false};
+  old_year.channels = {{.channel = 0, .format = pktest::kFmt16, .samples = wave(300, 10, 1)}};
+  pktest::Recording new_year{.start = "2025001000000000", .rate = 100.0, .eh = false};
+  new_year.channels = {{.channel = 1, .format = pktest::kFmt16, .samples = wave(200, 10, 2)}};
+  auto packets = old_year.packets();
+  for (const auto& p : new_year.packets()) packets.push_back(p);
+  for (std::size_t i = 0; i < packets.size(); ++i) pktest::put_bcd(packets[i], 14, static_cast<unsigned>(i), 2);
+  pktest::write_packets((dir.path() / "in.pk").string(), packets);
+  fs::create_directories(dir.path() / "out");
+
+  const testkit::RunResult r = run_in(dir.path(), "PKU=none", "pk_seis", "-VN in.pk out");
+  ASSERT_EQ(r.code, 0) << r.out;
+  const auto files = sei_files(dir.path() / "out");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].filename(), "2024_366_23_59_59_1234_1.SEI");
+  const auto f = testkit::read_sei(testkit::read_file(files[0]));
+  EXPECT_EQ(cols(f.lines[2], 1, 52), " 123411Z     0.00     3.00 123412N     0.50     2.00");
+}

@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "failure.h"
 #include "lists.h"
 #include "run.h"
 #include "seis_settings.h"
-#include "testkit.h"
 
 using pk::seis::parse_pku_ini;
 
@@ -70,23 +70,29 @@ TEST(SeisSettings, LongLinesStayWhole) {
   EXPECT_EQ(letters(s), ".E..............");
 }
 
-TEST(SeisSettings, LoadClearsAndReadsTheFile) {
-  testkit::ScratchDir dir;
-  pk::Run run;
+TEST(SeisSettings, LoadClearsAndTakesTheUnitsSection) {
+  pk::SettingsFile settings;
   pk::Unit_list_str unit;
   unit.Unit_num = 0x9A21;
   unit.Station_name = "OLD";
   unit.Network_name = "OLD";
   unit.Ini_comp = "ZZZ";
-  run.FileIni = (dir.path() / "PKU.INI").string();
-  pk::seis::load_station_settings(run, unit);  // no file: defaults
+  pk::seis::load_station_settings(settings, unit);  // no file: defaults
   EXPECT_EQ(unit.Station_name, "");
   EXPECT_EQ(unit.Network_name, "");
   EXPECT_TRUE(unit.Ini_comp.empty() || unit.Ini_comp[0] == '\0');
 
-  testkit::write_file(run.FileIni, "[9A21]\nStation=RIDGE\nNetwork=Alpine\nCh1Axis=V\n");
-  pk::seis::load_station_settings(run, unit);
+  settings.exists = true;
+  settings.text = "[9A21]\nStation=RIDGE\nNetwork=Alpine\nCh1Axis=V\n";
+  pk::seis::load_station_settings(settings, unit);
   EXPECT_EQ(unit.Station_name, "RIDG");
   EXPECT_EQ(unit.Network_name, "Alpine");
   EXPECT_EQ(unit.Ini_comp.at(0), 'V');
+
+  // There but unreadable: the run ends with code 20 naming it.
+  settings.path = "PKU.INI";
+  settings.text.reset();
+  testing::internal::CaptureStdout();
+  EXPECT_THROW(pk::seis::load_station_settings(settings, unit), pk::Fatal);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile open error for PKU.INI");
 }

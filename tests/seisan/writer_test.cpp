@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "failure.h"
 #include "lists.h"
 #include "output_readers.h"
 #include "pkenc.h"
@@ -24,19 +25,20 @@ namespace {
 
 struct HandEvent {
   testkit::ScratchDir dir;
-  pk::Run run;
+  pk::RunSetup run;
+  pk::Outputs out{"pk_seis"};
   pk::Unit_list_str unit;
   pk::Evt_list_str evt;
   std::vector<std::unique_ptr<pk::File_list_str>> files;
   pk::seis::SeisanWriter writer;
 
   explicit HandEvent(const std::string& first, float rate = 100.0f, uint16_t path_option = 0) {
-    run.Dir = dir.path().string() + "/";
-    run.Path_option = path_option;
+    out.Dir = dir.path().string() + "/";
+    out.Path_option = path_option;
     unit.Unit_num = evt.Unit_num = 0x9A21;
     evt.Unit_pointer = &unit;
     evt.Samp_rate = rate;
-    evt.First_smp_time = evt.Latest_time = first;
+    evt.First_smp_time = evt.Latest_time = pk::PacketTime(first);
   }
 
   pk::File_list_str& add(uint32_t chan, const std::string& first, const std::vector<int32_t>& samples) {
@@ -44,11 +46,9 @@ struct HandEvent {
     f->Evt_pointer = &evt;
     f->Unit_num = evt.Unit_num;
     f->Chan_num = chan;
-    f->First_smp_time = first;
-    f->Sam_cnt = static_cast<uint32_t>(samples.size());
-    f->Station_name = evt.Station_name;
-    f->Network_name = evt.Network_name;
-    const std::string sub = run.Dir + pk::level_dir(run.Path_option, first);
+    f->First_smp_time = pk::PacketTime(first);
+    f->stored = static_cast<uint32_t>(samples.size());
+    const std::string sub = out.Dir + pk::level_dir(out.Path_option, first);
     fs::create_directories(sub);
     f->Filename = sub + pk::channel_base_name(first, evt.Unit_num, 0, chan) + ".STD";
     testkit::write_file(f->Filename, testkit::le_bytes(samples));
@@ -73,8 +73,7 @@ struct HandEvent {
     evt.Chan_each.clear();
     for (const auto& f : files) evt.Chan_each.push_back(f->Chan_num);
     std::sort(evt.Chan_each.begin(), evt.Chan_each.end());
-    writer.before_merge(run, evt);
-    writer.merge_file_pc(run, evt, evt.First_chan);
+    writer.merge_file_pc(run, out, evt);
   }
 
   // close() for a run that is to end there: its exit code (-1 when it goes on) and output.
@@ -84,21 +83,24 @@ struct HandEvent {
     try {
       close();
     } catch (const pk::Fatal& f) {
-      code = f.code;
+      code = static_cast<int>(f.code);
     }
     return {code, testing::internal::GetCapturedStdout()};
   }
 
-  fs::path sei() const { return pk::seis::sei_path(run, evt); }
+  fs::path sei() const {
+    return out.Dir + pk::level_dir(out.Path_option, evt.First_smp_time.text()) + pk::seis::event_base_name(evt) +
+           ".SEI";
+  }
 };
 
 }  // namespace
 
 TEST(SeisFinishing, OneChannelOf500Samples) {
   HandEvent e("2003123140522000");
-  e.evt.Latest_time = "2003123140526990";
+  e.evt.Latest_time = pk::PacketTime("2003123140526990");
   const auto samples = ramp(500, -250, 7);
-  e.add(0, e.evt.First_smp_time, samples);
+  e.add(0, e.evt.First_smp_time.text(), samples);
   e.close();
 
   EXPECT_EQ(e.sei().filename(), "2003_123_14_05_22_9A21_1.SEI");
@@ -119,10 +121,10 @@ TEST(SeisFinishing, OneChannelOf500Samples) {
 
 TEST(SeisFinishing, ChannelsInAscendingOrderWithStartOffsets) {
   HandEvent e("2003123070522000");
-  e.evt.Latest_time = "2003123070526000";
+  e.evt.Latest_time = pk::PacketTime("2003123070526000");
   const auto z = ramp(500, 1, 1), n = ramp(400, 1000, -3), ee = ramp(500, 5, 11);
-  e.add(2, e.evt.First_smp_time, ee);  // ring order differs from channel order
-  e.add(0, e.evt.First_smp_time, z);
+  e.add(2, e.evt.First_smp_time.text(), ee);  // ring order differs from channel order
+  e.add(0, e.evt.First_smp_time.text(), z);
   e.add(1, "2003123070522250", n);
   e.close();
 
@@ -153,8 +155,8 @@ TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
   };
   for (const Case& c : cases) {
     HandEvent e("2003123140522000", c.rate);
-    e.evt.Latest_time = c.latest;
-    e.add(0, e.evt.First_smp_time, ramp(500, 0, 1));
+    e.evt.Latest_time = pk::PacketTime(c.latest);
+    e.add(0, e.evt.First_smp_time.text(), ramp(500, 0, 1));
     e.add(1, "2003123140522250", ramp(100, 0, 1));  // ends before channel 0
     e.close();
     EXPECT_EQ(cols(testkit::read_sei(testkit::read_file(e.sei())).lines[0], 61, 69), c.total) << c.latest;
@@ -165,9 +167,9 @@ TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
 // 4-byte little-endian lengths; a channel without data gets an empty sample record.
 TEST(SeisFinishing, LengthFramingBytes) {
   HandEvent e("2003123140522000");
-  e.run.Sei_framing = pk::SeiFraming::length4;
-  e.add(0, e.evt.First_smp_time, {1, -2, 0x01020304});
-  fs::remove(e.add(1, e.evt.First_smp_time, {7}).Filename);
+  e.run.options.Sei_framing = pk::SeiFraming::length4;
+  e.add(0, e.evt.First_smp_time.text(), {1, -2, 0x01020304});
+  fs::remove(e.add(1, e.evt.First_smp_time.text(), {7}).Filename);
   e.close();
 
   auto framed = [](const std::string& record) {
@@ -190,9 +192,9 @@ TEST(SeisFinishing, LengthFramingBytes) {
 // 2^29 samples need a record of 2^31 bytes, one more than a 4-byte length carries.
 TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
   HandEvent e("2003123140522000");
-  e.run.Sei_framing = pk::SeiFraming::length4;
-  pk::File_list_str& f = e.add(0, e.evt.First_smp_time, {});
-  f.Sam_cnt = 1u << 29;
+  e.run.options.Sei_framing = pk::SeiFraming::length4;
+  pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), {});
+  f.stored = 1u << 29;
   fs::resize_file(f.Filename, uint64_t{4} << 29);  // sparse: nothing is read before the refusal
   const auto [code, out] = e.close_fatally();
   EXPECT_EQ(code, 22);
@@ -205,7 +207,7 @@ TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
 
 TEST(SeisFinishing, SixChannelsFillTwoLines) {
   HandEvent e("2005001000000000", 40.0f);
-  for (uint32_t c = 0; c < 6; ++c) e.add(c, e.evt.First_smp_time, ramp(80, static_cast<int32_t>(c), 2));
+  for (uint32_t c = 0; c < 6; ++c) e.add(c, e.evt.First_smp_time.text(), ramp(80, static_cast<int32_t>(c), 2));
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 36), "  6105");
@@ -219,7 +221,7 @@ TEST(SeisFinishing, SixChannelsFillTwoLines) {
 
 TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
   HandEvent e("2003001000000000");
-  for (uint32_t c = 0; c < 32; ++c) e.add(c, e.evt.First_smp_time, ramp(10, static_cast<int32_t>(c) * 100, 1));
+  for (uint32_t c = 0; c < 32; ++c) e.add(c, e.evt.First_smp_time.text(), ramp(10, static_cast<int32_t>(c) * 100, 1));
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 33), " 32");
@@ -230,11 +232,11 @@ TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
 
 TEST(SeisFinishing, StationSettings1999AndPathLevel) {
   HandEvent e("1999365235959500", 100.0f, 1);
-  e.evt.Station_name = "RIDGE";
-  e.evt.Network_name = "Alpine Net\r";
+  e.unit.Station_name = "RIDGE";
+  e.unit.Network_name = "Alpine Net\r";
   e.unit.Ini_comp = std::string("UVW") + std::string(13, '\0');
-  e.add(0, e.evt.First_smp_time, ramp(100, 0, 1));
-  e.add(1, e.evt.First_smp_time, ramp(100, 0, 2));
+  e.add(0, e.evt.First_smp_time.text(), ramp(100, 0, 1));
+  e.add(1, e.evt.First_smp_time.text(), ramp(100, 0, 2));
   e.close();
 
   EXPECT_EQ(e.sei().parent_path().filename(), "1999_365");
@@ -248,7 +250,7 @@ TEST(SeisFinishing, StationSettings1999AndPathLevel) {
 
 TEST(SeisFinishing, SampleCountOutOfRange) {
   HandEvent e("2003001000000000");
-  e.add(0, e.evt.First_smp_time, ramp(1000000, 0, 1));
+  e.add(0, e.evt.First_smp_time.text(), ramp(1000000, 0, 1));
   testing::internal::CaptureStdout();
   e.close();
   const std::string out = testing::internal::GetCapturedStdout();
@@ -262,8 +264,8 @@ TEST(SeisFinishing, SampleCountOutOfRange) {
 
 TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
   HandEvent e("2003001000000000", 0.0f);  // no rate known
-  pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time, ramp(60, 0, 1));
-  f0.Sam_cnt = 100;
+  pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time.text(), ramp(60, 0, 1));
+  f0.stored = 100;
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[2], 1, 26), " 9A2111Z     0.00         ");
@@ -273,16 +275,16 @@ TEST(SeisFinishing, HeaderAgreesWithTheDataActuallyStored) {
 
 TEST(SeisFinishing, UncreatableOutputStopsTheRun) {
   HandEvent e("2003001000000000");
-  e.add(0, e.evt.First_smp_time, ramp(10, 0, 1));
-  e.run.Dir = (e.dir.path() / "missing" / "").string();
+  e.add(0, e.evt.First_smp_time.text(), ramp(10, 0, 1));
+  e.out.Dir = (e.dir.path() / "missing" / "").string();
   const auto [code, out] = e.close_fatally();
   EXPECT_EQ(code, 20);
-  EXPECT_EQ(out.rfind("\nFile open error for " + e.run.Dir, 0), 0u);
+  EXPECT_EQ(out.rfind("\nFile open error for " + e.out.Dir, 0), 0u);
 }
 
 TEST(SeisFinishing, ChannelCountOutOfRange) {
   HandEvent e("2003001000000000");
-  for (uint32_t c = 0; c < 1000; ++c) e.add(c, e.evt.First_smp_time, {static_cast<int32_t>(c)});
+  for (uint32_t c = 0; c < 1000; ++c) e.add(c, e.evt.First_smp_time.text(), {static_cast<int32_t>(c)});
   testing::internal::CaptureStdout();
   e.close();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n Out of store range for number of stations in file header");
@@ -297,7 +299,7 @@ TEST(SeisFinishing, ChannelCountOutOfRange) {
 // the file the node names is the one that belongs to the event.
 TEST(SeisFinishing, ReadsTheChannelFileTheNodeNames) {
   HandEvent e("2003123140522000");
-  pk::File_list_str& f = e.add(0, e.evt.First_smp_time, ramp(50, 1, 1));
+  pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), ramp(50, 1, 1));
   const fs::path taken = f.Filename;
   std::string renamed = taken.filename().string();
   renamed[7] = 'A';

@@ -1,0 +1,20 @@
+// The sample decoders of the engine: each appends what a channel still accepts of one DT
+// packet's samples to the channel's data file, applying the discard count, the sample
+// limit and the QC sums.
+#pragma once
+
+#include <cstdint>
+
+#include "lists.h"
+#include "run.h"
+
+namespace pk {
+
+void proc_16_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt);
+void proc_32_raw(const SampleRules& rules, File_list_str& file, const uint8_t* pkt);
+// Stores the samples as read but feeds the QC sums with them scaled by 2^-16.
+void proc_32_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt);
+void proc_c0_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt);
+void proc_c2_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt);
+
+}  // namespace pk
