@@ -1,4 +1,5 @@
-// report.csv: one line per trace.
+// report.csv: one line per trace, then one per output file that could not be read and one
+// per failed run (its input), with the trace fields left empty.
 #pragma once
 
 #include <ostream>

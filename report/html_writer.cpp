@@ -5,6 +5,7 @@
 #include <set>
 
 #include "civil_time.h"
+#include "csv_writer.h"
 #include "markup.h"
 
 namespace report {
@@ -22,8 +23,8 @@ svg rect.band{fill:#f3f3f3}svg rect.data{fill:#2f6db5}svg rect.gap{fill:#d62020}
 
 void cell(std::ostream& out, const std::string& text) { out << "<td>" << escape(text) << "</td>"; }
 
-void table_head(std::ostream& out, const char* id, std::initializer_list<const char*> columns) {
-  out << "<table id=\"" << id << "\">\n<tr>";
+void table_head(std::ostream& out, const std::string& attributes, std::initializer_list<const char*> columns) {
+  out << "<table " << attributes << ">\n<tr>";
   for (const char* c : columns) out << "<th>" << c << "</th>";
   out << "</tr>\n";
 }
@@ -41,24 +42,37 @@ std::string files_by_format(const Report& r) {
   return text.empty() ? "none" : text;
 }
 
-void write_summary(std::ostream& out, const Report& r) {
-  std::size_t empty = 0;
+std::string time_span(const Report& r) {
   std::optional<int64_t> first, last;
   for (const Trace& t : r.traces) {
-    const std::optional<int64_t> end = end_us(t);
-    if (!end) ++empty;
     first = std::min(first.value_or(t.start_us), t.start_us);
-    last = std::max(last.value_or(t.start_us), end.value_or(t.start_us));
+    last = std::max(last.value_or(t.start_us), end_us(t).value_or(t.start_us));
   }
+  if (!first) return "none";
+  return iso_time(*first) + " to " + iso_time(*last) + " (" + duration_text(*last - *first) + ")";
+}
+
+void write_run_counts(std::ostream& out, const Report& r) {
+  if (r.runs.empty()) {
+    summary_row(out, "Inputs", "not known: no run records in runs/");
+    return;
+  }
+  summary_row(out, "Inputs", std::to_string(r.runs.size()));
+  summary_row(out, "Converted", std::to_string(r.runs.size() - r.failed_runs()));
+  summary_row(out, "Failed", std::to_string(r.failed_runs()), r.failed_runs() > 0);
+}
+
+void write_summary(std::ostream& out, const Report& r) {
+  const auto empty = static_cast<std::size_t>(
+      std::count_if(r.traces.begin(), r.traces.end(), [](const Trace& t) { return !end_us(t); }));
   out << "<table id=\"summary\">\n";
+  write_run_counts(out, r);
+  summary_row(out, "Total samples", std::to_string(r.total_samples()));
+  summary_row(out, "Time span", time_span(r));
   summary_row(out, "Output files", files_by_format(r));
   summary_row(out, "Traces", std::to_string(r.traces.size()) + (empty ? " (" + std::to_string(empty) + " without samples)" : ""), empty > 0);
-  summary_row(out, "Channels", std::to_string(r.rows.size()));
-  if (first) summary_row(out, "Time span", iso_time(*first) + " to " + iso_time(*last));
+  summary_row(out, "Units and channels", std::to_string(r.rows.size()));
   summary_row(out, "Gaps", std::to_string(r.gap_count()), r.gap_count() > 0);
-  if (!r.runs.empty())
-    summary_row(out, "Runs", std::to_string(r.runs.size()) + ", " + std::to_string(r.failed_runs()) + " failed",
-                r.failed_runs() > 0);
   summary_row(out, "Unreadable files", std::to_string(r.unreadable.size()), !r.unreadable.empty());
   out << "</table>\n";
 }
@@ -66,11 +80,11 @@ void write_summary(std::ostream& out, const Report& r) {
 void write_gaps(std::ostream& out, const Report& r) {
   if (r.gap_count() == 0) return;
   out << "<h2>Gaps</h2>\n";
-  table_head(out, "gaps", {"Channel", "Last sample before", "First sample after", "Length"});
+  table_head(out, "id=\"gaps\"", {"Unit and channel", "Last sample before", "First sample after", "Length"});
   for (const TimelineRow& row : r.rows)
     for (const Gap& g : row.gaps) {
       out << "<tr>";
-      for (const std::string& text : {row.label, iso_time(g.from_us), iso_time(g.to_us), duration_text(g.to_us - g.from_us)})
+      for (const std::string& text : {row.label(), iso_time(g.from_us), iso_time(g.to_us), duration_text(g.to_us - g.from_us)})
         cell(out, text);
       out << "</tr>\n";
     }
@@ -83,7 +97,7 @@ std::string status_text(const RunRecord& run) {
 
 // Failed runs, or runs that succeeded but wrote to standard error.
 void write_runs(std::ostream& out, const Report& r, bool failed) {
-  table_head(out, failed ? "failures" : "warnings", {"Input", "Program", "Exit status", "Message", "Run record"});
+  table_head(out, failed ? "id=\"failures\"" : "id=\"warnings\"", {"Input", "Program", "Exit status", "Message", "Run record"});
   for (const RunRecord& run : r.runs) {
     if (run.succeeded() == failed || (!failed && run.errors.empty())) continue;
     out << "<tr>";
@@ -113,12 +127,48 @@ void write_run_tables(std::ostream& out, const Report& r) {
 void write_unreadable(std::ostream& out, const Report& r) {
   if (r.unreadable.empty()) return;
   out << "<h2>Unreadable files</h2>\n";
-  table_head(out, "unreadable", {"File", "Reason"});
+  table_head(out, "id=\"unreadable\"", {"File", "Reason"});
   for (const Unreadable& u : r.unreadable) {
     out << "<tr>";
     cell(out, u.file);
     cell(out, u.reason);
     out << "</tr>\n";
+  }
+  out << "</table>\n";
+}
+
+std::string joined(const std::set<std::string>& texts) {
+  std::string text;
+  for (const std::string& t : texts) text += (text.empty() ? "" : ", ") + t;
+  return text;
+}
+
+void write_channel_row(std::ostream& out, const TimelineRow& row) {
+  std::set<std::string> rates, programs;
+  uint64_t samples = 0;
+  for (const Trace* t : row.traces) {
+    rates.insert(t->rate > 0 ? rate_text(t->rate) : "none");
+    programs.insert(std::string(program_name(t->format)));
+    samples += t->samples;
+  }
+  out << "<tr>";
+  for (const std::string& text : {row.channel, joined(rates), std::to_string(row.traces.size()), std::to_string(samples),
+                                  std::to_string(row.gaps.size()), joined(programs)})
+    cell(out, text);
+  out << "</tr>\n";
+}
+
+// Rows come unit by unit: a table for each unit.
+void write_unit_tables(std::ostream& out, const Report& r) {
+  if (r.rows.empty()) return;
+  out << "<h2>Units</h2>\n";
+  for (std::size_t i = 0; i < r.rows.size(); ++i) {
+    if (i == 0 || r.rows[i].unit != r.rows[i - 1].unit) {
+      if (i > 0) out << "</table>\n";
+      out << "<h3>Unit " << escape(r.rows[i].unit.empty() ? "(none)" : r.rows[i].unit) << "</h3>\n";
+      table_head(out, "class=\"unit\"", {"Channel", "Rate (samples/s)", "Traces", "Samples", "Gaps", "Written by"});
+    }
+    write_channel_row(out, r.rows[i]);
   }
   out << "</table>\n";
 }
@@ -130,12 +180,13 @@ void write_html(std::ostream& out, const Report& r) {
       << "<title>Deployment report: " << escape(r.title) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
       << "<h1>Deployment report: " << escape(r.title) << "</h1>\n";
   write_summary(out, r);
-  out << "<h2>Data availability</h2>\n<p>One row per channel; blue: data, red: a gap of more than two "
+  out << "<h2>Data availability</h2>\n<p>One row per unit and channel; blue: data, red: a gap of more than two "
          "sample intervals, grey: a trace without samples. Hover over a mark for its file and times.</p>\n";
   write_timeline_svg(out, r);
   write_gaps(out, r);
   write_run_tables(out, r);
   write_unreadable(out, r);
+  write_unit_tables(out, r);
   out << "</body>\n</html>\n";
 }
 

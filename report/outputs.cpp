@@ -20,15 +20,16 @@ enum class Layout { segy_trace, segy_with_file_header, seisan, sac };
 struct OutputKind {
   std::string_view extension;  // upper case; names match in any case
   Layout layout;
+  Format format;
 };
 
 constexpr OutputKind kKinds[] = {
-    {".RSY", Layout::segy_trace},   // trace file
-    {".SGY", Layout::segy_with_file_header},  // trace file with the file header
-    {".EGY", Layout::segy_with_file_header},  // shot gather
-    {".RGY", Layout::segy_with_file_header},  // receiver gather
-    {".SEI", Layout::seisan},
-    {".SAC", Layout::sac},
+    {".RSY", Layout::segy_trace, Format::segy},             // trace file
+    {".SGY", Layout::segy_with_file_header, Format::segy},  // trace file with the file header
+    {".EGY", Layout::segy_with_file_header, Format::segy},  // shot gather
+    {".RGY", Layout::segy_with_file_header, Format::segy},  // receiver gather
+    {".SEI", Layout::seisan, Format::seisan},
+    {".SAC", Layout::sac, Format::sac},
 };
 
 const OutputKind* kind_of(const std::string& name) {
@@ -44,6 +45,11 @@ bool hidden(const fs::path& p) { return p.filename().string().starts_with('.'); 
 }  // namespace
 
 bool is_output_name(const std::string& name) { return !name.starts_with('.') && kind_of(name) != nullptr; }
+
+std::string output_program(const std::string& name) {
+  const OutputKind* kind = kind_of(name);
+  return kind ? std::string(program_name(kind->format)) : std::string();
+}
 
 FoundOutputs find_outputs(const fs::path& dir) {
   FoundOutputs found;

@@ -20,6 +20,8 @@ struct FoundOutputs {
 FoundOutputs find_outputs(const std::filesystem::path& dir);
 
 bool is_output_name(const std::string& name);
+// The program that writes files of this name's kind.
+std::string output_program(const std::string& name);
 
 // The traces of one output file (`file` relative to `dir`), each naming the file.
 FileTraces read_output(const std::filesystem::path& dir, const std::string& file);

@@ -23,8 +23,9 @@ constexpr const char* kUsageText =
 
 // Written under a hidden name and renamed when complete: a reader never sees half a report.
 int write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write, std::ostream& err) {
-  const fs::path part =
-      path.parent_path() / ("." + path.filename().string() + ".pk_report-" + std::to_string(::getpid()) + ".part");
+  std::string hidden_name(1, '.');
+  hidden_name.append(path.filename().string()).append(".pk_report-").append(std::to_string(::getpid())).append(".part");
+  const fs::path part = path.parent_path() / hidden_name;
   std::ofstream file(part, std::ios::binary | std::ios::trunc);
   if (!file) {
     err << "pk_report: cannot create " << part.string() << "\n";
@@ -42,7 +43,7 @@ int write_report_file(const fs::path& path, const std::function<void(std::ostrea
 }
 
 void print_summary(std::ostream& out, const Report& r) {
-  out << "pk_report: " << r.traces.size() << " traces in " << r.rows.size() << " channels, " << r.gap_count()
+  out << "pk_report: " << r.traces.size() << " traces in " << r.rows.size() << " units and channels, " << r.gap_count()
       << " gaps, " << r.unreadable.size() << " unreadable files";
   if (!r.runs.empty()) out << ", " << r.failed_runs() << " of " << r.runs.size() << " runs failed";
   out << "\n";

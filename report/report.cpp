@@ -12,14 +12,14 @@ namespace fs = std::filesystem;
 namespace {
 
 // Each run writes into its own output directory: the closest one above a file made it.
-void attribute_inputs(std::vector<Trace>& traces, const std::vector<RunRecord>& runs) {
+void attribute_failures(std::vector<Trace>& traces, const std::vector<RunRecord>& runs) {
   std::map<std::string, const RunRecord*> by_output;
   for (const RunRecord& r : runs)
     if (!r.output.empty()) by_output[r.output] = &r;
   for (Trace& t : traces) {
     for (fs::path dir = fs::path(t.file).parent_path(); !dir.empty(); dir = dir.parent_path()) {
       if (const auto it = by_output.find(dir.generic_string()); it != by_output.end()) {
-        t.input = it->second->input;
+        if (!it->second->succeeded()) t.failure = it->second->failure();
         break;
       }
     }
@@ -34,6 +34,12 @@ std::size_t Report::failed_runs() const {
   }));
 }
 
+uint64_t Report::total_samples() const {
+  uint64_t n = 0;
+  for (const Trace& t : traces) n += t.samples;
+  return n;
+}
+
 std::size_t Report::gap_count() const {
   std::size_t n = 0;
   for (const TimelineRow& row : rows) n += row.gaps.size();
@@ -43,14 +49,14 @@ std::size_t Report::gap_count() const {
 void build_report(const fs::path& dir, Report& report) {
   report.title = dir.string();
   const FoundOutputs found = find_outputs(dir);
-  for (const std::string& e : found.errors) report.unreadable.push_back({e, "cannot be listed"});
+  for (const std::string& e : found.errors) report.unreadable.push_back({e, "", "cannot be listed"});
   for (const std::string& file : found.files) {
     FileTraces got = read_output(dir, file);
-    if (!got.error.empty()) report.unreadable.push_back({file, got.error});
+    if (!got.error.empty()) report.unreadable.push_back({file, output_program(file), got.error});
     for (Trace& t : got.traces) report.traces.push_back(std::move(t));
   }
   report.runs = read_run_records(dir);
-  attribute_inputs(report.traces, report.runs);
+  attribute_failures(report.traces, report.runs);
   std::sort(report.traces.begin(), report.traces.end(), trace_order);
   report.rows = timeline_rows(report.traces);
 }

@@ -12,7 +12,7 @@
 namespace report {
 
 struct Unreadable {
-  std::string file, reason;
+  std::string file, program, reason;  // `program`: the one that writes such files
 };
 
 struct Report {
@@ -27,6 +27,7 @@ struct Report {
   Report& operator=(const Report&) = delete;
 
   std::size_t failed_runs() const;
+  uint64_t total_samples() const;
   std::size_t gap_count() const;
 };
 

@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kConsoleLinesKept = 3, kErrorLinesKept = 40;
+constexpr std::string_view kUsageStart = "Purpose:";
 
 // Progress counters overwrite themselves with carriage returns: what stays on the screen
 // is the last piece that is not blank.
@@ -42,10 +43,17 @@ void take_field(RunRecord& r, const std::string& key, const std::string& value) 
 }  // namespace
 
 std::string RunRecord::message() const {
+  if (errors.empty() && !usage_error.empty()) return usage_error;
   if (errors.empty()) return console.empty() ? std::string() : console.back();
   std::string text = errors.front();
   for (std::size_t i = 1; i < errors.size(); ++i) text += "\n" + errors[i];
   return text;
+}
+
+std::string RunRecord::failure() const {
+  std::string text = status ? "exit status " + std::to_string(*status) : std::string("no exit status");
+  const std::string first_line = message().substr(0, message().find('\n'));
+  return first_line.empty() ? text : text + ": " + first_line;
 }
 
 RunRecord parse_run_record(const std::string& text) {
@@ -57,6 +65,8 @@ RunRecord parse_run_record(const std::string& text) {
       if (!shown.empty() && r.errors.size() < kErrorLinesKept) r.errors.push_back(shown);
     } else if (line.starts_with("stdout| ")) {
       const std::string shown = shown_part(line.substr(8));
+      // The packet converters name what is wrong with the command line, then print the usage.
+      if (shown == kUsageStart && r.usage_error.empty() && !r.console.empty()) r.usage_error = r.console.back();
       if (!shown.empty()) r.console.push_back(shown);
       if (r.console.size() > kConsoleLinesKept) r.console.erase(r.console.begin());
     } else if (const std::size_t colon = line.find(": "); colon != std::string::npos) {

@@ -16,10 +16,14 @@ struct RunRecord {
   std::optional<int> status;  // none when the record holds no exit status
   std::vector<std::string> errors;   // standard error, line by line
   std::vector<std::string> console;  // the last lines of standard output
+  std::string usage_error;           // the line a usage text followed on standard output
 
   bool succeeded() const { return status == 0; }
-  // What to show of a run: its standard error, else the last line it printed.
+  // What to show of a run: its standard error, else its usage error, else the last line
+  // it printed.
   std::string message() const;
+  // A failed run on one line: "exit status 2: Unknown switch -Z".
+  std::string failure() const;
 };
 
 RunRecord parse_run_record(const std::string& text);

@@ -64,8 +64,8 @@ FileTraces read_sac(InputFile& file) {
   if (!out.error.empty()) return out;
   Trace t;
   t.format = Format::sac;
-  t.station = text_field(h, sac::kstnm);
-  t.component = text_field(h, sac::kcmpnm);
+  t.unit = text_field(h, sac::kstnm);
+  t.channel = text_field(h, sac::kcmpnm);
   t.start_us = *start;
   t.rate = delta > 0 && std::isfinite(delta) ? 1.0 / delta : 0;
   t.samples = static_cast<uint64_t>(npts);

@@ -53,7 +53,7 @@ std::optional<Trace> trace_of(std::string_view h, std::string& error) {
   tr.format = Format::segy;
   char unit[8];
   std::snprintf(unit, sizeof unit, "%04X", field16(h, th::unit));
-  tr.station = unit;
+  tr.unit = unit;
   tr.channel = std::to_string(uint64_t{u32(h, th::channel, Order::big)} + 1);
   tr.start_us = *start;
   const uint32_t interval = wide_or_narrow(h, th::interval32, th::interval16);

@@ -62,11 +62,10 @@ std::optional<ChannelHeader> channel_header(std::string_view h, std::string& err
   }
   ChannelHeader c;
   c.trace.format = Format::seisan;
-  c.trace.station = cols(h, 1, 4);
-  const std::string_view comp = h.substr(5, 3);  // stream digit, channel digit, component letter
-  c.trace.stream = cols(comp, 1, 1);
-  c.trace.channel = cols(comp, 2, 2);
-  c.trace.component = cols(comp, 3, 3);
+  c.trace.unit = cols(h, 1, 4);
+  // Columns 6 to 8: stream digit, channel digit, component letter.
+  c.trace.stream = cols(h, 6, 6);
+  c.trace.channel = cols(h, 7, 7);
   c.trace.start_us = *start;
   c.trace.rate = r.value_or(0);
   c.count = n;

@@ -69,7 +69,7 @@ void write_bands(std::ostream& out, std::size_t rows) {
 
 void write_row(std::ostream& out, const Span& s, const TimelineRow& row, std::size_t index) {
   out << "<g class=\"row\" transform=\"translate(0," << row_top(index) << ")\">\n";
-  out << "<text x=\"4\" y=\"" << kRowHeight - 4 << "\">" << escape(row.label) << "</text>\n";
+  out << "<text x=\"4\" y=\"" << kRowHeight - 4 << "\">" << escape(row.label()) << "</text>\n";
   for (const Trace* t : row.traces) {
     const std::optional<int64_t> end = end_us(*t);
     if (end) write_bar(out, s, "data", t->start_us, *end, t->file + ": " + iso_time(t->start_us) + " to " + iso_time(*end));

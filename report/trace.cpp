@@ -4,14 +4,18 @@
 
 namespace report {
 
-std::string_view format_name(Format f) {
-  switch (f) {
-    case Format::segy: return "SEG-Y";
-    case Format::seisan: return "SEISAN";
-    case Format::sac: return "SAC";
-  }
-  return "?";
-}
+namespace {
+
+struct Names {
+  std::string_view format, program;
+};
+// In the order of `Format`.
+constexpr Names kNames[] = {{"SEG-Y", "pk_segy"}, {"SEISAN", "pk_seis"}, {"SAC", "hbk2sac"}};
+
+}  // namespace
+
+std::string_view format_name(Format f) { return kNames[static_cast<std::size_t>(f)].format; }
+std::string_view program_name(Format f) { return kNames[static_cast<std::size_t>(f)].program; }
 
 double interval_us(const Trace& t) { return t.rate > 0 ? 1e6 / t.rate : 0; }
 

@@ -11,12 +11,18 @@ namespace report {
 
 enum class Format { segy, seisan, sac };
 std::string_view format_name(Format f);
+// The program of this project that writes the format.
+std::string_view program_name(Format f);
 
 struct Trace {
   Format format = Format::segy;
   std::string file;   // relative to the directory the report covers
-  std::string input;  // the converted input, when a run record names it
-  std::string station, stream, channel, component;
+  // The recorder: the SEG-Y unit id (four hex digits), the SEISAN station code, the SAC kstnm.
+  std::string unit;
+  // SEG-Y and SEISAN: numbers counted from 1. SAC: no stream; the channel is kcmpnm, the
+  // stream id hbk2sac writes there.
+  std::string stream, channel;
+  std::string failure;   // of the run that wrote the file; empty when it succeeded or is unknown
   int64_t start_us = 0;  // first sample, microseconds since 1970 (UTC)
   double rate = 0;       // samples per second; 0 when the header gives none
   uint64_t samples = 0;

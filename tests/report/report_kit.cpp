@@ -32,7 +32,7 @@ std::vector<std::map<std::string, std::string>> report_rows(const std::string& d
 
 std::string row_key(const std::map<std::string, std::string>& row) {
   std::string key;
-  for (const char* col : {"format", "station", "stream", "channel", "component", "start", "end", "rate", "samples"})
+  for (const char* col : {"program", "unit", "stream", "channel", "start", "end", "samples", "rate", "status"})
     key += (row.count(col) ? row.at(col) : "?") + " ";
   return key;
 }
