@@ -1,6 +1,5 @@
 #include "loop.h"
 
-#include <csignal>
 #include <cstring>
 
 #include "decode.h"
@@ -12,35 +11,15 @@
 #include "ring.h"
 #include "samples.h"
 #include "setup.h"
+#include "stop_signals.h"
 #include "writer.h"
 
 namespace pk {
 
-namespace {
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void on_interrupt(int) { interrupted = 1; }
-}  // namespace
-
-InterruptGuard::InterruptGuard() {
-  interrupted = 0;
-  struct sigaction sa {};
-  sa.sa_handler = on_interrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &old_int_);
-  sigaction(SIGTERM, &sa, &old_term_);
-}
-
-bool interrupt_requested() { return interrupted != 0; }
-
-InterruptGuard::~InterruptGuard() {
-  sigaction(SIGINT, &old_int_, nullptr);
-  sigaction(SIGTERM, &old_term_, nullptr);
-}
-
 bool read_block(PacketInput& in, uint8_t* buffer) {
   const std::size_t got = std::fread(buffer, 1, kPacketSize, in.file.get());
   if (got == kPacketSize) return true;
-  if (interrupted) shut_down(ExitCode::aborted);
+  if (stop_requested()) shut_down(ExitCode::aborted);
   if (std::feof(in.file.get())) return false;
   shut_down(ExitCode::read_error, in.name);
 }
@@ -253,7 +232,7 @@ void pk_cvt(Conversion& conv, PacketInput& in) {
   uint8_t packet[kPacketSize];
   while (read_block(in, packet)) {
     // Stopping between packets leaves every finished event's output complete.
-    if (interrupted) shut_down(ExitCode::aborted);
+    if (stop_requested()) shut_down(ExitCode::aborted);
     handle_packet(conv, packet, progress);
     ++conv.Blk_cnt;
   }

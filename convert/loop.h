@@ -1,7 +1,6 @@
 // The packet conversion loop shared by pk_segy and pk_seis.
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,20 +22,6 @@ struct PacketInput {
 // with code 1.
 bool read_block(PacketInput& in, uint8_t* buffer);
 
-// While it lives, CTRL-C (or SIGTERM) ends the conversion at the next packet with code 1;
-// the handlers the process had before come back afterwards.
-class InterruptGuard {
- public:
-  InterruptGuard();
-  ~InterruptGuard();
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction old_int_ {}, old_term_ {};
-};
-// Whether CTRL-C or SIGTERM came while an InterruptGuard lived.
-bool interrupt_requested();
 
 // Converts the whole input, closing every event.
 void pk_cvt(Conversion& conv, PacketInput& in);

@@ -16,6 +16,7 @@
 #include "lists.h"
 #include "loop.h"
 #include "pkfile.h"
+#include "stop_signals.h"
 #include "writer.h"
 
 namespace pk {
@@ -362,7 +363,7 @@ int convert(const RunSetup& run, Outputs& out, Writer& writer, PacketInput& in) 
   Conversion conv(run, writer, out);
   if (run.options.Qcc_on) open_run_qcc(conv);
   pk_cvt(conv, in);
-  if (interrupt_requested()) shut_down(ExitCode::aborted);
+  if (stop_requested()) shut_down(ExitCode::aborted);
   close_run_files(conv);
   writer.finish(out);
   std::fputs("\r\n", stdout);
@@ -396,7 +397,7 @@ int run_program(RunSetup& run, Outputs& out, Writer& writer, const std::vector<s
   if (!open_input(in)) return static_cast<int>(ExitCode::nothing_to_convert);
   enter_output_directory(run, out);
   // From here on CTRL-C ends the run with code 1; what it had not finished goes with it.
-  const InterruptGuard interrupts;
+  const StopSignals interrupts;
   take_run_start(out);
   read_settings(run, writer, args.empty() ? std::string() : args[0]);
   run.File_temp = base_name_without_extension(run.options.FileIn);

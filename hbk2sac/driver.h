@@ -2,8 +2,8 @@
 // the block-by-block conversion of one HBK file into one SAC file.
 #pragma once
 
-#include "interrupt.h"
 #include "sac_writer.h"
+#include "stop_signals.h"
 
 #include <cstdint>
 #include <iostream>
@@ -19,6 +19,10 @@ constexpr std::int32_t gap_fill_value = -2'147'483'647;
 
 // Exit status of a run that printed an "ERROR: " line.
 constexpr int status_error = 1;
+// Exit status of a run that was stopped by CTRL-C or SIGTERM.
+constexpr int status_interrupted = 130;
+
+using pk::StopSignals;
 
 struct Context {
   std::ostream& console;

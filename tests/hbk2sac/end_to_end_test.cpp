@@ -1,7 +1,7 @@
 // Runs the built hbk2sac on files written into a fresh directory and reads
 // back its console output and SAC files.
 #include "hbk_encoder.h"
-#include "interrupt.h"
+#include "driver.h"
 #include "pending_output.h"
 
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "interrupt.h"
+#include "stop_signals.h"
 
-namespace hbk {
+namespace pk {
 
 namespace {
 
@@ -17,7 +17,7 @@ StopSignals::StopSignals() {
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
   // No SA_RESTART: a read that waits on a pipe or a slow disk returns, so the
-  // driver sees the signal at once.
+  // converter sees the signal at once.
   for (int i = 0; i < 2; ++i) sigaction(stop_signals[i], &action, &previous_[i]);
 }
 
@@ -25,6 +25,8 @@ StopSignals::~StopSignals() {
   for (int i = 0; i < 2; ++i) sigaction(stop_signals[i], &previous_[i], nullptr);
 }
 
-bool StopSignals::requested() const { return stop_signal_seen != 0; }
+bool StopSignals::requested() const { return stop_requested(); }
 
-}  // namespace hbk
+bool stop_requested() { return stop_signal_seen != 0; }
+
+}  // namespace pk

@@ -1,14 +1,11 @@
-// CTRL-C and SIGTERM during a conversion: the handler only records the signal,
-// and the driver looks between blocks, so it can drop the unfinished SAC file
-// and leave an earlier one of that name as it was.
+// CTRL-C and SIGTERM during a conversion: the handler only records the signal, and
+// the converter looks for it between packets or blocks, so it can drop what it had
+// not finished and leave the files of earlier runs as they were.
 #pragma once
 
 #include <csignal>
 
-namespace hbk {
-
-// The exit status of a run that was stopped by CTRL-C or SIGTERM.
-constexpr int status_interrupted = 130;
+namespace pk {
 
 // While it lives, CTRL-C and SIGTERM are recorded instead of ending the process;
 // the handlers the process had before come back when it goes.
@@ -26,4 +23,7 @@ class StopSignals {
   struct sigaction previous_[2] {};
 };
 
-}  // namespace hbk
+// Whether CTRL-C or SIGTERM came while a StopSignals lived (for code far from it).
+bool stop_requested();
+
+}  // namespace pk
