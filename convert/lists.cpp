@@ -223,7 +223,8 @@ File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t strm, u
   const std::string dir = make_output_dir(conv.outputs, time.text());
   // With a sample limit of 0 nothing is ever stored, so no data file is made.
   if (conv.options.sample_limit != 0)
-    f->Filename = conv.writer.create_channel_data(conv.outputs, dir, channel_base_name(time.text(), evt->Unit_num, strm, chan));
+    f->Filename = conv.writer.create_channel_data(conv.setup, conv.outputs, dir,
+                                                  channel_base_name(time.text(), evt->Unit_num, strm, chan));
   f->Trash_cnt = conv.options.Trash_cnt;
   f->First_smp_time = time;
   f->Next_smp_time = time.text();

@@ -62,6 +62,8 @@ struct File_list_str {
   File_list_str* Next_file = nullptr;
   double Qcc_sum = 0, Qcc_sq_sum = 0, Qcc_min = 0, Qcc_max = 0;
   uint32_t stored = 0;     // samples in the channel data file
+  int32_t smallest = 0;    // of the stored samples, once there is one
+  int32_t largest = 0;
   uint32_t Trash_cnt = 0;  // samples still to discard
   int32_t Last_sample = 0;
   uint32_t Unit_num = 0, Evt_num = 0, Strm_num = 0, Chan_num = 0;

@@ -116,6 +116,14 @@ std::string create_temporary(Outputs& out, const std::string& dir, const std::st
   return c.path;
 }
 
+std::string move_temporary(Outputs& out, const std::string& from, const std::string& dir,
+                           const std::string& described) {
+  const std::string to = create_temporary(out, dir, described);
+  if (::rename(from.c_str(), to.c_str()) != 0) shut_down(ExitCode::write_error, to);
+  out.temps.forget(from);
+  return to;
+}
+
 // The probe's change time is moved on until the clock has ticked past its creation: a
 // file of an earlier run written within the same tick as the probe then still counts as
 // older than this run.

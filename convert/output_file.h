@@ -74,6 +74,12 @@ std::string make_output_dir(const Outputs& out, const std::string& time);
 // Temporaries::create for files the run cannot do without: failure ends the run with code 20.
 std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described);
 
+// Renames the run's temporary `from` into the temporary of file `described` in `dir`, so
+// that a file moves on to another final name without being copied: code 20 when that
+// temporary cannot be created, 22 when the rename fails.
+std::string move_temporary(Outputs& out, const std::string& from, const std::string& dir,
+                           const std::string& described);
+
 // Stamps the run's start on the clock of the output directory's file system, so that a
 // file's change time tells whether it was there before the run began.
 void take_run_start(Outputs& out);
