@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ class Temporaries {
   // exclusively: a name already there - another machine's run with the same process id
   // on a shared directory - moves on to the next counter.
   Created create(const std::string& dir, const std::string& described);
+  // Renames the file `from` into the temporary of file `described` in `dir`, chosen as
+  // create() chooses it; on failure errno tells why.
+  Created move(const std::string& from, const std::string& dir, const std::string& described);
   // Deletes the file, registered or not.
   void remove(const std::string& path);
   // The temporary has been renamed into its final name.
@@ -44,6 +48,11 @@ class Temporaries {
   bool empty() const { return paths_.empty(); }
 
  private:
+  // The first of the temporary names that `take` manages to take (false and errno EEXIST:
+  // the name is in use, try the next).
+  Created claim(const std::string& dir, const std::string& described,
+                const std::function<bool(const std::string&)>& take);
+
   std::string program_ = "pk";
   std::set<std::string> paths_;
 };
