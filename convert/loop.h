@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "helpers.h"
 #include "lists.h"
@@ -14,6 +15,7 @@ namespace pk {
 
 // The input file of packets.
 struct PacketInput {
+  std::vector<char> buffer;  // the stream's: outlives it
   FilePtr file;
   std::string name;
 };
