@@ -1,6 +1,5 @@
 // Files written by descriptor rather than through stdio: headers put in place at an
-// offset, and bytes copied from one file into another by the kernel where it can, so that
-// they never pass through this process.
+// offset, and bytes of one file appended to another.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +9,6 @@
 #include <unistd.h>
 
 namespace pk {
-
-// The kernel's copy between files (copy_file_range); a parameter so that tests can stand
-// in for file systems and kernels without it.
-using KernelCopy = ssize_t (*)(int in, off64_t* in_offset, int out, off64_t* out_offset, size_t length,
-                               unsigned flags);
-KernelCopy kernel_copy();
 
 // An open file whose every write and whose closing are checked: a failure ends the run
 // with code 22 naming it. Appends go to the end the file had when opened, moved on by each
@@ -34,15 +27,12 @@ class RawFile {
 
   void write_at(uint64_t offset, std::span<const uint8_t> bytes);
   void append(std::string_view bytes);
-  // Appends `length` bytes of `in` from `offset` on. The kernel copies them where it can;
-  // where it cannot (another file system, an old kernel, a file system without support)
-  // they pass through a buffer. A source that ends early ends the run with code 21.
-  void append_from(const RawFile& in, uint64_t offset, uint64_t length, KernelCopy kernel = kernel_copy());
+  // Appends `length` bytes of `in` from `offset` on. A source that ends early ends the
+  // run with code 21.
+  void append_from(const RawFile& in, uint64_t offset, uint64_t length);
   void close();
 
  private:
-  void append_through_buffer(const RawFile& in, uint64_t offset, uint64_t length);
-
   std::string path_;
   int fd_ = -1;
   uint64_t end_ = 0;

@@ -93,7 +93,7 @@ void append_channel_header(RecordWriter& records, const Channel& c, const std::s
 uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBytes; }
 
 // The waveform file being assembled: what the record writer writes gathers in `pending`
-// and goes out before each sample record, which the kernel copies in.
+// and goes out before each sample record, which is copied in from its data file.
 struct Assembly {
   RawFile& sei;
   std::ostringstream& pending;
