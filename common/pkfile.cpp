@@ -6,6 +6,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "digits.h"
+
 namespace pk {
 
 const int eom[2][15] = {
@@ -84,6 +86,33 @@ long scan_int(std::string_view s, std::size_t off, std::size_t width) {
   return neg ? -v : v;
 }
 
+namespace {
+
+bool usual_field(long v) { return v >= 0 && v < 1000000; }
+
+// "%04lu%03ld%02lu%02lu%02lu%03lu" (at most 95 characters): every packet moves a channel's
+// time on, so the usual case is put together digit by digit, without parsing a format.
+std::string time_text(long year, long day, long hour, long min, long sec, long ms) {
+  char buf[96];
+  const bool usual = usual_field(year) && usual_field(day) && usual_field(hour) && usual_field(min) &&
+                     usual_field(sec) && usual_field(ms);
+  if (!usual) {
+    std::snprintf(buf, sizeof buf, "%04lu%03ld%02lu%02lu%02lu%03lu", static_cast<unsigned long>(year), day,
+                  static_cast<unsigned long>(hour), static_cast<unsigned long>(min), static_cast<unsigned long>(sec),
+                  static_cast<unsigned long>(ms));
+    return buf;
+  }
+  char* p = put_padded(buf, static_cast<unsigned long>(year), 4);
+  p = put_padded(p, static_cast<unsigned long>(day), 3);
+  p = put_padded(p, static_cast<unsigned long>(hour), 2);
+  p = put_padded(p, static_cast<unsigned long>(min), 2);
+  p = put_padded(p, static_cast<unsigned long>(sec), 2);
+  p = put_padded(p, static_cast<unsigned long>(ms), 3);
+  return std::string(buf, p);
+}
+
+}  // namespace
+
 void add_str_tim(std::string& time, float rate, const uint8_t* nsamp_bcd) {
   long year = scan_int(time, 0, 4), day = scan_int(time, 4, 3), hour = scan_int(time, 7, 2);
   long min = scan_int(time, 9, 2), sec = scan_int(time, 11, 2), ms = scan_int(time, 13, 3);
@@ -102,11 +131,7 @@ void add_str_tim(std::string& time, float rate, const uint8_t* nsamp_bcd) {
     day -= len;
     ++year;
   }
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%04lu%03ld%02lu%02lu%02lu%03lu", static_cast<unsigned long>(year), day,
-                static_cast<unsigned long>(hour), static_cast<unsigned long>(min), static_cast<unsigned long>(sec),
-                static_cast<unsigned long>(ms));
-  time = buf;
+  time = time_text(year, day, hour, min, sec, ms);
 }
 
 std::FILE* fopen_pk(const std::string& name, const char* mode) {

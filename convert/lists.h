@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,11 +63,14 @@ struct File_list_str {
   File_list_str* Next_file = nullptr;
   double Qcc_sum = 0, Qcc_sq_sum = 0, Qcc_min = 0, Qcc_max = 0;
   uint32_t stored = 0;     // samples in the channel data file
+  int32_t smallest = 0;    // of the stored samples, once there is one
+  int32_t largest = 0;
   uint32_t Trash_cnt = 0;  // samples still to discard
   int32_t Last_sample = 0;
   uint32_t Unit_num = 0, Evt_num = 0, Strm_num = 0, Chan_num = 0;
   std::FILE* Fdout = nullptr;      // the channel data file while open
-  std::vector<char> Fdout_buffer;  // stdio would give Fdout only a 4 KiB buffer
+  // stdio would give Fdout only a 4 KiB buffer; left unzeroed, as stdio's own is
+  std::unique_ptr<char[]> Fdout_buffer;
   std::string Filename;            // the channel data file; empty when none was made
   std::string Next_smp_time;       // compared as text for the log's continuity mark
   PacketTime First_smp_time;

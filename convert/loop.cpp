@@ -1,8 +1,11 @@
 #include "loop.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "decode.h"
+#include "digits.h"
 #include "failure.h"
 #include "log.h"
 #include "pkfile.h"
@@ -32,17 +35,35 @@ class Progress {
   Progress(const Options& options, const uint32_t& blk_cnt) : verbose_(options.Verbose), blk_cnt_(blk_cnt) {}
   template <typename... Args>
   void line(const char* fmt, Args... args) const {
-    if (verbose_) {
-      std::printf(fmt, static_cast<unsigned long>(blk_cnt_ + 1), args...);
-    } else if ((blk_cnt_ & 1024u) == 0) {
-      std::printf("\rMeg: %4u", static_cast<unsigned>(static_cast<uint16_t>(blk_cnt_ / 1024)));
-    }
+    if (verbose_) std::printf(fmt, static_cast<unsigned long>(blk_cnt_ + 1), args...);
+    else counter();
+  }
+  // "\r%05lu       DT      %04hX       %04u         %02u         %02u   ", put together by
+  // hand: there is one for nearly every packet.
+  void dt_line(unsigned short unit, unsigned evt, unsigned strm, unsigned chan) const {
+    if (!verbose_) return counter();
+    char buf[128];
+    char* p = buf;
+    *p++ = '\r';
+    p = put_padded(p, static_cast<unsigned long>(blk_cnt_ + 1), 5);
+    p = put_text(p, "       DT      ");
+    p = put_text(put_padded(p, unit, 4, 16), "       ");
+    p = put_text(put_padded(p, evt, 4), "         ");
+    p = put_text(put_padded(p, strm, 2), "         ");
+    p = put_text(put_padded(p, chan, 2), "   ");
+    std::fwrite(buf, 1, static_cast<std::size_t>(p - buf), stdout);
   }
   void extra(const char* text) const {
     if (verbose_) std::fputs(text, stdout);
   }
 
  private:
+  void counter() const {
+    if ((blk_cnt_ & 1024u) == 0)
+      std::printf("\rMeg: %4u", static_cast<unsigned>(static_cast<uint16_t>(blk_cnt_ / 1024)));
+  }
+  static char* put_text(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
+
   bool verbose_;
   const uint32_t& blk_cnt_;
 };
@@ -117,8 +138,8 @@ void on_dt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Prog
   Evt_list_str* evt = find_event(conv.open, unit, pkt);
   File_list_str* file = find_file(conv, evt, pkt);
   if (unit->FdLog && !conv.options.dont_log_dt) log_head(unit->FdLog, pkt, kDT, conv.sign, conv.Blk_cnt);
-  progress.line("\r%05lu       DT      %04hX       %04u         %02u         %02u   ", ushort(unit->Unit_num),
-                static_cast<unsigned>(file->Evt_num), file->Strm_num + 1, file->Chan_num + 1);
+  progress.dt_line(ushort(unit->Unit_num), static_cast<unsigned>(file->Evt_num), file->Strm_num + 1,
+                   file->Chan_num + 1);
   decode_dt(conv, *file, pkt);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "helpers.h"
 #include "lists.h"
@@ -13,6 +14,7 @@ namespace pk {
 
 // The input file of packets.
 struct PacketInput {
+  std::vector<char> buffer;  // the stream's: outlives it
   FilePtr file;
   std::string name;
 };

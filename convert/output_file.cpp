@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -84,20 +85,37 @@ std::string temporary_name(const std::string& described, const std::string& owne
   return name.append(".part");
 }
 
-Temporaries::Created Temporaries::create(const std::string& dir, const std::string& described) {
+Temporaries::Created Temporaries::claim(const std::string& dir, const std::string& described,
+                                        const std::function<bool(const std::string&)>& take) {
   const std::string owner = program_ + "-" + std::to_string(::getpid());
   std::string path;
   for (unsigned n = 0; n < kMaxTemporaryCounter; ++n) {
     path = dir + temporary_name(described, owner, n);
-    const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
+    if (take(path)) {
       paths_.insert(path);
       return {true, path};
     }
     if (errno != EEXIST) break;
   }
   return {false, path};
+}
+
+Temporaries::Created Temporaries::create(const std::string& dir, const std::string& described) {
+  return claim(dir, described, [](const std::string& path) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    return fd >= 0 && ::close(fd) == 0;
+  });
+}
+
+// Renamed without replacing anything: a rename over an existing file, even an empty one,
+// makes some file systems (ext4) write the moved file's data out at once.
+Temporaries::Created Temporaries::move(const std::string& from, const std::string& dir,
+                                       const std::string& described) {
+  const Created moved = claim(dir, described, [&from](const std::string& path) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+  });
+  if (moved.ok) paths_.erase(from);
+  return moved;
 }
 
 void Temporaries::remove(const std::string& path) {
@@ -114,6 +132,18 @@ std::string create_temporary(Outputs& out, const std::string& dir, const std::st
   const Temporaries::Created c = out.temps.create(dir, described);
   if (!c.ok) shut_down(ExitCode::open_error, c.path);
   return c.path;
+}
+
+std::string move_temporary(Outputs& out, const std::string& from, const std::string& dir,
+                           const std::string& described) {
+  const Temporaries::Created moved = out.temps.move(from, dir, described);
+  if (moved.ok) return moved.path;
+  if (errno == EEXIST) shut_down(ExitCode::open_error, moved.path);
+  // A file system without exclusive renames: the name is taken by creating the file.
+  const std::string to = create_temporary(out, dir, described);
+  if (::rename(from.c_str(), to.c_str()) != 0) shut_down(ExitCode::write_error, to);
+  out.temps.forget(from);
+  return to;
 }
 
 // The probe's change time is moved on until the clock has ticked past its creation: a

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ class Temporaries {
   // exclusively: a name already there - another machine's run with the same process id
   // on a shared directory - moves on to the next counter.
   Created create(const std::string& dir, const std::string& described);
+  // Renames the file `from` into the temporary of file `described` in `dir`, chosen as
+  // create() chooses it; on failure errno tells why.
+  Created move(const std::string& from, const std::string& dir, const std::string& described);
   // Deletes the file, registered or not.
   void remove(const std::string& path);
   // The temporary has been renamed into its final name.
@@ -44,6 +48,11 @@ class Temporaries {
   bool empty() const { return paths_.empty(); }
 
  private:
+  // The first of the temporary names that `take` manages to take (false and errno EEXIST:
+  // the name is in use, try the next).
+  Created claim(const std::string& dir, const std::string& described,
+                const std::function<bool(const std::string&)>& take);
+
   std::string program_ = "pk";
   std::set<std::string> paths_;
 };
@@ -73,6 +82,12 @@ std::string make_output_dir(const Outputs& out, const std::string& time);
 
 // Temporaries::create for files the run cannot do without: failure ends the run with code 20.
 std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described);
+
+// Renames the run's temporary `from` into the temporary of file `described` in `dir`, so
+// that a file moves on to another final name without being copied: code 20 when that
+// temporary cannot be created, 22 when the rename fails.
+std::string move_temporary(Outputs& out, const std::string& from, const std::string& dir,
+                           const std::string& described);
 
 // Stamps the run's start on the clock of the output directory's file system, so that a
 // file's change time tells whether it was there before the run began.

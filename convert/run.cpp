@@ -9,7 +9,7 @@ Conversion::Conversion(const RunSetup& run, Writer& w, Outputs& out)
       options(run.options),
       writer(w),
       outputs(out),
-      rules{run.options.sample_limit, run.options.Qcc_on, w.info().samples_big_endian} {}
+      rules{run.options.sample_limit, run.options.Qcc_on, w.sample_layout(run.options)} {}
 
 Conversion::~Conversion() {
   if (FdQcc) std::fclose(FdQcc);

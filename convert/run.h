@@ -13,6 +13,7 @@
 #include "lists.h"
 #include "options.h"
 #include "output_file.h"
+#include "sample_layout.h"
 
 namespace pk {
 
@@ -38,8 +39,8 @@ struct RunSetup {
 // What every sample goes through on its way into a channel data file.
 struct SampleRules {
   uint32_t sample_limit = 4294967295u;
-  bool qcc = false;         // feed the QC sums
-  bool big_endian = true;   // byte order of the channel data files
+  bool qcc = false;     // feed the QC sums
+  SampleLayout layout;  // of the channel data files
 };
 
 // The state of one conversion, from the first packet to the end of the input.

@@ -1,60 +1,71 @@
-// From decoded samples to the channel data file: the discard count, the
-// sample limit, the QC sums and the byte order of the output format.
-#include <bit>
-#include <cstring>
+// From decoded samples to the channel data file: the discard count, the sample limit, the
+// QC sums, the samples' range and the layout the output format wants.
+#include <algorithm>
+#include <span>
 
-#include "byte_order.h"
 #include "decode.h"
 #include "failure.h"
 #include "log.h"
 #include "qcc.h"
+#include "sample_layout.h"
 #include "samples.h"
 
 namespace pk {
 
 namespace {
 
-// The usual packet: nothing to discard, no limit in reach, channel in sequence. Kept
-// free of per-sample tests so the byte-order loop stays tight.
+// The usual packet: nothing to discard, no limit in reach, channel in sequence.
 bool keeps_every_sample(const SampleRules& rules, const File_list_str& f, std::size_t n) {
   const bool stopped = f.Evt_pointer && f.Evt_pointer->Out_of_seq;
   return f.Trash_cnt == 0 && !stopped && f.stored <= rules.sample_limit && rules.sample_limit - f.stored >= n;
 }
 
-// Whole words in the wanted order: the compiler turns this into one swap and one store
-// per sample, where byte-wise stores cost four.
-void put_samples(uint8_t* bytes, const int32_t* s, std::size_t n, bool big_endian) {
-  const bool swap = big_endian != (std::endian::native == std::endian::big);
-  for (std::size_t i = 0; i < n; ++i) {
-    const uint32_t u = static_cast<uint32_t>(s[i]);
-    const uint32_t w = swap ? byte_swapped(u) : u;
-    std::memcpy(bytes + 4 * i, &w, 4);
+// What the channel keeps of one packet's samples: the discard count takes the first ones;
+// none once its event is out of sequence or the limit is reached. `room` holds a
+// selection when not all are kept.
+std::span<const int32_t> kept_samples(const SampleRules& rules, File_list_str& f, std::span<const int32_t> s,
+                                      int32_t* room) {
+  if (keeps_every_sample(rules, f, s.size())) return s;
+  const bool stopped = f.Evt_pointer && f.Evt_pointer->Out_of_seq;
+  std::size_t kept = 0;
+  for (const int32_t v : s) {
+    if (f.Trash_cnt != 0) {
+      --f.Trash_cnt;
+      continue;
+    }
+    if (stopped || f.stored + kept >= rules.sample_limit) continue;
+    room[kept++] = v;
   }
+  return {room, kept};
+}
+
+// The smallest and largest stored sample, kept while appending so that a writer need not
+// read the samples back. No branch on the first sample inside the loop: it stays a plain
+// min/max scan.
+void widen_range(File_list_str& f, std::span<const int32_t> s) {
+  int32_t lo = f.stored ? f.smallest : s[0];
+  int32_t hi = f.stored ? f.largest : s[0];
+  for (const int32_t v : s) {
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  f.smallest = lo;
+  f.largest = hi;
 }
 
 // Stores what the channel still accepts of one packet's samples with a single write.
 // qc_scale weights the QC sums (the scaled 32-bit decoder feeds them in units of 2^16).
 void emit_samples(const SampleRules& rules, File_list_str& f, const int32_t* s, std::size_t n, double qc_scale) {
-  uint8_t bytes[kMaxDtSamples * 4];
-  std::size_t kept = 0;
-  if (keeps_every_sample(rules, f, n)) {
-    put_samples(bytes, s, n, rules.big_endian);
-    kept = n;
-    f.stored += static_cast<uint32_t>(n);
-    if (rules.qcc)
-      for (std::size_t i = 0; i < n; ++i) add_qcc_sample(f, static_cast<double>(s[i]) * qc_scale);
-  } else {
-    const bool stopped = f.Evt_pointer && f.Evt_pointer->Out_of_seq;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (f.Trash_cnt != 0) { --f.Trash_cnt; continue; }
-      if (stopped || f.stored >= rules.sample_limit) continue;
-      put_samples(bytes + 4 * kept++, &s[i], 1, rules.big_endian);
-      ++f.stored;
-      if (rules.qcc) add_qcc_sample(f, static_cast<double>(s[i]) * qc_scale);
-    }
-  }
-  if (kept == 0) return;
-  if (!f.Fdout || std::fwrite(bytes, 4, kept, f.Fdout) != kept) shut_down(ExitCode::write_error, f.Filename);
+  int32_t room[kMaxDtSamples];
+  const std::span<const int32_t> keep = kept_samples(rules, f, {s, n}, room);
+  if (keep.empty()) return;
+  if (rules.qcc)
+    for (const int32_t v : keep) add_qcc_sample(f, static_cast<double>(v) * qc_scale);
+  widen_range(f, keep);
+  uint8_t bytes[kMaxLaidOutBytes];
+  const std::size_t len = lay_out_samples(rules.layout, f.stored, keep, bytes);
+  f.stored += static_cast<uint32_t>(keep.size());
+  if (!f.Fdout || std::fwrite(bytes, 1, len, f.Fdout) != len) shut_down(ExitCode::write_error, f.Filename);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "lists.h"
 #include "output_file.h"
 #include "run.h"
+#include "sample_layout.h"
 
 namespace pk {
 
@@ -28,11 +29,14 @@ class Writer {
 
   // A unit's first packet came.
   virtual void unit_created(const RunSetup&, Unit_list_str&) {}
-  // Creates, empty, the data file of a new channel in `dir` (ending in '/'), whose name
-  // `base` describes, and returns its path. The engine appends the channel's samples to
-  // it and counts them; the file stays the writer's to read, move or delete when the
-  // event is complete.
-  virtual std::string create_channel_data(Outputs& out, const std::string& dir, const std::string& base);
+  // How the engine lays out the samples it appends to channel data files.
+  virtual SampleLayout sample_layout(const Options&) const { return {info().samples_big_endian, false}; }
+  // Creates the data file of a new channel in `dir` (ending in '/'), whose name `base`
+  // describes, and returns its path; the writer may reserve room at its head. The engine
+  // appends the channel's samples to it and counts them; the file stays the writer's to
+  // read, move or delete when the event is complete.
+  virtual std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
+                                          const std::string& base);
   // Turns the complete event's channel data files (all closed) into output files.
   virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
   // End of input: whatever spans events is published.

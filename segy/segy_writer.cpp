@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <unistd.h>
 
 #include "byte_order.h"
 #include "failure.h"
 #include "helpers.h"
 #include "output_file.h"
 #include "pkfile.h"
+#include "raw_file.h"
 #include "ring.h"
 #include "shot_points.h"
 
@@ -45,42 +47,32 @@ void write_zeros(std::FILE* f, const std::string& path, uint64_t n) {
   }
 }
 
-// One block's samples (big-endian) widen the trace's range; the first sample of the trace
-// starts it. The loop body has no branch on `first` so it stays a plain min/max scan.
-void widen_range(TracePass& pass, const uint8_t* bytes, std::size_t n, bool& first) {
-  const std::size_t samples = n / kSampleSize;
-  if (samples == 0) return;
-  auto at = [bytes](std::size_t i) { return be_i32(bytes + i * kSampleSize); };
-  int32_t lo = first ? at(0) : pass.min;
-  int32_t hi = first ? at(0) : pass.max;
-  first = false;
-  for (std::size_t i = 0; i < samples; ++i) {
-    const int32_t v = at(i);
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
-  }
-  pass.min = lo;
-  pass.max = hi;
-}
-
 // Copies up to `max_bytes` from src to dst; returns how many bytes there were to copy.
-// Samples passing through widen `pass`'s range when `pass` is given.
 uint64_t copy_block_wise(std::FILE* src, const std::string& src_path, std::FILE* dst,
-                         const std::string& dst_path, uint64_t max_bytes, TracePass* pass) {
+                         const std::string& dst_path, uint64_t max_bytes) {
   std::vector<uint8_t> buf(kCopyBlock);
   uint64_t copied = 0;
-  bool first_sample = true;
   while (copied < max_bytes) {
     const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(max_bytes - copied, kCopyBlock));
     const std::size_t got = std::fread(buf.data(), 1, want, src);
     if (got == 0) break;
-    if (pass) widen_range(*pass, buf.data(), got, first_sample);
     write_all(dst, dst_path, buf.data(), got);
     copied += got;
     if (got < want) break;
   }
   if (std::ferror(src)) shut_down(ExitCode::read_error, src_path);
   return copied;
+}
+
+std::size_t header_room(bool file_header) { return (file_header ? kFileHeaderSize : 0) + kTraceHeaderSize; }
+
+// Writes a trace file's head in place. A data file without all the samples the engine
+// appended can only have been cut short from outside: a read error.
+void put_head(const std::string& path, const std::vector<uint8_t>& head, uint64_t data_file_size) {
+  RawFile f(path, RawFile::Mode::write);
+  if (f.size() < data_file_size) shut_down(ExitCode::read_error, path);
+  f.write_at(0, head);
+  f.close();
 }
 
 float event_rate(Evt_list_str& evt) {
@@ -132,7 +124,15 @@ void SegyWriter::tfhdr_prg(std::FILE* f, const std::string& path) {
   write_all(f, path, file_header_.data(), file_header_.size());
 }
 
-void SegyWriter::hfhdr_prg(std::FILE* f, const std::string& path, const Evt_list_str& evt, const File_list_str& chan) {
+std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_list_str& evt,
+                                                 const File_list_str& chan, const TracePass& pass) {
+  std::vector<uint8_t> head;
+  if (file_header) {
+    fill_file_header(file_header_);
+    set_file_header_pass(file_header_, pass.interval, pass.count);
+    head.assign(file_header_.begin(), file_header_.end());
+    Segy_file_len = kFileHeaderSize;
+  }
   TraceIdentity id;
   id.chan = chan.Chan_num;
   id.evt_num = evt.Evt_num;
@@ -141,22 +141,18 @@ void SegyWriter::hfhdr_prg(std::FILE* f, const std::string& path, const Evt_list
   id.start = parse_start_time(evt.First_smp_time.text());
   id.scale = channel_scale(event_bit_weights(evt), chan.Chan_num);
   fill_trace_header(trace_header_, id);
-  write_all(f, path, trace_header_.data(), trace_header_.size());
-}
-
-void SegyWriter::proc_search_f(std::FILE* f, const std::string& path, const TracePass& pass) {
-  set_file_header_pass(file_header_, pass.interval, pass.count);
-  write_at(f, path, fh::smp_invl_reel, &file_header_[fh::smp_invl_reel], fh::data_smp - fh::smp_invl_reel);
-  write_at(f, path, fh::smp_invl_reel32, &file_header_[fh::smp_invl_reel32],
-           fh::smp_num_recd32 + 4 - fh::smp_invl_reel32);
-}
-
-void SegyWriter::proc_search_t(std::FILE* f, const std::string& path, const TracePass& pass) {
   set_trace_header_pass(trace_header_, pass);
-  const long base = static_cast<long>(Segy_file_len);
-  write_at(f, path, base + th::num_smp, &trace_header_[th::num_smp], 4);
-  write_at(f, path, base + th::smp_intvl32, &trace_header_[th::smp_intvl32], 4);
-  write_at(f, path, base + th::num_smp32, &trace_header_[th::num_smp32], kTraceHeaderSize - th::num_smp32);
+  head.insert(head.end(), trace_header_.begin(), trace_header_.end());
+  return head;
+}
+
+std::string SegyWriter::create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
+                                            const std::string& base) {
+  const std::string path = Writer::create_channel_data(run, out, dir, base);
+  // A hole until the finishing pass writes the headers there.
+  if (::truncate(path.c_str(), static_cast<off_t>(header_room(run.options.Flag_info.file_header_output))) != 0)
+    shut_down(ExitCode::write_error, path);
+  return path;
 }
 
 // The settings file was read once; each unit's list is built the first time it is needed.
@@ -168,37 +164,32 @@ void SegyWriter::update_shot_point(const SettingsFile& settings, const Evt_list_
   if (const auto sp = find_shot_point(list->second, shot_time_of(evt.First_smp_time.text()))) Sp = *sp;
 }
 
+// A trace file is its channel's data file with the headers written into the room at its
+// head, renamed into the trace's temporary in the event's directory: the samples are
+// written once. A channel without a data file gets a trace file of headers only.
 TraceFile SegyWriter::write_trace(Outputs& out, const flag_strc& flags, Evt_list_str& evt, File_list_str& chan,
                                   const std::string& directory) {
   const bool file_header = flags.file_header_output;
   const std::string name =
       trace_file_name(evt.First_smp_time.text(), evt.Unit_num, chan.Strm_num, chan.Chan_num, file_header);
-  const std::string path = create_temporary(out, directory, name);
-  FilePtr trace(std::fopen(path.c_str(), "w+b"));
-  if (!trace) shut_down(ExitCode::open_error, path);
-  if (file_header) tfhdr_prg(trace.get(), path);
-  hfhdr_prg(trace.get(), path, evt, chan);
-
   TracePass pass;
   pass.interval = sample_interval(event_rate(evt));
   // The channel node's own file: a name re-formed from the time could be another event's.
-  if (own_data_file(chan)) {
-    FilePtr in(std::fopen(chan.Filename.c_str(), "rb"));
-    if (!in) shut_down(ExitCode::open_error, chan.Filename);
-    const uint64_t bytes = copy_block_wise(in.get(), chan.Filename, trace.get(), path,
-                                           uint64_t{chan.stored} * kSampleSize, &pass);
-    // Counts describe what the trace really holds, even if the data file came up short.
-    pass.count = static_cast<uint32_t>(bytes / kSampleSize);
-    in.reset();
-    out.temps.remove(chan.Filename);
+  const bool has_data = own_data_file(chan);
+  if (has_data && chan.stored > 0) {
+    pass.count = chan.stored;
+    pass.min = chan.smallest;
+    pass.max = chan.largest;
   }
-
-  if (file_header) {
-    proc_search_f(trace.get(), path, pass);
-    Segy_file_len = kFileHeaderSize;
+  const std::vector<uint8_t> head = trace_file_head(file_header, evt, chan, pass);
+  if (!has_data) {
+    const std::string path = create_temporary(out, directory, name);
+    put_head(path, head, 0);
+    return {name, path};
   }
-  proc_search_t(trace.get(), path, pass);
-  close_written(trace, path);
+  put_head(chan.Filename, head, head.size() + uint64_t{pass.count} * kSampleSize);
+  const std::string path = move_temporary(out, chan.Filename, directory, name);
+  chan.Filename.clear();
   return {name, path};
 }
 
@@ -299,7 +290,7 @@ uint32_t update_gather_headers(file_header_info& g, title_header_info& t, bool r
 void append_samples(std::FILE* trace, const std::string& trace_path, std::FILE* gather, const std::string& path,
                     uint32_t count, uint32_t gather_count, bool receiver) {
   const uint64_t wanted = uint64_t{receiver ? count : std::min(gather_count, count)} * kSampleSize;
-  const uint64_t copied = copy_block_wise(trace, trace_path, gather, path, wanted, nullptr);
+  const uint64_t copied = copy_block_wise(trace, trace_path, gather, path, wanted);
   uint64_t padding = wanted - copied;
   if (!receiver && gather_count > count) padding += uint64_t{gather_count - count} * kSampleSize;
   write_zeros(gather, path, padding);

@@ -49,16 +49,20 @@ class SegyWriter : public Writer {
     return kInfo;
   }
 
+  // The channel data file becomes the trace file: it starts with room for the headers.
+  std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
+                                  const std::string& base) override;
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
   // Publishes the receiver gathers, which span the run.
   void finish(Outputs& out) override;
 
   // ---- steps of the finishing pass ----
   void tfhdr_prg(std::FILE* f, const std::string& path);
-  void hfhdr_prg(std::FILE* f, const std::string& path, const Evt_list_str& evt, const File_list_str& chan);
   void proc_clean() { clean_headers(file_header_, trace_header_); }
-  void proc_search_f(std::FILE* f, const std::string& path, const TracePass& pass);
-  void proc_search_t(std::FILE* f, const std::string& path, const TracePass& pass);
+  // The head of a channel's trace file: the file header when asked for, then the trace
+  // header, their pass fields filled in.
+  std::vector<uint8_t> trace_file_head(bool file_header, const Evt_list_str& evt, const File_list_str& chan,
+                                       const TracePass& pass);
   // Appends the given trace files of one event to their gathers and deletes those gathered.
   void gathering(Outputs& out, const flag_strc& flags, const std::string& directory, std::vector<TraceFile>& traces);
   // Appends one trace (positioned at its trace header) to its gather file; false when

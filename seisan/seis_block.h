@@ -17,11 +17,10 @@
 #include <string_view>
 
 #include "options.h"
+#include "sample_layout.h"
 
 namespace pk::seis {
 
-inline constexpr std::size_t kBlockData = 128;
-inline constexpr uint8_t kFullBlock = 129;
 inline constexpr uint8_t kFileEnd = 130;
 inline constexpr uint64_t kMaxLengthRecord = std::numeric_limits<int32_t>::max();
 

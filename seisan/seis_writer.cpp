@@ -1,12 +1,10 @@
 #include "seis_writer.h"
 
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <unordered_set>
 #include <utility>
 
@@ -14,6 +12,7 @@
 #include "helpers.h"
 #include "output_file.h"
 #include "pkfile.h"
+#include "raw_file.h"
 #include "ring.h"
 #include "seis_block.h"
 #include "seis_header.h"
@@ -21,12 +20,7 @@
 
 namespace pk::seis {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-constexpr std::size_t kSampleBytes = 4;
-constexpr std::size_t kSeiBuffer = 64 * 1024;
 
 // The unit an event belongs to; the settings file's names and letters are the unit's.
 const Unit_list_str& unit_of(const Evt_list_str& evt) {
@@ -40,15 +34,8 @@ std::string padded_time(const std::string& time) {
   return t;
 }
 
-// Samples the waveform file will carry for a channel: what its data file holds, up to the
-// count the decoders reported, so that header and data never disagree.
-uint32_t stored_samples(const File_list_str& f) {
-  if (!own_data_file(f)) return 0;
-  std::error_code ec;
-  const auto bytes = std::filesystem::file_size(f.Filename, ec);
-  if (ec) return 0;
-  return static_cast<uint32_t>(std::min<uintmax_t>(f.stored, bytes / kSampleBytes));
-}
+// Samples the waveform file will carry for a channel: none when it has no data file.
+uint32_t stored_samples(const File_list_str& f) { return own_data_file(f) ? f.stored : 0; }
 
 double sample_interval(float rate) { return rate > 0 ? 1000.0 / rate * 0.001 : 0.0; }
 
@@ -105,27 +92,42 @@ void append_channel_header(RecordWriter& records, const Channel& c, const std::s
 
 uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBytes; }
 
-void append_samples(Outputs& out, RecordWriter& records, const Channel& c) {
-  const std::string& path = c.node->Filename;
+// The waveform file being assembled: what the record writer writes gathers in `pending`
+// and goes out before each sample record, which is copied in from its data file.
+struct Assembly {
+  RawFile& sei;
+  std::ostringstream& pending;
+  SampleLayout layout;
+
+  void flush() {
+    sei.append(pending.view());
+    pending.str({});
+  }
+};
+
+// A PC-block data file ends in a block opened as a full one; its true length goes in front
+// and after it. A data file short of the samples the engine appended can only have been
+// cut from outside: a read error.
+void complete_record(RawFile& data, const SampleLayout& layout, uint32_t samples) {
+  const std::optional<ShortBlock> last = layout.pc_blocks ? short_last_block(samples) : std::nullopt;
+  if (data.size() < record_bytes(layout, samples) - (last ? 1 : 0)) shut_down(ExitCode::read_error, data.path());
+  if (!last) return;
+  data.write_at(last->at, {&last->length, 1});
+  data.write_at(last->at + 1 + last->length, {&last->length, 1});
+}
+
+void append_samples(Outputs& out, RecordWriter& records, Assembly& assembly, const Channel& c) {
   records.begin_record(sample_bytes(c));
-  if (!own_data_file(*c.node)) {
-    records.end_record();  // empty, so that channel headers and sample records keep alternating
-    return;
+  if (c.samples > 0) {
+    const bool framing = assembly.layout.pc_blocks;
+    RawFile data(c.node->Filename, framing ? RawFile::Mode::write : RawFile::Mode::read);
+    complete_record(data, assembly.layout, c.samples);
+    assembly.flush();
+    assembly.sei.append_from(data, 0, record_bytes(assembly.layout, c.samples));
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) shut_down(ExitCode::open_error, path);
-  std::string chunk(64 * 1024, '\0');
-  uint64_t left = sample_bytes(c);
-  while (left > 0) {
-    const auto want = static_cast<std::streamsize>(std::min<uint64_t>(left, chunk.size()));
-    in.read(chunk.data(), want);
-    if (in.gcount() != want) shut_down(ExitCode::read_error, path);
-    records.write(std::string_view(chunk.data(), static_cast<std::size_t>(want)));
-    left -= static_cast<uint64_t>(want);
-  }
+  // An empty record too, so that channel headers and sample records keep alternating.
   records.end_record();
-  in.close();
-  out.temps.remove(path);
+  if (own_data_file(*c.node)) out.temps.remove(c.node->Filename);
 }
 
 // Sample records longer than the framing can carry are refused before anything is written;
@@ -191,8 +193,8 @@ std::vector<Channel> channels_with_samples(const Evt_list_str& evt) {
   return chans;
 }
 
-void write_records(Outputs& out, RecordWriter& records, std::ofstream& sei_stream, const std::string& sei,
-                   const Evt_list_str& evt, const std::vector<Channel>& chans) {
+void write_records(Outputs& out, RecordWriter& records, Assembly& assembly, const Evt_list_str& evt,
+                   const std::vector<Channel>& chans) {
   std::string hd = seis_fl_hd(evt);
   complete_file_header(hd, evt, chans);
   records.begin_file();
@@ -200,31 +202,31 @@ void write_records(Outputs& out, RecordWriter& records, std::ofstream& sei_strea
   const std::string rate = rate_text(evt.Samp_rate);
   for (const Channel& c : chans) {
     append_channel_header(records, c, rate);
-    append_samples(out, records, c);
-    if (!sei_stream) shut_down(ExitCode::write_error, sei);
+    append_samples(out, records, assembly, c);
   }
   records.end_file();
+  assembly.flush();
 }
 
 }  // namespace
+
+SampleLayout SeisanWriter::sample_layout(const Options& options) const {
+  return {info().samples_big_endian, options.Sei_framing != SeiFraming::length4};
+}
 
 void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
   const std::vector<Channel> chans = channels_with_samples(evt);
   const std::string dir = make_output_dir(out, evt.First_smp_time.text());
   const std::string name = event_base_name(evt) + ".SEI";
-  // Records are written in pieces of a few bytes; a large stream buffer turns them into few writes.
-  std::vector<char> out_buffer(kSeiBuffer);
-  std::ofstream sei_stream;
-  sei_stream.rdbuf()->pubsetbuf(out_buffer.data(), static_cast<std::streamsize>(out_buffer.size()));
-  const std::unique_ptr<RecordWriter> records = record_writer(run.options.Sei_framing, sei_stream);
+  std::ostringstream pending;
+  const std::unique_ptr<RecordWriter> records = record_writer(run.options.Sei_framing, pending);
   refuse_unframable(*records, chans, dir + name);
-  const std::string sei = create_temporary(out, dir, name);
-  sei_stream.open(sei, std::ios::binary | std::ios::trunc);
-  if (!sei_stream) shut_down(ExitCode::open_error, sei);
-  write_records(out, *records, sei_stream, sei, evt, chans);
-  sei_stream.close();
-  if (!sei_stream) shut_down(ExitCode::write_error, sei);
-  publish(out, dir, {{sei, name}});
+  const std::string sei_path = create_temporary(out, dir, name);
+  RawFile sei(sei_path, RawFile::Mode::write);
+  Assembly assembly{sei, pending, sample_layout(run.options)};
+  write_records(out, *records, assembly, evt, chans);
+  sei.close();
+  publish(out, dir, {{sei_path, name}});
 }
 
 }  // namespace pk::seis

@@ -1,5 +1,5 @@
-// The SEISAN output of pk_seis: header temporaries at event close, then one waveform
-// file per event assembled from them and the channel data files.
+// The SEISAN output of pk_seis: one waveform file per event, its headers built in memory
+// and its sample records copied from the channel data files.
 #pragma once
 
 #include <string>
@@ -22,6 +22,9 @@ class SeisanWriter : public Writer {
 
   // Takes the unit's names and component letters from the settings file.
   void unit_created(const RunSetup& run, Unit_list_str& unit) override;
+  // The channel data files hold the sample records as the waveform file frames them, so
+  // that they are copied into it unchanged.
+  SampleLayout sample_layout(const Options& options) const override;
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
 };
 

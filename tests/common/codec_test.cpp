@@ -4,6 +4,7 @@
 #include <string>
 
 #include "byte_order.h"
+#include "digits.h"
 #include "pkfile.h"
 #include "test_packet.h"
 
@@ -74,6 +75,28 @@ TEST(TimeString, AddCarriesAcrossTheYear) {
   t = "2003001000000999";
   pk::add_str_tim(t, 0.0f, one);
   EXPECT_EQ(t, "2003001000000999");
+}
+
+TEST(TimeString, UnusualFieldsAsPrintfWritesThem) {
+  const uint8_t one[] = {0x00, 0x01};
+  std::string t = "2003001000000000";
+  pk::add_str_tim(t, -3.0f, one);  // a negative rate takes the milliseconds below zero
+  EXPECT_EQ(t, "2003001000000" + std::to_string(static_cast<unsigned long>(-333L)));
+  t = "2003999000000000";  // days beyond the year roll into the next ones
+  pk::add_str_tim(t, 100.0f, one);
+  EXPECT_EQ(t, "2005268000000010");
+}
+
+TEST(Digits, PaddedAsPrintf) {
+  struct Case { unsigned long v; std::size_t width; unsigned base; const char* fmt; };
+  for (const Case c : {Case{0, 5, 10, "%05lu"}, Case{7, 2, 10, "%02lu"}, Case{123456, 5, 10, "%05lu"},
+                       Case{0x9A21, 4, 16, "%04lX"}, Case{0xB, 4, 16, "%04lX"}, Case{0xBEEF1, 4, 16, "%04lX"},
+                       Case{~0ul, 3, 10, "%03lu"}}) {
+    char want[32], got[32];
+    std::snprintf(want, sizeof want, c.fmt, c.v);
+    *pk::put_padded(got, c.v, c.width, c.base) = '\0';
+    EXPECT_STREQ(got, want);
+  }
 }
 
 TEST(PackedTime, SplitIntoText) {

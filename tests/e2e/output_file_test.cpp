@@ -28,8 +28,17 @@ TEST(Temporaries, HiddenNamesOfTheirOwnCreatedExclusively) {
   ASSERT_TRUE(mine.ok);
   EXPECT_EQ(mine.path, dir / pk::temporary_name(kName, owner, 1));
   EXPECT_FALSE(temps.create(dir / "missing/", kName).ok);
+
+  // A file moved on to another name takes it the same way and never replaces one there.
+  testkit::write_file(dir / pk::temporary_name("b.RSY", owner, 0), "theirs too");
+  const auto moved = temps.move(mine.path, dir.dir(), "b.RSY");
+  ASSERT_TRUE(moved.ok);
+  EXPECT_EQ(moved.path, dir / pk::temporary_name("b.RSY", owner, 1));
+  EXPECT_EQ(testkit::read_file(dir / pk::temporary_name("b.RSY", owner, 0)), "theirs too");
+  EXPECT_FALSE(temps.move(dir / "gone", dir.dir(), "c.RSY").ok);
   temps.remove_all();
-  EXPECT_EQ(testkit::list_files(dir.path()), std::vector<std::string>{pk::temporary_name(kName, owner, 0)});
+  EXPECT_EQ(testkit::list_files(dir.path()), (std::vector<std::string>{pk::temporary_name(kName, owner, 0),
+                                                                        pk::temporary_name("b.RSY", owner, 0)}));
 }
 
 // A file from before the run is replaced; one made since - by another run or an earlier

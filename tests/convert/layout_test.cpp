@@ -1,0 +1,92 @@
+// Samples laid out as the channel data files hold them, and files appended to others.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "failure.h"
+#include "raw_file.h"
+#include "sample_layout.h"
+#include "testkit.h"
+
+namespace {
+
+// The samples appended in pieces of `piece`, as packets bring them.
+std::string appended(const pk::SampleLayout& layout, const std::vector<int32_t>& s, std::size_t piece) {
+  std::string bytes;
+  uint8_t buf[pk::kMaxLaidOutBytes];
+  for (std::size_t at = 0; at < s.size(); at += piece) {
+    const std::size_t n = std::min(piece, s.size() - at);
+    const std::size_t len = pk::lay_out_samples(layout, at, std::span(s).subspan(at, n), buf);
+    bytes.append(reinterpret_cast<const char*>(buf), len);
+  }
+  return bytes;
+}
+
+// The PC-block record of `s` as a reader expects it: 128-byte blocks marked 129, the
+// short last one marked with its length on both sides.
+std::string pc_record(const std::vector<int32_t>& s) {
+  const std::string data = testkit::le_bytes(s);
+  std::string out;
+  for (std::size_t at = 0; at < data.size(); at += 128) {
+    const std::size_t n = std::min<std::size_t>(128, data.size() - at);
+    const char mark = static_cast<char>(n == 128 ? 129 : n);
+    out += mark + data.substr(at, n) + mark;
+  }
+  return out;
+}
+
+TEST(SampleLayout, PcBlocksFramedWhileAppendingThenCompleted) {
+  const pk::SampleLayout pc{false, true};
+  for (const std::size_t count : {1u, 31u, 32u, 33u, 64u, 100u, 1001u}) {
+    for (const std::size_t piece : {1u, 7u, 32u, 250u, 1000u}) {
+      std::vector<int32_t> s(count);
+      std::iota(s.begin(), s.end(), -50);
+      std::string file = appended(pc, s, piece);
+      const std::string want = pc_record(s);
+      ASSERT_EQ(pk::record_bytes(pc, count), want.size()) << count;
+      if (const auto last = pk::short_last_block(count)) {
+        ASSERT_EQ(file.size(), want.size() - 1) << count << "/" << piece;
+        file[last->at] = static_cast<char>(last->length);
+        file += static_cast<char>(last->length);
+      } else {
+        EXPECT_EQ(count % 32, 0u);
+      }
+      EXPECT_EQ(file, want) << count << " samples in pieces of " << piece;
+    }
+  }
+}
+
+TEST(SampleLayout, PlainSamplesInTheFormatsByteOrder) {
+  const std::vector<int32_t> s{1, -2, 0x01020304};
+  EXPECT_EQ(appended({true, false}, s, 2), testkit::be_bytes(s));
+  EXPECT_EQ(appended({false, false}, s, 2), testkit::le_bytes(s));
+  EXPECT_EQ(pk::record_bytes({false, false}, 3), 12u);
+}
+
+// 600 KiB (more than one buffer) from offset 5, after a head of its own; then a source
+// that ends early.
+TEST(RawFile, AppendsPartOfAnotherFileAndNoticesAShortSource) {
+  testkit::ScratchDir dir;
+  std::string src(600 * 1024 + 5, '\0');
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>(i * 7);
+  testkit::write_file(dir / "src", src);
+  testkit::write_file(dir / "dst", "");
+  pk::RawFile in(dir / "src", pk::RawFile::Mode::read);
+  pk::RawFile out(dir / "dst", pk::RawFile::Mode::write);
+  out.append("head");
+  out.append_from(in, 5, src.size() - 5);
+  testing::internal::CaptureStdout();
+  try {
+    out.append_from(in, src.size() - 2, 3);
+    ADD_FAILURE() << "no fatal error";
+  } catch (const pk::Fatal& f) {
+    EXPECT_EQ(f.code, pk::ExitCode::read_error);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile read error for " + dir / "src");
+  out.close();
+  EXPECT_EQ(testkit::read_file(dir / "dst"), "head" + src.substr(5) + src.substr(src.size() - 2));
+}
+
+}  // namespace
