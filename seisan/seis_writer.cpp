@@ -130,8 +130,8 @@ void append_samples(Outputs& out, RecordWriter& records, Assembly& assembly, con
   if (own_data_file(*c.node)) out.temps.remove(c.node->Filename);
 }
 
-// Sample records longer than the framing can carry are refused before anything is written;
-// the channel data files stay, so the event can be converted again with PC blocks.
+// Sample records longer than the framing can carry are refused before anything is written,
+// so no .SEI with a wrapped length is ever left behind.
 void refuse_unframable(const RecordWriter& records, const std::vector<Channel>& chans,
                        const std::string& sei) {
   for (const Channel& c : chans) {
