@@ -14,7 +14,7 @@ constexpr bool host_is_little_endian = std::endian::native == std::endian::littl
 void be32_to_host(Block& b, std::size_t at) {
   std::uint32_t v;
   std::memcpy(&v, b.data() + at, 4);
-  if (host_is_little_endian) v = reverse_u32(v);
+  if (host_is_little_endian) v = pk::byte_swapped(v);
   std::memcpy(b.data() + at, &v, 4);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "accuratetime.h"
+#include "byte_order.h"
 
 #include <array>
 #include <cstdint>
@@ -39,10 +40,6 @@ inline std::int32_t host_i32_at(const Block& b, std::size_t at) {
   std::int32_t v;
   std::memcpy(&v, b.data() + at, 4);
   return v;
-}
-
-inline std::uint32_t reverse_u32(std::uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 
 inline std::uint32_t block_sysid(const Block& b) { return host_u32_at(b, off::sysid); }

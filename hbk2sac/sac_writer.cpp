@@ -30,7 +30,7 @@ void widen_range(std::span<const std::int32_t> samples, std::int32_t& low, std::
 }
 
 void reverse_each_word(std::uint32_t* words, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) words[i] = reverse_u32(words[i]);
+  for (std::size_t i = 0; i < n; ++i) words[i] = pk::byte_swapped(words[i]);
 }
 
 }  // namespace
@@ -174,7 +174,7 @@ void SacWriter::sac_swap_header() {
   for (std::size_t w = 0; w < sac::numeric_words; ++w) {
     std::uint32_t v;
     std::memcpy(&v, header_.data() + 4 * w, 4);
-    v = reverse_u32(v);
+    v = pk::byte_swapped(v);
     std::memcpy(header_.data() + 4 * w, &v, 4);
   }
 }
