@@ -26,11 +26,6 @@ void body_text(std::FILE* fd, const char* label, std::string_view s) {
   text_line(fd, s);
 }
 
-void entry_text(std::FILE* fd, const char* label, std::string_view s) {
-  entry_label(fd, label);
-  text_line(fd, s);
-}
-
 // One character per channel 1..16; blanks are shown as '_' so they can be counted.
 std::string channel_marks(std::string_view s) {
   std::string out(s);
@@ -45,10 +40,8 @@ void fields(std::FILE* fd, const uint8_t* record, TextFields list, bool entry) {
   for (const TextField& f : list) {
     const std::string_view text = text_of(record, f);
     const std::string marked = f.marks ? channel_marks(text) : std::string();
-    if (entry)
-      entry_text(fd, f.label, f.marks ? std::string_view(marked) : text);
-    else
-      body_text(fd, f.label, f.marks ? std::string_view(marked) : text);
+    (entry ? entry_label : body_label)(fd, f.label);
+    text_line(fd, f.marks ? std::string_view(marked) : text);
   }
 }
 
