@@ -219,8 +219,13 @@ Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t*
 
 namespace {
 
-File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t strm, uint32_t chan, const PacketTime& time) {
+File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t evt_num, uint32_t strm, uint32_t chan,
+                           const PacketTime& time) {
   auto* f = new File_list_str;
+  f->Unit_num = evt->Unit_num;
+  f->Evt_num = evt_num;
+  f->Strm_num = strm;
+  f->Chan_num = chan;
   const std::string dir = make_output_dir(conv.outputs, time.text());
   // With a sample limit of 0 nothing is ever stored, so no data file is made.
   if (conv.options.sample_limit != 0)
@@ -271,7 +276,7 @@ File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt
   });
   const bool created = f == nullptr;
   if (created) {
-    f = create_file(conv, evt, strm, chan, time);
+    f = create_file(conv, evt, evt_num, strm, chan, time);
     link_after(entry, f);
     evt->First_chan = f;
     ++evt->Chan_total;
@@ -285,10 +290,6 @@ File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt
   f->Prev_smp_time = time;
   f->Next_smp_time = time.text();
   add_str_tim(f->Next_smp_time, evt->Samp_rate, dt.nsamp_bcd());
-  f->Unit_num = evt->Unit_num;
-  f->Evt_num = evt_num;
-  f->Strm_num = strm;
-  f->Chan_num = chan;
   open_for_appending(conv, f, entry, created);
   evt->First_chan = f;
   if (!evt->rate_known) estimate_rate(evt, f);
