@@ -106,30 +106,30 @@ void cls_evt_files(OpenChannels& open, Evt_list_str* evt) {
   for (File_list_str* f : ring_nodes(evt->First_chan)) cls_file(open, f);
 }
 
-void close_unit_file(OpenChannels& open, Unit_list_str* unit, int kind) {
+void close_unit_log(OpenChannels& open, Unit_list_str* unit) {
   if (!unit) return;
-  if (kind == 0) {
-    close_checked(unit->FdLog, unit->LogFile);
-    cls_evt_files(open, unit->First_evt);
-  } else {
-    close_checked(unit->FdQcc, unit->QccFile);
-  }
+  close_checked(unit->FdLog, unit->LogFile);
+  cls_evt_files(open, unit->First_evt);
+}
+
+void close_unit_qcc(Unit_list_str* unit) {
+  if (unit) close_checked(unit->FdQcc, unit->QccFile);
 }
 
 // ---------------------------------------------------------------- units
 
 namespace {
 
-void create_unit_file(const Conversion& conv, Unit_list_str* unit, int kind) {
-  if (kind == 0) {
-    unit->LogFile = conv.outputs.Dir + conv.setup.File_temp + ".RSH";
-    unit->FdLog = open_file(unit->LogFile);
-    fhdr_log(conv.setup, unit->FdLog);
-  } else {
-    unit->QccFile = conv.outputs.Dir + format("ID%04hX.QCC", static_cast<unsigned short>(unit->Unit_num));
-    unit->FdQcc = open_file(unit->QccFile);
-    fhdr_qcc(conv.setup, unit->FdQcc);
-  }
+void create_unit_log(const Conversion& conv, Unit_list_str* unit) {
+  unit->LogFile = conv.outputs.Dir + conv.setup.File_temp + ".RSH";
+  unit->FdLog = open_file(unit->LogFile);
+  fhdr_log(conv.setup, unit->FdLog);
+}
+
+void create_unit_qcc(const Conversion& conv, Unit_list_str* unit) {
+  unit->QccFile = conv.outputs.Dir + format("ID%04hX.QCC", static_cast<unsigned short>(unit->Unit_num));
+  unit->FdQcc = open_file(unit->QccFile);
+  fhdr_qcc(conv.setup, unit->FdQcc);
 }
 
 void reopen_unit_files(const Options& options, Unit_list_str* u) {
@@ -142,8 +142,8 @@ void reopen_unit_files(const Options& options, Unit_list_str* u) {
 void make_unit_current(Conversion& conv, Unit_list_str* u) {
   Unit_list_str*& start = conv.units.start;
   if (u == start) return;
-  close_unit_file(conv.open, start, 0);
-  if (conv.options.Qcc_on) close_unit_file(conv.open, start, 1);
+  close_unit_log(conv.open, start);
+  if (conv.options.Qcc_on) close_unit_qcc(start);
   reopen_unit_files(conv.options, u);
   start = u;
 }
@@ -161,13 +161,13 @@ Unit_list_str* find_unit(Conversion& conv, const uint8_t* pkt) {
   u->Unit_num = id;
   // The previous unit's files go first: all units append to one log file.
   if (start) {
-    if (conv.options.Log_on) close_unit_file(conv.open, start, 0);
-    if (conv.options.Qcc_on) close_unit_file(conv.open, start, 1);
+    if (conv.options.Log_on) close_unit_log(conv.open, start);
+    if (conv.options.Qcc_on) close_unit_qcc(start);
   }
   link_after(start, u);
   start = u;
-  if (conv.options.Log_on) create_unit_file(conv, u, 0);
-  if (conv.options.Qcc_on) create_unit_file(conv, u, 1);
+  if (conv.options.Log_on) create_unit_log(conv, u);
+  if (conv.options.Qcc_on) create_unit_qcc(conv, u);
   conv.writer.unit_created(conv.setup, *u);
   return u;
 }
@@ -219,8 +219,13 @@ Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t*
 
 namespace {
 
-File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t strm, uint32_t chan, const PacketTime& time) {
+File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t evt_num, uint32_t strm, uint32_t chan,
+                           const PacketTime& time) {
   auto* f = new File_list_str;
+  f->Unit_num = evt->Unit_num;
+  f->Evt_num = evt_num;
+  f->Strm_num = strm;
+  f->Chan_num = chan;
   const std::string dir = make_output_dir(conv.outputs, time.text());
   // With a sample limit of 0 nothing is ever stored, so no data file is made.
   if (conv.options.sample_limit != 0)
@@ -271,7 +276,7 @@ File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt
   });
   const bool created = f == nullptr;
   if (created) {
-    f = create_file(conv, evt, strm, chan, time);
+    f = create_file(conv, evt, evt_num, strm, chan, time);
     link_after(entry, f);
     evt->First_chan = f;
     ++evt->Chan_total;
@@ -285,10 +290,6 @@ File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt
   f->Prev_smp_time = time;
   f->Next_smp_time = time.text();
   add_str_tim(f->Next_smp_time, evt->Samp_rate, dt.nsamp_bcd());
-  f->Unit_num = evt->Unit_num;
-  f->Evt_num = evt_num;
-  f->Strm_num = strm;
-  f->Chan_num = chan;
   open_for_appending(conv, f, entry, created);
   evt->First_chan = f;
   if (!evt->rate_known) estimate_rate(evt, f);

@@ -95,9 +95,11 @@ Temporaries::Created Temporaries::claim(const std::string& dir, const std::strin
       paths_.insert(path);
       return {true, path};
     }
-    if (errno != EEXIST) break;
+    // Taken before anything else can touch errno, copying the path included.
+    const int error = errno;
+    if (error != EEXIST) return {false, path, error};
   }
-  return {false, path};
+  return {false, path, EEXIST};
 }
 
 Temporaries::Created Temporaries::create(const std::string& dir, const std::string& described) {
@@ -138,7 +140,7 @@ std::string move_temporary(Outputs& out, const std::string& from, const std::str
                            const std::string& described) {
   const Temporaries::Created moved = out.temps.move(from, dir, described);
   if (moved.ok) return moved.path;
-  if (errno == EEXIST) shut_down(ExitCode::open_error, moved.path);
+  if (moved.error == EEXIST) shut_down(ExitCode::open_error, moved.path);
   // A file system without exclusive renames: the name is taken by creating the file.
   const std::string to = create_temporary(out, dir, described);
   if (::rename(from.c_str(), to.c_str()) != 0) shut_down(ExitCode::write_error, to);

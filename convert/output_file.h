@@ -32,13 +32,14 @@ class Temporaries {
   struct Created {
     bool ok;
     std::string path;  // the file; for a failure the name that could not be created
+    int error = 0;     // for a failure, the errno of the last attempt
   };
   // Creates the temporary of file `described` in `dir` (ending in '/'), empty and
   // exclusively: a name already there - another machine's run with the same process id
   // on a shared directory - moves on to the next counter.
   Created create(const std::string& dir, const std::string& described);
   // Renames the file `from` into the temporary of file `described` in `dir`, chosen as
-  // create() chooses it; on failure errno tells why.
+  // create() chooses it; on failure `error` tells why.
   Created move(const std::string& from, const std::string& dir, const std::string& described);
   // Deletes the file, registered or not.
   void remove(const std::string& path);

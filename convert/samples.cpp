@@ -14,10 +14,12 @@ namespace pk {
 
 namespace {
 
+// A channel whose event went out of sequence stores nothing more.
+bool stopped(const File_list_str& f) { return f.Evt_pointer && f.Evt_pointer->Out_of_seq; }
+
 // The usual packet: nothing to discard, no limit in reach, channel in sequence.
 bool keeps_every_sample(const SampleRules& rules, const File_list_str& f, std::size_t n) {
-  const bool stopped = f.Evt_pointer && f.Evt_pointer->Out_of_seq;
-  return f.Trash_cnt == 0 && !stopped && f.stored <= rules.sample_limit && rules.sample_limit - f.stored >= n;
+  return f.Trash_cnt == 0 && !stopped(f) && f.stored <= rules.sample_limit && rules.sample_limit - f.stored >= n;
 }
 
 // What the channel keeps of one packet's samples: the discard count takes the first ones;
@@ -26,14 +28,14 @@ bool keeps_every_sample(const SampleRules& rules, const File_list_str& f, std::s
 std::span<const int32_t> kept_samples(const SampleRules& rules, File_list_str& f, std::span<const int32_t> s,
                                       int32_t* room) {
   if (keeps_every_sample(rules, f, s.size())) return s;
-  const bool stopped = f.Evt_pointer && f.Evt_pointer->Out_of_seq;
+  const bool store_none = stopped(f);
   std::size_t kept = 0;
   for (const int32_t v : s) {
     if (f.Trash_cnt != 0) {
       --f.Trash_cnt;
       continue;
     }
-    if (stopped || f.stored + kept >= rules.sample_limit) continue;
+    if (store_none || f.stored + kept >= rules.sample_limit) continue;
     room[kept++] = v;
   }
   return {room, kept};

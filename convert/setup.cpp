@@ -359,8 +359,8 @@ void open_run_qcc(Conversion& conv) {
 
 // The files open to the end, closed with their errors checked: a full disk fails the run.
 void close_run_files(Conversion& conv) {
-  close_unit_file(conv.open, conv.units.start, 0);
-  close_unit_file(conv.open, conv.units.start, 1);
+  close_unit_log(conv.open, conv.units.start);
+  close_unit_qcc(conv.units.start);
   close_checked(conv.FdQcc, conv.setup.FileQcc);
 }
 
