@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "byte_order.h"
+
 namespace report {
 
 enum class Order { big, little };
@@ -14,14 +16,18 @@ enum class Order { big, little };
 // The byte at `at`; callers check the length of the view before they read a field.
 inline uint32_t byte_at(std::string_view b, std::size_t at) { return static_cast<uint8_t>(b[at]); }
 
+inline const uint8_t* bytes_at(std::string_view b, std::size_t at) {
+  return reinterpret_cast<const uint8_t*>(b.data() + at);
+}
+
 inline uint16_t u16(std::string_view b, std::size_t at, Order o) {
-  const uint32_t hi = byte_at(b, o == Order::big ? at : at + 1), lo = byte_at(b, o == Order::big ? at + 1 : at);
-  return static_cast<uint16_t>(hi << 8 | lo);
+  const uint16_t v = pk::be_u16(bytes_at(b, at));
+  return o == Order::big ? v : static_cast<uint16_t>(v >> 8 | v << 8);
 }
 
 inline uint32_t u32(std::string_view b, std::size_t at, Order o) {
-  const uint32_t hi = u16(b, o == Order::big ? at : at + 2, o), lo = u16(b, o == Order::big ? at + 2 : at, o);
-  return hi << 16 | lo;
+  const uint32_t v = pk::be_u32(bytes_at(b, at));
+  return o == Order::big ? v : pk::byte_swapped(v);
 }
 
 inline int32_t i32(std::string_view b, std::size_t at, Order o) { return static_cast<int32_t>(u32(b, at, o)); }

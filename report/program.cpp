@@ -7,6 +7,7 @@
 
 #include "csv_writer.h"
 #include "html_writer.h"
+#include "output_file.h"
 #include "report.h"
 
 namespace report {
@@ -23,9 +24,8 @@ constexpr const char* kUsageText =
 
 // Written under a hidden name and renamed when complete: a reader never sees half a report.
 int write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write, std::ostream& err) {
-  std::string hidden_name(1, '.');
-  hidden_name.append(path.filename().string()).append(".pk_report-").append(std::to_string(::getpid())).append(".part");
-  const fs::path part = path.parent_path() / hidden_name;
+  const std::string owner = "pk_report-" + std::to_string(::getpid());
+  const fs::path part = path.parent_path() / pk::temporary_name(path.filename().string(), owner, 0);
   std::ofstream file(part, std::ios::binary | std::ios::trunc);
   if (!file) {
     err << "pk_report: cannot create " << part.string() << "\n";

@@ -52,7 +52,8 @@ std::string RunRecord::message() const {
 
 std::string RunRecord::failure() const {
   std::string text = status ? "exit status " + std::to_string(*status) : std::string("no exit status");
-  const std::string first_line = message().substr(0, message().find('\n'));
+  const std::string shown = message();
+  const std::string first_line = shown.substr(0, shown.find('\n'));
   return first_line.empty() ? text : text + ": " + first_line;
 }
 

@@ -5,62 +5,60 @@
 
 #include "bytes.h"
 #include "civil_time.h"
+#include "sac_writer.h"
 
 namespace report {
 
 namespace {
 
-constexpr std::size_t kHeader = 632, kSampleBytes = 4;
-constexpr int32_t kHeaderVersion = 6;
-constexpr float kUndefined = -12345.0f;
+namespace sac = hbk::sac;
 
-// Byte offsets of the header words and character fields used here.
-namespace sac {
-constexpr std::size_t delta = 0, b = 5 * 4, nzyear = 70 * 4, nzjday = 71 * 4, nzhour = 72 * 4, nzmin = 73 * 4,
-                      nzsec = 74 * 4, nzmsec = 75 * 4, nvhdr = 76 * 4, npts = 79 * 4, kstnm = 440, kcmpnm = 600;
-constexpr std::size_t text_width = 8;
-}  // namespace sac
+constexpr std::size_t kSampleBytes = 4, kTextWidth = 8;
+
+// The byte offset of a numeric header word.
+constexpr std::size_t word(int n) { return static_cast<std::size_t>(n) * 4; }
 
 // A character field up to its first 0 byte, without trailing blanks; the undefined mark
 // reads as empty.
 std::string text_field(std::string_view h, std::size_t at) {
-  std::string_view t = h.substr(at, sac::text_width);
+  std::string_view t = h.substr(at, kTextWidth);
   t = t.substr(0, t.find('\0'));
   t = t.substr(0, t.find_last_not_of(' ') + 1);
   return t == "-12345" ? std::string() : std::string(t);
 }
 
 std::optional<Order> byte_order(std::string_view h) {
-  if (i32(h, sac::nvhdr, Order::big) == kHeaderVersion) return Order::big;
-  if (i32(h, sac::nvhdr, Order::little) == kHeaderVersion) return Order::little;
+  if (i32(h, word(sac::nvhdr), Order::big) == sac::header_version) return Order::big;
+  if (i32(h, word(sac::nvhdr), Order::little) == sac::header_version) return Order::little;
   return std::nullopt;
 }
 
 std::optional<int64_t> reference_time_us(std::string_view h, Order o) {
-  const float b = f32(h, sac::b, o);
-  const double offset_us = b == kUndefined || !std::isfinite(b) ? 0.0 : std::round(double{b} * 1e6);
-  const int32_t msec = i32(h, sac::nzmsec, o);
+  const float b = f32(h, word(sac::b), o);
+  const double offset_us = b == sac::undefined_float || !std::isfinite(b) ? 0.0 : std::round(double{b} * 1e6);
+  const int32_t msec = i32(h, word(sac::nzmsec), o);
   if (msec < 0 || msec > 999 || std::abs(offset_us) > 1e15) return std::nullopt;
-  return epoch_us({i32(h, sac::nzyear, o), i32(h, sac::nzjday, o), i32(h, sac::nzhour, o), i32(h, sac::nzmin, o),
-                   i32(h, sac::nzsec, o), int64_t{msec} * 1000 + static_cast<int64_t>(offset_us)});
+  return epoch_us({i32(h, word(sac::nzyear), o), i32(h, word(sac::nzjday), o), i32(h, word(sac::nzhour), o),
+                   i32(h, word(sac::nzmin), o), i32(h, word(sac::nzsec), o),
+                   int64_t{msec} * 1000 + static_cast<int64_t>(offset_us)});
 }
 
 }  // namespace
 
 FileTraces read_sac(InputFile& file) {
   FileTraces out;
-  const std::string h = file.read_at(0, kHeader);
-  const std::optional<Order> order = h.size() == kHeader ? byte_order(h) : std::nullopt;
+  const std::string h = file.read_at(0, sac::header_size);
+  const std::optional<Order> order = h.size() == sac::header_size ? byte_order(h) : std::nullopt;
   if (!order) {
     out.error = "no SAC header (version 6) in either byte order";
     return out;
   }
   const std::optional<int64_t> start = reference_time_us(h, *order);
-  const int32_t npts = i32(h, sac::npts, *order);
-  const float delta = f32(h, sac::delta, *order);
+  const int32_t npts = i32(h, word(sac::npts), *order);
+  const float delta = f32(h, word(sac::delta), *order);
   if (!start) out.error = "reference time out of range";
   else if (npts < 0) out.error = "negative sample count";
-  else if (file.size() < kHeader + uint64_t(npts) * kSampleBytes) out.error = "samples cut short";
+  else if (file.size() < sac::header_size + uint64_t(npts) * kSampleBytes) out.error = "samples cut short";
   if (!out.error.empty()) return out;
   Trace t;
   t.format = Format::sac;

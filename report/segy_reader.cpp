@@ -6,18 +6,14 @@
 
 #include "bytes.h"
 #include "civil_time.h"
+#include "segy_header.h"
 
 namespace report {
 
 namespace {
 
-constexpr std::size_t kFileHeader = 3600, kTraceHeader = 240, kSampleBytes = 4;
-
-// Trace header fields, offsets from the header's start.
-namespace th {
-constexpr std::size_t channel = 0, count16 = 114, interval16 = 116, year = 156, jday = 158, hour = 160,
-                      minute = 162, second = 164, interval32 = 200, msec = 206, unit = 224, count32 = 228;
-}
+using pk::segy::kFileHeaderSize, pk::segy::kTraceHeaderSize, pk::segy::kSampleSize;
+namespace th = pk::segy::th;
 
 // The wider field where it is set; the 16-bit one covers old files and small values.
 uint32_t wide_or_narrow(std::string_view h, std::size_t wide, std::size_t narrow) {
@@ -26,6 +22,9 @@ uint32_t wide_or_narrow(std::string_view h, std::size_t wide, std::size_t narrow
 }
 
 int field16(std::string_view h, std::size_t at) { return u16(h, at, Order::big); }
+
+// Year, day of the year, hour, minute and second follow each other from yrs_rec.
+int time_field(std::string_view h, std::size_t n) { return field16(h, th::yrs_rec + 2 * n); }
 
 // The stream digit of "YYYY_DDD_HH_MM_SS_0UUUU_S_C.RSY" and "..._0UUUU_S.EGY"; receiver
 // gathers ("..._0UUUU.RGY") hold traces of every stream and name none.
@@ -42,8 +41,8 @@ std::string stream_of(std::string_view name) {
 }
 
 std::optional<Trace> trace_of(std::string_view h, std::string& error) {
-  const DayTime t{field16(h, th::year), field16(h, th::jday), field16(h, th::hour), field16(h, th::minute),
-                  field16(h, th::second), int64_t{field16(h, th::msec)} * 1000};
+  const DayTime t{time_field(h, 0), time_field(h, 1), time_field(h, 2), time_field(h, 3), time_field(h, 4),
+                  int64_t{field16(h, th::ms_smp)} * 1000};
   const std::optional<int64_t> start = epoch_us(t);
   if (!start) {
     error = "start time out of range";
@@ -52,13 +51,13 @@ std::optional<Trace> trace_of(std::string_view h, std::string& error) {
   Trace tr;
   tr.format = Format::segy;
   char unit[8];
-  std::snprintf(unit, sizeof unit, "%04X", field16(h, th::unit));
+  std::snprintf(unit, sizeof unit, "%04X", field16(h, th::sel_no));
   tr.unit = unit;
-  tr.channel = std::to_string(uint64_t{u32(h, th::channel, Order::big)} + 1);
+  tr.channel = std::to_string(uint64_t{u32(h, th::tra_seq_num_line, Order::big)} + 1);
   tr.start_us = *start;
-  const uint32_t interval = wide_or_narrow(h, th::interval32, th::interval16);
+  const uint32_t interval = wide_or_narrow(h, th::smp_intvl32, th::smp_intvl);
   tr.rate = interval != 0 ? 1e6 / interval : 0;
-  tr.samples = wide_or_narrow(h, th::count32, th::count16);
+  tr.samples = wide_or_narrow(h, th::num_smp32, th::num_smp);
   return tr;
 }
 
@@ -67,18 +66,18 @@ std::optional<Trace> trace_of(std::string_view h, std::string& error) {
 FileTraces read_segy(InputFile& file, std::string_view name, bool file_header) {
   FileTraces out;
   const std::string stream = stream_of(name);
-  uint64_t at = file_header ? kFileHeader : 0;
-  if (file.size() < at + kTraceHeader) out.error = "shorter than its headers";
+  uint64_t at = file_header ? kFileHeaderSize : 0;
+  if (file.size() < at + kTraceHeaderSize) out.error = "shorter than its headers";
   while (out.error.empty() && at < file.size()) {
-    const std::string h = file.read_at(at, kTraceHeader);
-    if (h.size() != kTraceHeader) {
+    const std::string h = file.read_at(at, kTraceHeaderSize);
+    if (h.size() != kTraceHeaderSize) {
       out.error = "trace header at byte " + std::to_string(at) + " cut short";
       break;
     }
     std::optional<Trace> t = trace_of(h, out.error);
     if (!t) break;
     t->stream = stream;
-    const uint64_t next = at + kTraceHeader + t->samples * kSampleBytes;
+    const uint64_t next = at + kTraceHeaderSize + t->samples * kSampleSize;
     if (next > file.size()) {
       out.error = "samples of the trace at byte " + std::to_string(at) + " cut short";
       break;

@@ -3,15 +3,16 @@
 #include <algorithm>
 
 #include "bytes.h"
+#include "seis_block.h"
+#include "seis_header.h"
 
 namespace report {
 
 namespace {
 
-constexpr uint8_t kStart = 'K', kEnd = 130, kFullMark = 129;
-constexpr uint64_t kBlock = 128, kFramedBlock = kBlock + 2, kWord = 4;
-constexpr uint32_t kFirstLine = 80;
-constexpr std::size_t kChannelHeader = 1040;
+using pk::kFramedBlock, pk::seis::kChanHeaderSize, pk::seis::kFileEnd, pk::seis::kFileStart;
+constexpr uint64_t kBlock = pk::kBlockData, kWord = 4;
+constexpr uint32_t kFullMark = pk::kFullBlock, kFirstLine = pk::seis::kLineCols;
 
 uint64_t framed_size(uint64_t len) { return len / kBlock * kFramedBlock + (len % kBlock ? len % kBlock + 2 : 0); }
 
@@ -21,7 +22,7 @@ uint32_t last_mark(uint64_t len) { return len % kBlock ? static_cast<uint32_t>(l
 // A channel header as the SEISAN writer lays it out: the sample width '4' in column 77,
 // then the response block: '9' and blanks.
 bool looks_like_channel_header(std::string_view h) {
-  return h.size() == kChannelHeader && h[76] == '4' && h[160] == '9' &&
+  return h.size() == kChanHeaderSize && h[76] == '4' && h[160] == '9' &&
          h.substr(161, 79).find_first_not_of(' ') == std::string_view::npos;
 }
 
@@ -30,7 +31,7 @@ bool looks_like_channel_header(std::string_view h) {
 std::optional<SeiRecords> SeiRecords::open(InputFile& file, std::string& error) {
   const std::string head = file.read_at(0, kWord);
   const std::string last = file.size() ? file.read_at(file.size() - 1, 1) : std::string();
-  if (head.size() == kWord && byte_at(head, 0) == kStart && last.size() == 1 && byte_at(last, 0) == kEnd)
+  if (head.size() == kWord && byte_at(head, 0) == kFileStart && last.size() == 1 && byte_at(last, 0) == kFileEnd)
     return SeiRecords(file, Framing::blocks, 1, file.size() - 1);
   if (head.size() == kWord && u32(head, 0, Order::little) == kFirstLine)
     return SeiRecords(file, Framing::length_words, 0, file.size());
@@ -111,13 +112,13 @@ std::optional<uint64_t> SeiRecords::walk_blocks(std::string& error) {
     len += more ? kBlock : mark;
     at_ += (more ? kBlock : mark) + 2;
   }
-  if (len > kChannelHeader && len % kBlock == kChannelHeader % kBlock) {
-    SeiRecords tail(*file_, framing_, first + (len - kChannelHeader) / kBlock * kFramedBlock, end_);
+  if (len > kChanHeaderSize && len % kBlock == kChanHeaderSize % kBlock) {
+    SeiRecords tail(*file_, framing_, first + (len - kChanHeaderSize) / kBlock * kFramedBlock, end_);
     std::string ignored;
-    const std::optional<std::string> h = tail.read_blocks(kChannelHeader, ignored);
+    const std::optional<std::string> h = tail.read_blocks(kChanHeaderSize, ignored);
     if (h && looks_like_channel_header(*h)) {
-      at_ = first + (len - kChannelHeader) / kBlock * kFramedBlock;
-      len -= kChannelHeader;
+      at_ = first + (len - kChanHeaderSize) / kBlock * kFramedBlock;
+      len -= kChanHeaderSize;
     }
   }
   return len;

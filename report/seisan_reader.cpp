@@ -6,12 +6,14 @@
 
 #include "civil_time.h"
 #include "sei_records.h"
+#include "seis_header.h"
 
 namespace report {
 
 namespace {
 
-constexpr std::size_t kLines = 12, kLine = 80, kChannelHeader = 1040, kSampleBytes = 4;
+using pk::seis::kChanHeaderSize, pk::seis::kFileLines, pk::seis::kLineCols;
+constexpr std::size_t kSampleBytes = 4;
 
 // Columns first..last (counted from 1) of a header, without surrounding blanks.
 std::string_view cols(std::string_view h, std::size_t first, std::size_t last) {
@@ -77,10 +79,10 @@ std::optional<ChannelHeader> channel_header(std::string_view h, std::string& err
 FileTraces read_seisan(InputFile& file) {
   FileTraces out;
   std::optional<SeiRecords> records = SeiRecords::open(file, out.error);
-  for (std::size_t i = 0; records && i < kLines; ++i)
-    if (!records->read(kLine, out.error)) records.reset();
+  for (int i = 0; records && i < kFileLines; ++i)
+    if (!records->read(kLineCols, out.error)) records.reset();
   while (records && !records->at_end()) {
-    const std::optional<std::string> h = records->read(kChannelHeader, out.error);
+    const std::optional<std::string> h = records->read(kChanHeaderSize, out.error);
     std::optional<ChannelHeader> c = h ? channel_header(*h, out.error) : std::nullopt;
     const std::optional<uint64_t> bytes =
         c ? records->skip(c->count ? std::optional<uint64_t>(*c->count * kSampleBytes) : std::nullopt, out.error)
