@@ -235,7 +235,7 @@ void SegyWriter::gathering(Outputs& out, const flag_strc& flags, const std::stri
 }
 
 std::optional<std::string> SegyWriter::gather_file(Outputs& out, bool receiver, const std::string& directory,
-                                                   const std::string& trace_name, bool& is_new) {
+                                                   const std::string& trace_name) {
   const uint16_t uid = trace_name_unit(trace_name);
   const std::string name = receiver ? receiver_gather_name(trace_name) : shot_gather_name(trace_name);
   if (receiver) {
@@ -244,16 +244,12 @@ std::optional<std::string> SegyWriter::gather_file(Outputs& out, bool receiver, 
     return held->second;
   }
 
+  // Created empty: the first trace appended writes the file header.
   const Temporaries::Created temporary = out.temps.create(directory, name);
-  FilePtr created(temporary.ok ? std::fopen(temporary.path.c_str(), "wb") : nullptr);
-  if (!created) {
+  if (!temporary.ok) {
     report_gather_open_failure(temporary.path);
     return std::nullopt;
   }
-  proc_clean();
-  tfhdr_prg(created.get(), temporary.path);
-  close_written(created, temporary.path);
-  is_new = true;
   if (receiver) Recv_info[uid] = {temporary.path, directory, name};
   else Shot_info[name] = temporary.path;
   return temporary.path;
@@ -306,8 +302,7 @@ bool SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   if (got == 0) return true;  // an empty trace file has nothing to add
   if (got != t.size()) shut_down(ExitCode::read_error, trace_path);
 
-  bool is_new = false;
-  const std::optional<std::string> gather_path = gather_file(out, receiver, directory, trace_file.name, is_new);
+  const std::optional<std::string> gather_path = gather_file(out, receiver, directory, trace_file.name);
   if (!gather_path) return false;
   const std::string& path = *gather_path;
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
@@ -318,10 +313,8 @@ bool SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   file_header_info g{};
   const std::size_t head = std::fread(g.data(), 1, g.size(), gather.get());
   if (head != 0 && head != g.size()) shut_down(ExitCode::read_error, path);
-  if (head == 0) {
-    fill_file_header(g);
-    is_new = true;
-  }
+  const bool is_new = head == 0;
+  if (is_new) fill_file_header(g);
   const uint32_t count = be_u32(&t[th::num_smp32]);
   const uint32_t gather_count = update_gather_headers(g, t, receiver, is_new);
   write_at(gather.get(), path, 0, g.data(), g.size());

@@ -81,10 +81,10 @@ class SegyWriter : public Writer {
 
  private:
   void update_shot_point(const SettingsFile& settings, const Evt_list_str& evt);
-  // The gather file this run holds for a trace, created on first use; nothing when it
-  // cannot be created. `is_new` tells whether this call created it.
+  // The gather file this run holds for a trace, created empty on first use; nothing when
+  // it cannot be created.
   std::optional<std::string> gather_file(Outputs& out, bool receiver, const std::string& directory,
-                                         const std::string& trace_name, bool& is_new);
+                                         const std::string& trace_name);
   // Writes one channel's trace file.
   TraceFile write_trace(Outputs& out, const flag_strc& flags, Evt_list_str& evt, File_list_str& chan,
                         const std::string& directory);
