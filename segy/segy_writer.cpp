@@ -119,19 +119,14 @@ uint16_t trace_name_unit(const std::string& trace_name) {
   return static_cast<uint16_t>(std::strtoul(hex.c_str(), nullptr, 16));
 }
 
-void SegyWriter::tfhdr_prg(std::FILE* f, const std::string& path) {
-  fill_file_header(file_header_);
-  write_all(f, path, file_header_.data(), file_header_.size());
-}
-
 std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_list_str& evt,
                                                  const File_list_str& chan, const TracePass& pass) {
   std::vector<uint8_t> head;
   if (file_header) {
-    fill_file_header(file_header_);
-    set_file_header_pass(file_header_, pass.interval, pass.count);
-    head.assign(file_header_.begin(), file_header_.end());
-    Segy_file_len = kFileHeaderSize;
+    file_header_info file_hd{};
+    fill_file_header(file_hd);
+    set_file_header_pass(file_hd, pass.interval, pass.count);
+    head.assign(file_hd.begin(), file_hd.end());
   }
   TraceIdentity id;
   id.chan = chan.Chan_num;
@@ -140,9 +135,10 @@ std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_lis
   id.sp = Sp;
   id.start = parse_start_time(evt.First_smp_time.text());
   id.scale = channel_scale(event_bit_weights(evt), chan.Chan_num);
-  fill_trace_header(trace_header_, id);
-  set_trace_header_pass(trace_header_, pass);
-  head.insert(head.end(), trace_header_.begin(), trace_header_.end());
+  title_header_info trace_hd{};
+  fill_trace_header(trace_hd, id);
+  set_trace_header_pass(trace_hd, pass);
+  head.insert(head.end(), trace_hd.begin(), trace_hd.end());
   return head;
 }
 
