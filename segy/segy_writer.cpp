@@ -31,13 +31,6 @@ void write_all(std::FILE* f, const std::string& path, const uint8_t* data, std::
   if (std::fwrite(data, 1, n, f) != n) shut_down(ExitCode::write_error, path);
 }
 
-// A lost write must not pass silently: closing is where buffered data reaches the disk.
-void close_written(FilePtr& f, const std::string& path) {
-  const bool failed = std::ferror(f.get()) != 0;
-  const int rc = std::fclose(f.release());
-  if (failed || rc != 0) shut_down(ExitCode::write_error, path);
-}
-
 void write_zeros(std::FILE* f, const std::string& path, uint64_t n) {
   static const uint8_t zeros[kCopyBlock] = {};
   while (n > 0) {
@@ -317,7 +310,8 @@ bool SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   if (std::fseek(gather.get(), 0, SEEK_END) != 0) shut_down(ExitCode::write_error, path);
   write_all(gather.get(), path, t.data(), t.size());
   append_samples(trace, trace_path, gather.get(), path, count, gather_count, receiver);
-  close_written(gather, path);
+  std::FILE* written = gather.release();
+  close_checked(written, path);
   return true;
 }
 
