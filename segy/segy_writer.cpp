@@ -95,11 +95,8 @@ std::string trace_file_name(const std::string& evt_time, uint32_t unit, uint32_t
   const std::size_t n = evt_time.size();
   // %.Ns never reads past the string's end, so a short time string stays safe.
   auto part = [&](std::size_t off) { return off < n ? t + off : ""; };
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%05hX_%01u_%01u.%3.3s", part(0), part(4), part(7),
-                part(9), part(11), static_cast<unsigned short>(unit), strm + 1, chan + 1,
-                file_header ? "SGY" : "RSY");
-  return buf;
+  return format("%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%05hX_%01u_%01u.%3.3s", part(0), part(4), part(7), part(9), part(11),
+                static_cast<unsigned short>(unit), strm + 1, chan + 1, file_header ? "SGY" : "RSY");
 }
 
 std::string shot_gather_name(const std::string& trace_name) { return trace_name.substr(0, 25) + ".EGY"; }
