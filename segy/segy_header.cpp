@@ -164,10 +164,4 @@ void set_trace_header_pass(title_header_info& h, const TracePass& pass) {
   put_be32(p + th::min_cnt, static_cast<uint32_t>(pass.min));
 }
 
-void clean_headers(file_header_info& f, title_header_info& t) {
-  std::fill(f.begin() + kTextSize, f.end(), uint8_t{0});
-  std::fill(t.begin(), t.begin() + th::usign_info, uint8_t{0});
-  std::fill(t.begin() + th::chan_name, t.end(), uint8_t{0});
-}
-
 }  // namespace pk::segy

@@ -76,8 +76,4 @@ struct TracePass {
 };
 void set_trace_header_pass(title_header_info& h, const TracePass& pass);
 
-// Zeroes every numeric field and the channel name; the text block, station name and
-// sensor serial keep their contents.
-void clean_headers(file_header_info& f, title_header_info& t);
-
 }  // namespace pk::segy

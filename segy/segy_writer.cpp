@@ -31,13 +31,6 @@ void write_all(std::FILE* f, const std::string& path, const uint8_t* data, std::
   if (std::fwrite(data, 1, n, f) != n) shut_down(ExitCode::write_error, path);
 }
 
-// A lost write must not pass silently: closing is where buffered data reaches the disk.
-void close_written(FilePtr& f, const std::string& path) {
-  const bool failed = std::ferror(f.get()) != 0;
-  const int rc = std::fclose(f.release());
-  if (failed || rc != 0) shut_down(ExitCode::write_error, path);
-}
-
 void write_zeros(std::FILE* f, const std::string& path, uint64_t n) {
   static const uint8_t zeros[kCopyBlock] = {};
   while (n > 0) {
@@ -102,11 +95,8 @@ std::string trace_file_name(const std::string& evt_time, uint32_t unit, uint32_t
   const std::size_t n = evt_time.size();
   // %.Ns never reads past the string's end, so a short time string stays safe.
   auto part = [&](std::size_t off) { return off < n ? t + off : ""; };
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%05hX_%01u_%01u.%3.3s", part(0), part(4), part(7),
-                part(9), part(11), static_cast<unsigned short>(unit), strm + 1, chan + 1,
-                file_header ? "SGY" : "RSY");
-  return buf;
+  return format("%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%05hX_%01u_%01u.%3.3s", part(0), part(4), part(7), part(9), part(11),
+                static_cast<unsigned short>(unit), strm + 1, chan + 1, file_header ? "SGY" : "RSY");
 }
 
 std::string shot_gather_name(const std::string& trace_name) { return trace_name.substr(0, 25) + ".EGY"; }
@@ -119,19 +109,14 @@ uint16_t trace_name_unit(const std::string& trace_name) {
   return static_cast<uint16_t>(std::strtoul(hex.c_str(), nullptr, 16));
 }
 
-void SegyWriter::tfhdr_prg(std::FILE* f, const std::string& path) {
-  fill_file_header(file_header_);
-  write_all(f, path, file_header_.data(), file_header_.size());
-}
-
 std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_list_str& evt,
                                                  const File_list_str& chan, const TracePass& pass) {
   std::vector<uint8_t> head;
   if (file_header) {
-    fill_file_header(file_header_);
-    set_file_header_pass(file_header_, pass.interval, pass.count);
-    head.assign(file_header_.begin(), file_header_.end());
-    Segy_file_len = kFileHeaderSize;
+    file_header_info file_hd{};
+    fill_file_header(file_hd);
+    set_file_header_pass(file_hd, pass.interval, pass.count);
+    head.assign(file_hd.begin(), file_hd.end());
   }
   TraceIdentity id;
   id.chan = chan.Chan_num;
@@ -140,9 +125,10 @@ std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_lis
   id.sp = Sp;
   id.start = parse_start_time(evt.First_smp_time.text());
   id.scale = channel_scale(event_bit_weights(evt), chan.Chan_num);
-  fill_trace_header(trace_header_, id);
-  set_trace_header_pass(trace_header_, pass);
-  head.insert(head.end(), trace_header_.begin(), trace_header_.end());
+  title_header_info trace_hd{};
+  fill_trace_header(trace_hd, id);
+  set_trace_header_pass(trace_hd, pass);
+  head.insert(head.end(), trace_hd.begin(), trace_hd.end());
   return head;
 }
 
@@ -235,7 +221,7 @@ void SegyWriter::gathering(Outputs& out, const flag_strc& flags, const std::stri
 }
 
 std::optional<std::string> SegyWriter::gather_file(Outputs& out, bool receiver, const std::string& directory,
-                                                   const std::string& trace_name, bool& is_new) {
+                                                   const std::string& trace_name) {
   const uint16_t uid = trace_name_unit(trace_name);
   const std::string name = receiver ? receiver_gather_name(trace_name) : shot_gather_name(trace_name);
   if (receiver) {
@@ -244,16 +230,12 @@ std::optional<std::string> SegyWriter::gather_file(Outputs& out, bool receiver, 
     return held->second;
   }
 
+  // Created empty: the first trace appended writes the file header.
   const Temporaries::Created temporary = out.temps.create(directory, name);
-  FilePtr created(temporary.ok ? std::fopen(temporary.path.c_str(), "wb") : nullptr);
-  if (!created) {
+  if (!temporary.ok) {
     report_gather_open_failure(temporary.path);
     return std::nullopt;
   }
-  proc_clean();
-  tfhdr_prg(created.get(), temporary.path);
-  close_written(created, temporary.path);
-  is_new = true;
   if (receiver) Recv_info[uid] = {temporary.path, directory, name};
   else Shot_info[name] = temporary.path;
   return temporary.path;
@@ -306,8 +288,7 @@ bool SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   if (got == 0) return true;  // an empty trace file has nothing to add
   if (got != t.size()) shut_down(ExitCode::read_error, trace_path);
 
-  bool is_new = false;
-  const std::optional<std::string> gather_path = gather_file(out, receiver, directory, trace_file.name, is_new);
+  const std::optional<std::string> gather_path = gather_file(out, receiver, directory, trace_file.name);
   if (!gather_path) return false;
   const std::string& path = *gather_path;
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
@@ -318,17 +299,16 @@ bool SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   file_header_info g{};
   const std::size_t head = std::fread(g.data(), 1, g.size(), gather.get());
   if (head != 0 && head != g.size()) shut_down(ExitCode::read_error, path);
-  if (head == 0) {
-    fill_file_header(g);
-    is_new = true;
-  }
+  const bool is_new = head == 0;
+  if (is_new) fill_file_header(g);
   const uint32_t count = be_u32(&t[th::num_smp32]);
   const uint32_t gather_count = update_gather_headers(g, t, receiver, is_new);
   write_at(gather.get(), path, 0, g.data(), g.size());
   if (std::fseek(gather.get(), 0, SEEK_END) != 0) shut_down(ExitCode::write_error, path);
   write_all(gather.get(), path, t.data(), t.size());
   append_samples(trace, trace_path, gather.get(), path, count, gather_count, receiver);
-  close_written(gather, path);
+  std::FILE* written = gather.release();
+  close_checked(written, path);
   return true;
 }
 

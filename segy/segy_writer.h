@@ -57,8 +57,6 @@ class SegyWriter : public Writer {
   void finish(Outputs& out) override;
 
   // ---- steps of the finishing pass ----
-  void tfhdr_prg(std::FILE* f, const std::string& path);
-  void proc_clean() { clean_headers(file_header_, trace_header_); }
   // The head of a channel's trace file: the file header when asked for, then the trace
   // header, their pass fields filled in.
   std::vector<uint8_t> trace_file_head(bool file_header, const Evt_list_str& evt, const File_list_str& chan,
@@ -72,7 +70,6 @@ class SegyWriter : public Writer {
 
   // ---- state kept from event to event ----
   uint16_t Sp = 0;
-  uint32_t Segy_file_len = 0;
   // Receiver gather of each unit, named after the unit's first gathered trace.
   std::map<uint16_t, ReceiverGather> Recv_info;
   // Temporaries of the shot gathers of the event being gathered, by their final names: a
@@ -81,18 +78,14 @@ class SegyWriter : public Writer {
 
  private:
   void update_shot_point(const SettingsFile& settings, const Evt_list_str& evt);
-  // The gather file this run holds for a trace, created on first use; nothing when it
-  // cannot be created. `is_new` tells whether this call created it.
+  // The gather file this run holds for a trace, created empty on first use; nothing when
+  // it cannot be created.
   std::optional<std::string> gather_file(Outputs& out, bool receiver, const std::string& directory,
-                                         const std::string& trace_name, bool& is_new);
+                                         const std::string& trace_name);
   // Writes one channel's trace file.
   TraceFile write_trace(Outputs& out, const flag_strc& flags, Evt_list_str& evt, File_list_str& chan,
                         const std::string& directory);
 
-  // The headers as last filled: the file header of the latest trace or gather, the trace
-  // header of the latest trace.
-  file_header_info file_header_{};
-  title_header_info trace_header_{};
   // Shot points of each unit, from the settings file.
   std::map<uint16_t, std::vector<sp_value_strc>> shot_lists_;
 };
