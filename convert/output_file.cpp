@@ -79,12 +79,6 @@ std::string name_candidate(const std::string& name, int k) {
   return c;
 }
 
-std::string temporary_name(const std::string& described, const std::string& owner, unsigned n) {
-  std::string name = "." + described + "." + owner;
-  if (n > 0) name.append(".").append(std::to_string(n));
-  return name.append(".part");
-}
-
 Temporaries::Created Temporaries::claim(const std::string& dir, const std::string& described,
                                         const std::function<bool(const std::string&)>& take) {
   const std::string owner = program_ + "-" + std::to_string(::getpid());

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "temporary_name.h"
+
 namespace pk {
 
 // Candidate k (0 to kNameCandidates - 1) of a "YYYY_DDD_..." file name: the name itself,
@@ -18,10 +20,6 @@ namespace pk {
 // by 'A', 'B', ... 'X'.
 inline constexpr int kNameCandidates = 25;
 std::string name_candidate(const std::string& name, int k);
-
-// "." + described + "." + owner + ".part", with ".N" before ".part" for N > 0. The
-// leading dot hides it, and no reading tool's pattern (*.RSY, *.SEI ...) matches it.
-std::string temporary_name(const std::string& described, const std::string& owner, unsigned n);
 
 // The temporaries of one run, so that whatever it had not finished goes when it ends.
 class Temporaries {

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "temporary_name.h"
+
 namespace hbk {
 
 namespace {
@@ -18,18 +20,8 @@ constexpr unsigned max_attempts = 100;
 }  // namespace
 
 std::string temporary_name(const std::string& final_path, long pid, unsigned attempt) {
-  // Built by appending: GCC 12 warns falsely on literal + temporary string.
   std::filesystem::path p(final_path);
-  std::string name = ".";
-  name += p.filename().string();
-  name += ".hbk2sac-";
-  name += std::to_string(pid);
-  if (attempt > 0) {
-    name += '.';
-    name += std::to_string(attempt);
-  }
-  name += ".part";
-  p.replace_filename(name);
+  p.replace_filename(pk::temporary_name(p.filename().string(), "hbk2sac-" + std::to_string(pid), attempt));
   return p.string();
 }
 
