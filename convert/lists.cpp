@@ -279,7 +279,6 @@ File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt
     f = create_file(conv, evt, evt_num, strm, chan, time);
     link_after(entry, f);
     evt->First_chan = f;
-    ++evt->Chan_total;
     evt->Strm_num = strm;
     if (!evt->First_smp_time.complete() || !is_later(time, evt->First_smp_time)) evt->First_smp_time = time;
   }
@@ -310,8 +309,7 @@ void del_evt_ptr(OpenChannels& open, Evt_list_str* evt) {
 }
 
 void sort_chan(Evt_list_str* evt) {
-  const std::size_t n = std::min<std::size_t>(evt->Chan_total, evt->Chan_each.size());
-  std::sort(evt->Chan_each.begin(), evt->Chan_each.begin() + static_cast<std::ptrdiff_t>(n));
+  std::sort(evt->Chan_each.begin(), evt->Chan_each.end());
 }
 
 }  // namespace pk

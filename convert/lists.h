@@ -44,7 +44,6 @@ struct Evt_list_str {
   uint32_t Evt_num = 0;
   uint32_t Seq_num = 0;   // sequence number of the event's latest packet; 0 before one
   uint32_t Strm_num = 0;  // stream of the channel created last
-  uint32_t Chan_total = 0;
   std::vector<uint32_t> Chan_each;  // filled and sorted just before the finishing pass
   bool Out_of_seq = false;
   float Samp_rate = 0.0f;

@@ -202,7 +202,6 @@ TEST(RateText, WidthsAndLongTexts) {
 TEST(ChannelOrder, SortChanAscending) {
   pk::Evt_list_str e;
   e.Chan_each = {5, 0, 17, 3, 25, 1};
-  e.Chan_total = 6;
   pk::sort_chan(&e);
   EXPECT_EQ(e.Chan_each, (std::vector<uint32_t>{0, 1, 3, 5, 17, 25}));
 }

@@ -87,7 +87,6 @@ class Qcc : public ::testing::Test {
       e->First_chan->Next_file = f;
     }
     e->First_chan = f;
-    ++e->Chan_total;
     return f;
   }
 

@@ -66,7 +66,6 @@ struct TestEvent {
       chans[i]->Prev_file = chans[(i + chans.size() - 1) % chans.size()].get();
     }
     evt.First_chan = chans.front().get();
-    evt.Chan_total = static_cast<uint32_t>(chans.size());
     evt.Chan_each.clear();
     for (const auto& c : chans) evt.Chan_each.push_back(c->Chan_num);
     std::sort(evt.Chan_each.begin(), evt.Chan_each.end());

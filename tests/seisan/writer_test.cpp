@@ -75,7 +75,6 @@ struct HandEvent {
       last->Next_file = node;
     }
     evt.First_chan = files.empty() ? node : evt.First_chan;
-    ++evt.Chan_total;
     files.push_back(std::move(f));
     return *node;
   }
