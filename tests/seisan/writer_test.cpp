@@ -62,8 +62,10 @@ struct HandEvent {
     f->stored = static_cast<uint32_t>(samples.size());
     const std::string sub = out.Dir + pk::level_dir(out.Path_option, first);
     fs::create_directories(sub);
-    f->Filename = sub + pk::channel_base_name(first, evt.Unit_num, 0, chan) + ".STD";
-    testkit::write_file(f->Filename, laid_out(writer.sample_layout(run.options), samples));
+    // As the engine makes it: the writer's room in front, then the samples.
+    f->Filename = writer.create_channel_data(run, out, sub, pk::channel_base_name(first, evt.Unit_num, 0, chan));
+    testkit::write_file(f->Filename,
+                        testkit::read_file(f->Filename) + laid_out(writer.sample_layout(run.options), samples));
     pk::File_list_str* node = f.get();
     if (files.empty()) {
       node->Next_file = node->Prev_file = node;

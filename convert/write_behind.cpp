@@ -1,0 +1,165 @@
+#include "write_behind.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "failure.h"
+
+namespace pk {
+
+namespace {
+
+// Buffers waiting for the thread: enough to ride out a slow write, few enough that the
+// run's memory stays small whatever the input's size.
+constexpr std::size_t kMaxQueued = 4;
+// Waking the thread costs more than a write on a virtual machine: it is woken for two
+// buffers at a time, and for the last one only when the engine waits for it.
+constexpr std::size_t kWakeAt = 2;
+
+bool write_all(int fd, const uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+void WriteBehind::stop() {
+  if (!thread_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(m_);
+    stopping_ = true;
+  }
+  queued_.notify_one();
+  thread_.join();
+}
+
+WriteBehind::Buffer WriteBehind::take_buffer() {
+  {
+    const std::lock_guard<std::mutex> lock(m_);
+    if (!free_.empty()) {
+      Buffer b = std::move(free_.back());
+      free_.pop_back();
+      return b;
+    }
+  }
+  return std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes);
+}
+
+void WriteBehind::append(int fd, Buffer bytes, std::size_t n, const std::string& path) {
+  std::unique_lock<std::mutex> lock(m_);
+  if (!thread_.joinable()) {
+    // CTRL-C and SIGTERM stay with the engine's thread, which looks for them.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    thread_ = std::thread(&WriteBehind::run, this);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+  written_.wait(lock, [this] { return queue_.size() < kMaxQueued || !failed_path_.empty(); });
+  end_if_failed(lock);
+  queue_.push_back({fd, std::move(bytes), n, path});
+  const bool wake = queue_.size() >= kWakeAt;
+  lock.unlock();
+  if (wake) queued_.notify_one();
+}
+
+void WriteBehind::wait() {
+  std::unique_lock<std::mutex> lock(m_);
+  draining_ = true;
+  queued_.notify_one();
+  written_.wait(lock, [this] { return (queue_.empty() && !writing_) || !failed_path_.empty(); });
+  draining_ = false;
+  end_if_failed(lock);
+}
+
+void WriteBehind::end_if_failed(std::unique_lock<std::mutex>& lock) {
+  if (failed_path_.empty()) return;
+  const std::string path = failed_path_;
+  lock.unlock();
+  shut_down(ExitCode::write_error, path);
+}
+
+void WriteBehind::run() {
+  std::unique_lock<std::mutex> lock(m_);
+  for (;;) {
+    queued_.wait(lock, [this] { return stopping_ || queue_.size() >= kWakeAt || (draining_ && !queue_.empty()); });
+    if (stopping_) return;
+    Job job = std::move(queue_.front());
+    queue_.pop_front();
+    writing_ = true;
+    lock.unlock();
+    // After a failure nothing more is written: the run is ending.
+    const bool ok = write_all(job.fd, job.bytes.get(), job.n);
+    lock.lock();
+    writing_ = false;
+    if (!ok && failed_path_.empty()) failed_path_ = job.path;
+    free_.push_back(std::move(job.bytes));
+    if (!failed_path_.empty()) queue_.clear();
+    written_.notify_all();
+  }
+}
+
+AppendingFile::~AppendingFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool AppendingFile::open(const std::string& path, WriteBehind& writes) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) return false;
+  path_ = path;
+  writes_ = &writes;
+  buffer_ = writes.take_buffer();
+  used_ = 0;
+  return true;
+}
+
+void AppendingFile::hand_on() {
+  writes_->append(fd_, std::move(buffer_), used_, path_);
+  buffer_ = writes_->take_buffer();
+  used_ = 0;
+}
+
+void AppendingFile::append(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t n = std::min(bytes.size(), WriteBehind::kBufferBytes);
+    std::memcpy(room(n), bytes.data(), n);
+    commit(n);
+    bytes.remove_prefix(n);
+  }
+}
+
+void AppendingFile::append_from(const RawFile& in, uint64_t offset, uint64_t length) {
+  while (length > 0) {
+    if (used_ == WriteBehind::kBufferBytes) hand_on();
+    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(length, WriteBehind::kBufferBytes - used_));
+    const std::size_t got = in.read_at(offset, {buffer_.get() + used_, want});
+    if (got == 0) shut_down(ExitCode::read_error, in.path());
+    commit(got);
+    offset += got;
+    length -= got;
+  }
+}
+
+void AppendingFile::close() {
+  if (fd_ < 0) return;
+  if (used_ > 0) writes_->append(fd_, std::move(buffer_), used_, path_);
+  buffer_.reset();
+  used_ = 0;
+  writes_->wait();
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) shut_down(ExitCode::write_error, path_);
+}
+
+}  // namespace pk

@@ -1,0 +1,104 @@
+// Channel data files written by a second thread: while the engine decodes the next
+// packets on one core, the kernel copies the full buffers into the page cache on the
+// other. Every write is checked; the first failure ends the run with code 22 at the
+// engine's next hand-over or wait, so a full disk still fails the run.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "raw_file.h"
+
+namespace pk {
+
+class WriteBehind {
+ public:
+  using Buffer = std::unique_ptr<uint8_t[]>;
+  static constexpr std::size_t kBufferBytes = 256 * 1024;
+
+  WriteBehind() = default;
+  ~WriteBehind() { stop(); }
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // A buffer of kBufferBytes, not zeroed: one already written out, else a new one.
+  Buffer take_buffer();
+  // Queues the first `n` bytes of `bytes` to be appended to `fd`; `path` names the file
+  // if the write fails. Waits while the queue is full, so memory stays bounded.
+  void append(int fd, Buffer bytes, std::size_t n, const std::string& path);
+  // Returns once every queued write is done.
+  void wait();
+  // Stops the thread once its current write is done; writes still queued are dropped
+  // (only a run that has failed stops without waiting).
+  void stop();
+
+ private:
+  struct Job {
+    int fd;
+    Buffer bytes;
+    std::size_t n;
+    std::string path;
+  };
+  void run();
+  // Ends the run naming the file whose write failed; the caller holds the lock.
+  void end_if_failed(std::unique_lock<std::mutex>& lock);
+
+  std::mutex m_;
+  std::condition_variable queued_;  // a job came, or the thread is to stop
+  std::condition_variable written_;  // a job is done
+  std::deque<Job> queue_;
+  std::vector<Buffer> free_;
+  bool writing_ = false;
+  bool draining_ = false;  // the engine waits for every queued write
+  bool stopping_ = false;
+  std::string failed_path_;  // of the first write that failed; empty while none has
+  std::thread thread_;
+};
+
+// A file open for appending whose full buffers the write-behind thread writes: the
+// channel data files, into which the engine lays samples out straight, and the SEISAN
+// file being assembled.
+class AppendingFile {
+ public:
+  AppendingFile() = default;
+  // Closes unchecked: only a run that has failed leaves such a file open.
+  ~AppendingFile();
+  AppendingFile(const AppendingFile&) = delete;
+  AppendingFile& operator=(const AppendingFile&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+  // Opens `path` for appending, creating it; false when it cannot be opened.
+  bool open(const std::string& path, WriteBehind& writes);
+  // Room for `n` more bytes (at most a buffer's), after handing on a buffer too full.
+  uint8_t* room(std::size_t n) {
+    if (used_ + n > WriteBehind::kBufferBytes) hand_on();
+    return buffer_.get() + used_;
+  }
+  void commit(std::size_t n) { used_ += n; }
+  void append(std::string_view bytes);
+  // Appends `length` bytes of `in` from `offset` on; a source that ends early ends the run
+  // with code 21.
+  void append_from(const RawFile& in, uint64_t offset, uint64_t length);
+  // Hands on what is left, waits until everything is written and closes the file: a
+  // failed write or close ends the run with code 22.
+  void close();
+
+ private:
+  void hand_on();
+
+  int fd_ = -1;
+  std::string path_;
+  WriteBehind* writes_ = nullptr;
+  WriteBehind::Buffer buffer_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace pk
