@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "failure.h"
@@ -16,7 +19,7 @@ namespace {
 
 // Buffers waiting for the thread: enough to ride out a slow write, few enough that the
 // run's memory stays small whatever the input's size.
-constexpr std::size_t kMaxQueued = 4;
+constexpr std::size_t kMaxQueued = 6;
 // Waking the thread costs more than a write on a virtual machine: it is woken for two
 // buffers at a time, and for the last one only when the engine waits for it.
 constexpr std::size_t kWakeAt = 2;
@@ -44,19 +47,52 @@ void WriteBehind::stop() {
   thread_.join();
 }
 
-WriteBehind::Buffer WriteBehind::take_buffer() {
-  {
-    const std::lock_guard<std::mutex> lock(m_);
-    if (!free_.empty()) {
-      Buffer b = std::move(free_.back());
-      free_.pop_back();
-      return b;
-    }
-  }
-  return std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes);
+namespace {
+
+constexpr std::size_t kRegionBytes = 2 * 1024 * 1024;
+constexpr std::size_t kRegionBuffers = kRegionBytes / BufferPool::kBufferBytes;
+
+uint8_t* aligned_region(void* mapping) {
+  const auto at = reinterpret_cast<uintptr_t>(mapping);
+  return reinterpret_cast<uint8_t*>((at + kRegionBytes - 1) & ~(kRegionBytes - 1));
 }
 
-void WriteBehind::append(int fd, Buffer bytes, std::size_t n, const std::string& path) {
+}  // namespace
+
+BufferPool::~BufferPool() {
+  if (mapping_) ::munmap(mapping_, mapping_bytes_);
+}
+
+uint8_t* BufferPool::take() {
+  const std::lock_guard<std::mutex> lock(m_);
+  if (!free_.empty()) {
+    uint8_t* b = free_.back();
+    free_.pop_back();
+    return b;
+  }
+  if (!region_tried_) {
+    region_tried_ = true;
+    // Twice the size, so that an aligned region lies inside: only an aligned one can be a
+    // huge page.
+    void* m = ::mmap(nullptr, 2 * kRegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m != MAP_FAILED) {
+      mapping_ = m;
+      mapping_bytes_ = 2 * kRegionBytes;
+      ::madvise(aligned_region(m), kRegionBytes, MADV_HUGEPAGE);
+    }
+  }
+  if (mapping_ && region_taken_ < kRegionBuffers) return aligned_region(mapping_) + kBufferBytes * region_taken_++;
+  more_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes));
+  return more_.back().get();
+}
+
+void BufferPool::give_back(uint8_t* buffer) {
+  if (!buffer) return;
+  const std::lock_guard<std::mutex> lock(m_);
+  free_.push_back(buffer);
+}
+
+void WriteBehind::append(int fd, uint8_t* bytes, std::size_t n, const std::string& path) {
   std::unique_lock<std::mutex> lock(m_);
   if (!thread_.joinable()) {
     // CTRL-C and SIGTERM stay with the engine's thread, which looks for them.
@@ -68,7 +104,7 @@ void WriteBehind::append(int fd, Buffer bytes, std::size_t n, const std::string&
   }
   written_.wait(lock, [this] { return queue_.size() < kMaxQueued || !failed_path_.empty(); });
   end_if_failed(lock);
-  queue_.push_back({fd, std::move(bytes), n, path});
+  queue_.push_back({fd, bytes, n, path});
   const bool wake = queue_.size() >= kWakeAt;
   lock.unlock();
   if (wake) queued_.notify_one();
@@ -95,23 +131,27 @@ void WriteBehind::run() {
   for (;;) {
     queued_.wait(lock, [this] { return stopping_ || queue_.size() >= kWakeAt || (draining_ && !queue_.empty()); });
     if (stopping_) return;
-    Job job = std::move(queue_.front());
+    const Job job = queue_.front();
     queue_.pop_front();
     writing_ = true;
     lock.unlock();
     // After a failure nothing more is written: the run is ending.
-    const bool ok = write_all(job.fd, job.bytes.get(), job.n);
+    const bool ok = write_all(job.fd, job.bytes, job.n);
+    buffers_.give_back(job.bytes);
     lock.lock();
     writing_ = false;
     if (!ok && failed_path_.empty()) failed_path_ = job.path;
-    free_.push_back(std::move(job.bytes));
-    if (!failed_path_.empty()) queue_.clear();
+    if (!failed_path_.empty()) {
+      for (const Job& dropped : queue_) buffers_.give_back(dropped.bytes);
+      queue_.clear();
+    }
     written_.notify_all();
   }
 }
 
 AppendingFile::~AppendingFile() {
   if (fd_ >= 0) ::close(fd_);
+  if (writes_) writes_->buffers().give_back(buffer_);
 }
 
 bool AppendingFile::open(const std::string& path, WriteBehind& writes) {
@@ -119,14 +159,14 @@ bool AppendingFile::open(const std::string& path, WriteBehind& writes) {
   if (fd_ < 0) return false;
   path_ = path;
   writes_ = &writes;
-  buffer_ = writes.take_buffer();
+  buffer_ = writes.buffers().take();
   used_ = 0;
   return true;
 }
 
 void AppendingFile::hand_on() {
-  writes_->append(fd_, std::move(buffer_), used_, path_);
-  buffer_ = writes_->take_buffer();
+  writes_->append(fd_, std::exchange(buffer_, nullptr), used_, path_);
+  buffer_ = writes_->buffers().take();
   used_ = 0;
 }
 
@@ -143,7 +183,7 @@ void AppendingFile::append_from(const RawFile& in, uint64_t offset, uint64_t len
   while (length > 0) {
     if (used_ == WriteBehind::kBufferBytes) hand_on();
     const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(length, WriteBehind::kBufferBytes - used_));
-    const std::size_t got = in.read_at(offset, {buffer_.get() + used_, want});
+    const std::size_t got = in.read_at(offset, {buffer_ + used_, want});
     if (got == 0) shut_down(ExitCode::read_error, in.path());
     commit(got);
     offset += got;
@@ -153,8 +193,9 @@ void AppendingFile::append_from(const RawFile& in, uint64_t offset, uint64_t len
 
 void AppendingFile::close() {
   if (fd_ < 0) return;
-  if (used_ > 0) writes_->append(fd_, std::move(buffer_), used_, path_);
-  buffer_.reset();
+  uint8_t* rest = std::exchange(buffer_, nullptr);
+  if (used_ > 0) writes_->append(fd_, rest, used_, path_);
+  else writes_->buffers().give_back(rest);
   used_ = 0;
   writes_->wait();
   const int fd = fd_;

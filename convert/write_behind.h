@@ -19,21 +19,46 @@
 
 namespace pk {
 
+// The buffers of the open files and of the writes queued behind them, not zeroed. The
+// first ones lie in one 2 MiB region that the kernel may back with a single huge page:
+// touching its 512 small pages one by one costs more than a short run's own work on some
+// machines (5 ms on a virtual one).
+class BufferPool {
+ public:
+  static constexpr std::size_t kBufferBytes = 256 * 1024;
+
+  BufferPool() = default;
+  ~BufferPool();
+  BufferPool(const BufferPool&) = delete;
+  BufferPool& operator=(const BufferPool&) = delete;
+
+  uint8_t* take();
+  void give_back(uint8_t* buffer);
+
+ private:
+  std::mutex m_;
+  std::vector<uint8_t*> free_;
+  bool region_tried_ = false;
+  void* mapping_ = nullptr;  // holds the region
+  std::size_t mapping_bytes_ = 0;
+  std::size_t region_taken_ = 0;  // buffers handed out of the region so far
+  std::vector<std::unique_ptr<uint8_t[]>> more_;  // beyond the region
+};
+
 class WriteBehind {
  public:
-  using Buffer = std::unique_ptr<uint8_t[]>;
-  static constexpr std::size_t kBufferBytes = 256 * 1024;
+  static constexpr std::size_t kBufferBytes = BufferPool::kBufferBytes;
 
   WriteBehind() = default;
   ~WriteBehind() { stop(); }
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
-  // A buffer of kBufferBytes, not zeroed: one already written out, else a new one.
-  Buffer take_buffer();
-  // Queues the first `n` bytes of `bytes` to be appended to `fd`; `path` names the file
-  // if the write fails. Waits while the queue is full, so memory stays bounded.
-  void append(int fd, Buffer bytes, std::size_t n, const std::string& path);
+  BufferPool& buffers() { return buffers_; }
+  // Queues the first `n` bytes of `bytes`, a buffer of the pool, to be appended to `fd`;
+  // the buffer goes back to the pool once written. `path` names the file if the write
+  // fails. Waits while the queue is full, so memory stays bounded.
+  void append(int fd, uint8_t* bytes, std::size_t n, const std::string& path);
   // Returns once every queued write is done.
   void wait();
   // Stops the thread once its current write is done; writes still queued are dropped
@@ -43,7 +68,7 @@ class WriteBehind {
  private:
   struct Job {
     int fd;
-    Buffer bytes;
+    uint8_t* bytes;
     std::size_t n;
     std::string path;
   };
@@ -51,11 +76,11 @@ class WriteBehind {
   // Ends the run naming the file whose write failed; the caller holds the lock.
   void end_if_failed(std::unique_lock<std::mutex>& lock);
 
+  BufferPool buffers_;
   std::mutex m_;
   std::condition_variable queued_;  // a job came, or the thread is to stop
   std::condition_variable written_;  // a job is done
   std::deque<Job> queue_;
-  std::vector<Buffer> free_;
   bool writing_ = false;
   bool draining_ = false;  // the engine waits for every queued write
   bool stopping_ = false;
@@ -69,7 +94,8 @@ class WriteBehind {
 class AppendingFile {
  public:
   AppendingFile() = default;
-  // Closes unchecked: only a run that has failed leaves such a file open.
+  // Closes unchecked: only a run that has failed leaves such a file open. Its buffer goes
+  // back to the pool, which outlives it.
   ~AppendingFile();
   AppendingFile(const AppendingFile&) = delete;
   AppendingFile& operator=(const AppendingFile&) = delete;
@@ -80,7 +106,7 @@ class AppendingFile {
   // Room for `n` more bytes (at most a buffer's), after handing on a buffer too full.
   uint8_t* room(std::size_t n) {
     if (used_ + n > WriteBehind::kBufferBytes) hand_on();
-    return buffer_.get() + used_;
+    return buffer_ + used_;
   }
   void commit(std::size_t n) { used_ += n; }
   void append(std::string_view bytes);
@@ -97,7 +123,7 @@ class AppendingFile {
   int fd_ = -1;
   std::string path_;
   WriteBehind* writes_ = nullptr;
-  WriteBehind::Buffer buffer_;
+  uint8_t* buffer_ = nullptr;
   std::size_t used_ = 0;
 };
 
