@@ -4,7 +4,10 @@
 // instructions on each.
 #pragma once
 
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+// The choice runs while the program is being loaded, before a sanitizer's run-time is ready
+// for instrumented code: sanitizer builds keep the baseline.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define PK_VECTOR_CLONES __attribute__((target_clones("default", "avx2")))
 #else
 #define PK_VECTOR_CLONES
