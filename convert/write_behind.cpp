@@ -19,7 +19,7 @@ namespace {
 
 // Buffers waiting for the thread: enough to ride out a slow write, few enough that the
 // run's memory stays small whatever the input's size.
-constexpr std::size_t kMaxQueued = 6;
+constexpr std::size_t kMaxQueued = 4;
 // Waking the thread costs more than a write on a virtual machine: it is woken for two
 // buffers at a time, and for the last one only when the engine waits for it.
 constexpr std::size_t kWakeAt = 2;
@@ -51,6 +51,9 @@ namespace {
 
 constexpr std::size_t kRegionBytes = 2 * 1024 * 1024;
 constexpr std::size_t kRegionBuffers = kRegionBytes / BufferPool::kBufferBytes;
+// Twice a region, so that an aligned region lies inside: only an aligned one can be a
+// huge page.
+constexpr std::size_t kMappingBytes = 2 * kRegionBytes;
 
 uint8_t* aligned_region(void* mapping) {
   const auto at = reinterpret_cast<uintptr_t>(mapping);
@@ -60,7 +63,16 @@ uint8_t* aligned_region(void* mapping) {
 }  // namespace
 
 BufferPool::~BufferPool() {
-  if (mapping_) ::munmap(mapping_, mapping_bytes_);
+  for (void* m : mappings_) ::munmap(m, kMappingBytes);
+}
+
+uint8_t* BufferPool::new_region() {
+  void* m = ::mmap(nullptr, kMappingBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) return nullptr;
+  mappings_.push_back(m);
+  ::madvise(aligned_region(m), kRegionBytes, MADV_HUGEPAGE);
+  region_taken_ = 1;
+  return aligned_region(m);
 }
 
 uint8_t* BufferPool::take() {
@@ -70,18 +82,9 @@ uint8_t* BufferPool::take() {
     free_.pop_back();
     return b;
   }
-  if (!region_tried_) {
-    region_tried_ = true;
-    // Twice the size, so that an aligned region lies inside: only an aligned one can be a
-    // huge page.
-    void* m = ::mmap(nullptr, 2 * kRegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (m != MAP_FAILED) {
-      mapping_ = m;
-      mapping_bytes_ = 2 * kRegionBytes;
-      ::madvise(aligned_region(m), kRegionBytes, MADV_HUGEPAGE);
-    }
-  }
-  if (mapping_ && region_taken_ < kRegionBuffers) return aligned_region(mapping_) + kBufferBytes * region_taken_++;
+  if (!mappings_.empty() && region_taken_ < kRegionBuffers)
+    return aligned_region(mappings_.back()) + kBufferBytes * region_taken_++;
+  if (uint8_t* b = new_region()) return b;
   more_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes));
   return more_.back().get();
 }

@@ -19,10 +19,10 @@
 
 namespace pk {
 
-// The buffers of the open files and of the writes queued behind them, not zeroed. The
-// first ones lie in one 2 MiB region that the kernel may back with a single huge page:
-// touching its 512 small pages one by one costs more than a short run's own work on some
-// machines (5 ms on a virtual one).
+// The buffers of the open files and of the writes queued behind them, not zeroed. They
+// are cut from 2 MiB regions that the kernel may back with single huge pages: touching
+// 512 small pages one by one costs more than a short run's own work on some machines
+// (5 ms on a virtual one).
 class BufferPool {
  public:
   static constexpr std::size_t kBufferBytes = 256 * 1024;
@@ -36,13 +36,14 @@ class BufferPool {
   void give_back(uint8_t* buffer);
 
  private:
+  // A new region's first buffer; nullptr when none can be mapped.
+  uint8_t* new_region();
+
   std::mutex m_;
   std::vector<uint8_t*> free_;
-  bool region_tried_ = false;
-  void* mapping_ = nullptr;  // holds the region
-  std::size_t mapping_bytes_ = 0;
-  std::size_t region_taken_ = 0;  // buffers handed out of the region so far
-  std::vector<std::unique_ptr<uint8_t[]>> more_;  // beyond the region
+  std::vector<void*> mappings_;  // each holds an aligned region
+  std::size_t region_taken_ = 0;  // buffers handed out of the latest region
+  std::vector<std::unique_ptr<uint8_t[]>> more_;  // when no region could be mapped
 };
 
 class WriteBehind {
