@@ -113,6 +113,8 @@ void WriteBehind::append(int fd, uint8_t* bytes, std::size_t n, const std::strin
   if (wake) queued_.notify_one();
 }
 
+std::size_t WriteBehind::first_fill() { return kBufferBytes / 4 * (1 + files_opened_++ % 4); }
+
 void WriteBehind::wait() {
   std::unique_lock<std::mutex> lock(m_);
   draining_ = true;
@@ -164,10 +166,13 @@ bool AppendingFile::open(const std::string& path, WriteBehind& writes) {
   writes_ = &writes;
   buffer_ = writes.buffers().take();
   used_ = 0;
+  fill_ = writes.first_fill();
   return true;
 }
 
 void AppendingFile::hand_on() {
+  fill_ = WriteBehind::kBufferBytes;
+  if (used_ == 0) return;
   writes_->append(fd_, std::exchange(buffer_, nullptr), used_, path_);
   buffer_ = writes_->buffers().take();
   used_ = 0;
@@ -184,8 +189,8 @@ void AppendingFile::append(std::string_view bytes) {
 
 void AppendingFile::append_from(const RawFile& in, uint64_t offset, uint64_t length) {
   while (length > 0) {
-    if (used_ == WriteBehind::kBufferBytes) hand_on();
-    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(length, WriteBehind::kBufferBytes - used_));
+    if (used_ >= fill_) hand_on();
+    const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(length, fill_ - used_));
     const std::size_t got = in.read_at(offset, {buffer_ + used_, want});
     if (got == 0) shut_down(ExitCode::read_error, in.path());
     commit(got);

@@ -62,6 +62,11 @@ class WriteBehind {
   void append(int fd, uint8_t* bytes, std::size_t n, const std::string& path);
   // Returns once every queued write is done.
   void wait();
+  // Where a newly opened file hands on its first buffer: a quarter, half, three quarters
+  // or all of it in turn. Channels fill their buffers at the same pace, so without this
+  // they would all hand them on together, more than the queue holds, and the thread would
+  // idle between such bursts.
+  std::size_t first_fill();
   // Stops the thread once its current write is done; writes still queued are dropped
   // (only a run that has failed stops without waiting).
   void stop();
@@ -85,6 +90,7 @@ class WriteBehind {
   bool writing_ = false;
   bool draining_ = false;  // the engine waits for every queued write
   bool stopping_ = false;
+  std::size_t files_opened_ = 0;
   std::string failed_path_;  // of the first write that failed; empty while none has
   std::thread thread_;
 };
@@ -106,7 +112,7 @@ class AppendingFile {
   bool open(const std::string& path, WriteBehind& writes);
   // Room for `n` more bytes (at most a buffer's), after handing on a buffer too full.
   uint8_t* room(std::size_t n) {
-    if (used_ + n > WriteBehind::kBufferBytes) hand_on();
+    if (used_ + n > fill_) hand_on();
     return buffer_ + used_;
   }
   void commit(std::size_t n) { used_ += n; }
@@ -126,6 +132,7 @@ class AppendingFile {
   WriteBehind* writes_ = nullptr;
   uint8_t* buffer_ = nullptr;
   std::size_t used_ = 0;
+  std::size_t fill_ = 0;  // bytes at which the buffer is handed on
 };
 
 }  // namespace pk
