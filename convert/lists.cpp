@@ -19,11 +19,8 @@ namespace {
 // Channel data files kept open at once. Ten, as on the recorders' original platform,
 // makes an event of more than ten interleaved channels reopen a file for nearly every
 // packet; 32 covers the widest event with room to spare, far below the descriptor limit,
-// and costs 8 MiB of stream buffers.
+// and costs 8 MiB of buffers.
 constexpr uint16_t kOpenBudget = 32;
-// Large enough that a channel's samples reach the disk in few, large writes: a quarter of
-// the system time of a 64 KiB buffer's writes went on the calls themselves.
-constexpr std::size_t kChannelBuffer = 256 * 1024;
 
 // "%Ns" of a fixed-width text field: leading blanks skipped, stops at the next blank.
 std::string scan_word(std::string_view field) {
@@ -36,17 +33,14 @@ std::string scan_word(std::string_view field) {
 // The open budget closes the first open channel met walking backwards from `from`.
 void close_one_open_channel(OpenChannels& open, File_list_str* from, const File_list_str* keep) {
   if (!from) return;
-  cls_file(open, find_in_ring(from, [keep](const File_list_str* f) { return f != keep && f->Fdout; },
+  cls_file(open, find_in_ring(from, [keep](const File_list_str* f) { return f != keep && f->data.is_open(); },
                               &File_list_str::Prev_file));
 }
 
-void open_channel_file(OpenChannels& open, File_list_str* f) {
-  f->Fdout = std::fopen(f->Filename.c_str(), "a+b");
-  if (!f->Fdout)
+void open_channel_file(Conversion& conv, File_list_str* f) {
+  if (!f->data.open(f->Filename, conv.outputs.writes))
     shut_down_saying(ExitCode::open_error, format("\n\nERROR!!!!\n   unable to open %s for output.", f->Filename.c_str()));
-  f->Fdout_buffer = std::make_unique_for_overwrite<char[]>(kChannelBuffer);
-  std::setvbuf(f->Fdout, f->Fdout_buffer.get(), _IOFBF, kChannelBuffer);
-  ++open.N_opn_fls;
+  ++conv.open.N_opn_fls;
 }
 
 std::FILE* open_file(const std::string& name) {
@@ -73,10 +67,7 @@ Units::~Units() {
     close_stream(u->FdLog);
     close_stream(u->FdQcc);
     for (Evt_list_str* e : ring_nodes(u->First_evt)) {
-      for (File_list_str* f : ring_nodes(e->First_chan)) {
-        close_stream(f->Fdout);
-        delete f;
-      }
+      for (File_list_str* f : ring_nodes(e->First_chan)) delete f;
       delete e;
     }
     delete u;
@@ -95,10 +86,9 @@ bool own_data_file(const File_list_str& chan) { return !chan.Filename.empty() &&
 // ---------------------------------------------------------------- files
 
 void cls_file(OpenChannels& open, File_list_str* file) {
-  if (!file || !file->Fdout) return;
+  if (!file || !file->data.is_open()) return;
   if (open.N_opn_fls) --open.N_opn_fls;
-  close_checked(file->Fdout, file->Filename);
-  file->Fdout_buffer.reset();
+  file->data.close();
 }
 
 void cls_evt_files(OpenChannels& open, Evt_list_str* evt) {
@@ -241,16 +231,16 @@ File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t evt_num
 // A new channel always makes room by closing another one of its event; an existing one
 // reopens when the budget allows.
 void open_for_appending(Conversion& conv, File_list_str* f, File_list_str* entry, bool created) {
-  if (f->Fdout) return;
+  if (f->data.is_open()) return;
   if (created) {
     if (conv.options.sample_limit != 0) {
       close_one_open_channel(conv.open, entry, f);
-      open_channel_file(conv.open, f);
+      open_channel_file(conv, f);
     }
     if (conv.options.Qcc_on) init_qcc(*f);
   } else if (fexist(f->Filename)) {
     if (conv.open.N_opn_fls > kOpenBudget) close_one_open_channel(conv.open, entry, f);
-    open_channel_file(conv.open, f);
+    open_channel_file(conv, f);
   }
 }
 

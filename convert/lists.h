@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "packet_time.h"
+#include "write_behind.h"
 
 namespace pk {
 
@@ -67,9 +68,7 @@ struct File_list_str {
   uint32_t Trash_cnt = 0;  // samples still to discard
   int32_t Last_sample = 0;
   uint32_t Unit_num = 0, Evt_num = 0, Strm_num = 0, Chan_num = 0;
-  std::FILE* Fdout = nullptr;      // the channel data file while open
-  // stdio would give Fdout only a 4 KiB buffer; left unzeroed, as stdio's own is
-  std::unique_ptr<char[]> Fdout_buffer;
+  AppendingFile data;              // the channel data file while open
   std::string Filename;            // the channel data file; empty when none was made
   std::string Next_smp_time;       // compared as text for the log's continuity mark
   PacketTime First_smp_time;

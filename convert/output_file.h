@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "temporary_name.h"
+#include "write_behind.h"
 
 namespace pk {
 
@@ -60,7 +61,10 @@ class Temporaries {
 // published, and the moment that tells files of earlier runs from this run's.
 struct Outputs {
   explicit Outputs(std::string program) { temps.set_program(std::move(program)); }
-  ~Outputs() { temps.remove_all(); }
+  ~Outputs() {
+    writes.stop();
+    temps.remove_all();
+  }
   Outputs(const Outputs&) = delete;
   Outputs& operator=(const Outputs&) = delete;
 
@@ -70,6 +74,8 @@ struct Outputs {
   // The run's start on the output file system's clock (see take_run_start); files
   // changed before it may be replaced.
   timespec Run_start{};
+  // Writes the channel data files and the assembled outputs behind the engine's back.
+  WriteBehind writes;
 };
 
 // Directory (relative to the output directory, "" or ending in '/') of the files that

@@ -1,5 +1,5 @@
 // Files written by descriptor rather than through stdio: headers put in place at an
-// offset, and bytes of one file appended to another.
+// offset, and bytes read from where they lie.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,8 @@
 namespace pk {
 
 // An open file whose every write and whose closing are checked: a failure ends the run
-// with code 22 naming it. Appends go to the end the file had when opened, moved on by each
-// append. Closed unchecked when it goes without close(): the run has failed then.
+// with code 22 naming it. Closed unchecked when it goes without close(): the run has
+// failed then.
 class RawFile {
  public:
   enum class Mode { read, write };
@@ -26,16 +26,14 @@ class RawFile {
   uint64_t size() const;
 
   void write_at(uint64_t offset, std::span<const uint8_t> bytes);
-  void append(std::string_view bytes);
-  // Appends `length` bytes of `in` from `offset` on. A source that ends early ends the
-  // run with code 21.
-  void append_from(const RawFile& in, uint64_t offset, uint64_t length);
+  // Reads up to into.size() bytes at `offset`; returns how many, 0 at the end of the file.
+  // A failed read ends the run with code 21.
+  std::size_t read_at(uint64_t offset, std::span<uint8_t> into) const;
   void close();
 
  private:
   std::string path_;
   int fd_ = -1;
-  uint64_t end_ = 0;
 };
 
 }  // namespace pk

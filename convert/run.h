@@ -46,7 +46,8 @@ struct SampleRules {
 // The state of one conversion, from the first packet to the end of the input.
 struct Conversion {
   Conversion(const RunSetup& run, Writer& w, Outputs& out);
-  // Closes, unchecked, the run-wide QCC file a failed run still holds.
+  // Stops the writes still queued and closes, unchecked, the run-wide QCC file a failed
+  // run still holds.
   ~Conversion();
   Conversion(const Conversion&) = delete;
   Conversion& operator=(const Conversion&) = delete;

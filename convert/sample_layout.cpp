@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "vector_clones.h"
 
 namespace pk {
 
@@ -12,7 +13,7 @@ namespace {
 
 // Whole words in the wanted order, the choice of order made once per call so that the
 // swapping loop vectorises; byte-wise stores would cost four per sample.
-uint8_t* put_samples(uint8_t* out, std::span<const int32_t> s, bool big_endian) {
+PK_VECTOR_CLONES uint8_t* put_samples(uint8_t* out, std::span<const int32_t> s, bool big_endian) {
   if (big_endian == (std::endian::native == std::endian::big)) {
     std::memcpy(out, s.data(), s.size_bytes());
   } else {

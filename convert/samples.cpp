@@ -9,6 +9,7 @@
 #include "qcc.h"
 #include "sample_layout.h"
 #include "samples.h"
+#include "vector_clones.h"
 
 namespace pk {
 
@@ -44,7 +45,7 @@ std::span<const int32_t> kept_samples(const SampleRules& rules, File_list_str& f
 // The smallest and largest stored sample, kept while appending so that a writer need not
 // read the samples back. No branch on the first sample inside the loop: it stays a plain
 // min/max scan.
-void widen_range(File_list_str& f, std::span<const int32_t> s) {
+PK_VECTOR_CLONES void widen_range(File_list_str& f, std::span<const int32_t> s) {
   int32_t lo = f.stored ? f.smallest : s[0];
   int32_t hi = f.stored ? f.largest : s[0];
   for (const int32_t v : s) {
@@ -55,7 +56,8 @@ void widen_range(File_list_str& f, std::span<const int32_t> s) {
   f.largest = hi;
 }
 
-// Stores what the channel still accepts of one packet's samples with a single write.
+// Stores what the channel still accepts of one packet's samples, laid out straight into
+// its data file's buffer.
 // qc_scale weights the QC sums (the scaled 32-bit decoder feeds them in units of 2^16).
 void emit_samples(const SampleRules& rules, File_list_str& f, const int32_t* s, std::size_t n, double qc_scale) {
   int32_t room[kMaxDtSamples];
@@ -64,10 +66,10 @@ void emit_samples(const SampleRules& rules, File_list_str& f, const int32_t* s, 
   if (rules.qcc)
     for (const int32_t v : keep) add_qcc_sample(f, static_cast<double>(v) * qc_scale);
   widen_range(f, keep);
-  uint8_t bytes[kMaxLaidOutBytes];
-  const std::size_t len = lay_out_samples(rules.layout, f.stored, keep, bytes);
+  if (!f.data.is_open()) shut_down(ExitCode::write_error, f.Filename);
+  uint8_t* out = f.data.room(kMaxLaidOutBytes);
+  f.data.commit(lay_out_samples(rules.layout, f.stored, keep, out));
   f.stored += static_cast<uint32_t>(keep.size());
-  if (!f.Fdout || std::fwrite(bytes, 1, len, f.Fdout) != len) shut_down(ExitCode::write_error, f.Filename);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 #include <unordered_set>
+#include <unistd.h>
 #include <utility>
 
 #include "failure.h"
@@ -92,12 +93,27 @@ void append_channel_header(RecordWriter& records, const Channel& c, const std::s
 
 uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBytes; }
 
+// Bytes in front of the first channel's samples: the file's start, its header lines, the
+// channel's header and the start of its sample record. Their sizes do not depend on what
+// they hold, so every channel data file reserves this room; the channel that comes first
+// in the waveform file becomes the file, completed around its samples.
+std::size_t head_room(SeiFraming framing) {
+  std::ostringstream head;
+  const std::unique_ptr<RecordWriter> records = record_writer(framing, head);
+  records->begin_file();
+  for (int line = 1; line <= kFileLines; ++line) records->record(std::string(kLineCols, ' '));
+  records->record(clean_seis_dt());
+  records->begin_record(0);
+  return head.view().size();
+}
+
 // The waveform file being assembled: what the record writer writes gathers in `pending`
 // and goes out before each sample record, which is copied in from its data file.
 struct Assembly {
-  RawFile& sei;
+  AppendingFile& sei;
   std::ostringstream& pending;
   SampleLayout layout;
+  uint64_t room;  // reserved in front of each data file's samples
 
   void flush() {
     sei.append(pending.view());
@@ -108,12 +124,14 @@ struct Assembly {
 // A PC-block data file ends in a block opened as a full one; its true length goes in front
 // and after it. A data file short of the samples the engine appended can only have been
 // cut from outside: a read error.
-void complete_record(RawFile& data, const SampleLayout& layout, uint32_t samples) {
+void complete_record(RawFile& data, const Assembly& assembly, uint32_t samples) {
+  const SampleLayout& layout = assembly.layout;
   const std::optional<ShortBlock> last = layout.pc_blocks ? short_last_block(samples) : std::nullopt;
-  if (data.size() < record_bytes(layout, samples) - (last ? 1 : 0)) shut_down(ExitCode::read_error, data.path());
+  if (data.size() < assembly.room + record_bytes(layout, samples) - (last ? 1 : 0))
+    shut_down(ExitCode::read_error, data.path());
   if (!last) return;
-  data.write_at(last->at, {&last->length, 1});
-  data.write_at(last->at + 1 + last->length, {&last->length, 1});
+  data.write_at(assembly.room + last->at, {&last->length, 1});
+  data.write_at(assembly.room + last->at + 1 + last->length, {&last->length, 1});
 }
 
 void append_samples(Outputs& out, RecordWriter& records, Assembly& assembly, const Channel& c) {
@@ -121,13 +139,25 @@ void append_samples(Outputs& out, RecordWriter& records, Assembly& assembly, con
   if (c.samples > 0) {
     const bool framing = assembly.layout.pc_blocks;
     RawFile data(c.node->Filename, framing ? RawFile::Mode::write : RawFile::Mode::read);
-    complete_record(data, assembly.layout, c.samples);
+    complete_record(data, assembly, c.samples);
     assembly.flush();
-    assembly.sei.append_from(data, 0, record_bytes(assembly.layout, c.samples));
+    assembly.sei.append_from(data, assembly.room, record_bytes(assembly.layout, c.samples));
   }
   // An empty record too, so that channel headers and sample records keep alternating.
   records.end_record();
   if (own_data_file(*c.node)) out.temps.remove(c.node->Filename);
+}
+
+// Puts the head, which `pending` holds, into the room in front of the first channel's
+// samples and completes its record there.
+void complete_in_place(Assembly& assembly, const Channel& first) {
+  const std::string_view head = assembly.pending.view();
+  RawFile data(first.node->Filename, RawFile::Mode::write);
+  if (head.size() != assembly.room) shut_down(ExitCode::write_error, data.path());
+  complete_record(data, assembly, first.samples);
+  data.write_at(0, {reinterpret_cast<const uint8_t*>(head.data()), head.size()});
+  data.close();
+  assembly.pending.str({});
 }
 
 // Sample records longer than the framing can carry are refused before anything is written,
@@ -193,16 +223,24 @@ std::vector<Channel> channels_with_samples(const Evt_list_str& evt) {
   return chans;
 }
 
+// Writes the event's records; the first channel's samples stay where they are when its
+// data file is the waveform file being assembled (`in_place`).
 void write_records(Outputs& out, RecordWriter& records, Assembly& assembly, const Evt_list_str& evt,
-                   const std::vector<Channel>& chans) {
+                   const std::vector<Channel>& chans, bool in_place) {
   std::string hd = seis_fl_hd(evt);
   complete_file_header(hd, evt, chans);
   records.begin_file();
   write_file_header(records, hd);
   const std::string rate = rate_text(evt.Samp_rate);
-  for (const Channel& c : chans) {
-    append_channel_header(records, c, rate);
-    append_samples(out, records, assembly, c);
+  for (std::size_t i = 0; i < chans.size(); ++i) {
+    append_channel_header(records, chans[i], rate);
+    if (i == 0 && in_place) {
+      records.begin_record(sample_bytes(chans[0]));
+      complete_in_place(assembly, chans[0]);
+      records.end_record();
+    } else {
+      append_samples(out, records, assembly, chans[i]);
+    }
   }
   records.end_file();
   assembly.flush();
@@ -214,6 +252,16 @@ SampleLayout SeisanWriter::sample_layout(const Options& options) const {
   return {info().samples_big_endian, options.Sei_framing != SeiFraming::length4};
 }
 
+std::string SeisanWriter::create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
+                                             const std::string& base) {
+  const std::string path = Writer::create_channel_data(run, out, dir, base);
+  if (::truncate(path.c_str(), static_cast<off_t>(head_room(run.options.Sei_framing))) != 0)
+    shut_down(ExitCode::write_error, path);
+  return path;
+}
+
+// The first channel's data file, when it has one, becomes the waveform file: its samples
+// are not copied again.
 void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
   const std::vector<Channel> chans = channels_with_samples(evt);
   const std::string dir = make_output_dir(out, evt.First_smp_time.text());
@@ -221,11 +269,15 @@ void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str
   std::ostringstream pending;
   const std::unique_ptr<RecordWriter> records = record_writer(run.options.Sei_framing, pending);
   refuse_unframable(*records, chans, dir + name);
-  const std::string sei_path = create_temporary(out, dir, name);
-  RawFile sei(sei_path, RawFile::Mode::write);
-  Assembly assembly{sei, pending, sample_layout(run.options)};
-  write_records(out, *records, assembly, evt, chans);
+  const bool in_place = !chans.empty() && own_data_file(*chans[0].node);
+  std::string sei_path = in_place ? chans[0].node->Filename : create_temporary(out, dir, name);
+  AppendingFile sei;
+  Assembly assembly{sei, pending, sample_layout(run.options), head_room(run.options.Sei_framing)};
+  // In place, nothing is appended before the head has been written.
+  if (!sei.open(sei_path, out.writes)) shut_down(ExitCode::open_error, sei_path);
+  write_records(out, *records, assembly, evt, chans, in_place);
   sei.close();
+  if (in_place) sei_path = move_temporary(out, sei_path, dir, name);
   publish(out, dir, {{sei_path, name}});
 }
 

@@ -1,5 +1,6 @@
 // The SEISAN output of pk_seis: one waveform file per event, its headers built in memory
-// and its sample records copied from the channel data files.
+// and its sample records copied from the channel data files but the first, around whose
+// samples the file is completed.
 #pragma once
 
 #include <string>
@@ -22,6 +23,9 @@ class SeisanWriter : public Writer {
 
   // Takes the unit's names and component letters from the settings file.
   void unit_created(const RunSetup& run, Unit_list_str& unit) override;
+  // Each data file keeps room in front of its samples for the waveform file's head.
+  std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
+                                  const std::string& base) override;
   // The channel data files hold the sample records as the waveform file frames them, so
   // that they are copied into it unchanged.
   SampleLayout sample_layout(const Options& options) const override;

@@ -8,6 +8,7 @@
 #include "failure.h"
 #include "raw_file.h"
 #include "sample_layout.h"
+#include "write_behind.h"
 #include "testkit.h"
 
 namespace {
@@ -65,16 +66,17 @@ TEST(SampleLayout, PlainSamplesInTheFormatsByteOrder) {
   EXPECT_EQ(pk::record_bytes({false, false}, 3), 12u);
 }
 
-// 600 KiB (more than one buffer) from offset 5, after a head of its own; then a source
-// that ends early.
-TEST(RawFile, AppendsPartOfAnotherFileAndNoticesAShortSource) {
+// 600 KiB (more than two buffers) from offset 5, after a head of its own, written by the
+// write-behind thread; then a source that ends early.
+TEST(AppendingFile, AppendsPartOfAnotherFileAndNoticesAShortSource) {
   testkit::ScratchDir dir;
   std::string src(600 * 1024 + 5, '\0');
   for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>(i * 7);
   testkit::write_file(dir / "src", src);
-  testkit::write_file(dir / "dst", "");
+  pk::WriteBehind writes;
   pk::RawFile in(dir / "src", pk::RawFile::Mode::read);
-  pk::RawFile out(dir / "dst", pk::RawFile::Mode::write);
+  pk::AppendingFile out;
+  ASSERT_TRUE(out.open(dir / "dst", writes));
   out.append("head");
   out.append_from(in, 5, src.size() - 5);
   testing::internal::CaptureStdout();
@@ -87,6 +89,62 @@ TEST(RawFile, AppendsPartOfAnotherFileAndNoticesAShortSource) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile read error for " + dir / "src");
   out.close();
   EXPECT_EQ(testkit::read_file(dir / "dst"), "head" + src.substr(5) + src.substr(src.size() - 2));
+}
+
+// A write that fails on the other thread still ends the run with the write-error code,
+// naming the file, by the time the file is closed at the latest.
+TEST(AppendingFile, AWriteThatFailsBehindTheEngineEndsTheRun) {
+  pk::WriteBehind writes;
+  pk::AppendingFile out;
+  if (!out.open("/dev/full", writes)) GTEST_SKIP() << "no /dev/full";
+  testing::internal::CaptureStdout();
+  try {
+    out.append(std::string(700 * 1024, 'x'));
+    out.close();
+    ADD_FAILURE() << "no fatal error";
+  } catch (const pk::Fatal& f) {
+    EXPECT_EQ(f.code, pk::ExitCode::write_error);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile write error for /dev/full");
+}
+
+// Five files filled piece by piece in turn, as channels of one event are: each holds its
+// own bytes in order, though their buffers go out at staggered points, through one queue,
+// and come from more than one region of the pool.
+TEST(AppendingFile, InterleavedFilesKeepTheirBytesInOrder) {
+  testkit::ScratchDir dir;
+  pk::WriteBehind writes;
+  constexpr int kFiles = 5;
+  std::vector<pk::AppendingFile> files(kFiles);
+  std::vector<std::string> want(kFiles);
+  for (int f = 0; f < kFiles; ++f) ASSERT_TRUE(files[f].open(dir / std::to_string(f), writes));
+  for (int piece = 0; piece < 400; ++piece) {
+    for (int f = 0; f < kFiles; ++f) {
+      const auto length = static_cast<std::size_t>(1000 + 37 * f + piece % 7);
+      const std::string bytes(length, static_cast<char>('a' + (piece + f) % 26));
+      std::copy(bytes.begin(), bytes.end(), files[f].room(bytes.size()));
+      files[f].commit(bytes.size());
+      want[f] += bytes;
+    }
+  }
+  for (auto& f : files) f.close();
+  for (int f = 0; f < kFiles; ++f) EXPECT_EQ(testkit::read_file(dir / std::to_string(f)), want[f]) << "file " << f;
+}
+
+// Buffers handed out together never overlap, and one given back is handed out again.
+TEST(BufferPool, BuffersBeyondOneRegionAreDistinctAndReused) {
+  pk::BufferPool pool;
+  std::vector<uint8_t*> taken;
+  for (int i = 0; i < 20; ++i) {
+    taken.push_back(pool.take());
+    std::fill_n(taken.back(), pk::BufferPool::kBufferBytes, static_cast<uint8_t>(i));
+  }
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(taken[i][0], i);
+    EXPECT_EQ(taken[i][pk::BufferPool::kBufferBytes - 1], i);
+  }
+  pool.give_back(taken[7]);
+  EXPECT_EQ(pool.take(), taken[7]);
 }
 
 }  // namespace

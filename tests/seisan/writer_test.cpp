@@ -62,8 +62,10 @@ struct HandEvent {
     f->stored = static_cast<uint32_t>(samples.size());
     const std::string sub = out.Dir + pk::level_dir(out.Path_option, first);
     fs::create_directories(sub);
-    f->Filename = sub + pk::channel_base_name(first, evt.Unit_num, 0, chan) + ".STD";
-    testkit::write_file(f->Filename, laid_out(writer.sample_layout(run.options), samples));
+    // As the engine makes it: the writer's room in front, then the samples.
+    f->Filename = writer.create_channel_data(run, out, sub, pk::channel_base_name(first, evt.Unit_num, 0, chan));
+    testkit::write_file(f->Filename,
+                        testkit::read_file(f->Filename) + laid_out(writer.sample_layout(run.options), samples));
     pk::File_list_str* node = f.get();
     if (files.empty()) {
       node->Next_file = node->Prev_file = node;
@@ -198,6 +200,24 @@ TEST(SeisFinishing, LengthFramingBytes) {
   want += framed("");
   EXPECT_EQ(testkit::read_file(e.sei()), want);
   EXPECT_EQ(testkit::list_files(e.dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.SEI"});
+}
+
+// Without a data file for the first channel the file is written from scratch, the other
+// channels' samples copied in.
+TEST(SeisFinishing, FirstChannelWithoutDataFile) {
+  for (const auto framing : {pk::SeiFraming::pc_blocks, pk::SeiFraming::length4}) {
+    HandEvent e("2003123140522000");
+    e.run.options.Sei_framing = framing;
+    fs::remove(e.add(0, e.evt.First_smp_time.text(), {}).Filename);
+    e.add(1, e.evt.First_smp_time.text(), ramp(33, -5, 3));
+    e.close();
+    const std::string bytes = testkit::read_file(e.sei());
+    const auto f = framing == pk::SeiFraming::length4 ? testkit::read_sei4(bytes) : testkit::read_sei(bytes);
+    ASSERT_EQ(f.channels.size(), 2u);
+    EXPECT_TRUE(f.channels[0].samples.empty());
+    EXPECT_EQ(f.channels[1].samples, ramp(33, -5, 3));
+    EXPECT_EQ(testkit::list_files(e.dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.SEI"});
+  }
 }
 
 // 2^29 samples need a record of 2^31 bytes, one more than a 4-byte length carries.
