@@ -45,6 +45,11 @@ void WriteBehind::stop() {
   }
   queued_.notify_one();
   thread_.join();
+  // Stopped clean: a later hand-over starts a thread of its own rather than queueing
+  // behind writes that were dropped.
+  for (const Job& dropped : queue_) buffers_.give_back(dropped.bytes);
+  queue_.clear();
+  stopping_ = false;
 }
 
 namespace {

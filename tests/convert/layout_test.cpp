@@ -131,6 +131,21 @@ TEST(AppendingFile, InterleavedFilesKeepTheirBytesInOrder) {
   for (int f = 0; f < kFiles; ++f) EXPECT_EQ(testkit::read_file(dir / std::to_string(f)), want[f]) << "file " << f;
 }
 
+// Writes handed on after the thread was stopped (as a failed run stops it) are still
+// written, by a thread of their own.
+TEST(AppendingFile, AStoppedWriteBehindStartsAgain) {
+  testkit::ScratchDir dir;
+  pk::WriteBehind writes;
+  for (const char* name : {"a", "b"}) {
+    pk::AppendingFile out;
+    ASSERT_TRUE(out.open(dir / name, writes));
+    out.append(std::string(300 * 1024, *name));
+    out.close();
+    writes.stop();
+    EXPECT_EQ(testkit::read_file(dir / name), std::string(300 * 1024, *name));
+  }
+}
+
 // Buffers handed out together never overlap, and one given back is handed out again.
 TEST(BufferPool, BuffersBeyondOneRegionAreDistinctAndReused) {
   pk::BufferPool pool;
