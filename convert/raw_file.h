@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
-#include <unistd.h>
 
 namespace pk {
 

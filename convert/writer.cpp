@@ -1,15 +1,20 @@
 #include "writer.h"
 
+#include <unistd.h>
+
 #include "failure.h"
 #include "helpers.h"
 
 namespace pk {
 
-std::string Writer::create_channel_data(const RunSetup&, Outputs& out, const std::string& dir,
+std::string Writer::create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
                                         const std::string& base) {
   const Temporaries::Created created = out.temps.create(dir, base + ".STD");
   if (!created.ok)
     shut_down_saying(ExitCode::open_error, format("\n\nERROR!!!!\n   unable to open %s for output.", created.path.c_str()));
+  const std::size_t room = channel_head_room(run.options);
+  if (room > 0 && ::truncate(created.path.c_str(), static_cast<off_t>(room)) != 0)
+    shut_down(ExitCode::write_error, created.path);
   return created.path;
 }
 

@@ -31,12 +31,15 @@ class Writer {
   virtual void unit_created(const RunSetup&, Unit_list_str&) {}
   // How the engine lays out the samples it appends to channel data files.
   virtual SampleLayout sample_layout(const Options&) const { return {info().samples_big_endian, false}; }
+  // Room the writer keeps at the head of every channel data file, in front of the samples,
+  // for what the finished output holds there: the file can then become the output itself.
+  virtual std::size_t channel_head_room(const Options&) const { return 0; }
   // Creates the data file of a new channel in `dir` (ending in '/'), whose name `base`
-  // describes, and returns its path; the writer may reserve room at its head. The engine
-  // appends the channel's samples to it and counts them; the file stays the writer's to
-  // read, move or delete when the event is complete.
-  virtual std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
-                                          const std::string& base);
+  // describes, with the head room as a hole, and returns its path. The engine appends the
+  // channel's samples to it and counts them; the file stays the writer's to read, move or
+  // delete when the event is complete.
+  std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
+                                  const std::string& base);
   // Turns the complete event's channel data files (all closed) into output files.
   virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
   // End of input: whatever spans events is published.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <unistd.h>
 
 #include "byte_order.h"
 #include "failure.h"
@@ -132,13 +131,8 @@ std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_lis
   return head;
 }
 
-std::string SegyWriter::create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
-                                            const std::string& base) {
-  const std::string path = Writer::create_channel_data(run, out, dir, base);
-  // A hole until the finishing pass writes the headers there.
-  if (::truncate(path.c_str(), static_cast<off_t>(header_room(run.options.Flag_info.file_header_output))) != 0)
-    shut_down(ExitCode::write_error, path);
-  return path;
+std::size_t SegyWriter::channel_head_room(const Options& options) const {
+  return header_room(options.Flag_info.file_header_output);
 }
 
 // The settings file was read once; each unit's list is built the first time it is needed.

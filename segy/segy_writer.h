@@ -50,8 +50,7 @@ class SegyWriter : public Writer {
   }
 
   // The channel data file becomes the trace file: it starts with room for the headers.
-  std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
-                                  const std::string& base) override;
+  std::size_t channel_head_room(const Options& options) const override;
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
   // Publishes the receiver gathers, which span the run.
   void finish(Outputs& out) override;

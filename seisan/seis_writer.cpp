@@ -6,7 +6,6 @@
 #include <optional>
 #include <sstream>
 #include <unordered_set>
-#include <unistd.h>
 #include <utility>
 
 #include "failure.h"
@@ -252,13 +251,7 @@ SampleLayout SeisanWriter::sample_layout(const Options& options) const {
   return {info().samples_big_endian, options.Sei_framing != SeiFraming::length4};
 }
 
-std::string SeisanWriter::create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
-                                             const std::string& base) {
-  const std::string path = Writer::create_channel_data(run, out, dir, base);
-  if (::truncate(path.c_str(), static_cast<off_t>(head_room(run.options.Sei_framing))) != 0)
-    shut_down(ExitCode::write_error, path);
-  return path;
-}
+std::size_t SeisanWriter::channel_head_room(const Options& options) const { return head_room(options.Sei_framing); }
 
 // The first channel's data file, when it has one, becomes the waveform file: its samples
 // are not copied again.
@@ -272,7 +265,7 @@ void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str
   const bool in_place = !chans.empty() && own_data_file(*chans[0].node);
   std::string sei_path = in_place ? chans[0].node->Filename : create_temporary(out, dir, name);
   AppendingFile sei;
-  Assembly assembly{sei, pending, sample_layout(run.options), head_room(run.options.Sei_framing)};
+  Assembly assembly{sei, pending, sample_layout(run.options), channel_head_room(run.options)};
   // In place, nothing is appended before the head has been written.
   if (!sei.open(sei_path, out.writes)) shut_down(ExitCode::open_error, sei_path);
   write_records(out, *records, assembly, evt, chans, in_place);

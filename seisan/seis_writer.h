@@ -24,8 +24,7 @@ class SeisanWriter : public Writer {
   // Takes the unit's names and component letters from the settings file.
   void unit_created(const RunSetup& run, Unit_list_str& unit) override;
   // Each data file keeps room in front of its samples for the waveform file's head.
-  std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
-                                  const std::string& base) override;
+  std::size_t channel_head_room(const Options& options) const override;
   // The channel data files hold the sample records as the waveform file frames them, so
   // that they are copied into it unchanged.
   SampleLayout sample_layout(const Options& options) const override;
