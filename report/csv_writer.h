@@ -1,5 +1,6 @@
 // report.csv: one line per trace, then one per output file that could not be read and one
-// per failed run (its input), with the trace fields left empty.
+// per failed run (its input), with the trace fields left empty. The overlap count comes last,
+// so the columns before it keep their places.
 #pragma once
 
 #include <ostream>

@@ -18,6 +18,7 @@ table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:2px 8px;text-
 th{background:#eee}pre{margin:0;white-space:pre-wrap}
 svg.timeline{font-size:11px}svg .axis line{stroke:#ccc}svg .axis text{text-anchor:middle;fill:#555}
 svg rect.band{fill:#f3f3f3}svg rect.data{fill:#2f6db5}svg rect.gap{fill:#d62020}svg rect.empty{fill:#888}
+svg rect.overlap{fill:url(#overlap-hatch);stroke:#d62020}
 .bad{color:#b00000;font-weight:bold}
 )";
 
@@ -60,6 +61,8 @@ void write_run_counts(std::ostream& out, const Report& r) {
   summary_row(out, "Inputs", std::to_string(r.runs.size()));
   summary_row(out, "Converted", std::to_string(r.runs.size() - r.failed_runs()));
   summary_row(out, "Failed", std::to_string(r.failed_runs()), r.failed_runs() > 0);
+  summary_row(out, "Warned", std::to_string(r.warned_runs()) + " (" + std::to_string(r.warned_traces()) + " traces)",
+              r.warned_runs() > 0);
 }
 
 void write_summary(std::ostream& out, const Report& r) {
@@ -71,18 +74,28 @@ void write_summary(std::ostream& out, const Report& r) {
   summary_row(out, "Time span", time_span(r));
   summary_row(out, "Output files", files_by_format(r));
   summary_row(out, "Traces", std::to_string(r.traces.size()) + (empty ? " (" + std::to_string(empty) + " without samples)" : ""), empty > 0);
-  summary_row(out, "Units and channels", std::to_string(r.rows.size()));
+  summary_row(out, "Units, streams and channels", std::to_string(r.rows.size()));
   summary_row(out, "Gaps", std::to_string(r.gap_count()), r.gap_count() > 0);
+  summary_row(out, "Overlaps", std::to_string(r.overlap_count()) + " (" + std::to_string(r.overlapping_traces()) + " traces)",
+              r.overlap_count() > 0);
   summary_row(out, "Unreadable files", std::to_string(r.unreadable.size()), !r.unreadable.empty());
   out << "</table>\n";
 }
 
-void write_gaps(std::ostream& out, const Report& r) {
-  if (r.gap_count() == 0) return;
-  out << "<h2>Gaps</h2>\n";
-  table_head(out, "id=\"gaps\"", {"Unit and channel", "Last sample before", "First sample after", "Length"});
+struct SpanTable {
+  const char *title, *id, *from, *to;
+  std::vector<Span> TimelineRow::*spans;
+};
+constexpr SpanTable kGapTable{"Gaps", "gaps", "Last sample before", "First sample after", &TimelineRow::gaps};
+constexpr SpanTable kOverlapTable{"Overlaps", "overlaps", "First sample held twice", "Last sample held twice",
+                                  &TimelineRow::overlaps};
+
+void write_spans(std::ostream& out, const Report& r, const SpanTable& table) {
+  if (std::all_of(r.rows.begin(), r.rows.end(), [&](const TimelineRow& row) { return (row.*table.spans).empty(); })) return;
+  out << "<h2>" << table.title << "</h2>\n";
+  table_head(out, std::string("id=\"") + table.id + "\"", {"Unit, stream and channel", table.from, table.to, "Length"});
   for (const TimelineRow& row : r.rows)
-    for (const Gap& g : row.gaps) {
+    for (const Span& g : row.*table.spans) {
       out << "<tr>";
       for (const std::string& text : {row.label(), iso_time(g.from_us), iso_time(g.to_us), duration_text(g.to_us - g.from_us)})
         cell(out, text);
@@ -152,8 +165,9 @@ void write_channel_row(std::ostream& out, const TimelineRow& row) {
     samples += t->samples;
   }
   out << "<tr>";
-  for (const std::string& text : {row.channel, joined(rates), std::to_string(row.traces.size()), std::to_string(samples),
-                                  std::to_string(row.gaps.size()), joined(programs)})
+  for (const std::string& text : {row.stream, row.channel, joined(rates), std::to_string(row.traces.size()),
+                                  std::to_string(samples), std::to_string(row.gaps.size()),
+                                  std::to_string(row.overlaps.size()), joined(programs)})
     cell(out, text);
   out << "</tr>\n";
 }
@@ -166,7 +180,8 @@ void write_unit_tables(std::ostream& out, const Report& r) {
     if (i == 0 || r.rows[i].unit != r.rows[i - 1].unit) {
       if (i > 0) out << "</table>\n";
       out << "<h3>Unit " << escape(r.rows[i].unit.empty() ? "(none)" : r.rows[i].unit) << "</h3>\n";
-      table_head(out, "class=\"unit\"", {"Channel", "Rate (samples/s)", "Traces", "Samples", "Gaps", "Written by"});
+      table_head(out, "class=\"unit\"",
+                 {"Stream", "Channel", "Rate (samples/s)", "Traces", "Samples", "Gaps", "Overlaps", "Written by"});
     }
     write_channel_row(out, r.rows[i]);
   }
@@ -180,10 +195,12 @@ void write_html(std::ostream& out, const Report& r) {
       << "<title>Deployment report: " << escape(r.title) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
       << "<h1>Deployment report: " << escape(r.title) << "</h1>\n";
   write_summary(out, r);
-  out << "<h2>Data availability</h2>\n<p>One row per unit and channel; blue: data, red: a gap of more than two "
-         "sample intervals, grey: a trace without samples. Hover over a mark for its file and times.</p>\n";
+  out << "<h2>Data availability</h2>\n<p>One row per unit, stream and channel; blue: data, red: a gap of more than two "
+         "sample intervals, red hatching: time that two traces of one program both hold, grey: a trace without "
+         "samples. Hover over a mark for its file and times.</p>\n";
   write_timeline_svg(out, r);
-  write_gaps(out, r);
+  write_spans(out, r, kGapTable);
+  write_spans(out, r, kOverlapTable);
   write_run_tables(out, r);
   write_unreadable(out, r);
   write_unit_tables(out, r);

@@ -43,9 +43,10 @@ int write_report_file(const fs::path& path, const std::function<void(std::ostrea
 }
 
 void print_summary(std::ostream& out, const Report& r) {
-  out << "pk_report: " << r.traces.size() << " traces in " << r.rows.size() << " units and channels, " << r.gap_count()
-      << " gaps, " << r.unreadable.size() << " unreadable files";
-  if (!r.runs.empty()) out << ", " << r.failed_runs() << " of " << r.runs.size() << " runs failed";
+  out << "pk_report: " << r.traces.size() << " traces in " << r.rows.size() << " units, streams and channels, "
+      << r.gap_count() << " gaps, " << r.overlap_count() << " overlaps, " << r.unreadable.size() << " unreadable files";
+  if (!r.runs.empty())
+    out << ", " << r.failed_runs() << " of " << r.runs.size() << " runs failed, " << r.warned_runs() << " warned";
   out << "\n";
 }
 

@@ -12,14 +12,14 @@ namespace fs = std::filesystem;
 namespace {
 
 // Each run writes into its own output directory: the closest one above a file made it.
-void attribute_failures(std::vector<Trace>& traces, const std::vector<RunRecord>& runs) {
+void attribute_runs(std::vector<Trace>& traces, const std::vector<RunRecord>& runs) {
   std::map<std::string, const RunRecord*> by_output;
   for (const RunRecord& r : runs)
     if (!r.output.empty()) by_output[r.output] = &r;
   for (Trace& t : traces) {
     for (fs::path dir = fs::path(t.file).parent_path(); !dir.empty(); dir = dir.parent_path()) {
       if (const auto it = by_output.find(dir.generic_string()); it != by_output.end()) {
-        if (!it->second->succeeded()) t.failure = it->second->failure();
+        t.status = it->second->trace_status();
         break;
       }
     }
@@ -46,6 +46,28 @@ std::size_t Report::gap_count() const {
   return n;
 }
 
+std::size_t Report::overlap_count() const {
+  std::size_t n = 0;
+  for (const TimelineRow& row : rows) n += row.overlaps.size();
+  return n;
+}
+
+std::size_t Report::overlapping_traces() const {
+  return static_cast<std::size_t>(std::count_if(traces.begin(), traces.end(), [](const Trace& t) { return t.overlaps > 0; }));
+}
+
+std::size_t Report::warned_runs() const {
+  return static_cast<std::size_t>(std::count_if(runs.begin(), runs.end(), [](const RunRecord& r) {
+    return r.succeeded() && !r.warning.empty();
+  }));
+}
+
+std::size_t Report::warned_traces() const {
+  return static_cast<std::size_t>(std::count_if(traces.begin(), traces.end(), [](const Trace& t) {
+    return t.status.starts_with("warning: ");
+  }));
+}
+
 void build_report(const fs::path& dir, Report& report) {
   report.title = dir.string();
   const FoundOutputs found = find_outputs(dir);
@@ -56,7 +78,7 @@ void build_report(const fs::path& dir, Report& report) {
     for (Trace& t : got.traces) report.traces.push_back(std::move(t));
   }
   report.runs = read_run_records(dir);
-  attribute_failures(report.traces, report.runs);
+  attribute_runs(report.traces, report.runs);
   std::sort(report.traces.begin(), report.traces.end(), trace_order);
   report.rows = timeline_rows(report.traces);
 }

@@ -29,6 +29,11 @@ struct Report {
   std::size_t failed_runs() const;
   uint64_t total_samples() const;
   std::size_t gap_count() const;
+  std::size_t overlap_count() const;
+  std::size_t overlapping_traces() const;
+  // Runs that succeeded but printed a WARNING line, and the traces they wrote.
+  std::size_t warned_runs() const;
+  std::size_t warned_traces() const;
 };
 
 // Reads every output below `dir` and the run records in `dir`/runs.

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kConsoleLinesKept = 3, kErrorLinesKept = 40;
-constexpr std::string_view kUsageStart = "Purpose:";
+constexpr std::string_view kUsageStart = "Purpose:", kWarningStart = "WARNING:";
 
 // Progress counters overwrite themselves with carriage returns: what stays on the screen
 // is the last piece that is not blank.
@@ -57,6 +57,11 @@ std::string RunRecord::failure() const {
   return first_line.empty() ? text : text + ": " + first_line;
 }
 
+std::string RunRecord::trace_status() const {
+  if (!succeeded()) return failure();
+  return warning.empty() ? std::string() : "warning: " + warning;
+}
+
 RunRecord parse_run_record(const std::string& text) {
   RunRecord r;
   std::istringstream in(text);
@@ -64,6 +69,7 @@ RunRecord parse_run_record(const std::string& text) {
     if (line.starts_with("stderr| ")) {
       const std::string shown = shown_part(line.substr(8));
       if (!shown.empty() && r.errors.size() < kErrorLinesKept) r.errors.push_back(shown);
+      if (r.warning.empty() && shown.starts_with(kWarningStart)) r.warning = shown;
     } else if (line.starts_with("stdout| ")) {
       const std::string shown = shown_part(line.substr(8));
       // The packet converters name what is wrong with the command line, then print the usage.

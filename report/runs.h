@@ -17,6 +17,7 @@ struct RunRecord {
   std::vector<std::string> errors;   // standard error, line by line
   std::vector<std::string> console;  // the last lines of standard output
   std::string usage_error;           // the line a usage text followed on standard output
+  std::string warning;               // the first "WARNING:" line of standard error
 
   bool succeeded() const { return status == 0; }
   // What to show of a run: its standard error, else its usage error, else the last line
@@ -24,6 +25,8 @@ struct RunRecord {
   std::string message() const;
   // A failed run on one line: "exit status 2: Unknown switch -Z".
   std::string failure() const;
+  // What the traces a run wrote show of it: empty when it succeeded without a warning.
+  std::string trace_status() const;
 };
 
 RunRecord parse_run_record(const std::string& text);

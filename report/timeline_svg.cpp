@@ -12,15 +12,15 @@ namespace {
 constexpr int kLabelWidth = 250, kPlotWidth = 900, kRight = 70, kAxisHeight = 26, kRowHeight = 16, kBar = 10;
 constexpr int64_t kSecond = 1'000'000;
 
-struct Span {
+struct Plot {
   int64_t from, to;
   double x(int64_t t) const {
     return kLabelWidth + static_cast<double>(t - from) * kPlotWidth / static_cast<double>(to - from);
   }
 };
 
-Span span_of(const std::vector<Trace>& traces) {
-  Span s{std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()};
+Plot span_of(const std::vector<Trace>& traces) {
+  Plot s{std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()};
   for (const Trace& t : traces) {
     s.from = std::min(s.from, t.start_us);
     s.to = std::max(s.to, end_us(t).value_or(t.start_us));
@@ -31,7 +31,7 @@ Span span_of(const std::vector<Trace>& traces) {
 }
 
 // A round step that gives at most eight ticks.
-int64_t tick_step(const Span& s) {
+int64_t tick_step(const Plot& s) {
   static constexpr int64_t kSteps[] = {1,    2,     5,     10,    15,     30,     60,      120,      300,
                                        600,  900,   1800,  3600,  7200,   10800,  21600,   43200,    86400,
                                        172800, 432000, 604800, 1209600, 2592000, 7776000, 15552000, 31536000};
@@ -40,7 +40,7 @@ int64_t tick_step(const Span& s) {
   return (s.to - s.from) / 8;
 }
 
-void write_axis(std::ostream& out, const Span& s, int height) {
+void write_axis(std::ostream& out, const Plot& s, int height) {
   const int64_t step = tick_step(s);
   out << "<g class=\"axis\">\n";
   for (int64_t t = (s.from / step + (s.from % step > 0)) * step; t <= s.to; t += step) {
@@ -52,7 +52,7 @@ void write_axis(std::ostream& out, const Span& s, int height) {
   out << "</g>\n";
 }
 
-void write_bar(std::ostream& out, const Span& s, const char* cls, int64_t from, int64_t to, const std::string& tip) {
+void write_bar(std::ostream& out, const Plot& s, const char* cls, int64_t from, int64_t to, const std::string& tip) {
   const double x = s.x(from), width = std::max(1.0, s.x(to) - x);
   out << "<rect class=\"" << cls << "\" x=\"" << x << "\" y=\"" << (kRowHeight - kBar) / 2 << "\" width=\"" << width
       << "\" height=\"" << kBar << "\"><title>" << escape(tip) << "</title></rect>\n";
@@ -67,7 +67,7 @@ void write_bands(std::ostream& out, std::size_t rows) {
         << "\" height=\"" << kRowHeight << "\"/>\n";
 }
 
-void write_row(std::ostream& out, const Span& s, const TimelineRow& row, std::size_t index) {
+void write_row(std::ostream& out, const Plot& s, const TimelineRow& row, std::size_t index) {
   out << "<g class=\"row\" transform=\"translate(0," << row_top(index) << ")\">\n";
   out << "<text x=\"4\" y=\"" << kRowHeight - 4 << "\">" << escape(row.label()) << "</text>\n";
   for (const Trace* t : row.traces) {
@@ -78,17 +78,22 @@ void write_row(std::ostream& out, const Span& s, const TimelineRow& row, std::si
   for (const Gap& g : row.gaps)
     write_bar(out, s, "gap", g.from_us, g.to_us,
               "gap of " + duration_text(g.to_us - g.from_us) + ": " + iso_time(g.from_us) + " to " + iso_time(g.to_us));
+  for (const Overlap& o : row.overlaps)
+    write_bar(out, s, "overlap", o.from_us, o.to_us, "held twice: " + iso_time(o.from_us) + " to " + iso_time(o.to_us));
   out << "</g>\n";
 }
 
 }  // namespace
 
 void write_timeline_svg(std::ostream& out, const Report& report) {
-  const Span s = span_of(report.traces);
+  const Plot s = span_of(report.traces);
   const int height = kAxisHeight + static_cast<int>(report.rows.size()) * kRowHeight + 4;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"timeline\" width=\"" << kLabelWidth + kPlotWidth + kRight
       << "\" height=\"" << height << "\" viewBox=\"0 0 " << kLabelWidth + kPlotWidth + kRight << ' ' << height
       << "\">\n";
+  out << "<defs><pattern id=\"overlap-hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+         "patternTransform=\"rotate(45)\"><rect width=\"6\" height=\"6\" fill=\"#fff\"/><rect width=\"3\" "
+         "height=\"6\" fill=\"#d62020\"/></pattern></defs>\n";
   write_bands(out, report.rows.size());
   write_axis(out, s, height);
   for (std::size_t i = 0; i < report.rows.size(); ++i) write_row(out, s, report.rows[i], i);

@@ -9,7 +9,7 @@
 
 namespace report {
 
-enum class Format { segy, seisan, sac };
+enum class Format { segy, seisan, sac, mseed };
 std::string_view format_name(Format f);
 // The program of this project that writes the format.
 std::string_view program_name(Format f);
@@ -17,12 +17,16 @@ std::string_view program_name(Format f);
 struct Trace {
   Format format = Format::segy;
   std::string file;   // relative to the directory the report covers
-  // The recorder: the SEG-Y unit id (four hex digits), the SEISAN station code, the SAC kstnm.
+  // The recorder: the SEG-Y unit id (four hex digits), the SEISAN station code, the SAC kstnm,
+  // the miniSEED station code.
   std::string unit;
   // SEG-Y and SEISAN: numbers counted from 1. SAC: no stream; the channel is kcmpnm, the
-  // stream id hbk2sac writes there.
+  // stream id hbk2sac writes there. miniSEED: the location code and the channel code.
   std::string stream, channel;
-  std::string failure;   // of the run that wrote the file; empty when it succeeded or is unknown
+  // Of the run that wrote the file: its failure, or "warning: " and its first WARNING line;
+  // empty when it succeeded without a warning or is unknown.
+  std::string status;
+  unsigned overlaps = 0;  // other traces of its row and program that hold samples of its time
   int64_t start_us = 0;  // first sample, microseconds since 1970 (UTC)
   double rate = 0;       // samples per second; 0 when the header gives none
   uint64_t samples = 0;

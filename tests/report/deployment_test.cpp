@@ -227,9 +227,17 @@ class Deployment : public ::testing::Test {
       u1.insert(u1.end(), p.begin(), p.end());
     }
     pktest::write_packets(dir / "in/site1/u1.pk", u1);
-    pktest::Recording u2{.unit = 0x0E02, .start = "2011200120000250", .rate = 40};
-    for (unsigned c = 0; c < 2; ++c) u2.channels.push_back({.channel = c, .format = pktest::kFmt32, .samples = ramp(100, 9, 1)});
-    pktest::write_packets(dir / "in/site2/u2.PK", u2.packets());
+    // Two streams of one unit at the same time, and the same packets copied to another folder.
+    std::vector<pktest::Packet> u2;
+    for (unsigned stream = 0; stream < 2; ++stream) {
+      pktest::Recording rec{.unit = 0x0E02, .event = stream + 1, .stream = stream, .start = "2011200120000250", .rate = 40};
+      for (unsigned c = 0; c < 2 - stream; ++c) rec.channels.push_back({.channel = c, .format = pktest::kFmt32, .samples = ramp(100, 9, 1)});
+      const auto p = rec.packets();
+      u2.insert(u2.end(), p.begin(), p.end());
+    }
+    pktest::write_packets(dir / "in/site2/u2.PK", u2);
+    fs::create_directories(dir / "in/site3");
+    fs::copy_file(dir / "in/site2/u2.PK", dir / "in/site3/u2.PK");
     pktest::Recording c4{.unit = 0x0E03, .start = "2011200120000000"};
     c4.channels.push_back({.channel = 0, .format = 0xC4, .samples = ramp(300, 0, 1)});
     pktest::write_packets(dir / "in/site2/c4.pk", c4.packets());
@@ -253,21 +261,31 @@ class Deployment : public ::testing::Test {
 ScratchDir* Deployment::dir_ = nullptr;
 RunResult* Deployment::run_ = nullptr;
 
+// The copies of u2.PK overlap each other in every row, its two streams do not; the run that
+// left DT packets undecoded warned.
 TEST_F(Deployment, ReportCsvHoldsEveryTraceAndEveryFailedInput) {
   EXPECT_EQ(run_->code, 1) << run_->out;
-  EXPECT_NE(run_->out.find("1 of 5 runs failed"), std::string::npos) << run_->out;
+  EXPECT_NE(run_->out.find("1 of 6 runs failed"), std::string::npos) << run_->out;
   EXPECT_NE(run_->out.find("  segy/notes.pk\n"), std::string::npos) << run_->out;
+  EXPECT_NE(run_->out.find(" 3 overlaps, "), std::string::npos) << run_->out;
+  EXPECT_NE(run_->out.find(", 1 warned"), std::string::npos) << run_->out;
+  const std::string u2 = ",pk_segy,0E02,", u2_times = "2011-07-19T12:00:00.250Z,2011-07-19T12:00:02.725Z,100,40,ok,1\n";
   const std::string expected =
-      "file,program,unit,stream,channel,start,end,samples,rate,status\n"
-      "segy/site1/u1.pk/2011_200_12_00_00_00E01_1_1.RSY,pk_segy,0E01,1,1,2011-07-19T12:00:00.000Z,2011-07-19T12:00:03.990Z,400,100,ok\n"
-      "segy/site1/u1.pk/2011_200_12_00_10_00E01_1_1.RSY,pk_segy,0E01,1,1,2011-07-19T12:00:10.000Z,2011-07-19T12:00:13.990Z,400,100,ok\n"
-      "segy/site1/u1.pk/2011_200_12_00_00_00E01_1_2.RSY,pk_segy,0E01,1,2,2011-07-19T12:00:00.000Z,2011-07-19T12:00:03.990Z,400,100,ok\n"
-      "segy/site1/u1.pk/2011_200_12_00_10_00E01_1_2.RSY,pk_segy,0E01,1,2,2011-07-19T12:00:10.000Z,2011-07-19T12:00:13.990Z,400,100,ok\n"
-      "segy/site2/u2.PK/2011_200_12_00_00_00E02_1_1.RSY,pk_segy,0E02,1,1,2011-07-19T12:00:00.250Z,2011-07-19T12:00:02.725Z,100,40,ok\n"
-      "segy/site2/u2.PK/2011_200_12_00_00_00E02_1_2.RSY,pk_segy,0E02,1,2,2011-07-19T12:00:00.250Z,2011-07-19T12:00:02.725Z,100,40,ok\n"
-      "segy/site2/c4.pk/2011_200_12_00_00_00E03_1_1.RSY,pk_segy,0E03,1,1,2011-07-19T12:00:00.000Z,,0,100,ok\n"
-      "sac/hbk/x.HBK/x.sac,hbk2sac,RX9,,HHN1,2011-07-19T02:00:00.000Z,2011-07-19T02:00:02.490Z,250,100,ok\n"
-      "notes.pk,pk_segy,,,,,,,,exit status 1: ERROR: no PASSCAL packet found in " + *dir_ / "in/notes.pk" + "\n";
+      "file,program,unit,stream,channel,start,end,samples,rate,status,overlaps\n"
+      "segy/site1/u1.pk/2011_200_12_00_00_00E01_1_1.RSY,pk_segy,0E01,1,1,2011-07-19T12:00:00.000Z,2011-07-19T12:00:03.990Z,400,100,ok,0\n"
+      "segy/site1/u1.pk/2011_200_12_00_10_00E01_1_1.RSY,pk_segy,0E01,1,1,2011-07-19T12:00:10.000Z,2011-07-19T12:00:13.990Z,400,100,ok,0\n"
+      "segy/site1/u1.pk/2011_200_12_00_00_00E01_1_2.RSY,pk_segy,0E01,1,2,2011-07-19T12:00:00.000Z,2011-07-19T12:00:03.990Z,400,100,ok,0\n"
+      "segy/site1/u1.pk/2011_200_12_00_10_00E01_1_2.RSY,pk_segy,0E01,1,2,2011-07-19T12:00:10.000Z,2011-07-19T12:00:13.990Z,400,100,ok,0\n"
+      "segy/site2/u2.PK/2011_200_12_00_00_00E02_1_1.RSY" + u2 + "1,1," + u2_times +
+      "segy/site3/u2.PK/2011_200_12_00_00_00E02_1_1.RSY" + u2 + "1,1," + u2_times +
+      "segy/site2/u2.PK/2011_200_12_00_00_00E02_1_2.RSY" + u2 + "1,2," + u2_times +
+      "segy/site3/u2.PK/2011_200_12_00_00_00E02_1_2.RSY" + u2 + "1,2," + u2_times +
+      "segy/site2/u2.PK/2011_200_12_00_00_00E02_2_1.RSY" + u2 + "2,1," + u2_times +
+      "segy/site3/u2.PK/2011_200_12_00_00_00E02_2_1.RSY" + u2 + "2,1," + u2_times +
+      "segy/site2/c4.pk/2011_200_12_00_00_00E03_1_1.RSY,pk_segy,0E03,1,1,2011-07-19T12:00:00.000Z,,0,100,"
+      "warning: WARNING: 2 DT packets in data format 0xC4 were not decoded; their samples are missing,0\n"
+      "sac/hbk/x.HBK/x.sac,hbk2sac,RX9,,HHN1,2011-07-19T02:00:00.000Z,2011-07-19T02:00:02.490Z,250,100,ok,0\n"
+      "notes.pk,pk_segy,,,,,,,,exit status 1: ERROR: no PASSCAL packet found in " + *dir_ / "in/notes.pk" + ",\n";
   EXPECT_EQ(read_file(out("report.csv")), expected);
 }
 
@@ -277,7 +295,7 @@ std::size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-TEST_F(Deployment, ABrowserShowsARowPerUnitAndChannelAndTheFailedRuns) {
+TEST_F(Deployment, ABrowserShowsARowPerUnitStreamAndChannelAndTheFailedRuns) {
   const std::string browser = "/usr/bin/chromium-headless-shell";
   if (!fs::exists(browser)) GTEST_SKIP() << "chromium-headless-shell is not installed";
   // Kept off the network, with a profile of its own.
@@ -289,9 +307,11 @@ TEST_F(Deployment, ABrowserShowsARowPerUnitAndChannelAndTheFailedRuns) {
   std::vector<std::string> labels;
   const std::regex row_label("<g class=\"row\"[^>]*>\\s*<text[^>]*>([^<]*)</text>");
   for (std::sregex_iterator it(dom.out.begin(), dom.out.end(), row_label), end; it != end; ++it) labels.push_back((*it)[1]);
-  EXPECT_EQ(labels, (std::vector<std::string>{"0E01 channel 1", "0E01 channel 2", "0E02 channel 1", "0E02 channel 2",
-                                              "0E03 channel 1", "RX9 HHN1"})) << dom.out;
+  EXPECT_EQ(labels, (std::vector<std::string>{"0E01 stream 1 channel 1", "0E01 stream 1 channel 2", "0E02 stream 1 channel 1",
+                                              "0E02 stream 1 channel 2", "0E02 stream 2 channel 1", "0E03 stream 1 channel 1",
+                                              "RX9 HHN1"})) << dom.out;
   EXPECT_EQ(count(dom.out, "<rect class=\"gap\""), 2u);
+  EXPECT_EQ(count(dom.out, "<rect class=\"overlap\""), 3u);
   EXPECT_EQ(count(dom.out, "<table class=\"unit\">"), 4u);
   const std::size_t from = dom.out.find("<table id=\"failures\">");
   ASSERT_NE(from, std::string::npos) << dom.out;
@@ -301,9 +321,12 @@ TEST_F(Deployment, ABrowserShowsARowPerUnitAndChannelAndTheFailedRuns) {
   EXPECT_NE(failures.find("no PASSCAL packet found"), std::string::npos) << failures;
 }
 
-TEST_F(Deployment, TheTimelineIsWellFormedSvg) {
-  if (!on_path("xmllint")) GTEST_SKIP() << "xmllint (libxml2-utils) is not installed";
+TEST_F(Deployment, TheTimelineIsWellFormedSvgAndTheSummaryCountsOverlapsAndWarnings) {
   const std::string page = read_file(out("report.html"));
+  EXPECT_EQ(count(page, "<rect class=\"overlap\""), 3u);
+  EXPECT_NE(page.find("<th>Overlaps</th><td class=\"bad\">3 (6 traces)</td>"), std::string::npos);
+  EXPECT_NE(page.find("<th>Warned</th><td class=\"bad\">1 (1 traces)</td>"), std::string::npos);
+  if (!on_path("xmllint")) GTEST_SKIP() << "xmllint (libxml2-utils) is not installed";
   const std::size_t from = page.find("<svg"), to = page.find("</svg>");
   ASSERT_NE(to, std::string::npos);
   write_file(*dir_ / "timeline.svg", page.substr(from, to + 6 - from));

@@ -189,10 +189,12 @@ TEST(HandMadeHeaders, RowsOrTheReasonAFileIsUnreadable) {
   }
 }
 
-TEST(Timeline, AGapIsMoreThanTwoSampleIntervals) {
+// Gaps, and overlaps of traces of one program: the traces counting one, and the spans marked.
+TEST(Timeline, AGapIsMoreThanTwoSampleIntervalsAnOverlapLessThanHalfOne) {
   using report::Trace;
-  auto trace = [](int64_t start_ms, uint64_t samples) {
+  auto trace = [](int64_t start_ms, uint64_t samples, report::Format format = report::Format::segy) {
     Trace t;
+    t.format = format;
     t.start_us = start_ms * 1000;
     t.rate = 100;
     t.samples = samples;
@@ -202,19 +204,32 @@ TEST(Timeline, AGapIsMoreThanTwoSampleIntervals) {
     const char* what;
     std::vector<Trace> traces;  // by start
     std::size_t gaps;
+    std::vector<unsigned> overlaps;  // per trace
+    std::size_t spans;
   };
   const std::vector<Case> cases = {
-      {"next sample on time", {trace(0, 10), trace(100, 10)}, 0},
-      {"two intervals", {trace(0, 10), trace(110, 10)}, 0},
-      {"a little more", {trace(0, 10), trace(111, 10)}, 1},
-      {"overlapping", {trace(0, 100), trace(500, 10), trace(990, 10)}, 0},
-      {"a trace without samples bridges nothing", {trace(0, 10), trace(200, 0), trace(300, 10)}, 1},
-      {"two gaps", {trace(0, 1), trace(1000, 1), trace(2000, 1)}, 2},
+      {"next sample on time", {trace(0, 10), trace(100, 10)}, 0, {0, 0}, 0},
+      {"two intervals", {trace(0, 10), trace(110, 10)}, 0, {0, 0}, 0},
+      {"a little more", {trace(0, 10), trace(111, 10)}, 1, {0, 0}, 0},
+      {"overlapping", {trace(0, 100), trace(500, 10), trace(990, 10)}, 0, {2, 1, 1}, 2},
+      {"a trace without samples bridges nothing", {trace(0, 10), trace(200, 0), trace(300, 10)}, 1, {0, 0, 0}, 0},
+      {"two gaps", {trace(0, 1), trace(1000, 1), trace(2000, 1)}, 2, {0, 0, 0}, 0},
+      {"half an interval after the last sample", {trace(0, 10), trace(95, 10)}, 0, {0, 0}, 0},
+      {"less than half an interval after it", {trace(0, 10), trace(94, 10)}, 0, {1, 1}, 1},
+      {"three copies of one recording", {trace(0, 10), trace(0, 10), trace(0, 10)}, 0, {2, 2, 2}, 1},
+      {"SEG-Y and SEISAN of one recording", {trace(0, 10), trace(0, 10, report::Format::seisan)}, 0, {0, 0}, 0},
   };
   for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    std::vector<Trace> traces = k.traces;
     std::vector<const Trace*> by_start;
-    for (const Trace& t : k.traces) by_start.push_back(&t);
-    EXPECT_EQ(report::find_gaps(by_start).size(), k.gaps) << k.what;
+    std::vector<Trace*> members;
+    for (Trace& t : traces) by_start.push_back(&t), members.push_back(&t);
+    EXPECT_EQ(report::find_gaps(by_start).size(), k.gaps);
+    EXPECT_EQ(report::find_overlaps(members).size(), k.spans);
+    std::vector<unsigned> counts;
+    for (const Trace& t : traces) counts.push_back(t.overlaps);
+    EXPECT_EQ(counts, k.overlaps);
   }
 }
 
