@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "input_file.h"
+#include "mseed_reader.h"
 #include "sac_reader.h"
 #include "seisan_reader.h"
 #include "segy_reader.h"
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Layout { segy_trace, segy_with_file_header, seisan, sac };
+enum class Layout { segy_trace, segy_with_file_header, seisan, sac, mseed };
 
 struct OutputKind {
   std::string_view extension;  // upper case; names match in any case
@@ -30,17 +31,25 @@ constexpr OutputKind kKinds[] = {
     {".RGY", Layout::segy_with_file_header, Format::segy},  // receiver gather
     {".SEI", Layout::seisan, Format::seisan},
     {".SAC", Layout::sac, Format::sac},
+    {".MSEED", Layout::mseed, Format::mseed},
 };
+// SDS day files carry the day of the year where others have an extension.
+constexpr OutputKind kSdsDayFile{"", Layout::mseed, Format::mseed};
 
 const OutputKind* kind_of(const std::string& name) {
   std::string ext = fs::path(name).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
   for (const OutputKind& k : kKinds)
     if (k.extension == ext) return &k;
-  return nullptr;
+  return is_sds_day_file(fs::path(name).filename().string()) ? &kSdsDayFile : nullptr;
 }
 
 bool hidden(const fs::path& p) { return p.filename().string().starts_with('.'); }
+
+FileTraces named(FileTraces got, const std::string& file) {
+  for (Trace& t : got.traces) t.file = file;
+  return got;
+}
 
 }  // namespace
 
@@ -69,16 +78,16 @@ FoundOutputs find_outputs(const fs::path& dir) {
 }
 
 FileTraces read_output(const fs::path& dir, const std::string& file) {
-  InputFile in(dir / file);
   const OutputKind* kind = kind_of(file);
+  if (kind->layout == Layout::mseed) return named(read_mseed(dir / file), file);
+  InputFile in(dir / file);
   FileTraces got;
   if (!in.ok()) got.error = "cannot be opened";
   else if (kind->layout == Layout::segy_trace) got = read_segy(in, fs::path(file).filename().string(), false);
   else if (kind->layout == Layout::segy_with_file_header) got = read_segy(in, fs::path(file).filename().string(), true);
   else if (kind->layout == Layout::seisan) got = read_seisan(in);
   else got = read_sac(in);
-  for (Trace& t : got.traces) t.file = file;
-  return got;
+  return named(std::move(got), file);
 }
 
 }  // namespace report

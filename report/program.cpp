@@ -18,9 +18,9 @@ namespace {
 
 constexpr const char* kUsageText =
     "usage: pk_report OUTPUT_DIR [REPORT_DIR]\n"
-    "Reads the headers of every SEG-Y (.RSY .SGY .EGY .RGY), SEISAN (.SEI) and SAC (.sac) file below\n"
-    "OUTPUT_DIR and the run records in OUTPUT_DIR/runs, and writes report.csv and report.html into\n"
-    "REPORT_DIR (default: OUTPUT_DIR).\n";
+    "Reads the headers of every SEG-Y (.RSY .SGY .EGY .RGY), SEISAN (.SEI), SAC (.sac) and miniSEED\n"
+    "(.mseed, SDS day files NET.STA.LOC.CHAN.D.YEAR.DAY) file below OUTPUT_DIR and the run records in\n"
+    "OUTPUT_DIR/runs, and writes report.csv and report.html into REPORT_DIR (default: OUTPUT_DIR).\n";
 
 // Written under a hidden name and renamed when complete: a reader never sees half a report.
 int write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write, std::ostream& err) {

@@ -1,8 +1,11 @@
 // pk_report's rows against what the programs wrote, and against headers made by hand for
 // the cases the programs do not produce every day.
 #include <gtest/gtest.h>
+#include <libmseed.h>
 
 #include <bit>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -145,6 +148,48 @@ std::vector<std::string> seisan_records(std::size_t samples, bool blank_counts) 
   return records;
 }
 
+// Samples of one SEED id from a start (seconds into 2011-07-19 12:00 UTC), at 100 per second.
+struct MseedPiece {
+  const char *station, *location, *channel;
+  double start_s;
+  int samples;
+};
+
+// miniSEED records as libmseed packs them: Steim-2 in records of 512 bytes, several per piece.
+std::string mseed_records(const std::vector<MseedPiece>& pieces) {
+  std::string bytes;
+  for (const MseedPiece& p : pieces) {
+    std::vector<int32_t> samples = ramp(static_cast<std::size_t>(p.samples), 3, 2);
+    MSRecord* msr = msr_init(nullptr);
+    std::strcpy(msr->network, "XX");
+    std::strcpy(msr->station, p.station);
+    std::strcpy(msr->location, p.location);
+    std::strcpy(msr->channel, p.channel);
+    msr->dataquality = 'D';
+    msr->starttime = ms_time2hptime(2011, 200, 12, 0, 0, 0) + std::llround(p.start_s * HPTMODULUS);
+    msr->samprate = 100;
+    msr->reclen = 512;
+    msr->encoding = DE_STEIM2;
+    msr->byteorder = 1;
+    msr->datasamples = samples.data();
+    msr->numsamples = p.samples;
+    msr->sampletype = 'i';
+    int64_t packed = 0;
+    const auto keep = [](char* record, int len, void* out) { static_cast<std::string*>(out)->append(record, static_cast<std::size_t>(len)); };
+    EXPECT_GE(msr_pack(msr, keep, &bytes, &packed, 1, 0), 1);
+    EXPECT_EQ(packed, p.samples);
+    msr->datasamples = nullptr;  // the vector's
+    msr_free(&msr);
+  }
+  return bytes;
+}
+
+std::string mseed_row(const std::string& station, const std::string& location, const std::string& from,
+                      const std::string& to, int samples) {
+  return "pk_mseed " + station + " " + location + " HHZ 2011-07-19T12:00:" + from + "Z 2011-07-19T12:00:" + to + "Z " +
+         std::to_string(samples) + " 100 ok ";
+}
+
 TEST(HandMadeHeaders, RowsOrTheReasonAFileIsUnreadable) {
   const auto sei_rows = [](const std::string& n) {
     std::multiset<std::string> rows;
@@ -176,10 +221,23 @@ TEST(HandMadeHeaders, RowsOrTheReasonAFileIsUnreadable) {
       {"cut.SEI", frame(seisan_records(40, false), false).substr(0, 2000) + '\x82', unreadable("pk_seis", "no record of 1040 bytes at byte 985")},
       {"text.SEI", "not a waveform file\n",
        unreadable("pk_seis", "neither SEISAN framing (no start byte 'K' and end byte 130, no length word 80)")},
+      // HHZ goes on after HHN's records; 4 ms late is on time, 6 ms (over half an interval) a new trace.
+      {"event.mseed", mseed_records({{"ST1", "", "HHZ", 0, 1000}, {"ST1", "", "HHN", 0, 1000}, {"ST1", "", "HHZ", 10.004, 1000},
+                                     {"ST1", "", "HHZ", 20.006, 500}}),
+       {mseed_row("ST1", "", "00.000", "19.990", 2000), mseed_row("ST1", "", "20.006", "24.996", 500),
+        "pk_mseed ST1  HHN 2011-07-19T12:00:00.000Z 2011-07-19T12:00:09.990Z 1000 100 ok "}},
+      // A record that starts before the samples ahead of it end begins a trace of its own.
+      {"sds/2011/XX/ST2/HHZ.D/XX.ST2.00.HHZ.D.2011.200", mseed_records({{"ST2", "00", "HHZ", 0, 1000}, {"ST2", "00", "HHZ", 9.9, 100}}),
+       {mseed_row("ST2", "00", "00.000", "09.990", 1000), mseed_row("ST2", "00", "09.900", "10.890", 100)}},
+      {"cut.mseed", mseed_records({{"ST1", "", "HHZ", 0, 2000}}).substr(0, 800),
+       unreadable("pk_mseed", "record at byte 512 cut short")},
+      {"text.mseed", std::string(600, 'x'), unreadable("pk_mseed", "No SEED data detected at byte 0")},
+      {"empty.mseed", "", unreadable("pk_mseed", "No SEED data detected at byte 0")},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     ScratchDir out;
+    for (const std::string dir : {"", "."}) fs::create_directories(fs::path(out / (dir + k.name)).parent_path());
     write_file(out / k.name, k.bytes);
     write_file(out / ("." + k.name), k.bytes);                         // hidden
     write_file(out / ("." + k.name + ".pk_segy-12.part"), k.bytes);  // a run's temporary
