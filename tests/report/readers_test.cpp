@@ -190,6 +190,32 @@ std::string mseed_row(const std::string& station, const std::string& location, c
          std::to_string(samples) + " 100 ok ";
 }
 
+struct HandMadeFile {
+  std::string name, bytes;
+  std::multiset<std::string> rows;  // of an unreadable file: the reason
+};
+
+std::multiset<std::string> unreadable(const std::string& program, const std::string& reason) {
+  return {program + "        unreadable: " + reason + " "};
+}
+
+std::vector<HandMadeFile> mseed_files() {
+  return {
+    // HHZ goes on after HHN's records; 4 ms late is on time, 6 ms (over half an interval) a new trace.
+    {"event.mseed", mseed_records({{"ST1", "", "HHZ", 0, 1000}, {"ST1", "", "HHN", 0, 1000}, {"ST1", "", "HHZ", 10.004, 1000},
+                                   {"ST1", "", "HHZ", 20.006, 500}}),
+     {mseed_row("ST1", "", "00.000", "19.990", 2000), mseed_row("ST1", "", "20.006", "24.996", 500),
+      "pk_mseed ST1  HHN 2011-07-19T12:00:00.000Z 2011-07-19T12:00:09.990Z 1000 100 ok "}},
+    // A record that starts before the samples ahead of it end begins a trace of its own.
+    {"sds/2011/XX/ST2/HHZ.D/XX.ST2.00.HHZ.D.2011.200", mseed_records({{"ST2", "00", "HHZ", 0, 1000}, {"ST2", "00", "HHZ", 9.9, 100}}),
+     {mseed_row("ST2", "00", "00.000", "09.990", 1000), mseed_row("ST2", "00", "09.900", "10.890", 100)}},
+    {"cut.mseed", mseed_records({{"ST1", "", "HHZ", 0, 2000}}).substr(0, 800),
+     unreadable("pk_mseed", "record at byte 512 cut short")},
+    {"text.mseed", std::string(600, 'x'), unreadable("pk_mseed", "No SEED data detected at byte 0")},
+    {"empty.mseed", "", unreadable("pk_mseed", "No SEED data detected at byte 0")},
+  };
+}
+
 TEST(HandMadeHeaders, RowsOrTheReasonAFileIsUnreadable) {
   const auto sei_rows = [](const std::string& n) {
     std::multiset<std::string> rows;
@@ -198,14 +224,7 @@ TEST(HandMadeHeaders, RowsOrTheReasonAFileIsUnreadable) {
                   (n == "32" ? "2012-02-29T00:00:00.310Z" : "2012-02-29T00:00:00.390Z") + " " + n + " 100 ok ");
     return rows;
   };
-  struct Case {
-    std::string name, bytes;
-    std::multiset<std::string> rows;  // of an unreadable file: the reason
-  };
-  const auto unreadable = [](const std::string& program, const std::string& reason) {
-    return std::multiset<std::string>{program + "        unreadable: " + reason + " "};
-  };
-  const std::vector<Case> cases = {
+  std::vector<HandMadeFile> cases = {
       {"wide.RSY", segy_trace(0, 200000, 0, 7, 7), {"pk_segy 001F  5 2004-02-29T23:59:58.007Z 2004-02-29T23:59:59.207Z 7 5 ok "}},
       {"2004_060_23_59_58_0001F_3_5.RSY", segy_trace(1000, 0, 2, 0, 2), {"pk_segy 001F 3 5 2004-02-29T23:59:58.007Z 2004-02-29T23:59:58.008Z 2 1000 ok "}},
       {"short.RSY", segy_trace(1000, 1000, 9, 9, 8), unreadable("pk_segy", "samples of the trace at byte 0 cut short")},
@@ -221,20 +240,9 @@ TEST(HandMadeHeaders, RowsOrTheReasonAFileIsUnreadable) {
       {"cut.SEI", frame(seisan_records(40, false), false).substr(0, 2000) + '\x82', unreadable("pk_seis", "no record of 1040 bytes at byte 985")},
       {"text.SEI", "not a waveform file\n",
        unreadable("pk_seis", "neither SEISAN framing (no start byte 'K' and end byte 130, no length word 80)")},
-      // HHZ goes on after HHN's records; 4 ms late is on time, 6 ms (over half an interval) a new trace.
-      {"event.mseed", mseed_records({{"ST1", "", "HHZ", 0, 1000}, {"ST1", "", "HHN", 0, 1000}, {"ST1", "", "HHZ", 10.004, 1000},
-                                     {"ST1", "", "HHZ", 20.006, 500}}),
-       {mseed_row("ST1", "", "00.000", "19.990", 2000), mseed_row("ST1", "", "20.006", "24.996", 500),
-        "pk_mseed ST1  HHN 2011-07-19T12:00:00.000Z 2011-07-19T12:00:09.990Z 1000 100 ok "}},
-      // A record that starts before the samples ahead of it end begins a trace of its own.
-      {"sds/2011/XX/ST2/HHZ.D/XX.ST2.00.HHZ.D.2011.200", mseed_records({{"ST2", "00", "HHZ", 0, 1000}, {"ST2", "00", "HHZ", 9.9, 100}}),
-       {mseed_row("ST2", "00", "00.000", "09.990", 1000), mseed_row("ST2", "00", "09.900", "10.890", 100)}},
-      {"cut.mseed", mseed_records({{"ST1", "", "HHZ", 0, 2000}}).substr(0, 800),
-       unreadable("pk_mseed", "record at byte 512 cut short")},
-      {"text.mseed", std::string(600, 'x'), unreadable("pk_mseed", "No SEED data detected at byte 0")},
-      {"empty.mseed", "", unreadable("pk_mseed", "No SEED data detected at byte 0")},
   };
-  for (const Case& k : cases) {
+  for (HandMadeFile& k : mseed_files()) cases.push_back(std::move(k));
+  for (const HandMadeFile& k : cases) {
     SCOPED_TRACE(k.name);
     ScratchDir out;
     for (const std::string dir : {"", "."}) fs::create_directories(fs::path(out / (dir + k.name)).parent_path());
