@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "split.h"
+
 namespace report {
 
 namespace {
@@ -82,13 +84,7 @@ FileTraces read_mseed(const std::filesystem::path& path) {
 }
 
 bool is_sds_day_file(std::string_view name) {
-  std::vector<std::string_view> parts;
-  for (std::size_t from = 0;;) {
-    const std::size_t dot = name.find('.', from);
-    parts.push_back(name.substr(from, dot - from));
-    if (dot == std::string_view::npos) break;
-    from = dot + 1;
-  }
+  const std::vector<std::string_view> parts = split(name, '.');
   const auto digits = [](std::string_view s, std::size_t n) {
     return s.size() == n && s.find_first_not_of("0123456789") == std::string_view::npos;
   };

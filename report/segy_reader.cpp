@@ -7,6 +7,7 @@
 #include "bytes.h"
 #include "civil_time.h"
 #include "segy_header.h"
+#include "split.h"
 
 namespace report {
 
@@ -30,13 +31,7 @@ int time_field(std::string_view h, std::size_t n) { return field16(h, th::yrs_re
 // gathers ("..._0UUUU.RGY") hold traces of every stream and name none.
 std::string stream_of(std::string_view name) {
   const std::string_view stem = name.substr(0, name.rfind('.'));
-  std::vector<std::string_view> parts;
-  for (std::size_t from = 0;;) {
-    const std::size_t to = stem.find('_', from);
-    parts.push_back(stem.substr(from, to - from));
-    if (to == std::string_view::npos) break;
-    from = to + 1;
-  }
+  const std::vector<std::string_view> parts = split(stem, '_');
   return parts.size() >= 7 ? std::string(parts[6]) : std::string();
 }
 
