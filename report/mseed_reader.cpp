@@ -42,7 +42,6 @@ bool continues(const Trace& t, const MSRecord& r) {
 
 Trace trace_of(const MSRecord& r) {
   Trace t;
-  t.format = Format::mseed;
   t.unit = r.station;
   t.stream = r.location;
   t.channel = r.channel;
@@ -64,7 +63,7 @@ void add_record(std::vector<Trace>& traces, std::map<std::string, std::size_t>& 
 
 }  // namespace
 
-FileTraces read_mseed(const std::filesystem::path& path) {
+FileTraces read_mseed(const std::filesystem::path& path, Format format) {
   FileTraces out;
   std::map<std::string, std::size_t> last_of_id;
   Reader reader;
@@ -80,6 +79,7 @@ FileTraces read_mseed(const std::filesystem::path& path) {
   // libmseed ends the file quietly at a record cut short.
   else if (!ec && size > at) out.error = "record at byte " + std::to_string(at) + " cut short";
   if (!out.error.empty()) out.traces.clear();
+  for (Trace& t : out.traces) t.format = format;
   return out;
 }
 

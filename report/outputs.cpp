@@ -34,7 +34,7 @@ constexpr OutputKind kKinds[] = {
     {".MSEED", Layout::mseed, Format::mseed},
 };
 // SDS day files carry the day of the year where others have an extension.
-constexpr OutputKind kSdsDayFile{"", Layout::mseed, Format::mseed};
+constexpr OutputKind kSdsDayFile{"", Layout::mseed, Format::sds};
 
 const OutputKind* kind_of(const std::string& name) {
   std::string ext = fs::path(name).extension().string();
@@ -79,7 +79,7 @@ FoundOutputs find_outputs(const fs::path& dir) {
 
 FileTraces read_output(const fs::path& dir, const std::string& file) {
   const OutputKind* kind = kind_of(file);
-  if (kind->layout == Layout::mseed) return named(read_mseed(dir / file), file);
+  if (kind->layout == Layout::mseed) return named(read_mseed(dir / file, kind->format), file);
   InputFile in(dir / file);
   FileTraces got;
   if (!in.ok()) got.error = "cannot be opened";

@@ -37,7 +37,8 @@ bool trace_order(const Trace& a, const Trace& b);
 std::vector<Gap> find_gaps(const std::vector<const Trace*>& by_start);
 // Traces of one program overlap when one starts less than half a sample interval after the
 // other's last sample. Each such pair counts on both traces; the time they share is marked
-// once. SEG-Y and SEISAN files of the same recording are not overlaps of each other.
+// once. SEG-Y and SEISAN files of the same recording are not overlaps of each other, nor are
+// miniSEED event files and SDS day files.
 std::vector<Overlap> find_overlaps(const std::vector<Trace*>& by_start);
 
 }  // namespace report

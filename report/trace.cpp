@@ -10,7 +10,7 @@ struct Names {
   std::string_view format, program;
 };
 // In the order of `Format`.
-constexpr Names kNames[] = {{"SEG-Y", "pk_segy"}, {"SEISAN", "pk_seis"}, {"SAC", "hbk2sac"}, {"miniSEED", "pk_mseed"}};
+constexpr Names kNames[] = {{"SEG-Y", "pk_segy"}, {"SEISAN", "pk_seis"}, {"SAC", "hbk2sac"}, {"miniSEED", "pk_mseed"}, {"SDS miniSEED", "pk_mseed"}};
 
 }  // namespace
 

@@ -9,7 +9,9 @@
 
 namespace report {
 
-enum class Format { segy, seisan, sac, mseed };
+// miniSEED event files and SDS day files are kinds of their own: an archive holding what
+// event files hold is no overlap of them.
+enum class Format { segy, seisan, sac, mseed, sds };
 std::string_view format_name(Format f);
 // The program of this project that writes the format.
 std::string_view program_name(Format f);

@@ -284,6 +284,8 @@ TEST(Timeline, AGapIsMoreThanTwoSampleIntervalsAnOverlapLessThanHalfOne) {
       {"less than half an interval after it", {trace(0, 10), trace(94, 10)}, 0, {1, 1}, 1},
       {"three copies of one recording", {trace(0, 10), trace(0, 10), trace(0, 10)}, 0, {2, 2, 2}, 1},
       {"SEG-Y and SEISAN of one recording", {trace(0, 10), trace(0, 10, report::Format::seisan)}, 0, {0, 0}, 0},
+      {"miniSEED event and day files", {trace(0, 10, report::Format::mseed), trace(0, 10, report::Format::sds)}, 0, {0, 0}, 0},
+      {"two day files", {trace(0, 10, report::Format::sds), trace(50, 10, report::Format::sds)}, 0, {1, 1}, 1},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
