@@ -3,6 +3,7 @@
 #include <libmseed.h>
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -65,6 +66,13 @@ void add_record(std::vector<Trace>& traces, std::map<std::string, std::size_t>& 
 
 FileTraces read_mseed(const std::filesystem::path& path, Format format) {
   FileTraces out;
+  // libmseed tells a file it cannot open only as a generic error.
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    out.error = "cannot be opened";
+    return out;
+  }
   std::map<std::string, std::size_t> last_of_id;
   Reader reader;
   uint64_t at = 0;  // the bytes of the records read

@@ -203,7 +203,10 @@ TEST(ConvertDeployment, FieldRecordingsGiveARowPerTraceWritten) {
   }
   for (const auto& row : reporttest::report_rows(dir / "out")) {
     reported.insert(row.at("file") + " " + row.at("samples"));
-    EXPECT_EQ(row.at("status"), "ok");
+    // Real recordings may warn (time tears), and the SEG-Y and SEISAN files of one
+    // recording are no overlaps of each other.
+    EXPECT_TRUE(row.at("status") == "ok" || row.at("status").starts_with("warning: WARNING: ")) << row.at("status");
+    EXPECT_EQ(row.at("overlaps"), "0") << row.at("file");
   }
   EXPECT_TRUE(written.contains("sac/blocks-a.hbk/blocks-a.sac 1000"));
   EXPECT_EQ(reported, written);
