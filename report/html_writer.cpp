@@ -196,7 +196,7 @@ void write_html(std::ostream& out, const Report& r) {
       << "<h1>Deployment report: " << escape(r.title) << "</h1>\n";
   write_summary(out, r);
   out << "<h2>Data availability</h2>\n<p>One row per unit, stream and channel; blue: data, red: a gap of more than two "
-         "sample intervals, red hatching: time that two traces of one program both hold, grey: a trace without "
+         "sample intervals, red hatching: time that two traces of one kind both hold, grey: a trace without "
          "samples. Hover over a mark for its file and times.</p>\n";
   write_timeline_svg(out, r);
   write_spans(out, r, kGapTable);

@@ -35,7 +35,7 @@ bool trace_order(const Trace& a, const Trace& b);
 
 // A gap is a next start later than the data so far ends by more than two sample intervals.
 std::vector<Gap> find_gaps(const std::vector<const Trace*>& by_start);
-// Traces of one program overlap when one starts less than half a sample interval after the
+// Traces of one kind (`Format`) overlap when one starts less than half a sample interval after the
 // other's last sample. Each such pair counts on both traces; the time they share is marked
 // once. SEG-Y and SEISAN files of the same recording are not overlaps of each other, nor are
 // miniSEED event files and SDS day files.

@@ -28,7 +28,7 @@ struct Trace {
   // Of the run that wrote the file: its failure, or "warning: " and its first WARNING line;
   // empty when it succeeded without a warning or is unknown.
   std::string status;
-  unsigned overlaps = 0;  // other traces of its row and program that hold samples of its time
+  unsigned overlaps = 0;  // other traces of its row and format that hold samples of its time
   int64_t start_us = 0;  // first sample, microseconds since 1970 (UTC)
   double rate = 0;       // samples per second; 0 when the header gives none
   uint64_t samples = 0;
