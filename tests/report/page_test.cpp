@@ -27,7 +27,8 @@ void write_outputs(const ScratchDir& dir) {
   fs::rename(dir / "out/segy/in.pk/2010_001_00_00_10_00D4F_1_1.RSY", dir / "out/segy/in.pk/2010_001_00_00_10_00D4F_1_1<&'\",x>.RSY");
   fs::create_directories(dir / "out/runs/segy");
   write_file(dir / "out/runs/segy/in.pk.run", "input: in<&>.pk\nprogram: pk_segy\noutput: segy/in.pk\nstatus: 2\n"
-                                              "stderr| <script>alert(1)</script> \xff\x01 end\nstdout| last words\n");
+                                              "stderr| <script>alert(1)</script> \xff\x01 end\n"
+                                              "stderr| WARNING: a failed run's warning is not its status\nstdout| last words\n");
 }
 
 TEST(Page, TextOfNamesAndRunsIsEscapedAndThePageIsWellFormedXml) {
