@@ -1,0 +1,186 @@
+// The SDS archive: day files split at midnight, re-runs that leave each sample once,
+// old records cut exactly where new data covers them, concurrent runs, failures.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "sds_archive.h"
+#include "sds_mseed_files.h"
+#include "testkit.h"
+
+namespace {
+
+using namespace sdstest;
+using testkit::ScratchDir;
+
+// Sample k of the test signal: differences of up to 2000 counts.
+std::vector<int32_t> signal(int64_t first, int64_t count, int32_t offset = 0) {
+  std::vector<int32_t> v;
+  for (int64_t k = first; k < first + count; ++k) v.push_back(static_cast<int32_t>((k * 2654435761u) % 2001) - 1000 + offset);
+  return v;
+}
+
+const int64_t kLateOnNewYearsEve = utc(2025, 12, 31, 23, 50, 0);
+
+void merge_ok(const std::string& root, const std::vector<std::string>& inputs) {
+  auto failure = pk::merge_into_sds(root, inputs, false);
+  ASSERT_FALSE(failure) << failure->what << " " << failure->path << ": " << std::strerror(failure->error_number);
+}
+
+TEST(SdsArchive, SplitsRecordsAtMidnightIntoTheirDayFilesKeepingTheEncoding) {
+  ScratchDir tmp;
+  Stream z, n{.channel = "HHN", .encoding = 10};  // Steim-1
+  append_records(tmp / "in.mseed", z, kLateOnNewYearsEve, signal(0, 120000));
+  append_records(tmp / "in.mseed", n, kLateOnNewYearsEve, signal(7, 120000));
+  int64_t midnight = utc(2026, 1, 1, 0, 0, 0);
+  int crossing = 0;
+  for (const Record& r : read_records(tmp / "in.mseed"))
+    crossing += r.start < midnight && r.start + static_cast<int64_t>(r.samples.size()) * 10000 > midnight;
+  ASSERT_EQ(crossing, 2) << "the input should hold a record across midnight in each channel";
+
+  merge_ok(tmp / "sds", {tmp / "in.mseed"});
+  Archive a = read_archive(tmp / "sds");
+  EXPECT_EQ(a.problems, std::vector<std::string>{});
+  EXPECT_EQ(a.files, (std::vector<std::string>{"2025/XX/TST01/HHN.D/XX.TST01..HHN.D.2025.365",
+                                               "2025/XX/TST01/HHZ.D/XX.TST01..HHZ.D.2025.365",
+                                               "2026/XX/TST01/HHN.D/XX.TST01..HHN.D.2026.001",
+                                               "2026/XX/TST01/HHZ.D/XX.TST01..HHZ.D.2026.001"}));
+  Samples want;
+  add_expected(want, z, kLateOnNewYearsEve, signal(0, 120000));
+  add_expected(want, n, kLateOnNewYearsEve, signal(7, 120000));
+  EXPECT_TRUE(a.samples == want);
+  for (const auto& [name, encodings] : a.encodings)  // split records too
+    EXPECT_EQ(encodings, std::vector<int>(encodings.size(), name.find("HHN") != std::string::npos ? 10 : 11)) << name;
+}
+
+TEST(SdsArchive, TheSameDataTwiceLeavesEachSampleOnce) {
+  ScratchDir tmp;
+  Stream z;
+  append_records(tmp / "a.mseed", z, kLateOnNewYearsEve, signal(0, 90000));
+  std::filesystem::copy_file(tmp / "a.mseed", tmp / "copy.mseed");
+  merge_ok(tmp / "sds", {tmp / "a.mseed"});
+  std::string first = testkit::read_file(tmp / "sds/2025/XX/TST01/HHZ.D/XX.TST01..HHZ.D.2025.365");
+  merge_ok(tmp / "sds", {tmp / "a.mseed"});
+  EXPECT_EQ(testkit::read_file(tmp / "sds/2025/XX/TST01/HHZ.D/XX.TST01..HHZ.D.2025.365"), first);
+
+  merge_ok(tmp / "both", {tmp / "a.mseed", tmp / "copy.mseed"});
+  Samples want;
+  add_expected(want, z, kLateOnNewYearsEve, signal(0, 90000));
+  for (const char* root : {"sds", "both"}) {
+    Archive a = read_archive(tmp / root);
+    EXPECT_EQ(a.problems, std::vector<std::string>{}) << root;
+    EXPECT_TRUE(a.samples == want) << root;
+  }
+}
+
+// New data over the middle of old records: the old samples it covers (within half an
+// interval of a new one) go, every other old sample stays exactly once.
+TEST(SdsArchive, PartlyCoveredOldRecordsKeepExactlyTheirUncoveredSamples) {
+  struct Case {
+    int64_t shift;  // of the new samples against the old ones' grid
+  };
+  for (Case c : {Case{0}, Case{3000}, Case{-4000}}) {
+    ScratchDir tmp;
+    Stream z;
+    int64_t t0 = utc(2026, 3, 1, 12, 0, 0);
+    append_records(tmp / "old.mseed", z, t0, signal(0, 6000));
+    append_records(tmp / "new.mseed", z, t0 + 2050 * 10000 + c.shift, signal(2050, 900, 5000));
+    merge_ok(tmp / "sds", {tmp / "old.mseed"});
+    merge_ok(tmp / "sds", {tmp / "new.mseed"});
+    Samples want;
+    add_expected(want, z, t0, signal(0, 2050));
+    add_expected(want, z, t0 + 2050 * 10000 + c.shift, signal(2050, 900, 5000));
+    add_expected(want, z, t0 + 2950 * 10000, signal(2950, 3050));
+    Archive a = read_archive(tmp / "sds");
+    EXPECT_EQ(a.problems, std::vector<std::string>{}) << c.shift;
+    EXPECT_TRUE(a.samples == want) << c.shift;
+  }
+}
+
+// Four processes merge overlapping stretches of two channels into one archive at once,
+// three times each: nothing is lost or doubled, and the samples are a clean merge's.
+TEST(SdsArchive, ConcurrentRunsNeverLoseEachOthersRecords) {
+  ScratchDir tmp;
+  Stream z, e{.channel = "HHE"};
+  const int64_t spans[4][2] = {{0, 150000}, {60000, 150000}, {120000, 150000}, {30000, 210000}};
+  std::vector<std::string> inputs;
+  for (int i = 0; i < 4; ++i) {
+    inputs.push_back(tmp / ("in" + std::to_string(i) + ".mseed"));
+    for (const Stream& s : {z, e})
+      append_records(inputs.back(), s, kLateOnNewYearsEve + spans[i][0] * 10000, signal(spans[i][0], spans[i][1]));
+  }
+  std::vector<pid_t> children;
+  for (int i = 0; i < 4; ++i) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int round = 0; round < 3; ++round)
+        if (pk::merge_into_sds(tmp / "sds", {inputs[(i + round) % 4]}, false)) _exit(1);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  merge_ok(tmp / "clean", inputs);
+  Archive a = read_archive(tmp / "sds"), clean = read_archive(tmp / "clean");
+  EXPECT_EQ(a.problems, std::vector<std::string>{});
+  EXPECT_EQ(clean.problems, std::vector<std::string>{});
+  Samples want;
+  for (const Stream& s : {z, e}) add_expected(want, s, kLateOnNewYearsEve, signal(0, 270000));
+  EXPECT_TRUE(clean.samples == want);
+  EXPECT_TRUE(a.samples == want);
+  EXPECT_EQ(a.files, clean.files);
+}
+
+TEST(SdsArchive, FailuresNameTheFinalPathAndLeaveTheOldDayFileAndNoTemporary) {
+  ScratchDir tmp;
+  Stream z;
+  int64_t t0 = utc(2026, 5, 4, 3, 2, 1);
+  append_records(tmp / "small.mseed", z, t0, signal(0, 3000));
+  append_records(tmp / "large.mseed", z, t0, signal(0, 60000, 1));
+  testkit::write_file(tmp / "file", "not a directory");
+  auto failure = pk::merge_into_sds(tmp / "file", {tmp / "small.mseed"}, false);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->error_number, ENOTDIR);
+  EXPECT_EQ(failure->path, tmp / "file/2026");
+
+  merge_ok(tmp / "sds", {tmp / "small.mseed"});
+  std::string day = tmp / "sds/2026/XX/TST01/HHZ.D/XX.TST01..HHZ.D.2026.124";
+  std::string before = testkit::read_file(day);
+  pid_t pid = fork();  // the child's files may not grow past 8 KiB: the temporary cannot be written
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small{8192, 8192};
+    setrlimit(RLIMIT_FSIZE, &small);
+    auto f = pk::merge_into_sds(tmp / "sds", {tmp / "large.mseed"}, true);
+    _exit(!f ? 1 : f->path != day ? 2 : f->error_number != EFBIG ? 3 : f->what != "write" ? 4 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no failure, 2: wrong path, 3: wrong errno, 4: wrong step";
+  EXPECT_EQ(testkit::read_file(day), before);
+  EXPECT_EQ(read_archive(tmp / "sds").problems, std::vector<std::string>{});
+}
+
+// SEED codes become directory names: one that climbs out of the archive is refused
+// before anything is written.
+TEST(SdsArchive, RefusesSeedCodesThatNameOtherDirectories) {
+  ScratchDir tmp;
+  append_records(tmp / "in.mseed", Stream{.network = "..", .station = "ETC"}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
+  auto failure = pk::merge_into_sds(tmp / "sds/in", {tmp / "in.mseed"}, false);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->error_number, EINVAL);
+  EXPECT_EQ(failure->path, tmp / "in.mseed");
+  EXPECT_FALSE(std::filesystem::exists(tmp / "sds"));
+}
+
+}  // namespace
