@@ -86,7 +86,7 @@ TEST(SdsArchive, PartlyCoveredOldRecordsKeepExactlyTheirUncoveredSamples) {
   for (Case c : {Case{0}, Case{3000}, Case{-4000}}) {
     ScratchDir tmp;
     Stream z;
-    int64_t t0 = utc(2026, 3, 1, 12, 0, 0);
+    int64_t t0 = utc(2026, 3, 1, 12, 0, 0) + 37;  // cut records start at odd microseconds
     append_records(tmp / "old.mseed", z, t0, signal(0, 6000));
     append_records(tmp / "new.mseed", z, t0 + 2050 * 10000 + c.shift, signal(2050, 900, 5000));
     merge_ok(tmp / "sds", {tmp / "old.mseed"});
@@ -102,24 +102,27 @@ TEST(SdsArchive, PartlyCoveredOldRecordsKeepExactlyTheirUncoveredSamples) {
 }
 
 // Four processes merge overlapping stretches of two channels into one archive at once,
-// three times each: nothing is lost or doubled, and the samples are a clean merge's.
+// each in ten runs of its own: a run that overwrote another's records would lose them
+// for good. Nothing is lost or doubled, and the samples are a clean merge's.
 TEST(SdsArchive, ConcurrentRunsNeverLoseEachOthersRecords) {
   ScratchDir tmp;
   Stream z, e{.channel = "HHE"};
-  const int64_t spans[4][2] = {{0, 150000}, {60000, 150000}, {120000, 150000}, {30000, 210000}};
+  const int64_t starts[4] = {0, 60000, 120000, 30000}, chunk = 15000;
   std::vector<std::string> inputs;
   for (int i = 0; i < 4; ++i) {
-    inputs.push_back(tmp / ("in" + std::to_string(i) + ".mseed"));
-    for (const Stream& s : {z, e})
-      append_records(inputs.back(), s, kLateOnNewYearsEve + spans[i][0] * 10000, signal(spans[i][0], spans[i][1]));
+    for (int64_t c = 0; c < 10; ++c) {
+      inputs.push_back(tmp / ("in" + std::to_string(i * 10 + c) + ".mseed"));
+      int64_t first = starts[i] + c * chunk;
+      for (const Stream& s : {z, e}) append_records(inputs.back(), s, kLateOnNewYearsEve + first * 10000, signal(first, chunk));
+    }
   }
   std::vector<pid_t> children;
   for (int i = 0; i < 4; ++i) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      for (int round = 0; round < 3; ++round)
-        if (pk::merge_into_sds(tmp / "sds", {inputs[(i + round) % 4]}, false)) _exit(1);
+      for (int c = 0; c < 10; ++c)
+        if (pk::merge_into_sds(tmp / "sds", {inputs[i * 10 + c]}, false)) _exit(1);
       _exit(0);
     }
     children.push_back(pid);

@@ -32,6 +32,10 @@ void append_records(const std::string& path, const Stream& s, int64_t start, con
   std::snprintf(m->channel, sizeof m->channel, "%s", s.channel.c_str());
   m->dataquality = 'D', m->reclen = 4096, m->byteorder = 1, m->encoding = s.encoding;
   m->starttime = start, m->samprate = s.rate, m->sampletype = 'i';
+  if (start % 100 != 0) {  // microseconds beyond the fixed header's tenths of milliseconds
+    blkt_1001_s b{};
+    msr_addblockette(m, reinterpret_cast<char*>(&b), sizeof b, 1001, 0);
+  }
   std::vector<int32_t> copy = samples;
   m->datasamples = copy.data(), m->numsamples = static_cast<int64_t>(copy.size());
   int64_t packed = 0;
