@@ -12,6 +12,7 @@
 #include "sds_files.h"
 #include "sds_merge.h"
 #include "sds_records.h"
+#include "stop_signals.h"
 
 namespace pk {
 
@@ -115,6 +116,7 @@ std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std
                                      const Sources& s, Replacement& out, const std::string& file) {
   std::vector<char> pending;
   for (std::size_t k = 0; k <= cuts.size(); ++k) {
+    if (stop_requested()) return SdsFailure{"finish", file, EINTR};
     if (k < cuts.size()) {
       const Piece& p = ranked[cuts[k].piece];
       int fd = s.fds[p.source].get();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "stop_signals.h"
 #include "temporary_name.h"
 
 namespace pk::sds {
@@ -59,7 +60,7 @@ int take_lock(const std::string& path, Fd& lock) {
   lock = Fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (!lock.ok()) return errno;
   while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return errno;
+    if (errno != EINTR || stop_requested()) return errno;
   }
   return 0;
 }

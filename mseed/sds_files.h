@@ -30,7 +30,8 @@ class Fd {
 // its parent. On failure `failed` names the directory that could not be made.
 int make_directories(const std::string& dir, bool durable, std::string& failed);
 
-// Waits for the exclusive lock on `path` (created where missing, never removed).
+// Waits for the exclusive lock on `path` (created where missing, never removed); EINTR
+// when CTRL-C or SIGTERM ends the wait.
 int take_lock(const std::string& path, Fd& lock);
 
 // A day file's replacement being written: a hidden temporary beside it, deleted unless

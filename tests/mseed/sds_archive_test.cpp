@@ -4,12 +4,15 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "sds_archive.h"
 #include "sds_mseed_files.h"
+#include "stop_signals.h"
 #include "testkit.h"
 
 namespace {
@@ -170,6 +173,43 @@ TEST(SdsArchive, FailuresNameTheFinalPathAndLeaveTheOldDayFileAndNoTemporary) {
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no failure, 2: wrong path, 3: wrong errno, 4: wrong step";
+  EXPECT_EQ(testkit::read_file(day), before);
+  EXPECT_EQ(read_archive(tmp / "sds").problems, std::vector<std::string>{});
+}
+
+// A run waits while another holds the day file's lock, and CTRL-C ends the wait with
+// the old day file as it was.
+TEST(SdsArchive, ARunWaitsForTheLockAndStopsOnCtrlC) {
+  ScratchDir tmp;
+  Stream z;
+  int64_t t0 = utc(2026, 7, 8, 9, 10, 11);
+  append_records(tmp / "old.mseed", z, t0, signal(0, 3000));
+  append_records(tmp / "new.mseed", z, t0, signal(0, 3000, 9));
+  merge_ok(tmp / "sds", {tmp / "old.mseed"});
+  std::string dir = tmp / "sds/2026/XX/TST01/HHZ.D/", day = dir + "XX.TST01..HHZ.D.2026.189";
+  std::string before = testkit::read_file(day);
+  int held = open((dir + ".XX.TST01..HHZ.D.2026.189.lock").c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    pk::StopSignals stop;
+    auto f = pk::merge_into_sds(tmp / "sds", {tmp / "new.mseed"}, false);
+    _exit(!f ? 1 : f->error_number != EINTR ? 2 : f->path != day ? 3 : 0);
+  }
+  usleep(300000);
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run should wait for the lock";
+  EXPECT_EQ(testkit::read_file(day), before);
+  kill(pid, SIGINT);
+  for (int tries = 0; tries < 50 && waitpid(pid, &status, WNOHANG) == 0; ++tries) usleep(100000);
+  if (kill(pid, SIGKILL) == 0) {
+    waitpid(pid, &status, 0);
+    FAIL() << "CTRL-C did not end the wait";
+  }
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no failure, 2: wrong errno, 3: wrong path";
+  close(held);
   EXPECT_EQ(testkit::read_file(day), before);
   EXPECT_EQ(read_archive(tmp / "sds").problems, std::vector<std::string>{});
 }
