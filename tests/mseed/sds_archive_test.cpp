@@ -146,28 +146,32 @@ TEST(SdsArchive, ConcurrentRunsNeverLoseEachOthersRecords) {
   EXPECT_EQ(a.files, clean.files);
 }
 
+// An archive "sds" holding 30 s of old.mseed's samples from `t0` on, and new.mseed with
+// `replacing` other samples from t0 on. Returns the day file's path, for day `day`.
+std::string old_day_and_new_input(const ScratchDir& tmp, int64_t t0, int64_t replacing, const std::string& day) {
+  append_records(tmp / "old.mseed", Stream{}, t0, signal(0, 3000));
+  append_records(tmp / "new.mseed", Stream{}, t0, signal(0, replacing, 9));
+  merge_ok(tmp / "sds", {tmp / "old.mseed"});
+  return tmp / ("sds/2026/XX/TST01/HHZ.D/XX.TST01..HHZ.D.2026." + day);
+}
+
 TEST(SdsArchive, FailuresNameTheFinalPathAndLeaveTheOldDayFileAndNoTemporary) {
   ScratchDir tmp;
-  Stream z;
-  int64_t t0 = utc(2026, 5, 4, 3, 2, 1);
-  append_records(tmp / "small.mseed", z, t0, signal(0, 3000));
-  append_records(tmp / "large.mseed", z, t0, signal(0, 60000, 1));
+  std::string day = old_day_and_new_input(tmp, utc(2026, 5, 4, 3, 2, 1), 60000, "124");
+  std::string before = testkit::read_file(day);
   testkit::write_file(tmp / "file", "not a directory");
-  auto failure = pk::merge_into_sds(tmp / "file", {tmp / "small.mseed"}, false);
+  auto failure = pk::merge_into_sds(tmp / "file", {tmp / "old.mseed"}, false);
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->error_number, ENOTDIR);
   EXPECT_EQ(failure->path, tmp / "file/2026");
 
-  merge_ok(tmp / "sds", {tmp / "small.mseed"});
-  std::string day = tmp / "sds/2026/XX/TST01/HHZ.D/XX.TST01..HHZ.D.2026.124";
-  std::string before = testkit::read_file(day);
   pid_t pid = fork();  // the child's files may not grow past 8 KiB: the temporary cannot be written
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit small{8192, 8192};
     setrlimit(RLIMIT_FSIZE, &small);
-    auto f = pk::merge_into_sds(tmp / "sds", {tmp / "large.mseed"}, true);
+    auto f = pk::merge_into_sds(tmp / "sds", {tmp / "new.mseed"}, true);
     _exit(!f ? 1 : f->path != day ? 2 : f->error_number != EFBIG ? 3 : f->what != "write" ? 4 : 0);
   }
   int status = 0;
@@ -181,14 +185,9 @@ TEST(SdsArchive, FailuresNameTheFinalPathAndLeaveTheOldDayFileAndNoTemporary) {
 // the old day file as it was.
 TEST(SdsArchive, ARunWaitsForTheLockAndStopsOnCtrlC) {
   ScratchDir tmp;
-  Stream z;
-  int64_t t0 = utc(2026, 7, 8, 9, 10, 11);
-  append_records(tmp / "old.mseed", z, t0, signal(0, 3000));
-  append_records(tmp / "new.mseed", z, t0, signal(0, 3000, 9));
-  merge_ok(tmp / "sds", {tmp / "old.mseed"});
-  std::string dir = tmp / "sds/2026/XX/TST01/HHZ.D/", day = dir + "XX.TST01..HHZ.D.2026.189";
+  std::string day = old_day_and_new_input(tmp, utc(2026, 7, 8, 9, 10, 11), 3000, "189");
   std::string before = testkit::read_file(day);
-  int held = open((dir + ".XX.TST01..HHZ.D.2026.189.lock").c_str(), O_RDWR);
+  int held = open((tmp / "sds/2026/XX/TST01/HHZ.D/.XX.TST01..HHZ.D.2026.189.lock").c_str(), O_RDWR);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   pid_t pid = fork();
