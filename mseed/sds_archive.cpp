@@ -59,7 +59,7 @@ void add_record(std::map<TargetKey, Target>& targets, const MSRecord& m, Piece p
 }
 
 Piece piece_of(const MSRecord& m, unsigned source, off_t offset, int length) {
-  return {m.starttime, m.samprate, m.samplecnt, kEarliest, kLatest, source, offset, length};
+  return {m.starttime, m.samprate, m.samplecnt, kEarliest, kLatest, 0, source, offset, length};
 }
 
 std::optional<SdsFailure> index_input(Input& in, unsigned source, std::map<TargetKey, Target>& targets) {
@@ -136,12 +136,17 @@ std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std
   return std::nullopt;
 }
 
-// The old day file's records, ranked below everything new.
-std::optional<SdsFailure> read_old(const std::string& file, Sources& s, std::vector<Piece>& ranked) {
+// The old day file's records, ranked below everything new. Records of another channel
+// (a day file some other tool wrote) stay as they are.
+std::optional<SdsFailure> read_old(const std::string& file, const Target& t, Sources& s, std::vector<Piece>& ranked) {
   s.fds[0] = Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!s.fds[0].ok()) return errno == ENOENT ? std::nullopt : std::optional(SdsFailure{"open", file, errno});
+  std::map<std::string, unsigned> channels{{t.network + '.' + t.station + '.' + t.location + '.' + t.channel, 0}};
   auto problem = scan_records(s.fds[0].get(), [&](const MSRecord& m, off_t offset, int length) {
-    ranked.push_back(piece_of(m, 0, offset, length));
+    std::string id = std::string(m.network) + '.' + m.station + '.' + m.location + '.' + m.channel;
+    Piece p = piece_of(m, 0, offset, length);
+    p.channel = channels.emplace(id, static_cast<unsigned>(channels.size())).first->second;
+    ranked.push_back(p);
   });
   if (problem) return SdsFailure{problem->what, file, problem->error_number};
   return std::nullopt;
@@ -161,7 +166,7 @@ std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, co
   s.paths.insert(s.paths.end(), inputs.begin(), inputs.end());
   s.fds.resize(s.paths.size());
   std::vector<Piece> ranked;
-  if (auto f = read_old(file, s, ranked)) return f;
+  if (auto f = read_old(file, t, s, ranked)) return f;
   if (auto f = open_sources(t, s)) return f;
   ranked.insert(ranked.end(), t.pieces.begin(), t.pieces.end());
   Replacement out(at.dir, at.name);

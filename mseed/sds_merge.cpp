@@ -84,9 +84,10 @@ void add_free_runs(const std::vector<Piece>& ranked, std::size_t k, int64_t lo, 
 
 std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
   std::vector<Cut> cuts;
-  Covered covered;
+  std::map<unsigned, Covered> by_channel;
   for (std::size_t k = ranked.size(); k-- > 0;) {
     const Piece& p = ranked[k];
+    Covered& covered = by_channel[p.channel];
     int64_t lo = first_at_or_after(p, p.from), hi = first_at_or_after(p, p.until);
     if (is_point(p)) lo = 0, hi = p.start >= p.from && p.start < p.until ? 1 : 0;
     if (lo >= hi) continue;

@@ -213,16 +213,39 @@ TEST(SdsArchive, ARunWaitsForTheLockAndStopsOnCtrlC) {
   EXPECT_EQ(read_archive(tmp / "sds").problems, std::vector<std::string>{});
 }
 
-// SEED codes become directory names: one that climbs out of the archive is refused
-// before anything is written.
-TEST(SdsArchive, RefusesSeedCodesThatNameOtherDirectories) {
+// Inputs that cannot go into the archive are refused before anything is written: SEED
+// codes that would climb out of it as directory names, bytes that are no record.
+TEST(SdsArchive, RefusesUnfitInputsBeforeWritingAnything) {
   ScratchDir tmp;
-  append_records(tmp / "in.mseed", Stream{.network = "..", .station = "ETC"}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
-  auto failure = pk::merge_into_sds(tmp / "sds/in", {tmp / "in.mseed"}, false);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->error_number, EINVAL);
-  EXPECT_EQ(failure->path, tmp / "in.mseed");
-  EXPECT_FALSE(std::filesystem::exists(tmp / "sds"));
+  append_records(tmp / "climbs.mseed", Stream{.network = "..", .station = "ETC"}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
+  append_records(tmp / "damaged.mseed", Stream{}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
+  testkit::write_file(tmp / "damaged.mseed", testkit::read_file(tmp / "damaged.mseed") + std::string(4096, 'x'));
+  for (auto [input, error] : {std::pair{"climbs.mseed", EINVAL}, std::pair{"damaged.mseed", EBADMSG}}) {
+    auto failure = pk::merge_into_sds(tmp / "sds/in", {tmp / input}, false);
+    ASSERT_TRUE(failure) << input;
+    EXPECT_EQ(failure->error_number, error) << input;
+    EXPECT_EQ(failure->path, tmp / input);
+    EXPECT_FALSE(std::filesystem::exists(tmp / "sds")) << input;
+  }
+}
+
+// A day file holding another channel's records too (another tool's): those stay as they
+// are, whatever the new data covers.
+TEST(SdsArchive, OtherChannelsInADayFileStay) {
+  ScratchDir tmp;
+  Stream z, x{.channel = "HHX"};
+  int64_t t0 = utc(2026, 2, 3, 4, 5, 6);
+  std::string dir = tmp / "sds/2026/XX/TST01/HHZ.D";
+  std::filesystem::create_directories(dir);
+  for (const Stream& s : {z, x}) append_records(dir + "/XX.TST01..HHZ.D.2026.034", s, t0, signal(0, 3000));
+  append_records(tmp / "new.mseed", z, t0, signal(0, 3000, 9));
+  merge_ok(tmp / "sds", {tmp / "new.mseed"});
+  Samples want;
+  add_expected(want, z, t0, signal(0, 3000, 9));
+  add_expected(want, x, t0, signal(0, 3000));
+  Archive a = read_archive(tmp / "sds");
+  EXPECT_EQ(a.problems, std::vector<std::string>{});
+  EXPECT_TRUE(a.samples == want);
 }
 
 }  // namespace

@@ -74,10 +74,10 @@ static int64_t day_start(const std::string& name) {
 static void check_day_file(const std::filesystem::path& file, Archive& a) {
   std::string name = file.filename().string();
   int64_t from = day_start(name), until = from + 86400 * kSecond;
-  const Record* before = nullptr;
+  std::map<std::string, int64_t> last;  // time of each channel's last sample so far
   for (const Record& r : read_records(file.string())) {
     a.encodings[name].push_back(r.encoding);
-    if (before && r.start < sample_at(*before, before->samples.size() - 1) + std::llround(5e5 / r.rate))
+    if (last.contains(r.id) && r.start < last[r.id] + std::llround(5e5 / r.rate))
       a.problems.push_back(name + ": record at " + std::to_string(r.start) + " overlaps the one before");
     for (std::size_t k = 0; k < r.samples.size(); ++k) {
       int64_t t = sample_at(r, k);
@@ -85,7 +85,7 @@ static void check_day_file(const std::filesystem::path& file, Archive& a) {
       if (!a.samples.emplace(std::pair(r.id, t), r.samples[k]).second)
         a.problems.push_back(name + ": second sample at " + std::to_string(t));
     }
-    before = &r;
+    last[r.id] = sample_at(r, r.samples.size() - 1);
   }
 }
 
