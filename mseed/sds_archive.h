@@ -1,5 +1,6 @@
 // Day files of an SDS archive: ROOT/YEAR/NET/STA/CHAN.D/NET.STA.LOC.CHAN.D.YEAR.DAY, one
-// per channel and UTC day, each holding that day's samples only, in time order.
+// per channel and UTC day, each holding that day's samples only, in time order. Beside
+// each day file an empty hidden ".NAME.lock" stays: the lock every run takes to rewrite it.
 #pragma once
 
 #include <optional>
@@ -28,6 +29,9 @@ struct SdsFailure {
 // StopSignals ends the merge as a failure with EINTR. On failure the day file
 // concerned keeps its old contents and no temporary is left; day files finished before
 // keep their new contents.
+// Memory: the headers of all input records (under 100 bytes each), then per day file
+// its old records' headers and one decoded record at a time - never a day of samples.
+// Records copied whole are read back from their files when the day file is written.
 std::optional<SdsFailure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
                                          bool durable);
 

@@ -58,6 +58,8 @@ int make_directories(const std::string& dir, bool durable, std::string& failed) 
 
 int take_lock(const std::string& path, Fd& lock) {
   lock = Fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  // Another user's lock file: flock locks through a read-only descriptor as well.
+  if (!lock.ok() && errno == EACCES) lock = Fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!lock.ok()) return errno;
   while (::flock(lock.get(), LOCK_EX) != 0) {
     if (errno != EINTR || stop_requested()) return errno;
