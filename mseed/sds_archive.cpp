@@ -162,6 +162,7 @@ std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, co
   // the run before it has just renamed away.
   Fd lock;
   if (int e = take_lock(at.dir + "." + at.name + ".lock", lock)) return SdsFailure{"lock", file, e};
+  remove_stale_temporaries(at.dir, at.name);
   Sources s{{file}, {}};
   s.paths.insert(s.paths.end(), inputs.begin(), inputs.end());
   s.fds.resize(s.paths.size());

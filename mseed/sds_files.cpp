@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,6 +66,15 @@ int take_lock(const std::string& path, Fd& lock) {
     if (errno != EINTR || stop_requested()) return errno;
   }
   return 0;
+}
+
+void remove_stale_temporaries(const std::string& dir, const std::string& name) {
+  std::string prefix = "." + name + ".pk_mseed-";
+  std::error_code ignored;  // a leftover that cannot go now goes another time
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+    std::string leaf = entry.path().filename().string();
+    if (leaf.starts_with(prefix) && leaf.ends_with(".part")) std::filesystem::remove(entry.path(), ignored);
+  }
 }
 
 Replacement::~Replacement() {
