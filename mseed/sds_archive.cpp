@@ -59,7 +59,8 @@ void add_record(std::map<TargetKey, Target>& targets, const MSRecord& m, Piece p
 }
 
 Piece piece_of(const MSRecord& m, unsigned source, off_t offset, int length) {
-  return {m.starttime, m.samprate, m.samplecnt, kEarliest, kLatest, 0, source, offset, length};
+  return {.start = m.starttime, .rate = m.samprate, .samples = m.samplecnt, .source = source, .offset = offset,
+          .length = length};
 }
 
 std::optional<SdsFailure> index_input(Input& in, unsigned source, std::map<TargetKey, Target>& targets) {
@@ -136,8 +137,9 @@ std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std
   return std::nullopt;
 }
 
-// The old day file's records, ranked below everything new. Records of another channel
-// (a day file some other tool wrote) stay as they are.
+// The old day file's records, ranked below everything new. Only new data takes their
+// samples away: records of another channel, or overlapping each other (a day file some
+// other tool wrote), stay as they are.
 std::optional<SdsFailure> read_old(const std::string& file, const Target& t, Sources& s, std::vector<Piece>& ranked) {
   s.fds[0] = Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!s.fds[0].ok()) return errno == ENOENT ? std::nullopt : std::optional(SdsFailure{"open", file, errno});
@@ -146,6 +148,7 @@ std::optional<SdsFailure> read_old(const std::string& file, const Target& t, Sou
     std::string id = std::string(m.network) + '.' + m.station + '.' + m.location + '.' + m.channel;
     Piece p = piece_of(m, 0, offset, length);
     p.channel = channels.emplace(id, static_cast<unsigned>(channels.size())).first->second;
+    p.covers = false;
     ranked.push_back(p);
   });
   if (problem) return SdsFailure{problem->what, file, problem->error_number};

@@ -92,6 +92,7 @@ std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
     if (is_point(p)) lo = 0, hi = p.start >= p.from && p.start < p.until ? 1 : 0;
     if (lo >= hi) continue;
     add_free_runs(ranked, k, lo, hi, covered, cuts);
+    if (!p.covers) continue;
     Micros h = half_interval(p);
     covered.add(sample_time(p, lo) - h, sample_time(p, hi - 1) + h);
   }

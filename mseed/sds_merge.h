@@ -22,6 +22,7 @@ struct Piece {
   int64_t samples = 0;
   Micros from = kEarliest, until = kLatest;  // only samples at from <= t < until belong here
   unsigned channel = 0;  // pieces cover only pieces of their own channel (SEED id)
+  bool covers = true;    // false: takes nothing away from earlier pieces
   unsigned source = 0;   // which file holds it
   off_t offset = 0;     // and where
   int length = 0;       // record length in bytes

@@ -231,9 +231,9 @@ TEST(SdsArchive, RefusesUnfitInputsBeforeWritingAnything) {
   }
 }
 
-// A day file holding another channel's records too (another tool's): those stay as they
-// are, whatever the new data covers.
-TEST(SdsArchive, OtherChannelsInADayFileStay) {
+// A day file another tool wrote, holding another channel's records too, or records that
+// overlap: what the new data does not cover stays as it is.
+TEST(SdsArchive, WhatNewDataDoesNotCoverInAForeignDayFileStays) {
   ScratchDir tmp;
   Stream z, x{.channel = "HHX"};
   int64_t t0 = utc(2026, 2, 3, 4, 5, 6);
@@ -248,6 +248,14 @@ TEST(SdsArchive, OtherChannelsInADayFileStay) {
   Archive a = read_archive(tmp / "sds");
   EXPECT_EQ(a.problems, std::vector<std::string>{});
   EXPECT_TRUE(a.samples == want);
+
+  // Old records overlapping each other, apart from the new data, stay both.
+  append_records(dir + "/XX.TST01..HHZ.D.2026.034", x, t0 + 3600 * kSecond, signal(0, 100));
+  append_records(dir + "/XX.TST01..HHZ.D.2026.034", x, t0 + 3600 * kSecond, signal(0, 100));
+  merge_ok(tmp / "sds", {tmp / "new.mseed"});
+  int twice = 0;
+  for (const Record& r : read_records(dir + "/XX.TST01..HHZ.D.2026.034")) twice += r.start == t0 + 3600 * kSecond;
+  EXPECT_EQ(twice, 2);
 }
 
 }  // namespace
