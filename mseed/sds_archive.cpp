@@ -3,10 +3,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <string_view>
 #include <ctime>
 #include <fcntl.h>
 #include <map>
+#include <string_view>
 #include <tuple>
 
 #include "sds_files.h"
@@ -27,11 +27,6 @@ struct Target {
   std::vector<Piece> pieces;
 };
 using TargetKey = std::tuple<std::string, std::string, std::string, std::string, int64_t>;
-
-struct Input {
-  std::string path;
-  Fd fd;
-};
 
 // SEED codes become directory and file names: letters, digits, '-' and '_' only, so
 // that no record can name a path outside the archive.
@@ -63,19 +58,19 @@ Piece piece_of(const MSRecord& m, unsigned source, off_t offset, int length) {
           .length = length};
 }
 
-std::optional<SdsFailure> index_input(Input& in, unsigned source, std::map<TargetKey, Target>& targets) {
-  in.fd = Fd(::open(in.path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.fd.ok()) return SdsFailure{"open", in.path, errno};
+std::optional<SdsFailure> index_input(const std::string& path, unsigned source, std::map<TargetKey, Target>& targets) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return SdsFailure{"open", path, errno};
   bool unusable = false;
-  auto problem = scan_records(in.fd.get(), [&](const MSRecord& m, off_t offset, int length) {
+  auto problem = scan_records(fd.get(), [&](const MSRecord& m, off_t offset, int length) {
     if (!usable_code(m.network, false) || !usable_code(m.station, false) || !usable_code(m.location, true) ||
         !usable_code(m.channel, false))
       unusable = true;
     else
       add_record(targets, m, piece_of(m, source, offset, length));
   });
-  if (problem) return SdsFailure{problem->what, in.path, problem->error_number};
-  if (unusable) return SdsFailure{"use the SEED codes (letters, digits, '-', '_') of a record in", in.path, EINVAL};
+  if (problem) return SdsFailure{problem->what, path, problem->error_number};
+  if (unusable) return SdsFailure{"use the SEED codes (letters, digits, '-', '_') of a record in", path, EINVAL};
   return std::nullopt;
 }
 
@@ -186,10 +181,8 @@ std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, co
 std::optional<SdsFailure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
                                          bool durable) {
   std::map<TargetKey, Target> targets;
-  for (std::size_t i = 0; i < record_files.size(); ++i) {
-    Input in{record_files[i], {}};
-    if (auto f = index_input(in, static_cast<unsigned>(i + 1), targets)) return f;
-  }
+  for (std::size_t i = 0; i < record_files.size(); ++i)
+    if (auto f = index_input(record_files[i], static_cast<unsigned>(i + 1), targets)) return f;
   for (const auto& [key, target] : targets)
     if (auto f = merge_day(root, target, record_files, durable)) return f;
   return std::nullopt;
