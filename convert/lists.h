@@ -71,6 +71,9 @@ struct Evt_list_str {
   // itself) and what each channel carries over.
   PacketTime event_start;
   std::vector<ChannelCarry> carried;
+  // Set in a segment that began after a break or a full file, and in an event whose
+  // sequence broke before its first samples: its channels need not begin together.
+  bool channels_apart = false;
 };
 
 // A DT packet whose own time is not where the count of samples before it puts its first

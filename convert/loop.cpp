@@ -164,6 +164,7 @@ Evt_list_str* next_segment(Conversion& conv, Unit_list_str* unit, Evt_list_str* 
   seg->Bit_weight = evt->Bit_weight;
   seg->event_start = evt->event_start.text().empty() ? evt->First_smp_time : evt->event_start;
   seg->carried = carry_over(*evt);
+  seg->channels_apart = true;
   link_after(evt, seg);
   if (conv.options.Qcc_on) {
     uint8_t no_trailer[kPacketSize] = {'X', 'X'};
@@ -204,9 +205,11 @@ bool fills_file(const Conversion& conv, const Evt_list_str* evt, const uint8_t* 
 Evt_list_str* segment_for(Conversion& conv, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt) {
   if (evt->Out_of_seq) {
     evt->Out_of_seq = false;
-    if (!evt->First_chan) return evt;
     conv.damage.sequence_broken(unit->Unit_num, evt->Evt_num, header_seq_num(pkt), header_time_string(pkt));
-    return next_segment(conv, unit, evt);
+    // Before the event's first samples the event itself is the new segment.
+    if (evt->First_chan) return next_segment(conv, unit, evt);
+    evt->channels_apart = true;
+    return evt;
   }
   return fills_file(conv, evt, pkt) ? next_segment(conv, unit, evt) : evt;
 }

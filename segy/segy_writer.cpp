@@ -122,7 +122,9 @@ std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_lis
   id.evt_num = evt.Evt_num;
   id.unit = static_cast<uint16_t>(evt.Unit_num);
   id.sp = Sp;
-  id.start = parse_start_time(evt.First_smp_time.text());
+  // After a sequence break each channel begins at whichever of its packets came first:
+  // each trace starts at its own first sample.
+  id.start = parse_start_time((evt.channels_apart ? chan.First_smp_time : evt.First_smp_time).text());
   id.scale = channel_scale(event_bit_weights(evt), chan.Chan_num);
   title_header_info trace_hd{};
   fill_trace_header(trace_hd, id);
