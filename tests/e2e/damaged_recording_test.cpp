@@ -276,9 +276,9 @@ TEST(DamagedRecording, FieldRecordingsKeepEverySampleStillThere) {
   for (const Damage d : {Damage::removed, Damage::repeated, Damage::swapped}) {
     SCOPED_TRACE(static_cast<int>(d));
     auto expected = whole;
-    if (d == Damage::removed) {  // the 11th packet: channel 1's fourth, 848 samples after 2317
-      auto& ch = expected[0];
-      ch.erase(ch.begin() + 2317, ch.begin() + 2317 + 848);
+    if (d == Damage::removed) {  // the 11th packet: channel 3's third, 884 samples after 1677
+      auto& ch = expected[2];
+      ch.erase(ch.begin() + 1677, ch.begin() + 1677 + 884);
     }
     EXPECT_EQ(convert(damaged(intact, d, 10), &run), expected);
     EXPECT_EQ(run.code, 0) << run.out;
