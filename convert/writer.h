@@ -3,6 +3,8 @@
 // once it is complete.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "lists.h"
@@ -40,10 +42,15 @@ class Writer {
   // delete when the event is complete.
   std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
                                   const std::string& base);
+  // The most samples one output file may hold of a channel (0: no limit). A channel that
+  // would pass it ends its event's segment there; the event goes on in a new one.
+  virtual std::uint64_t max_samples_per_file(const Options&) const { return 0; }
   // Turns the complete event's channel data files (all closed) into output files.
   virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
   // End of input: whatever spans events is published.
   virtual void finish(Outputs&) {}
+  // After a finished run: what the user should know about the files written, one line each.
+  virtual void write_notes(std::FILE*) const {}
 };
 
 }  // namespace pk

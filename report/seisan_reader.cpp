@@ -12,7 +12,7 @@ namespace report {
 
 namespace {
 
-using pk::seis::kChanHeaderSize, pk::seis::kFileLines, pk::seis::kLineCols;
+using pk::seis::kChanHeaderSize, pk::seis::kLineCols;
 constexpr std::size_t kSampleBytes = 4;
 
 // Columns first..last (counted from 1) of a header, without surrounding blanks.
@@ -50,12 +50,13 @@ std::optional<int64_t> start_of(std::string_view h) {
 
 struct ChannelHeader {
   Trace trace;
-  std::optional<uint64_t> count;  // blank when it needs more than six digits
+  std::optional<uint64_t> count;  // blank when it needs more than seven digits
 };
 
 std::optional<ChannelHeader> channel_header(std::string_view h, std::string& error) {
   const std::optional<int64_t> start = start_of(h);
-  const std::string_view rate = cols(h, 37, 43), count = cols(h, 45, 50);
+  // A count of a million or more takes column 44 too.
+  const std::string_view rate = cols(h, 37, 43), count = cols(h, 44, 50);
   const std::optional<double> r = number_in<double>(rate);
   const std::optional<uint64_t> n = number_in<uint64_t>(count);
   if (!start || (!rate.empty() && !r) || (!count.empty() && !n)) {
@@ -79,7 +80,11 @@ std::optional<ChannelHeader> channel_header(std::string_view h, std::string& err
 FileTraces read_seisan(InputFile& file) {
   FileTraces out;
   std::optional<SeiRecords> records = SeiRecords::open(file, out.error);
-  for (int i = 0; records && i < kFileLines; ++i)
+  // Twelve header lines, or one per three channels of a wider event (line 1 counts them).
+  const std::optional<std::string> line1 = records ? records->read(kLineCols, out.error) : std::nullopt;
+  if (!line1) records.reset();
+  const int lines = line1 ? pk::seis::file_lines(number_in<std::size_t>(cols(*line1, 31, 33)).value_or(0)) : 0;
+  for (int i = 1; records && i < lines; ++i)
     if (!records->read(kLineCols, out.error)) records.reset();
   while (records && !records->at_end()) {
     const std::optional<std::string> h = records->read(kChanHeaderSize, out.error);

@@ -54,6 +54,8 @@ class SegyWriter : public Writer {
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
   // Publishes the receiver gathers, which span the run.
   void finish(Outputs& out) override;
+  // Where readers limited to 16-bit sample counts find the full count of longer traces.
+  void write_notes(std::FILE* out) const override;
 
   // ---- steps of the finishing pass ----
   // The head of a channel's trace file: the file header when asked for, then the trace
@@ -87,6 +89,8 @@ class SegyWriter : public Writer {
 
   // Shot points of each unit, from the settings file.
   std::map<uint16_t, std::vector<sp_value_strc>> shot_lists_;
+  // Trace files written with more samples than a 16-bit count holds.
+  unsigned long long_traces_ = 0;
 };
 
 }  // namespace pk::segy
