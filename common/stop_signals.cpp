@@ -5,9 +5,11 @@ namespace pk {
 namespace {
 
 volatile std::sig_atomic_t stop_signal_seen = 0;
-constexpr int stop_signals[2] = {SIGINT, SIGTERM};
+constexpr int stop_signals[5] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
-extern "C" void on_stop_signal(int) { stop_signal_seen = 1; }
+extern "C" void on_stop_signal(int signal) {
+  if (stop_signal_seen == 0) stop_signal_seen = signal;
+}
 
 }  // namespace
 
@@ -18,15 +20,17 @@ StopSignals::StopSignals() {
   sigemptyset(&action.sa_mask);
   // No SA_RESTART: a read that waits on a pipe or a slow disk returns, so the
   // converter sees the signal at once.
-  for (int i = 0; i < 2; ++i) sigaction(stop_signals[i], &action, &previous_[i]);
+  for (int i = 0; i < 5; ++i) sigaction(stop_signals[i], &action, &previous_[i]);
 }
 
 StopSignals::~StopSignals() {
-  for (int i = 0; i < 2; ++i) sigaction(stop_signals[i], &previous_[i], nullptr);
+  for (int i = 0; i < 5; ++i) sigaction(stop_signals[i], &previous_[i], nullptr);
 }
 
 bool StopSignals::requested() const { return stop_requested(); }
 
 bool stop_requested() { return stop_signal_seen != 0; }
+
+int stop_signal() { return stop_signal_seen; }
 
 }  // namespace pk

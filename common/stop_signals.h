@@ -1,4 +1,5 @@
-// CTRL-C and SIGTERM during a conversion: the handler only records the signal, and
+// CTRL-C, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE (a reader of the console output that went
+// away) during a conversion: the handler only records the signal, and
 // the converter looks for it between packets or blocks, so it can drop what it had
 // not finished and leave the files of earlier runs as they were.
 #pragma once
@@ -7,23 +8,25 @@
 
 namespace pk {
 
-// While it lives, CTRL-C and SIGTERM are recorded instead of ending the process;
+// While it lives, those signals are recorded instead of ending the process;
 // the handlers the process had before come back when it goes.
 class StopSignals {
  public:
   StopSignals();
   ~StopSignals();
-  // Whether CTRL-C or SIGTERM came since this object was made.
+  // Whether one of them came since this object was made.
   bool requested() const;
 
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 
  private:
-  struct sigaction previous_[2] {};
+  struct sigaction previous_[5] {};
 };
 
-// Whether CTRL-C or SIGTERM came while a StopSignals lived (for code far from it).
+// Whether one of them came while a StopSignals lived (for code far from it).
 bool stop_requested();
+// The first signal that came; 0 when none did.
+int stop_signal();
 
 }  // namespace pk
