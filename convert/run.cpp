@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "ring.h"
 #include "writer.h"
 
 namespace pk {
@@ -16,6 +17,11 @@ Conversion::~Conversion() {
   // their descriptors any more.
   outputs.writes.stop();
   if (FdQcc) std::fclose(FdQcc);
+  // A failed run's logs and QCC files: pk_main cuts them back to what they held before it.
+  for_each_in_ring(units.start, [this](Unit_list_str* u) {
+    outputs.appended.close_quietly(u->FdLog);
+    outputs.appended.close_quietly(u->FdQcc);
+  });
 }
 
 }  // namespace pk
