@@ -1,0 +1,187 @@
+#include "sds_archive.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <string_view>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <tuple>
+
+#include "sds_files.h"
+#include "sds_merge.h"
+#include "sds_records.h"
+
+namespace pk {
+
+namespace {
+
+using namespace sds;
+
+// One channel's samples of one UTC day from the inputs.
+struct Target {
+  std::string network, station, location, channel;
+  int64_t day = 0;  // days since 1970
+  std::vector<Piece> pieces;
+};
+using TargetKey = std::tuple<std::string, std::string, std::string, std::string, int64_t>;
+
+struct Input {
+  std::string path;
+  Fd fd;
+};
+
+// SEED codes become directory and file names: letters, digits, '-' and '_' only, so
+// that no record can name a path outside the archive.
+bool usable_code(const char* code, bool may_be_empty) {
+  std::string_view c(code);
+  if (c.empty()) return may_be_empty;
+  for (char ch : c)
+    if (!std::isalnum(static_cast<unsigned char>(ch)) && ch != '-' && ch != '_') return false;
+  return true;
+}
+
+int64_t day_of(Micros t) { return t >= 0 ? t / kMicrosPerDay : -((-t + kMicrosPerDay - 1) / kMicrosPerDay); }
+
+// Files the record under every day its samples fall on.
+void add_record(std::map<TargetKey, Target>& targets, const MSRecord& m, Piece piece) {
+  Micros last = sample_time(piece, piece.samples > 0 ? piece.samples - 1 : 0);
+  for (int64_t day = day_of(piece.start); day <= day_of(last); ++day) {
+    TargetKey key{m.network, m.station, m.location, m.channel, day};
+    Target& t = targets[key];
+    if (t.pieces.empty()) t = {m.network, m.station, m.location, m.channel, day, {}};
+    piece.from = day * kMicrosPerDay;
+    piece.until = piece.from + kMicrosPerDay;
+    t.pieces.push_back(piece);
+  }
+}
+
+Piece piece_of(const MSRecord& m, unsigned source, off_t offset, int length) {
+  return {m.starttime, m.samprate, m.samplecnt, kEarliest, kLatest, source, offset, length};
+}
+
+std::optional<SdsFailure> index_input(Input& in, unsigned source, std::map<TargetKey, Target>& targets) {
+  in.fd = Fd(::open(in.path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.fd.ok()) return SdsFailure{"open", in.path, errno};
+  bool unusable = false;
+  auto problem = scan_records(in.fd.get(), [&](const MSRecord& m, off_t offset, int length) {
+    if (!usable_code(m.network, false) || !usable_code(m.station, false) || !usable_code(m.location, true) ||
+        !usable_code(m.channel, false))
+      unusable = true;
+    else
+      add_record(targets, m, piece_of(m, source, offset, length));
+  });
+  if (problem) return SdsFailure{problem->what, in.path, problem->error_number};
+  if (unusable) return SdsFailure{"use the SEED codes (letters, digits, '-', '_') of a record in", in.path, EINVAL};
+  return std::nullopt;
+}
+
+struct DayPaths {
+  std::string dir, name;
+};
+
+DayPaths day_paths(const std::string& root, const Target& t) {
+  time_t seconds = static_cast<time_t>(t.day * 86400);
+  tm utc{};
+  gmtime_r(&seconds, &utc);
+  char year[16], day[16];
+  std::snprintf(year, sizeof year, "%04d", utc.tm_year + 1900);
+  std::snprintf(day, sizeof day, "%03d", utc.tm_yday + 1);
+  std::string dir = root.empty() || root.back() == '/' ? root : root + '/';
+  dir.append(year).append("/").append(t.network).append("/").append(t.station).append("/");
+  dir.append(t.channel).append(".D/");
+  std::string name = t.network + '.' + t.station + '.' + t.location + '.' + t.channel + ".D." + year + '.' + day;
+  return {dir, name};
+}
+
+// The files the pieces come from: the old day file (source 0), then the inputs.
+struct Sources {
+  std::vector<std::string> paths;
+  std::vector<Fd> fds;
+};
+
+std::optional<SdsFailure> open_sources(const Target& t, Sources& s) {
+  for (const Piece& p : t.pieces) {
+    if (s.fds[p.source].ok()) continue;
+    s.fds[p.source] = Fd(::open(s.paths[p.source].c_str(), O_RDONLY | O_CLOEXEC));
+    if (!s.fds[p.source].ok()) return SdsFailure{"open", s.paths[p.source], errno};
+  }
+  return std::nullopt;
+}
+
+// Writes the cuts into the replacement, a megabyte at a time.
+std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts,
+                                     const Sources& s, Replacement& out, const std::string& file) {
+  std::vector<char> pending;
+  for (std::size_t k = 0; k <= cuts.size(); ++k) {
+    if (k < cuts.size()) {
+      const Piece& p = ranked[cuts[k].piece];
+      int fd = s.fds[p.source].get();
+      std::optional<Problem> problem;
+      if (cuts[k].whole) {
+        pending.resize(pending.size() + static_cast<std::size_t>(p.length));
+        problem = read_at(fd, p.offset, static_cast<std::size_t>(p.length), pending.data() + pending.size() - p.length);
+      } else {
+        problem = cut_record(fd, p, cuts[k].first, cuts[k].count, cuts[k].start, pending);
+      }
+      if (problem) return SdsFailure{problem->what, s.paths[p.source], problem->error_number};
+    }
+    if (pending.size() < (1u << 20) && k < cuts.size()) continue;
+    if (int e = out.write(pending.data(), pending.size())) return SdsFailure{"write", file, e};
+    pending.clear();
+  }
+  return std::nullopt;
+}
+
+// The old day file's records, ranked below everything new.
+std::optional<SdsFailure> read_old(const std::string& file, Sources& s, std::vector<Piece>& ranked) {
+  s.fds[0] = Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!s.fds[0].ok()) return errno == ENOENT ? std::nullopt : std::optional(SdsFailure{"open", file, errno});
+  auto problem = scan_records(s.fds[0].get(), [&](const MSRecord& m, off_t offset, int length) {
+    ranked.push_back(piece_of(m, 0, offset, length));
+  });
+  if (problem) return SdsFailure{problem->what, file, problem->error_number};
+  return std::nullopt;
+}
+
+std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, const std::vector<std::string>& inputs,
+                                    bool durable) {
+  DayPaths at = day_paths(root, t);
+  std::string file = at.dir + at.name, failed;
+  if (int e = make_directories(at.dir, durable, failed)) return SdsFailure{"create directory", failed, e};
+  // A lock file that is never renamed or removed: every run locks the same inode. The
+  // day file itself would not do, since a run waiting on it would hold the inode that
+  // the run before it has just renamed away.
+  Fd lock;
+  if (int e = take_lock(at.dir + "." + at.name + ".lock", lock)) return SdsFailure{"lock", file, e};
+  Sources s{{file}, {}};
+  s.paths.insert(s.paths.end(), inputs.begin(), inputs.end());
+  s.fds.resize(s.paths.size());
+  std::vector<Piece> ranked;
+  if (auto f = read_old(file, s, ranked)) return f;
+  if (auto f = open_sources(t, s)) return f;
+  ranked.insert(ranked.end(), t.pieces.begin(), t.pieces.end());
+  Replacement out(at.dir, at.name);
+  if (int e = out.create()) return SdsFailure{"create a temporary beside", file, e};
+  if (auto f = write_cuts(ranked, resolve(ranked), s, out, file)) return f;
+  std::string step;
+  if (int e = out.publish(durable, step)) return SdsFailure{step, file, e};
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<SdsFailure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
+                                         bool durable) {
+  std::map<TargetKey, Target> targets;
+  for (std::size_t i = 0; i < record_files.size(); ++i) {
+    Input in{record_files[i], {}};
+    if (auto f = index_input(in, static_cast<unsigned>(i + 1), targets)) return f;
+  }
+  for (const auto& [key, target] : targets)
+    if (auto f = merge_day(root, target, record_files, durable)) return f;
+  return std::nullopt;
+}
+
+}  // namespace pk
