@@ -56,6 +56,14 @@ struct Evt_list_str {
   PacketTime Latest_time;
 };
 
+// A DT packet whose own time differs from the count-derived time of its first stored
+// sample by more than half a sample interval.
+struct TimeMark {
+  std::uint64_t sample;  // index in the channel's stored samples where the packet's samples begin
+  PacketTime time;       // the packet's own time
+  double offset;         // packet time minus count time, seconds
+};
+
 struct File_list_str {
   Evt_list_str* Evt_pointer = nullptr;
   File_list_str* Prev_file = nullptr;
@@ -72,6 +80,7 @@ struct File_list_str {
   std::string Next_smp_time;       // compared as text for the log's continuity mark
   PacketTime First_smp_time;
   PacketTime Prev_smp_time;
+  std::vector<TimeMark> time_marks;
 };
 
 // The bit weights that scale an event's traces: its own EH/ET's, else its unit's latest,
