@@ -83,6 +83,8 @@ int64_t first_sample_us(const File_list_str& chan, uint32_t trash, double rate) 
   return microseconds(chan.First_smp_time) + std::llround(discarded * 1e6 / rate);
 }
 
+uint64_t stored_samples(const File_list_str& chan) { return own_data_file(chan) ? chan.stored : 0; }
+
 }  // namespace
 
 std::string stream_file_name(const Evt_list_str& evt, uint32_t strm) {
@@ -113,15 +115,21 @@ void MseedWriter::closing_at_end_of_input(Evt_list_str& evt) const {
   if (evt.Samp_rate == 0.0f) evt.Samp_rate = 1000.0f;
 }
 
-Pending MseedWriter::write_stream(Outputs& out, const Evt_list_str& evt, const std::vector<File_list_str*>& chans,
-                                  const std::string& dir) {
+std::optional<Pending> MseedWriter::write_stream(Outputs& out, const Evt_list_str& evt,
+                                                 const std::vector<File_list_str*>& chans, const std::string& dir) {
+  // A stream without samples has no records: no file rather than an empty one.
+  if (std::none_of(chans.begin(), chans.end(), [](const File_list_str* c) { return stored_samples(*c) > 0; })) {
+    for (File_list_str* chan : chans)
+      if (own_data_file(*chan)) out.temps.remove(chan->Filename);
+    return std::nullopt;
+  }
   const std::string name = stream_file_name(evt, chans.front()->Strm_num);
   const std::string path = create_temporary(out, dir, name);
   AppendingFile file;
   if (!file.open(path, out.writes)) shut_down(ExitCode::open_error, path);
   const double rate = rate_of(evt);
   for (File_list_str* chan : chans) {
-    const uint64_t count = own_data_file(*chan) ? chan->stored : 0;
+    const uint64_t count = stored_samples(*chan);
     if (count > 0) {
       const SeedId id = seed_id(units_[evt.Unit_num], evt.Unit_num, chan->Strm_num, chan->Chan_num, rate);
       RecordPacker packer(id, rate, [&file](std::string_view record) { file.append(record); });
@@ -131,7 +139,7 @@ Pending MseedWriter::write_stream(Outputs& out, const Evt_list_str& evt, const s
     if (own_data_file(*chan)) out.temps.remove(chan->Filename);
   }
   file.close();
-  return {path, name};
+  return Pending{path, name};
 }
 
 void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files) const {
@@ -150,7 +158,9 @@ void MseedWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str&
   trash_ = run.options.Trash_cnt;
   const std::string dir = make_output_dir(out, evt.First_smp_time.text());
   std::vector<Pending> files;
-  for (const auto& [strm, chans] : streams_of(evt)) files.push_back(write_stream(out, evt, chans, dir));
+  for (const auto& [strm, chans] : streams_of(evt))
+    if (auto file = write_stream(out, evt, chans, dir)) files.push_back(std::move(*file));
+  if (files.empty()) return;
   if (archive_root.empty()) publish(out, dir, files);
   else archive(out, files);
 }

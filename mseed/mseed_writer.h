@@ -40,7 +40,8 @@ class MseedWriter : public Writer {
   std::string archive_root;
 
  private:
-  Pending write_stream(Outputs& out, const Evt_list_str& evt, const std::vector<File_list_str*>& chans,
+  // Writes one stream's file; nothing when none of its channels has a sample.
+  std::optional<Pending> write_stream(Outputs& out, const Evt_list_str& evt, const std::vector<File_list_str*>& chans,
                        const std::string& dir);
   void archive(Outputs& out, const std::vector<Pending>& files) const;
 
