@@ -7,7 +7,7 @@
 
 #include "mseed_writer.h"
 #include "record_packer.h"
-#include "records.h"
+#include "mseed_records.h"
 #include "seed_codes.h"
 #include "seis_settings.h"
 #include "testkit.h"

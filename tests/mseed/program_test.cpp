@@ -9,11 +9,12 @@
 #include <tuple>
 
 #include "decode.h"
+#include "helpers.h"
 #include "output_readers.h"
 #include "packet_time.h"
 #include "pkenc.h"
 #include "pkfile.h"
-#include "records.h"
+#include "mseed_records.h"
 #include "records.h"
 #include "testkit.h"
 
@@ -41,6 +42,7 @@ struct Channel {
   std::vector<int32_t> samples;
   std::vector<std::pair<std::size_t, int64_t>> starts;  // index of a record's first sample, its time
   double rate = 0;
+  std::string id;
 };
 std::map<std::string, Channel> channels_in(const fs::path& dir) {
   std::map<std::string, Channel> out;
@@ -54,6 +56,7 @@ std::map<std::string, Channel> channels_in(const fs::path& dir) {
       c.starts.push_back({c.samples.size(), r.start_us});
       c.samples.insert(c.samples.end(), r.samples.begin(), r.samples.end());
       c.rate = r.rate;
+      c.id = id_of(r);
     }
   }
   return out;
@@ -117,4 +120,128 @@ TEST(MseedProgram, DefaultCodesAndOneFilePerStream) {
   }
   EXPECT_EQ(ids, (std::vector<std::string>{"XX.A12F..HH1", "XX.A12F..HH2", "XX.A12F..HH3", "XX.A12F.02.HH1",
                                            "XX.A12F.02.HH2", "XX.A12F.02.HH3"}));
+}
+
+namespace {
+
+using Key = std::string;  // "UUUU_S_C": unit id, stream and channel digits
+
+struct PacketStart {
+  std::size_t sample;  // index among the channel's samples
+  int64_t time_us;
+};
+
+// Where each decodable DT packet's samples begin, per channel, from the packets themselves.
+std::map<Key, std::vector<PacketStart>> packet_starts(const fs::path& input) {
+  std::map<Key, std::vector<PacketStart>> out;
+  std::map<Key, std::size_t> counts;
+  const std::string bytes = testkit::read_file(input);
+  for (std::size_t at = 0; at + pk::kPacketSize <= bytes.size(); at += pk::kPacketSize) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+    if (pk::code_set(p) != pk::kDT) continue;
+    const pk::dt_pkt dt{p};
+    if (pk::dt_sample_format(dt.dat_fmt()) == pk::SampleFormat::kUnknown) continue;
+    const Key key = pk::format("%04X_%u_%u", pk::header_unit_id(p), dt.strm_num() + 1, dt.chan_num() + 1);
+    const auto ms = pk::PacketTime(pk::header_time_string(p)).instant().time_since_epoch().count();
+    out[key].push_back({counts[key], ms * 1000});
+    counts[key] += dt.nsamp();
+  }
+  return out;
+}
+
+// The channels of pk_mseed's files by the same keys: station = unit id, location = stream.
+std::map<Key, Channel> mseed_channels(const fs::path& dir) {
+  std::map<Key, Channel> out;
+  for (auto& [id, chan] : channels_in(dir)) {
+    const auto dot1 = id.find('.'), dot2 = id.find('.', dot1 + 1), dot3 = id.find('.', dot2 + 1);
+    const std::string location = id.substr(dot2 + 1, dot3 - dot2 - 1);
+    out[id.substr(dot1 + 1, 4) + "_" + (location.empty() ? "1" : location.substr(1)) + "_" + id.back()] = chan;
+  }
+  return out;
+}
+
+// pk_segy's traces, each channel's events one after the other, and its sample interval (us).
+std::map<Key, std::pair<std::vector<int32_t>, unsigned>> segy_channels(const fs::path& dir) {
+  std::map<Key, std::pair<std::vector<int32_t>, unsigned>> out;
+  for (const auto& name : testkit::list_files(dir)) {
+    const std::string stem = fs::path(name).stem().string();  // YYYY_DDD_HH_MM_SS_0UUUU_S_C
+    auto& [samples, interval] = out[stem.substr(19)];
+    const auto s = testkit::trace_file_samples(dir / name);
+    samples.insert(samples.end(), s.begin(), s.end());
+    const std::string head = testkit::read_file(dir / name).substr(0, 240);
+    interval = static_cast<unsigned>(static_cast<uint8_t>(head[116]) << 8 | static_cast<uint8_t>(head[117]));
+  }
+  return out;
+}
+
+// mseed2sac's samples of each SEED id, in SAC's floats, sorted: its traces split where
+// records leave gaps or overlap.
+std::map<std::string, std::vector<float>> sac_samples(const fs::path& dir) {
+  std::map<std::string, std::vector<float>> out;
+  for (const auto& name : testkit::list_files(dir)) {
+    if (fs::path(name).extension() != ".mseed") continue;
+    const fs::path sac = dir / ("sac-" + name);
+    fs::create_directories(sac);
+    EXPECT_EQ(testkit::run_shell("cd '" + sac.string() + "' && mseed2sac -f 4 ../" + name + " >/dev/null 2>&1"), 0);
+    for (const auto& file : testkit::list_files(sac)) {
+      const auto f = testkit::read_sac(sac / file);
+      EXPECT_TRUE(f.whole()) << file;
+      const std::string id = file.substr(0, file.find(".D."));
+      const auto s = f.samples();
+      out[id].insert(out[id].end(), s.begin(), s.end());
+    }
+  }
+  for (auto& [id, s] : out) std::sort(s.begin(), s.end());
+  return out;
+}
+
+void expect_packet_times(const Channel& chan, const std::vector<PacketStart>& packets, const Key& key) {
+  for (const PacketStart& p : packets) {
+    if (p.sample >= chan.samples.size()) break;
+    const auto record = std::prev(std::upper_bound(chan.starts.begin(), chan.starts.end(), std::pair{p.sample, INT64_MAX}));
+    const double at = static_cast<double>(record->second) + static_cast<double>(p.sample - record->first) * 1e6 / chan.rate;
+    ASSERT_LE(std::fabs(at - static_cast<double>(p.time_us)), 1000.0) << key << " sample " << p.sample;
+  }
+}
+
+}  // namespace
+
+// Every field recording: each channel's samples are pk_segy's, read back by libmseed and by
+// mseed2sac, at the rate of the EH; each packet's first sample sits at the packet's time.
+TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
+  const fs::path field(PK_FIELD_DIR);
+  if (!fs::is_directory(field)) GTEST_SKIP() << "no field recordings";
+  std::size_t compared = 0;
+  for (const auto& entry : fs::directory_iterator(field)) {
+    const std::string file = entry.path().filename().string();
+    if (!file.starts_with("packets-") || entry.path().extension() != ".pk") continue;
+    SCOPED_TRACE(file);
+    testkit::ScratchDir dir;
+    fs::create_directories(dir.path() / "segy");
+    fs::create_directories(dir.path() / "ms");
+    const std::string in = "'" + entry.path().string() + "'";
+    const std::string no_ini = "PKU='" + (dir.path() / "none").string() + "'";
+    ASSERT_EQ(run_in(dir.path(), no_ini, "pk_segy", "-VN " + in + " segy").code, 0);
+    ASSERT_EQ(run_in(dir.path(), no_ini, "pk_mseed", "-VN " + in + " ms").code, 0);
+    const auto segy = segy_channels(dir.path() / "segy");
+    const auto ms = mseed_channels(dir.path() / "ms");
+    const auto sac = sac_samples(dir.path() / "ms");
+    const auto packets = packet_starts(entry.path());
+    for (const auto& [key, trace] : segy) {
+      if (trace.first.empty()) continue;
+      ASSERT_TRUE(ms.count(key)) << key;
+      const Channel& chan = ms.at(key);
+      EXPECT_EQ(chan.samples, trace.first) << key;
+      // SEG-Y's 16-bit interval holds rates down to about 15.3 a second (0 below).
+      if (trace.second != 0) {
+        EXPECT_NEAR(1e6 / chan.rate, trace.second, 1.0) << key;
+      }
+      std::vector<float> as_float(trace.first.begin(), trace.first.end());
+      std::sort(as_float.begin(), as_float.end());
+      EXPECT_EQ(sac.count(chan.id) ? sac.at(chan.id) : std::vector<float>{}, as_float) << chan.id;
+      expect_packet_times(chan, packets.count(key) ? packets.at(key) : std::vector<PacketStart>{}, key);
+      ++compared;
+    }
+  }
+  if (compared == 0) GTEST_SKIP() << "no packet recordings found";
 }

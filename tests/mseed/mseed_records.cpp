@@ -1,4 +1,4 @@
-#include "records.h"
+#include "mseed_records.h"
 
 #include <cstring>
 
