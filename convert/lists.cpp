@@ -222,6 +222,12 @@ File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t evt_num
     f->Filename = conv.writer.create_channel_data(conv.setup, conv.outputs, dir,
                                                   channel_base_name(time.text(), evt->Unit_num, strm, chan));
   f->Trash_cnt = conv.options.Trash_cnt;
+  // A channel of a later segment goes on where the event's earlier segments left it.
+  for (const ChannelCarry& c : evt->carried) {
+    if (c.Strm_num != strm || c.Chan_num != chan) continue;
+    f->Trash_cnt = c.Trash_cnt;
+    f->stored_before = c.stored_before;
+  }
   f->First_smp_time = time;
   f->Next_smp_time = time.text();
   f->Evt_pointer = evt;

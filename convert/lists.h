@@ -3,6 +3,7 @@
 // channel lives in its node.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -33,6 +34,17 @@ struct Unit_list_str {
   std::string Ini_comp;
   // Bit weights (dat_bit_wgt) of the unit's latest EH or ET packet; empty before one.
   std::string Bit_weight;
+  // The unit's latest packet, so that a copy of it repeated by a download is recognised.
+  std::array<uint8_t, 1024> previous_packet{};
+  bool has_previous = false;
+};
+
+// What a channel carries from one segment of its event into the next: the -T discards
+// still due and the samples stored so far, which count against the -S limit.
+struct ChannelCarry {
+  uint32_t Strm_num = 0, Chan_num = 0;
+  uint32_t Trash_cnt = 0;
+  uint64_t stored_before = 0;
 };
 
 struct Evt_list_str {
@@ -54,13 +66,22 @@ struct Evt_list_str {
   std::string Bit_weight;
   PacketTime First_smp_time;
   PacketTime Latest_time;
+  // A segment continues its event after a sequence break or a full file: the first
+  // sample time of the event's first segment (for the shot point; empty in that segment
+  // itself) and what each channel carries over.
+  PacketTime event_start;
+  std::vector<ChannelCarry> carried;
+  // Set in a segment that began after a break or a full file, and in an event whose
+  // sequence broke before its first samples: its channels need not begin together.
+  bool channels_apart = false;
 };
 
-// A DT packet whose own time differs from the count-derived time of its first stored
-// sample by more than half a sample interval.
+// A DT packet whose own time is not where the count of samples before it puts its first
+// stored sample (the channel's first sample time + sample / rate; samples -T discarded
+// count too) by more than half a sample interval.
 struct TimeMark {
-  std::uint64_t sample;  // index in the channel's stored samples where the packet's samples begin
-  PacketTime time;       // the packet's own time
+  std::uint64_t sample;  // index in the channel's stored samples where the packet's begin
+  PacketTime time;       // the packet's time
   double offset;         // packet time minus count time, seconds
 };
 
@@ -73,6 +94,8 @@ struct File_list_str {
   int32_t smallest = 0;    // of the stored samples, once there is one
   int32_t largest = 0;
   uint32_t Trash_cnt = 0;  // samples still to discard
+  uint64_t discarded = 0;  // samples -T discarded so far
+  uint64_t stored_before = 0;  // samples stored in the event's earlier segments
   int32_t Last_sample = 0;
   uint32_t Unit_num = 0, Evt_num = 0, Strm_num = 0, Chan_num = 0;
   AppendingFile data;              // the channel data file while open
@@ -80,7 +103,12 @@ struct File_list_str {
   std::string Next_smp_time;       // compared as text for the log's continuity mark
   PacketTime First_smp_time;
   PacketTime Prev_smp_time;
+  // Of this segment: packets whose time the count of samples misses (see TimeMark), and
+  // the jumps between consecutive packets' offsets of more than one sample interval.
   std::vector<TimeMark> time_marks;
+  double count_offset = 0;  // of the latest packet that stored samples
+  uint32_t time_tears = 0;
+  double largest_tear = 0;
 };
 
 // The bit weights that scale an event's traces: its own EH/ET's, else its unit's latest,

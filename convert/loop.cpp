@@ -134,13 +134,105 @@ void on_et(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Prog
   log_event_packet(unit, pkt);
 }
 
+// What each channel of a segment carries into the next: the event's earlier carries,
+// updated by the channels this segment had.
+std::vector<ChannelCarry> carry_over(const Evt_list_str& evt) {
+  std::vector<ChannelCarry> carried = evt.carried;
+  for (const File_list_str* f : ring_nodes(evt.First_chan)) {
+    const ChannelCarry c{f->Strm_num, f->Chan_num, f->Trash_cnt, f->stored_before + f->stored};
+    auto same = std::find_if(carried.begin(), carried.end(), [&](const ChannelCarry& o) {
+      return o.Strm_num == c.Strm_num && o.Chan_num == c.Chan_num;
+    });
+    if (same == carried.end()) carried.push_back(c);
+    else *same = c;
+  }
+  return carried;
+}
+
+// Ends the event's current segment as the event itself would end and continues the event
+// in a new one with the same rate, bit weights and shot point; the new segment's files
+// are named from its own first sample.
+Evt_list_str* next_segment(Conversion& conv, Unit_list_str* unit, Evt_list_str* evt) {
+  auto* seg = new Evt_list_str;
+  seg->Unit_pointer = unit;
+  seg->Unit_num = evt->Unit_num;
+  seg->Evt_num = evt->Evt_num;
+  seg->Seq_num = evt->Seq_num;
+  seg->Strm_num = evt->Strm_num;
+  seg->Samp_rate = evt->Samp_rate;
+  seg->rate_known = evt->rate_known;
+  seg->Bit_weight = evt->Bit_weight;
+  seg->event_start = evt->event_start.text().empty() ? evt->First_smp_time : evt->event_start;
+  seg->carried = carry_over(*evt);
+  seg->channels_apart = true;
+  link_after(evt, seg);
+  if (conv.options.Qcc_on) {
+    uint8_t no_trailer[kPacketSize] = {'X', 'X'};
+    store_qcc(conv.FdQcc, conv.Blk_cnt, *unit, *evt, no_trailer);
+  }
+  close_event(conv, evt, false);
+  unit->First_evt = seg;
+  return seg;
+}
+
+// The most samples a DT packet can bring: the count it gives, or for compressed data
+// whatever its frames hold.
+std::size_t most_samples(const uint8_t* pkt) {
+  switch (dt_sample_format(dt_pkt{pkt}.dat_fmt())) {
+    case SampleFormat::kInt16: return dt_sample_count(pkt, kMax16Samples);
+    case SampleFormat::kInt32: return dt_sample_count(pkt, kMax32Samples);
+    case SampleFormat::kCompressed: return kMaxC0Samples;
+    case SampleFormat::kCompressed2: return kMaxC2Samples;
+    case SampleFormat::kUnknown: break;
+  }
+  return 0;
+}
+
+// Whether the packet's channel cannot take its samples without passing the most the
+// writer's files hold.
+bool fills_file(const Conversion& conv, const Evt_list_str* evt, const uint8_t* pkt) {
+  const uint64_t most = conv.writer.max_samples_per_file(conv.options);
+  if (most == 0) return false;
+  const dt_pkt dt{pkt};
+  const File_list_str* f = find_in_ring(evt->First_chan, [&](const File_list_str* n) {
+    return n->Evt_num == dt.evt_num() && n->Strm_num == dt.strm_num() && n->Chan_num == dt.chan_num();
+  });
+  return f && f->stored > 0 && f->stored + most_samples(pkt) > most;
+}
+
+// The segment of the event that takes a DT packet: a new one after a sequence break (the
+// samples go on at their own time rather than being dropped) or when a file is full.
+Evt_list_str* segment_for(Conversion& conv, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt) {
+  if (evt->Out_of_seq) {
+    evt->Out_of_seq = false;
+    conv.damage.sequence_broken(unit->Unit_num, evt->Evt_num, header_seq_num(pkt), header_time_string(pkt));
+    // Before the event's first samples the event itself is the new segment.
+    if (evt->First_chan) return next_segment(conv, unit, evt);
+    evt->channels_apart = true;
+    return evt;
+  }
+  return fills_file(conv, evt, pkt) ? next_segment(conv, unit, evt) : evt;
+}
+
 void on_dt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Progress& progress) {
-  Evt_list_str* evt = find_event(conv.open, unit, pkt);
+  Evt_list_str* evt = segment_for(conv, unit, find_event(conv.open, unit, pkt), pkt);
   File_list_str* file = find_file(conv, evt, pkt);
   if (unit->FdLog && !conv.options.dont_log_dt) log_head(unit->FdLog, pkt, kDT, conv.sign, conv.Blk_cnt);
   progress.dt_line(ushort(unit->Unit_num), static_cast<unsigned>(file->Evt_num), file->Strm_num + 1,
                    file->Chan_num + 1);
+  const uint32_t stored_at = file->stored, trash_at = file->Trash_cnt;
   decode_dt(conv, *file, pkt);
+  note_packet_time(*file, *evt, stored_at, trash_at);
+}
+
+// A download that wrote a packet of an event twice: the copy is no packet of its own.
+// Only event packets count: they carry the sequence a copy would break.
+bool repeats_previous(Unit_list_str* unit, const uint8_t* pkt, int type) {
+  if (type != kEH && type != kET && type != kDT) return false;
+  if (unit->has_previous && std::memcmp(unit->previous_packet.data(), pkt, kPacketSize) == 0) return true;
+  std::memcpy(unit->previous_packet.data(), pkt, kPacketSize);
+  unit->has_previous = true;
+  return false;
 }
 
 void on_nh_nt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, int type, const Progress& progress) {
@@ -179,6 +271,10 @@ void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progres
   const int type = code_set(pkt);
   if (type == kUnknown) return;
   Unit_list_str* unit = find_unit(conv, pkt);
+  if (repeats_previous(unit, pkt, type)) {
+    conv.damage.packet_repeated(unit->Unit_num);
+    return;
+  }
   if (type != kDT && unit->FdLog) log_head(unit->FdLog, pkt, type, conv.sign, conv.Blk_cnt);
   switch (type) {
     case kEH: on_eh(conv, unit, pkt, progress); break;
@@ -211,6 +307,7 @@ void end_of_input(Conversion& conv, uint8_t* buffer) {
   if (unit && unit->FdLog) {
     // Every unit writes into the same log, so the run's account goes in once.
     write_undecoded_warnings(conv, unit->FdLog, "\r\n");
+    conv.damage.write(unit->FdLog, "\r\n");
     close_checked(unit->FdLog, unit->LogFile);
   }
 }
@@ -236,6 +333,7 @@ void close_event(Conversion& conv, Evt_list_str* evt, bool at_end_of_input) {
   sort_chan(evt);
   // The writer takes the channel data files whole.
   cls_evt_files(conv.open, evt);
+  for (const File_list_str* f : ring_nodes(evt->First_chan)) conv.damage.segment_closed(*f);
   conv.writer.merge_file_pc(conv.setup, conv.outputs, *evt);
   del_evt_ptr(conv.open, evt);
 }

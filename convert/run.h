@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "damage_report.h"
 #include "lists.h"
 #include "options.h"
 #include "output_file.h"
@@ -62,6 +63,7 @@ struct Conversion {
   uint32_t Blk_cnt = 0;        // packets handled
   int sign = 0;                // continuity mark of the latest DT packet for the log
   std::array<uint32_t, 256> Undecoded_dt{};  // DT packets per data-format byte no decoder reads
+  DamageReport damage;
   Units units;
   OpenChannels open;
 };

@@ -15,28 +15,26 @@ namespace pk {
 
 namespace {
 
-// A channel whose event went out of sequence stores nothing more.
-bool stopped(const File_list_str& f) { return f.Evt_pointer && f.Evt_pointer->Out_of_seq; }
+// Samples of the channel's event so far, the limit counts them all: earlier segments too.
+uint64_t event_samples(const File_list_str& f) { return f.stored_before + f.stored; }
 
-// The usual packet: nothing to discard, no limit in reach, channel in sequence.
+// The usual packet: nothing to discard, no limit in reach.
 bool keeps_every_sample(const SampleRules& rules, const File_list_str& f, std::size_t n) {
-  return f.Trash_cnt == 0 && !stopped(f) && f.stored <= rules.sample_limit && rules.sample_limit - f.stored >= n;
+  return f.Trash_cnt == 0 && event_samples(f) + n <= rules.sample_limit;
 }
 
 // What the channel keeps of one packet's samples: the discard count takes the first ones;
-// none once its event is out of sequence or the limit is reached. `room` holds a
-// selection when not all are kept.
+// none once the limit is reached. `room` holds a selection when not all are kept.
 std::span<const int32_t> kept_samples(const SampleRules& rules, File_list_str& f, std::span<const int32_t> s,
                                       int32_t* room) {
   if (keeps_every_sample(rules, f, s.size())) return s;
-  const bool store_none = stopped(f);
   std::size_t kept = 0;
   for (const int32_t v : s) {
     if (f.Trash_cnt != 0) {
       --f.Trash_cnt;
       continue;
     }
-    if (store_none || f.stored + kept >= rules.sample_limit) continue;
+    if (event_samples(f) + kept >= rules.sample_limit) continue;
     room[kept++] = v;
   }
   return {room, kept};

@@ -5,6 +5,7 @@
 // program runs.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -57,6 +58,9 @@ class Writer {
   // delete when the event is complete.
   std::string create_channel_data(const RunSetup& run, Outputs& out, const std::string& dir,
                                   const std::string& base);
+  // The most samples one output file may hold of a channel (0: no limit). A channel that
+  // would pass it ends its event's segment there; the event goes on in a new one.
+  virtual std::uint64_t max_samples_per_file(const Options&) const { return 0; }
   // Turns the complete event's channel data files (all closed) into output files.
   virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
   // End of input: whatever spans events is published.

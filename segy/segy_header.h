@@ -41,7 +41,9 @@ uint32_t sample_interval(float rate);
 // An interval past 65535 cannot be held in 16 bits and would wrap into another one. Those
 // fields hold 0 then ("not known") and readers find the true interval in the 32-bit fields.
 inline uint16_t interval16(uint32_t interval) { return static_cast<uint16_t>(interval > 65535u ? 0u : interval); }
-inline uint16_t count16(uint32_t count) { return static_cast<uint16_t>(count > 32767u ? 32767u : count); }
+// The most samples the 16-bit counts of the headers carry.
+constexpr unsigned kMaxCount16 = 32767;
+inline uint16_t count16(uint32_t count) { return static_cast<uint16_t>(count > kMaxCount16 ? kMaxCount16 : count); }
 // Volts per count from the 128-character bit-weight text of the latest EH/ET packet.
 float channel_scale(std::string_view bit_weight, uint32_t chan);
 

@@ -123,7 +123,9 @@ std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_lis
   id.evt_num = evt.Evt_num;
   id.unit = static_cast<uint16_t>(evt.Unit_num);
   id.sp = Sp;
-  id.start = parse_start_time(evt.First_smp_time.text());
+  // After a sequence break each channel begins at whichever of its packets came first:
+  // each trace starts at its own first sample.
+  id.start = parse_start_time((evt.channels_apart ? chan.First_smp_time : evt.First_smp_time).text());
   id.scale = channel_scale(event_bit_weights(evt), chan.Chan_num);
   title_header_info trace_hd{};
   fill_trace_header(trace_hd, id);
@@ -169,7 +171,9 @@ void SegyWriter::update_shot_point(const SettingsFile& settings, const Evt_list_
   auto list = shot_lists_.find(unit);
   if (list == shot_lists_.end())
     list = shot_lists_.emplace(unit, shot_point_list(settings.text.value_or(""), unit)).first;
-  if (const auto sp = find_shot_point(list->second, shot_time_of(evt.First_smp_time.text()))) Sp = *sp;
+  // A later segment of an event keeps the shot point of the event's start.
+  const PacketTime& start = evt.event_start.text().empty() ? evt.First_smp_time : evt.event_start;
+  if (const auto sp = find_shot_point(list->second, shot_time_of(start.text()))) Sp = *sp;
 }
 
 // A trace file is its channel's data file with the headers written into the room at its
@@ -189,6 +193,7 @@ TraceFile SegyWriter::write_trace(Outputs& out, const flag_strc& flags, Evt_list
     pass.min = chan.smallest;
     pass.max = chan.largest;
   }
+  if (pass.count > kMaxCount16) ++long_traces_;
   const std::vector<uint8_t> head = trace_file_head(file_header, evt, chan, pass);
   if (!has_data) {
     const std::string path = create_temporary(out, directory, name);
@@ -220,6 +225,14 @@ void SegyWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& 
 void SegyWriter::finish(Outputs& out) {
   for (const auto& [uid, gather] : Recv_info) publish(out, gather.directory, {{gather.temporary, gather.name}});
   Recv_info.clear();
+  if (long_traces_ == 0) return;
+  std::fflush(stdout);
+  std::fprintf(stderr,
+               "NOTE: %lu trace%s more than %u samples; general SEG-Y readers read at most %u samples per trace. "
+               "The full count is the 32-bit field at byte %zu of the trace header (counted from 0, in its last 60 "
+               "bytes; byte %zu of a .SGY file)\n",
+               long_traces_, long_traces_ == 1 ? " holds" : "s hold", kMaxCount16, kMaxCount16, th::num_smp32,
+               kFileHeaderSize + th::num_smp32);
 }
 
 void SegyWriter::gathering(Outputs& out, const flag_strc& flags, const std::string& directory,

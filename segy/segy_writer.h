@@ -66,7 +66,8 @@ class SegyWriter : public Writer {
   // The channel data file becomes the trace file: it starts with room for the headers.
   std::size_t channel_head_room(const Options& options) const override;
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
-  // Publishes the receiver gathers, which span the run.
+  // Publishes the receiver gathers, which span the run, and says where readers limited to
+  // 16-bit sample counts find the full count of longer traces.
   void finish(Outputs& out) override;
 
   // ---- steps of the finishing pass ----
@@ -104,6 +105,8 @@ class SegyWriter : public Writer {
 
   // Shot points of each unit, from the settings file.
   std::map<uint16_t, std::vector<sp_value_strc>> shot_lists_;
+  // Trace files written with more samples than a 16-bit count holds.
+  unsigned long long_traces_ = 0;
 };
 
 }  // namespace pk::segy

@@ -163,6 +163,12 @@ char number_char(uint32_t n) {
   return static_cast<char>('0' + n);
 }
 
+char channel_char(uint32_t n) {
+  if (n < 10) return number_char(n);
+  if (n - 10 > static_cast<uint32_t>('Z' - 'A')) return '?';
+  return static_cast<char>('A' + (n - 10));
+}
+
 char component_letter(std::string_view ini_comp, uint32_t chan) {
   const bool ini_in_use = !ini_comp.empty() && ini_comp[0] != '\0';
   if (ini_in_use && chan < ini_comp.size() && ini_comp[chan] != '\0') return ini_comp[chan];
@@ -170,7 +176,7 @@ char component_letter(std::string_view ini_comp, uint32_t chan) {
 }
 
 std::string component(uint32_t strm, uint32_t chan, std::string_view ini_comp) {
-  return {number_char(strm + 1), number_char(chan + 1), component_letter(ini_comp, chan), ' '};
+  return {number_char(strm + 1), channel_char(chan + 1), component_letter(ini_comp, chan), ' '};
 }
 
 char century_digit(int year) {
@@ -206,10 +212,20 @@ std::string channel_entry(std::string_view station, std::string_view comp, doubl
   return e;
 }
 
+int file_lines(std::size_t channels) {
+  const std::size_t entry_lines = (channels + kEntriesPerLine - 1) / kEntriesPerLine;
+  return 2 + static_cast<int>(std::max<std::size_t>(entry_lines, kFileLines - 2));
+}
+
+void widen_file_header(std::string& hd, std::size_t channels) {
+  const std::size_t size = file_col(file_lines(channels) + 1, 1);
+  if (hd.size() < size) hd.resize(size, ' ');
+}
+
 bool put_entry(std::string& hd, int index, std::string_view entry) {
-  if (index < 0 || index >= kMaxEntries) return false;
   const int line = 3 + index / kEntriesPerLine;
   const int col = 1 + (index % kEntriesPerLine) * static_cast<int>(kEntryCols);
+  if (index < 0 || file_col(line, col) + kEntryCols > hd.size()) return false;
   put_text(hd, file_col(line, col), kEntryCols, entry);
   return true;
 }
@@ -232,6 +248,7 @@ void fill_channel_header(std::string& ch, std::string_view station, std::string_
 bool set_rate_and_count(std::string& ch, std::string_view rate, uint64_t count) {
   put_text(ch, chan_col(37), 7, rate);
   ch.at(chan_col(44)) = ' ';
+  if (count > 999'999) return put_right(ch, chan_col(44), 7, count);
   return put_right(ch, chan_col(45), 6, count);
 }
 

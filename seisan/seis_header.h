@@ -20,7 +20,9 @@ inline constexpr std::size_t kResponseSize = 880;
 inline constexpr std::size_t kChanHeaderSize = kChanHeadCols + kResponseSize;  // 1040
 inline constexpr int kEntriesPerLine = 3;
 inline constexpr std::size_t kEntryCols = 26;
-inline constexpr int kMaxEntries = (kFileLines - 2) * kEntriesPerLine;  // 30
+inline constexpr int kMaxEntries = (kFileLines - 2) * kEntriesPerLine;  // 30 in the twelve lines
+// The most samples a channel header's count holds (columns 44 to 50).
+inline constexpr uint64_t kMaxChannelSamples = 9'999'999;
 
 inline constexpr char kFileStart = 'K';
 inline constexpr std::string_view kDefaultNetwork = "PELKAN NETWORK";
@@ -68,6 +70,9 @@ std::string network_text(std::string_view network);
 // Digit for 1-based stream/channel numbers; past '9' it goes on through the ASCII table as
 // the settings file's channel keys do, and '?' where that would leave printable text.
 char number_char(uint32_t n);
+// A 1-based channel number in the component code: 1 to 9 as digits, from 10 on 'A', 'B' ...
+// as the log writes channel numbers; '?' past 'Z'.
+char channel_char(uint32_t n);
 // Letter of channel `chan`: from the settings file's letters when they are in use and the
 // channel has one, else from the built-in letters repeated.
 char component_letter(std::string_view ini_comp, uint32_t chan);
@@ -84,13 +89,19 @@ void set_total_time(std::string& hd, double seconds);
 // 26 columns: station, component, start offset (F7.2), data length (F8.2; blank when unknown).
 std::string channel_entry(std::string_view station, std::string_view comp, double offset_s,
                           std::optional<double> length_s);
-// Entries go three to a line from line 3; returns false for an index past the 30th.
+// Lines of a file header for `channels` channels: two, then one per three channels, at
+// least ten.
+int file_lines(std::size_t channels);
+// Adds blank lines to the twelve of `hd` until they hold `channels` entries.
+void widen_file_header(std::string& hd, std::size_t channels);
+// Entries go three to a line from line 3; returns false for an index past the header's lines.
 bool put_entry(std::string& hd, int index, std::string_view entry);
 
 // ---- channel header ----
 // Everything but the sample rate and count.
 void fill_channel_header(std::string& ch, std::string_view station, std::string_view comp, const time_tag& t);
-// Rate in columns 37-43, a blank in 44, the count in 45-50; false when the count is too wide.
+// Rate in columns 37-43, a blank in 44, the count in 45-50; a count of a million or more
+// takes column 44 too. False when the count is too wide for that.
 bool set_rate_and_count(std::string& ch, std::string_view rate, uint64_t count);
 
 }  // namespace pk::seis

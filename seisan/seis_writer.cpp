@@ -68,9 +68,10 @@ double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) 
 void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::vector<Channel>& chans) {
   if (!set_channel_count(hd, chans.size())) std::fputs(kStationRangeMsg, stdout);
   set_total_time(hd, total_window(evt, chans));
-  // The twelve lines hold 30 entries; further channels still get their records below.
+  // One line per three channels beyond the thirty the twelve lines hold.
+  widen_file_header(hd, chans.size());
   const std::string station = station_code(unit_of(evt).Station_name, evt.Unit_num);
-  const int n = std::min(static_cast<int>(chans.size()), kMaxEntries);
+  const int n = static_cast<int>(chans.size());
   for (int i = 0; i < n; ++i) {
     const File_list_str& f = *chans[static_cast<std::size_t>(i)].node;
     put_entry(hd, i,
@@ -81,7 +82,8 @@ void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::v
 }
 
 void write_file_header(RecordWriter& records, const std::string& hd) {
-  for (int line = 1; line <= kFileLines; ++line) {
+  const int lines = static_cast<int>((hd.size() - 1) / kLineCols);
+  for (int line = 1; line <= lines; ++line) {
     records.record(std::string_view(hd).substr(file_col(line, 1), kLineCols));
   }
 }
@@ -283,6 +285,8 @@ SampleLayout SeisanWriter::sample_layout(const Options&) const {
 
 std::size_t SeisanWriter::channel_head_room(const Options&) const { return head_room(framing); }
 
+std::uint64_t SeisanWriter::max_samples_per_file(const Options&) const { return kMaxChannelSamples; }
+
 // The first channel's data file, when it has one, becomes the waveform file: its samples
 // are not copied again.
 void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
@@ -292,7 +296,8 @@ void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str
   std::ostringstream pending;
   const std::unique_ptr<RecordWriter> records = record_writer(framing, pending);
   refuse_unframable(*records, chans, dir + name);
-  const bool in_place = !chans.empty() && own_data_file(*chans[0].node);
+  // The room in front of each data file's samples fits the twelve lines of up to 30 channels.
+  const bool in_place = !chans.empty() && chans.size() <= kMaxEntries && own_data_file(*chans[0].node);
   std::string sei_path = in_place ? chans[0].node->Filename : create_temporary(out, dir, name);
   AppendingFile sei;
   Assembly assembly{sei, pending, sample_layout(run.options), channel_head_room(run.options)};

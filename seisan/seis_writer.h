@@ -41,6 +41,8 @@ class SeisanWriter : public Writer {
   // The channel data files hold the sample records as the waveform file frames them, so
   // that they are copied into it unchanged.
   SampleLayout sample_layout(const Options& options) const override;
+  // A channel header's count holds seven digits.
+  std::uint64_t max_samples_per_file(const Options& options) const override;
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
 };
 

@@ -110,7 +110,10 @@ TEST(LogRun, HandBuiltRecordingGivesTheExpectedLogAndQcc) {
                 "DT+03:365:23:59:59.950 X:01 U:1234 N:0004 E:0001 D:0 C:0 S:001 F:16 B:0000000003\r\n"
                 "DT 03:365:23:59:59.960 X:01 U:1234 N:0005 E:0001 D:0 C:0 S:001 F:16 B:0000000004\r\n"
                 "ET 03:365:23:59:59.900 X:01 U:1234 N:0006 E:0001 D:0           F:C0 B:0000000005\r\n" +
-                kEventDump);
+                kEventDump +
+                // The second packet starts 20 ms after the first one's samples end.
+                "WARNING: unit 1234 event 1 channel 1: 1 time tear, the largest 0.020 s; samples after it are placed "
+                "by count, not by packet time\r\n");
 
   const std::string stats = "      10.0000      50.0000      40.0000      30.0000      15.8114";
   EXPECT_EQ(after_run_header(read_file(out_dir / "ID1234.QCC")),

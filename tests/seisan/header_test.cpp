@@ -80,8 +80,19 @@ TEST(SeisFileHeader, CountTotalTimeAndEntries) {
   EXPECT_EQ(hd.size(), kFileHeaderSize);
   EXPECT_EQ(line_of(hd, 3), " ST0X11Z     0.00     5.00 ST1X12N     0.25     5.00 ST2X13E     0.00     5.00  ");
   EXPECT_EQ(line_of(hd, 4).substr(0, 27), " ST3X14Z     0.00     5.00 ");
-  EXPECT_EQ(line_of(hd, 12).substr(52, 28), " ST9X1NE     0.00     5.00  ");
+  // Channels from 10 on are letters in the component, as in the log.
+  EXPECT_EQ(line_of(hd, 6).substr(0, 9), " ST9X1AZ ");
+  EXPECT_EQ(line_of(hd, 12).substr(52, 28), " ST9X1UE     0.00     5.00  ");
   EXPECT_EQ(hd.find('#'), std::string::npos);
+
+  // One line per three channels beyond thirty, the twelve lines at least.
+  const std::pair<std::size_t, int> lines[] = {{0, 12}, {30, 12}, {31, 13}, {33, 13}, {34, 14}, {48, 18}};
+  for (const auto& [channels, n] : lines) EXPECT_EQ(file_lines(channels), n) << channels;
+  widen_file_header(hd, 31);
+  EXPECT_EQ(hd.size(), kFileHeaderSize + kLineCols);
+  EXPECT_TRUE(put_entry(hd, 30, std::string(kEntryCols, '#')));
+  EXPECT_EQ(line_of(hd, 13), std::string(kEntryCols, '#') + std::string(kLineCols - kEntryCols, ' '));
+  EXPECT_FALSE(put_entry(hd, 33, "x"));
 }
 
 TEST(SeisFileHeader, EntryNumberForms) {
@@ -109,7 +120,12 @@ TEST(SeisChannelHeader, RateAndSampleCount) {
   EXPECT_EQ(ch.substr(36, 14), " 100.00    500");
   EXPECT_TRUE(set_rate_and_count(ch, rate_text(5.0), 999999));
   EXPECT_EQ(ch.substr(36, 14), "   5.0  999999");
-  EXPECT_FALSE(set_rate_and_count(ch, rate_text(0.5), 1000000));
+  // From a million on the count takes column 44 as well.
+  EXPECT_TRUE(set_rate_and_count(ch, rate_text(0.5), 1000000));
+  EXPECT_EQ(ch.substr(36, 14), "   0.501000000");
+  EXPECT_TRUE(set_rate_and_count(ch, rate_text(100.0), kMaxChannelSamples));
+  EXPECT_EQ(ch.substr(36, 14), " 100.009999999");
+  EXPECT_FALSE(set_rate_and_count(ch, rate_text(0.5), kMaxChannelSamples + 1));
   EXPECT_EQ(ch.substr(36, 14), "   0.50       ");
   EXPECT_EQ(ch[76], '4');
 
@@ -138,7 +154,10 @@ TEST(SeisIdentity, StationCodeAndComponents) {
   EXPECT_EQ(component(0, 0, ""), "11Z ");
   EXPECT_EQ(component(0, 1, ""), "12N ");
   EXPECT_EQ(component(1, 2, ""), "23E ");
-  EXPECT_EQ(component(0, 9, ""), "1:Z ");
+  EXPECT_EQ(component(0, 8, ""), "19E ");
+  EXPECT_EQ(component(0, 9, ""), "1AZ ");
+  EXPECT_EQ(component(0, 34, ""), "1ZN ");
+  EXPECT_EQ(component(0, 35, ""), "1?E ");
   EXPECT_EQ(component(0, 500, "ZZZZZZZZZZZZZZZZ"), "1?E ");
 
   std::string ini(kIniChannels, '\0');

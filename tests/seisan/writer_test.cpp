@@ -256,7 +256,9 @@ TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
   e.close();
   const auto f = testkit::read_sei(testkit::read_file(e.sei()));
   EXPECT_EQ(cols(f.lines[0], 31, 33), " 32");
-  EXPECT_EQ(cols(f.lines[11], 53, 80), " 9A211NE     0.00     0.10  ");  // the 30th channel
+  EXPECT_EQ(cols(f.lines[11], 53, 80), " 9A211UE     0.00     0.10  ");  // the 30th channel
+  ASSERT_EQ(f.lines.size(), 13u);
+  EXPECT_EQ(cols(f.lines[12], 1, 52), " 9A211VZ     0.00     0.10 9A211WN     0.00     0.10");
   ASSERT_EQ(f.channels.size(), 32u);
   for (uint32_t c = 0; c < 32; ++c) EXPECT_EQ(f.channels[c].samples, ramp(10, static_cast<int32_t>(c) * 100, 1));
 }
@@ -279,16 +281,15 @@ TEST(SeisFinishing, StationSettings1999AndPathLevel) {
   EXPECT_TRUE(testkit::list_files(e.dir.path()) == std::vector<std::string>{"1999_365/1999_365_23_59_59_9A21_1.SEI"});
 }
 
-TEST(SeisFinishing, SampleCountOutOfRange) {
+TEST(SeisFinishing, SampleCountOfAMillionTakesColumn44) {
   HandEvent e("2003001000000000");
   e.add(0, e.evt.First_smp_time.text(), ramp(1000000, 0, 1));
   testing::internal::CaptureStdout();
   e.close();
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "\n Out of store range for SEISAN sample count in channel header");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   const auto records = testkit::sei_records(testkit::read_file(e.sei()));
   ASSERT_EQ(records.size(), 14u);
-  EXPECT_EQ(cols(records[12], 37, 50), " 100.00       ");
+  EXPECT_EQ(cols(records[12], 37, 50), " 100.001000000");
   EXPECT_EQ(records[13].size(), 4000000u);
   EXPECT_EQ(cols(records[2], 19, 26), "10000.00");
 }

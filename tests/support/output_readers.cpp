@@ -43,6 +43,9 @@ class SeiBlocks {
     return rec;
   }
 
+  // Whatever record comes next, header line or channel header.
+  std::string next() { return record(kSeiChannelHeader); }
+
   std::string record_of(std::size_t size, const char* what) {
     std::string rec = record(size);
     if (rec.size() != size) throw std::runtime_error(std::string(what) + " not " + std::to_string(size) + " bytes");
@@ -73,6 +76,8 @@ class SeiLengths {
     at_ += n + 8;
     return rec;
   }
+
+  std::string next() { return record(); }
 
   std::string record_of(std::size_t size, const char* what) {
     std::string rec = record();
@@ -139,10 +144,14 @@ namespace {
 template <class Records, class Data>
 SeiFile read_sei_records(Records& records, Data data) {
   SeiFile f;
-  for (std::size_t i = 0; i < kSeiLines; ++i) f.lines.push_back(records.record_of(kSeiLine, "header line"));
-  while (!records.at_end()) {
-    SeiChannel ch{records.record_of(kSeiChannelHeader, "channel header"), {}};
-    ch.samples = data(records, count_in(ch.header, 45, 50));
+  // Header lines up to the first channel header: twelve, or one per three channels.
+  std::string rec = records.at_end() ? std::string() : records.next();
+  for (; rec.size() == kSeiLine; rec = records.at_end() ? std::string() : records.next()) f.lines.push_back(rec);
+  if (f.lines.size() < kSeiLines) throw std::runtime_error("fewer than twelve header lines");
+  for (; !rec.empty(); rec = records.at_end() ? std::string() : records.next()) {
+    if (rec.size() != kSeiChannelHeader) throw std::runtime_error("channel header not 1040 bytes");
+    SeiChannel ch{rec, {}};
+    ch.samples = data(records, count_in(ch.header, 44, 50));
     f.channels.push_back(std::move(ch));
   }
   return f;

@@ -36,7 +36,7 @@ struct SeiChannel {
 };
 
 struct SeiFile {
-  std::vector<std::string> lines;  // the twelve 80-column header lines
+  std::vector<std::string> lines;  // the 80-column header lines: twelve, more for over 30 channels
   std::vector<SeiChannel> channels;
 };
 
@@ -44,8 +44,8 @@ struct SeiFile {
 // last block, so such a record runs on into the next one (the last record excepted).
 // Throws std::runtime_error on any framing error.
 std::vector<std::string> sei_records(std::string_view bytes);
-// Header lines and channels, each record as long as the headers say; a blank sample count
-// reads as none. Throws std::runtime_error on any framing or layout error.
+// Header lines and channels, each record as long as the headers say (the count in columns
+// 44 to 50); a blank sample count reads as none. Throws std::runtime_error on any framing or layout error.
 SeiFile read_sei(std::string_view bytes);
 // The same from a file in the SEISAN 7+ framing, each record between two equal 4-byte
 // little-endian lengths: every channel header is followed by its sample record, whose
