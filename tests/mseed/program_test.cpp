@@ -245,3 +245,26 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
   }
   if (compared == 0) GTEST_SKIP() << "no packet recordings found";
 }
+
+// -A: the records go into the archive's day files, relative to where the run started, and
+// no event file stays behind; converting again leaves each sample once.
+TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
+  testkit::ScratchDir dir;
+  pktest::write_packets((dir.path() / "in.pk").string(), recording(0).packets());
+  fs::create_directories(dir.path() / "out");
+  const std::string env = "PKU='" + (dir.path() / "none").string() + "'";
+  for (int run = 0; run < 2; ++run) {
+    const auto r = run_in(dir.path(), env, "pk_mseed", "-VN -Aarchive in.pk out");
+    ASSERT_EQ(r.code, 0) << r.out;
+  }
+  EXPECT_TRUE(testkit::list_files(dir.path() / "out").empty());
+  const fs::path day = dir.path() / "archive/2005/XX/A12F/HH2.D/XX.A12F..HH2.D.2005.283";
+  ASSERT_TRUE(fs::exists(day));
+  std::vector<int32_t> samples;
+  for (const auto& rec : mseedtest::read_records(day.string())) samples.insert(samples.end(), rec.samples.begin(), rec.samples.end());
+  EXPECT_EQ(samples, recording(0).channels[1].samples);
+  const auto usage = run_in(dir.path(), env, "pk_mseed", "-A in.pk");
+  EXPECT_EQ(usage.code, 2);
+  EXPECT_NE(usage.out.find("Invalid value for switch -A: \r\n"), std::string::npos);
+  EXPECT_NE(usage.out.find("\r\n   -Ar     Archive: SDS day files under root r, no event files    (NO)"), std::string::npos);
+}
