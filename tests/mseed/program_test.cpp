@@ -120,6 +120,14 @@ TEST(MseedProgram, DefaultCodesAndOneFilePerStream) {
   }
   EXPECT_EQ(ids, (std::vector<std::string>{"XX.A12F..HH1", "XX.A12F..HH2", "XX.A12F..HH3", "XX.A12F.02.HH1",
                                            "XX.A12F.02.HH2", "XX.A12F.02.HH3"}));
+  // Samples -T discards move the first record on by as many intervals.
+  fs::remove_all(dir.path() / "out");
+  fs::create_directories(dir.path() / "out");
+  ASSERT_EQ(run_in(dir.path(), "PKU='" + (dir.path() / "none").string() + "'", "pk_mseed", "-VN -T10 in.pk out").code, 0);
+  const auto trashed = channels_in(dir.path() / "out");
+  ASSERT_TRUE(trashed.count("XX.A12F..HH1"));
+  EXPECT_EQ(trashed.at("XX.A12F..HH1").starts[0].second, 1128927605000000 + 50000);
+  EXPECT_EQ(trashed.at("XX.A12F..HH1").samples.front(), recording(0).channels[0].samples[10]);
 }
 
 namespace {
