@@ -3,15 +3,16 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <string_view>
 #include <ctime>
 #include <fcntl.h>
 #include <map>
+#include <string_view>
 #include <tuple>
 
 #include "sds_files.h"
 #include "sds_merge.h"
 #include "sds_records.h"
+#include "stop_signals.h"
 
 namespace pk {
 
@@ -26,11 +27,6 @@ struct Target {
   std::vector<Piece> pieces;
 };
 using TargetKey = std::tuple<std::string, std::string, std::string, std::string, int64_t>;
-
-struct Input {
-  std::string path;
-  Fd fd;
-};
 
 // SEED codes become directory and file names: letters, digits, '-' and '_' only, so
 // that no record can name a path outside the archive.
@@ -58,22 +54,23 @@ void add_record(std::map<TargetKey, Target>& targets, const MSRecord& m, Piece p
 }
 
 Piece piece_of(const MSRecord& m, unsigned source, off_t offset, int length) {
-  return {m.starttime, m.samprate, m.samplecnt, kEarliest, kLatest, source, offset, length};
+  return {.start = m.starttime, .rate = m.samprate, .samples = m.samplecnt, .source = source, .offset = offset,
+          .length = length};
 }
 
-std::optional<SdsFailure> index_input(Input& in, unsigned source, std::map<TargetKey, Target>& targets) {
-  in.fd = Fd(::open(in.path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.fd.ok()) return SdsFailure{"open", in.path, errno};
+std::optional<SdsFailure> index_input(const std::string& path, unsigned source, std::map<TargetKey, Target>& targets) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return SdsFailure{"open", path, errno};
   bool unusable = false;
-  auto problem = scan_records(in.fd.get(), [&](const MSRecord& m, off_t offset, int length) {
+  auto problem = scan_records(fd.get(), [&](const MSRecord& m, off_t offset, int length) {
     if (!usable_code(m.network, false) || !usable_code(m.station, false) || !usable_code(m.location, true) ||
         !usable_code(m.channel, false))
       unusable = true;
     else
       add_record(targets, m, piece_of(m, source, offset, length));
   });
-  if (problem) return SdsFailure{problem->what, in.path, problem->error_number};
-  if (unusable) return SdsFailure{"use the SEED codes (letters, digits, '-', '_') of a record in", in.path, EINVAL};
+  if (problem) return SdsFailure{problem->what, path, problem->error_number};
+  if (unusable) return SdsFailure{"use the SEED codes (letters, digits, '-', '_') of a record in", path, EINVAL};
   return std::nullopt;
 }
 
@@ -115,6 +112,7 @@ std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std
                                      const Sources& s, Replacement& out, const std::string& file) {
   std::vector<char> pending;
   for (std::size_t k = 0; k <= cuts.size(); ++k) {
+    if (stop_requested()) return SdsFailure{"finish", file, EINTR};
     if (k < cuts.size()) {
       const Piece& p = ranked[cuts[k].piece];
       int fd = s.fds[p.source].get();
@@ -134,12 +132,19 @@ std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std
   return std::nullopt;
 }
 
-// The old day file's records, ranked below everything new.
-std::optional<SdsFailure> read_old(const std::string& file, Sources& s, std::vector<Piece>& ranked) {
+// The old day file's records, ranked below everything new. Only new data takes their
+// samples away: records of another channel, or overlapping each other (a day file some
+// other tool wrote), stay as they are.
+std::optional<SdsFailure> read_old(const std::string& file, const Target& t, Sources& s, std::vector<Piece>& ranked) {
   s.fds[0] = Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!s.fds[0].ok()) return errno == ENOENT ? std::nullopt : std::optional(SdsFailure{"open", file, errno});
+  std::map<std::string, unsigned> channels{{t.network + '.' + t.station + '.' + t.location + '.' + t.channel, 0}};
   auto problem = scan_records(s.fds[0].get(), [&](const MSRecord& m, off_t offset, int length) {
-    ranked.push_back(piece_of(m, 0, offset, length));
+    std::string id = std::string(m.network) + '.' + m.station + '.' + m.location + '.' + m.channel;
+    Piece p = piece_of(m, 0, offset, length);
+    p.channel = channels.emplace(id, static_cast<unsigned>(channels.size())).first->second;
+    p.covers = false;
+    ranked.push_back(p);
   });
   if (problem) return SdsFailure{problem->what, file, problem->error_number};
   return std::nullopt;
@@ -155,11 +160,12 @@ std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, co
   // the run before it has just renamed away.
   Fd lock;
   if (int e = take_lock(at.dir + "." + at.name + ".lock", lock)) return SdsFailure{"lock", file, e};
+  remove_stale_temporaries(at.dir, at.name);
   Sources s{{file}, {}};
   s.paths.insert(s.paths.end(), inputs.begin(), inputs.end());
   s.fds.resize(s.paths.size());
   std::vector<Piece> ranked;
-  if (auto f = read_old(file, s, ranked)) return f;
+  if (auto f = read_old(file, t, s, ranked)) return f;
   if (auto f = open_sources(t, s)) return f;
   ranked.insert(ranked.end(), t.pieces.begin(), t.pieces.end());
   Replacement out(at.dir, at.name);
@@ -175,10 +181,8 @@ std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, co
 std::optional<SdsFailure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
                                          bool durable) {
   std::map<TargetKey, Target> targets;
-  for (std::size_t i = 0; i < record_files.size(); ++i) {
-    Input in{record_files[i], {}};
-    if (auto f = index_input(in, static_cast<unsigned>(i + 1), targets)) return f;
-  }
+  for (std::size_t i = 0; i < record_files.size(); ++i)
+    if (auto f = index_input(record_files[i], static_cast<unsigned>(i + 1), targets)) return f;
   for (const auto& [key, target] : targets)
     if (auto f = merge_day(root, target, record_files, durable)) return f;
   return std::nullopt;

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "stop_signals.h"
 #include "temporary_name.h"
 
 namespace pk::sds {
@@ -57,11 +59,22 @@ int make_directories(const std::string& dir, bool durable, std::string& failed) 
 
 int take_lock(const std::string& path, Fd& lock) {
   lock = Fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  // Another user's lock file: flock locks through a read-only descriptor as well.
+  if (!lock.ok() && errno == EACCES) lock = Fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!lock.ok()) return errno;
   while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return errno;
+    if (errno != EINTR || stop_requested()) return errno;
   }
   return 0;
+}
+
+void remove_stale_temporaries(const std::string& dir, const std::string& name) {
+  std::string prefix = "." + name + ".pk_mseed-";
+  std::error_code ignored;  // a leftover that cannot go now goes another time
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+    std::string leaf = entry.path().filename().string();
+    if (leaf.starts_with(prefix) && leaf.ends_with(".part")) std::filesystem::remove(entry.path(), ignored);
+  }
 }
 
 Replacement::~Replacement() {

@@ -30,8 +30,14 @@ class Fd {
 // its parent. On failure `failed` names the directory that could not be made.
 int make_directories(const std::string& dir, bool durable, std::string& failed);
 
-// Waits for the exclusive lock on `path` (created where missing, never removed).
+// Waits for the exclusive lock on `path` (created where missing, never removed); EINTR
+// when CTRL-C or SIGTERM ends the wait.
 int take_lock(const std::string& path, Fd& lock);
+
+// Deletes the temporaries of day file `name` in `dir` (ending in '/') that runs killed
+// before they finished left behind. Only under the day file's lock: then no run is
+// writing one.
+void remove_stale_temporaries(const std::string& dir, const std::string& name);
 
 // A day file's replacement being written: a hidden temporary beside it, deleted unless
 // published.

@@ -22,6 +22,10 @@ class Covered {
     return it != spans_.begin() && std::prev(it)->second >= lo;
   }
   bool contains(Micros t) const { return any_within(t, t); }
+  bool contains_all(Micros lo, Micros hi) const {
+    auto it = spans_.upper_bound(lo);
+    return it != spans_.begin() && std::prev(it)->second >= hi;
+  }
   void add(Micros lo, Micros hi) {
     auto it = spans_.upper_bound(hi);
     while (it != spans_.begin()) {
@@ -64,7 +68,9 @@ void add_free_runs(const std::vector<Piece>& ranked, std::size_t k, int64_t lo, 
     if (!covered.contains(p.start)) push(0, p.samples);
     return;
   }
-  if (!covered.any_within(sample_time(p, lo), sample_time(p, hi - 1))) return push(lo, hi);
+  Micros first = sample_time(p, lo), last = sample_time(p, hi - 1);
+  if (!covered.any_within(first, last)) return push(lo, hi);
+  if (covered.contains_all(first, last)) return;
   int64_t run = -1;
   for (int64_t i = lo; i < hi; ++i) {
     bool free = !covered.contains(sample_time(p, i));
@@ -78,13 +84,15 @@ void add_free_runs(const std::vector<Piece>& ranked, std::size_t k, int64_t lo, 
 
 std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
   std::vector<Cut> cuts;
-  Covered covered;
+  std::map<unsigned, Covered> by_channel;
   for (std::size_t k = ranked.size(); k-- > 0;) {
     const Piece& p = ranked[k];
+    Covered& covered = by_channel[p.channel];
     int64_t lo = first_at_or_after(p, p.from), hi = first_at_or_after(p, p.until);
     if (is_point(p)) lo = 0, hi = p.start >= p.from && p.start < p.until ? 1 : 0;
     if (lo >= hi) continue;
     add_free_runs(ranked, k, lo, hi, covered, cuts);
+    if (!p.covers) continue;
     Micros h = half_interval(p);
     covered.add(sample_time(p, lo) - h, sample_time(p, hi - 1) + h);
   }

@@ -21,7 +21,9 @@ struct Piece {
   double rate = 0;      // samples per second; 0 for records without a time series
   int64_t samples = 0;
   Micros from = kEarliest, until = kLatest;  // only samples at from <= t < until belong here
-  unsigned source = 0;  // which file holds it
+  unsigned channel = 0;  // pieces cover only pieces of their own channel (SEED id)
+  bool covers = true;    // false: takes nothing away from earlier pieces
+  unsigned source = 0;   // which file holds it
   off_t offset = 0;     // and where
   int length = 0;       // record length in bytes
 };
