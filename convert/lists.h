@@ -34,7 +34,8 @@ struct Unit_list_str {
   std::string Ini_comp;
   // Bit weights (dat_bit_wgt) of the unit's latest EH or ET packet; empty before one.
   std::string Bit_weight;
-  // The unit's latest packet, so that a copy of it repeated by a download is recognised.
+  // The unit's latest EH, ET or DT packet, so that a copy of it repeated by a download is
+  // recognised.
   std::array<uint8_t, 1024> previous_packet{};
   bool has_previous = false;
 };

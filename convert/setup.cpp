@@ -335,6 +335,7 @@ int convert(const RunSetup& run, Outputs& out, Writer& writer, PacketInput& in) 
   std::fflush(stdout);
   write_undecoded_warnings(conv, stderr, "\n");
   conv.damage.write(stderr, "\n");
+  writer.write_notes(stderr);
   return static_cast<int>(ExitCode::ok);
 }
 

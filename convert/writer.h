@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -65,6 +66,8 @@ class Writer {
   virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
   // End of input: whatever spans events is published.
   virtual void finish(Outputs&) {}
+  // After a finished run: what the user should know about the files written, one line each.
+  virtual void write_notes(std::FILE*) const {}
 };
 
 }  // namespace pk

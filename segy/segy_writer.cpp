@@ -225,9 +225,11 @@ void SegyWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& 
 void SegyWriter::finish(Outputs& out) {
   for (const auto& [uid, gather] : Recv_info) publish(out, gather.directory, {{gather.temporary, gather.name}});
   Recv_info.clear();
+}
+
+void SegyWriter::write_notes(std::FILE* out) const {
   if (long_traces_ == 0) return;
-  std::fflush(stdout);
-  std::fprintf(stderr,
+  std::fprintf(out,
                "NOTE: %lu trace%s more than %u samples; general SEG-Y readers read at most %u samples per trace. "
                "The full count is the 32-bit field at byte %zu of the trace header (counted from 0, in its last 60 "
                "bytes; byte %zu of a .SGY file)\n",

@@ -66,9 +66,10 @@ class SegyWriter : public Writer {
   // The channel data file becomes the trace file: it starts with room for the headers.
   std::size_t channel_head_room(const Options& options) const override;
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
-  // Publishes the receiver gathers, which span the run, and says where readers limited to
-  // 16-bit sample counts find the full count of longer traces.
+  // Publishes the receiver gathers, which span the run.
   void finish(Outputs& out) override;
+  // Where readers limited to 16-bit sample counts find the full count of longer traces.
+  void write_notes(std::FILE* out) const override;
 
   // ---- steps of the finishing pass ----
   // The head of a channel's trace file: the file header when asked for, then the trace

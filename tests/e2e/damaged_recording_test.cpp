@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "damage_report.h"
 #include "output_readers.h"
 #include "pkenc.h"
 #include "pkfile.h"
@@ -139,6 +140,24 @@ TEST(DamagedRecording, EverySampleStillThereOnceAtItsTime) {
   }
 }
 
+// -T and -S count over the whole event, not again in each segment.
+TEST(DamagedRecording, DiscardsAndLimitSpanTheSegments) {
+  pktest::Recording rec;
+  std::vector<int32_t> s(800);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int32_t>(i);
+  rec.channels.push_back({.channel = 0, .samples = s, .per_packet = 100});
+  ScratchDir dir;
+  pktest::write_packets(dir / "in.pk", damaged(rec.packets(), Damage::removed, 3));  // samples 200 to 299
+  fs::create_directory(dir / "out");
+  const auto r = testkit::run_program(testkit::program_path("pk_segy"), "-VN -T130 -S250 in.pk out", dir.path());
+  ASSERT_EQ(r.code, 0) << r.out;
+  std::vector<TimedChannel> traces = read_traces(dir / "out");
+  std::sort(traces.begin(), traces.end(), [](auto& a, auto& b) { return a.start_ms < b.start_ms; });
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(traces[0].samples, std::vector<int32_t>(s.begin() + 130, s.begin() + 200));
+  EXPECT_EQ(traces[1].samples, std::vector<int32_t>(s.begin() + 300, s.begin() + 480));
+}
+
 // A packet stamped a second late: SEG-Y and SEISAN files keep placing samples by count,
 // byte for byte as without the jump, and the run says where the times disagree.
 TEST(DamagedRecording, TimeTearKeepsTheBytesAndIsTold) {
@@ -177,6 +196,56 @@ TEST(DamagedRecording, TimeTearKeepsTheBytesAndIsTold) {
   }
 }
 
+// Where a channel's packet times leave the count of its samples: marks past half an
+// interval, tears where consecutive packets disagree by more than one.
+TEST(DamagedRecording, TimeMarksAndTearsOfAChannel) {
+  struct Step {
+    const char* time;  // of the packet
+    uint32_t kept, discarded;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;                  // at 100 samples per second from 2003001000000000
+    std::vector<std::pair<uint64_t, double>> marks;  // sample, offset
+    uint32_t tears;
+    double largest;
+  };
+  const Case cases[] = {
+      {"in time", {{"2003001000000000", 100, 0}, {"2003001000001000", 100, 0}}, {}, 0, 0},
+      {"within half an interval", {{"2003001000000000", 100, 0}, {"2003001000001004", 100, 0}}, {}, 0, 0},
+      {"a sample late", {{"2003001000000000", 100, 0}, {"2003001000001010", 100, 0}}, {{100, 0.01}}, 0, 0},
+      {"a jump and back",
+       {{"2003001000000000", 100, 0}, {"2003001000002000", 100, 0}, {"2003001000002000", 100, 0}},
+       {{100, 1.0}},
+       2,
+       1.0},
+      {"discards count", {{"2003001000000000", 0, 100}, {"2003001000001000", 70, 30}, {"2003001000002000", 100, 0}},
+       {}, 0, 0},
+      {"nothing kept, no mark", {{"2003001000000000", 100, 0}, {"2003001000005000", 0, 0}}, {}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    pk::Evt_list_str evt;
+    evt.Samp_rate = 100.0f;
+    evt.rate_known = true;
+    pk::File_list_str f;
+    f.First_smp_time = pk::PacketTime(c.steps[0].time);
+    f.Trash_cnt = 130;
+    for (const Step& s : c.steps) {
+      const uint32_t stored_at = f.stored, trash_at = f.Trash_cnt;
+      f.Prev_smp_time = pk::PacketTime(s.time);
+      f.stored += s.kept;
+      f.Trash_cnt -= s.discarded;
+      pk::note_packet_time(f, evt, stored_at, trash_at);
+    }
+    std::vector<std::pair<uint64_t, double>> marks;
+    for (const pk::TimeMark& m : f.time_marks) marks.emplace_back(m.sample, std::round(m.offset * 1000) / 1000);
+    EXPECT_EQ(marks, c.marks);
+    EXPECT_EQ(f.time_tears, c.tears);
+    EXPECT_DOUBLE_EQ(f.largest_tear, c.largest);
+  }
+}
+
 // The same on the field recordings: each channel's segments, in the order of their times,
 // hold the intact conversion's samples less those of the packet removed.
 TEST(DamagedRecording, FieldRecordingsKeepEverySampleStillThere) {
@@ -207,9 +276,9 @@ TEST(DamagedRecording, FieldRecordingsKeepEverySampleStillThere) {
   for (const Damage d : {Damage::removed, Damage::repeated, Damage::swapped}) {
     SCOPED_TRACE(static_cast<int>(d));
     auto expected = whole;
-    if (d == Damage::removed) {  // the 11th packet: channel 1's fourth, 848 samples after 2317
-      auto& ch = expected[0];
-      ch.erase(ch.begin() + 2317, ch.begin() + 2317 + 848);
+    if (d == Damage::removed) {  // the 11th packet: channel 3's third, 884 samples after 1677
+      auto& ch = expected[2];
+      ch.erase(ch.begin() + 1677, ch.begin() + 1677 + 884);
     }
     EXPECT_EQ(convert(damaged(intact, d, 10), &run), expected);
     EXPECT_EQ(run.code, 0) << run.out;
