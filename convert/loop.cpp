@@ -327,7 +327,7 @@ void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char
 }
 
 void close_event(Conversion& conv, Evt_list_str* evt, bool at_end_of_input) {
-  if (at_end_of_input && conv.writer.info().is_segy && evt->Samp_rate == 0.0f) evt->Samp_rate = 1000.0f;
+  if (at_end_of_input) conv.writer.closing_at_end_of_input(*evt);
   evt->Chan_each.clear();
   for (const File_list_str* f : ring_nodes(evt->First_chan)) evt->Chan_each.push_back(f->Chan_num);
   sort_chan(evt);

@@ -1,22 +1,11 @@
-// The switches of a packet program's run as its command line gave them; read-only once
-// the command line is parsed.
+// The common switches of a packet program's run as its command line gave them; read-only
+// once the command line is parsed. A program's own switches live in its writer.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace pk {
-
-// Record framing of pk_seis's waveform files (-W): length-byte blocks of 128 bytes
-// between 'K' and an end byte, or each record between two 4-byte lengths.
-enum class SeiFraming : uint8_t { pc_blocks, length4 };
-
-// pk_segy's -H and -G.
-struct flag_strc {
-  bool file_header_output = false;
-  bool recv_gather = false;
-  bool shot_gather = false;
-};
 
 struct Options {
   std::string FileIn;
@@ -29,9 +18,7 @@ struct Options {
   bool Log_on = false;
   bool Qcc_on = false;
   bool Verbose = true;
-  bool dont_log_dt = false;  // pk_seis -D
-  flag_strc Flag_info;
-  SeiFraming Sei_framing = SeiFraming::pc_blocks;
+  bool dont_log_dt = false;  // DT packets left out of the log (pk_seis -D)
   bool dat32_raw = true;  // 32-bit samples stored as read; no switch changes it
   bool durable = false;   // -Y: outputs synced to the device before they are named
 };

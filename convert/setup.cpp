@@ -36,23 +36,16 @@ float parse_rate_text(const std::string& text, std::size_t n) {
   return divisor != 0.0f ? value / divisor : value;
 }
 
-namespace {
-
-// Y or + switches on, N or - switches off; anything else is a usage error.
 bool yes_no(char c, bool& flag) {
   c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (c == 'Y' || c == '+') { flag = true; return true; }
   if (c == 'N' || c == '-') { flag = false; return true; }
   return false;
 }
-// -WP or -W4, nothing else.
-bool sei_framing(const std::string& value, SeiFraming& framing) {
-  if (value == "4") { framing = SeiFraming::length4; return true; }
-  if (value == "P" || value == "p") { framing = SeiFraming::pc_blocks; return true; }
-  return false;
-}
 
-}  // namespace
+std::string invalid_switch_value(const std::string& arg) {
+  return "Invalid value for switch " + arg.substr(0, 2) + ": " + (arg.size() > 2 ? arg.substr(2) : std::string());
+}
 
 namespace {
 
@@ -89,36 +82,19 @@ bool set_number(const std::string& text, int base, uint32_t& setting) {
   return n.has_value();
 }
 
-// -G and -H belong to pk_segy, -D and -F to pk_seis.
-bool program_takes(const Writer& writer, char letter) {
-  if (letter == 'G' || letter == 'H') return writer.info().is_segy;
-  if (letter == 'D' || letter == 'F' || letter == 'W') return !writer.info().is_segy;
-  return true;
-}
-
 // Applies one switch argument ("-Xvalue"). Nothing when it is taken; otherwise the line
 // naming what is wrong with it.
-std::optional<std::string> apply_switch(Options& options, const Writer& writer, const std::string& a) {
+std::optional<std::string> apply_switch(Options& options, Writer& writer, const std::string& a) {
   const char letter = a.size() > 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(a[1]))) : '\0';
   const char c = a.size() > 2 ? a[2] : '\0';
   const std::string value = a.size() > 2 ? a.substr(2) : std::string();
-  const std::string unknown = "Unknown switch " + a.substr(0, 2);
-  const std::string invalid = "Invalid value for switch " + a.substr(0, 2) + ": " + value;
+  const std::string invalid = invalid_switch_value(a);
   uint32_t number = 0;
-  if (!program_takes(writer, letter)) return unknown;
+  if (writer.takes_switch(letter)) return writer.apply_switch(options, a);
   switch (letter) {
-    case 'G':
-      options.Flag_info.recv_gather = std::toupper(static_cast<unsigned char>(c)) == 'R';
-      options.Flag_info.shot_gather = std::toupper(static_cast<unsigned char>(c)) == 'S';
-      return std::nullopt;
-    case 'H':
-      if (std::toupper(static_cast<unsigned char>(c)) == 'Y' || c == '+') options.Flag_info.file_header_output = true;
-      return std::nullopt;
     case 'L': return yes_no(c, options.Log_on) ? std::nullopt : std::optional(invalid);
     case 'Q': return yes_no(c, options.Qcc_on) ? std::nullopt : std::optional(invalid);
     case 'V': return yes_no(c, options.Verbose) ? std::nullopt : std::optional(invalid);
-    case 'D': return yes_no(c, options.dont_log_dt) ? std::nullopt : std::optional(invalid);
-    case 'W': return sei_framing(value, options.Sei_framing) ? std::nullopt : std::optional(invalid);
     case 'P':
       if (!set_number(value, 10, number)) return invalid;
       // Levels above 4 all mean the deepest layout; a large number must not wrap to 0.
@@ -134,17 +110,13 @@ std::optional<std::string> apply_switch(Options& options, const Writer& writer, 
       if (value.empty()) options.durable = true;
       else if (!yes_no(c, options.durable)) return invalid;
       return std::nullopt;
-    case 'F':
-      if (!options.FileIn.empty()) return "Input file given twice: " + value;
-      options.FileIn = value;
-      return std::nullopt;
-    default: return unknown;
+    default: return "Unknown switch " + a.substr(0, 2);
   }
 }
 
 }  // namespace
 
-ParseResult parse_command_line(Options& options, const Writer& writer, const std::vector<std::string>& args,
+ParseResult parse_command_line(Options& options, Writer& writer, const std::vector<std::string>& args,
                                std::string* complaint) {
   options.Cmd_line = args.empty() ? std::string() : args[0];
   int plain = 0;
@@ -184,17 +156,7 @@ std::string syntax(const Options& options, const Writer& writer) {
   s += "\r\n\nSwitches:";
   s += "\r\n Switches               Description                               Default    ";
   s += "\r\n ----------------------------------------------------------------------------";
-  if (writer.info().is_segy) {
-    s += format("\r\n   -Gc     output Gathered file                                   (%c/%c)",
-                options.Flag_info.recv_gather ? 'R' : 'N', options.Flag_info.shot_gather ? 'S' : 'N');
-    s += "\r\n             R       = receiver gather file                                 ";
-    s += "\r\n             S       = shot gather file                                     ";
-    s += "\r\n             N or -  = do not gather                                        ";
-    s += format("\r\n   -Hc     output file Header                                     (%c/%c)",
-                options.Flag_info.file_header_output ? 'Y' : 'N', options.Flag_info.file_header_output ? '+' : '-');
-    s += "\r\n             Y or + = output file header                                    ";
-    s += "\r\n             N or - = do not output file header                             ";
-  }
+  s += writer.usage_leading(options);
   s += format("\r\n   -Lc     LOG File output: Y, +, N or -                          (%s)", "NO");
   s += format("\r\n   -Pn     output Path levels                                     (%d)", options.Path_option);
   s += "\r\n             0 = no additional subdirectories                               ";
@@ -212,13 +174,7 @@ std::string syntax(const Options& options, const Writer& writer) {
   s += "\r\nSwitches may appear anywhere on the command line.";
   s += "\r\nArguments and switches are not case sensitive.";
   s += "\r\n";
-  if (!writer.info().is_segy) {
-    s += format("\r\n   -Wc     SEISAN record framing                                  (%c)",
-                options.Sei_framing == SeiFraming::length4 ? '4' : 'P');
-    s += "\r\n             P = PC blocks of 128 bytes                                     ";
-    s += "\r\n             4 = SEISAN 7+ records with 4-byte lengths                      ";
-    s += "\r\n";
-  }
+  s += writer.usage_trailing(options);
   s += format("\r\n   -Y      durable outputs: synced to the device before named     (%s)", options.durable ? "YES" : "NO");
   s += "\r\n";
   return s;
@@ -300,15 +256,13 @@ std::string locate_settings_file(const RunSetup& run, const Writer& writer, cons
   return dir + name;
 }
 
-// The settings file is read once. pk_seis stops on one that is there but cannot be read
-// when the first unit asks for its names; pk_segy goes on with its defaults.
+// The settings file is read once; the writer decides what counts as missing.
 void read_settings(RunSetup& run, const Writer& writer, const std::string& program) {
   SettingsFile& s = run.settings;
   s.path = locate_settings_file(run, writer, program);
   s.exists = fexist(s.path) != 0;
   s.text = read_settings_text(s.path);
-  const bool usable = writer.info().is_segy ? s.text.has_value() : s.exists;
-  if (!usable) std::fputs(writer.info().missing_settings, stdout);
+  if (!writer.settings_usable(s)) std::fputs(writer.info().missing_settings, stdout);
 }
 
 void report_no_packet(const std::string& input, const char* why = nullptr) {
@@ -403,7 +357,7 @@ int convert(const RunSetup& run, Outputs& out, Writer& writer, PacketInput& in) 
   return static_cast<int>(ExitCode::ok);
 }
 
-bool parse_or_explain(RunSetup& run, const Writer& writer, const std::vector<std::string>& args) {
+bool parse_or_explain(RunSetup& run, Writer& writer, const std::vector<std::string>& args) {
   std::string complaint;
   if (parse_command_line(run.options, writer, args, &complaint) == ParseResult::ok) return true;
   if (!complaint.empty()) std::printf("\n%s", complaint.c_str());

@@ -13,14 +13,19 @@ namespace pk {
 
 class Writer;
 
-// Entry of pk_segy and pk_seis: returns the exit code.
+// Entry of every packet program: returns the exit code.
 int pk_main(int argc, char** argv, Writer& writer);
 
 // What parsing the command line decided.
 // With a usage error, `complaint` receives a line naming the switch at fault, if any.
 enum class ParseResult { ok, usage };
-ParseResult parse_command_line(Options& options, const Writer& writer, const std::vector<std::string>& args,
+ParseResult parse_command_line(Options& options, Writer& writer, const std::vector<std::string>& args,
                                std::string* complaint = nullptr);
+
+// A switch's on/off value: Y or + switches on, N or - off; false for anything else.
+bool yes_no(char c, bool& flag);
+// "Invalid value for switch -X: value" for the switch argument "-Xvalue".
+std::string invalid_switch_value(const std::string& arg);
 
 // The usage text for the current settings.
 std::string syntax(const Options& options, const Writer& writer);

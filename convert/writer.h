@@ -1,10 +1,13 @@
-// The seam between the shared packet engine and the two output formats: what tells the
-// programs apart at start-up, and what happens to a channel's data file and to an event
-// once it is complete.
+// The seam between the shared packet engine and the output formats: everything that
+// tells one packet program from another - its name and texts, its own switches, its
+// settings file, its end-of-input rules, and what happens to a channel's data file and
+// to an event once it is complete. The engine asks the writer; it never asks which
+// program runs.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "lists.h"
@@ -15,12 +18,11 @@
 namespace pk {
 
 struct ProgramInfo {
-  const char* name;              // "PK_SEGY" / "PK_SEIS": banner, usage text, file headers
+  const char* name;              // "PK_SEGY", "PK_SEIS", ...: banner, usage text, file headers
   const char* format_purpose;    // last line of the usage text's purpose
   const char* settings_file;     // looked up at start-up
-  const char* missing_settings;  // printed when it is not there
+  const char* missing_settings;  // printed when it is not usable
   bool samples_big_endian;       // byte order of the channel data files
-  bool is_segy;                  // pk_segy takes -G and -H; pk_seis -D, -F and -W
 };
 
 class Writer {
@@ -28,6 +30,21 @@ class Writer {
   virtual ~Writer() = default;
 
   virtual const ProgramInfo& info() const = 0;
+
+  // ---- the program's own switches, beside the common -L -P -Q -R -S -T -V ----
+  // Whether the switch letter (upper case) is one of them.
+  virtual bool takes_switch(char) const { return false; }
+  // Applies one of them ("-Xvalue"): nothing when taken, else the line saying what is wrong.
+  virtual std::optional<std::string> apply_switch(Options&, const std::string&) { return std::nullopt; }
+  // Their usage lines: in front of the common switches, and after the closing notes.
+  virtual std::string usage_leading(const Options&) const { return {}; }
+  virtual std::string usage_trailing(const Options&) const { return {}; }
+
+  // Whether the settings file as start-up found it counts as there; when not, the
+  // program's missing-settings text is printed and the run goes on.
+  virtual bool settings_usable(const SettingsFile& settings) const { return settings.text.has_value(); }
+  // An event the input ended in, before it is closed.
+  virtual void closing_at_end_of_input(Evt_list_str&) const {}
 
   // A unit's first packet came.
   virtual void unit_created(const RunSetup&, Unit_list_str&) {}

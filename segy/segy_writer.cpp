@@ -1,6 +1,7 @@
 #include "segy_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -140,9 +141,36 @@ std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_lis
   return head;
 }
 
-std::size_t SegyWriter::channel_head_room(const Options& options) const {
-  return header_room(options.Flag_info.file_header_output);
+std::optional<std::string> SegyWriter::apply_switch(Options&, const std::string& arg) {
+  const char c = arg.size() > 2 ? static_cast<char>(std::toupper(static_cast<unsigned char>(arg[2]))) : '\0';
+  if (std::toupper(static_cast<unsigned char>(arg[1])) == 'G') {
+    flags.recv_gather = c == 'R';
+    flags.shot_gather = c == 'S';
+  } else if (c == 'Y' || c == '+') {
+    flags.file_header_output = true;
+  }
+  return std::nullopt;
 }
+
+std::string SegyWriter::usage_leading(const Options&) const {
+  std::string s;
+  s += format("\r\n   -Gc     output Gathered file                                   (%c/%c)",
+              flags.recv_gather ? 'R' : 'N', flags.shot_gather ? 'S' : 'N');
+  s += "\r\n             R       = receiver gather file                                 ";
+  s += "\r\n             S       = shot gather file                                     ";
+  s += "\r\n             N or -  = do not gather                                        ";
+  s += format("\r\n   -Hc     output file Header                                     (%c/%c)",
+              flags.file_header_output ? 'Y' : 'N', flags.file_header_output ? '+' : '-');
+  s += "\r\n             Y or + = output file header                                    ";
+  s += "\r\n             N or - = do not output file header                             ";
+  return s;
+}
+
+void SegyWriter::closing_at_end_of_input(Evt_list_str& evt) const {
+  if (evt.Samp_rate == 0.0f) evt.Samp_rate = 1000.0f;
+}
+
+std::size_t SegyWriter::channel_head_room(const Options&) const { return header_room(flags.file_header_output); }
 
 // The settings file was read once; each unit's list is built the first time it is needed.
 void SegyWriter::update_shot_point(const SettingsFile& settings, const Evt_list_str& evt) {
@@ -187,7 +215,6 @@ TraceFile SegyWriter::write_trace(Outputs& out, const flag_strc& flags, Evt_list
 
 // The event's trace files and shot gathers are published together once all are whole.
 void SegyWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
-  const flag_strc& flags = run.options.Flag_info;
   update_shot_point(run.settings, evt);
   const std::string directory = make_output_dir(out, evt.First_smp_time.text());
   std::vector<TraceFile> traces;

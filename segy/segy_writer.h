@@ -41,13 +41,27 @@ struct ReceiverGather {
   std::string name;
 };
 
+// pk_segy's -H and -G.
+struct flag_strc {
+  bool file_header_output = false;
+  bool recv_gather = false;
+  bool shot_gather = false;
+};
+
 class SegyWriter : public Writer {
  public:
   const ProgramInfo& info() const override {
     static constexpr ProgramInfo kInfo{"PK_SEGY", "the data to SEG-Y format.", "PK_EDF.EDF",
-                                       "\n Unable to open the PK_EDF.EDF file; using default values", true, true};
+                                       "\n Unable to open the PK_EDF.EDF file; using default values", true};
     return kInfo;
   }
+
+  // -G (gathers) and -H (file header).
+  bool takes_switch(char letter) const override { return letter == 'G' || letter == 'H'; }
+  std::optional<std::string> apply_switch(Options& options, const std::string& arg) override;
+  std::string usage_leading(const Options& options) const override;
+  // An event the input ended in before any rate was known gets the default rate.
+  void closing_at_end_of_input(Evt_list_str& evt) const override;
 
   // The channel data file becomes the trace file: it starts with room for the headers.
   std::size_t channel_head_room(const Options& options) const override;
@@ -68,6 +82,9 @@ class SegyWriter : public Writer {
   // cannot be created or opened ends the run with code 20.
   void update_file(Outputs& out, bool receiver, std::FILE* trace, const TraceFile& trace_file,
                    const std::string& directory);
+
+  // The switches -G and -H as the command line gave them.
+  flag_strc flags;
 
   // ---- state kept from event to event ----
   uint16_t Sp = 0;

@@ -16,10 +16,13 @@
 #include <string>
 #include <string_view>
 
-#include "options.h"
 #include "sample_layout.h"
 
 namespace pk::seis {
+
+// Record framing of pk_seis's waveform files (-W): length-byte blocks of 128 bytes
+// between 'K' and an end byte, or each record between two 4-byte lengths.
+enum class SeiFraming : uint8_t { pc_blocks, length4 };
 
 inline constexpr uint8_t kFileEnd = 130;
 inline constexpr uint64_t kMaxLengthRecord = std::numeric_limits<int32_t>::max();

@@ -50,7 +50,9 @@ bool begins_blank(std::string_view line) {
 
 void read_station(std::string_view line, StationSettings& s) {
   const auto kv = split_key(line);
-  if (kv && kv->key.starts_with("Station")) s.station = std::string(without_cr(kv->value).substr(0, 4));
+  if (!kv || !kv->key.starts_with("Station")) return;
+  s.station_value = std::string(without_cr(kv->value));
+  s.station = s.station_value.substr(0, 4);
 }
 
 void read_network(std::string_view line, StationSettings& s) {

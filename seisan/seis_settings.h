@@ -13,7 +13,8 @@ struct Unit_list_str;
 namespace pk::seis {
 
 struct StationSettings {
-  std::string station;  // at most four characters
+  std::string station;        // at most four characters
+  std::string station_value;  // the whole value of the Station line, for other programs
   std::string network;  // the rest of the Network line, a carriage return included
   std::string comp;     // one letter per channel number, '\0' where none was given
 };

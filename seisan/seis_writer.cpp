@@ -1,6 +1,7 @@
 #include "seis_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "seis_block.h"
 #include "seis_header.h"
 #include "seis_settings.h"
+#include "setup.h"
 
 namespace pk::seis {
 
@@ -260,11 +262,39 @@ void write_records(Outputs& out, RecordWriter& records, Assembly& assembly, cons
 
 }  // namespace
 
-SampleLayout SeisanWriter::sample_layout(const Options& options) const {
-  return {info().samples_big_endian, options.Sei_framing != SeiFraming::length4};
+std::optional<std::string> SeisanWriter::apply_switch(Options& options, const std::string& arg) {
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
+  const std::string value = arg.substr(2);
+  if (letter == 'F') {
+    if (!options.FileIn.empty()) return "Input file given twice: " + value;
+    options.FileIn = value;
+    return std::nullopt;
+  }
+  bool ok = false;
+  if (letter == 'D') {
+    ok = yes_no(value.empty() ? '\0' : value[0], options.dont_log_dt);
+  } else if (value == "4" || value == "P" || value == "p") {
+    framing = value == "4" ? SeiFraming::length4 : SeiFraming::pc_blocks;
+    ok = true;
+  }
+  return ok ? std::nullopt : std::optional(invalid_switch_value(arg));
 }
 
-std::size_t SeisanWriter::channel_head_room(const Options& options) const { return head_room(options.Sei_framing); }
+std::string SeisanWriter::usage_trailing(const Options&) const {
+  std::string s;
+  s += format("\r\n   -Wc     SEISAN record framing                                  (%c)",
+              framing == SeiFraming::length4 ? '4' : 'P');
+  s += "\r\n             P = PC blocks of 128 bytes                                     ";
+  s += "\r\n             4 = SEISAN 7+ records with 4-byte lengths                      ";
+  s += "\r\n";
+  return s;
+}
+
+SampleLayout SeisanWriter::sample_layout(const Options&) const {
+  return {info().samples_big_endian, framing != SeiFraming::length4};
+}
+
+std::size_t SeisanWriter::channel_head_room(const Options&) const { return head_room(framing); }
 
 std::uint64_t SeisanWriter::max_samples_per_file(const Options&) const { return kMaxChannelSamples; }
 
@@ -275,7 +305,7 @@ void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str
   const std::string dir = make_output_dir(out, evt.First_smp_time.text());
   const std::string name = event_base_name(evt) + ".SEI";
   std::ostringstream pending;
-  const std::unique_ptr<RecordWriter> records = record_writer(run.options.Sei_framing, pending);
+  const std::unique_ptr<RecordWriter> records = record_writer(framing, pending);
   refuse_unframable(*records, chans, dir + name);
   // The room in front of each data file's samples fits the twelve lines of up to 30 channels.
   const bool in_place = !chans.empty() && chans.size() <= kMaxEntries && own_data_file(*chans[0].node);

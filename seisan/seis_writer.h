@@ -3,11 +3,13 @@
 // samples the file is completed.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "lists.h"
 #include "run.h"
+#include "seis_block.h"
 #include "writer.h"
 
 namespace pk::seis {
@@ -17,9 +19,20 @@ class SeisanWriter : public Writer {
   const ProgramInfo& info() const override {
     static constexpr ProgramInfo kInfo{
         "PK_SEIS", "the data to SEISAN format.", "PKU.INI",
-        "\n Unable to open the PKU.INI file; using the default value on the SEISAN header", false, false};
+        "\n Unable to open the PKU.INI file; using the default value on the SEISAN header", false};
     return kInfo;
   }
+
+  // -W (record framing), and -D and -F, which the usage text does not show.
+  bool takes_switch(char letter) const override { return letter == 'D' || letter == 'F' || letter == 'W'; }
+  std::optional<std::string> apply_switch(Options& options, const std::string& arg) override;
+  std::string usage_trailing(const Options& options) const override;
+  // A settings file that is there but cannot be read is not missing: the first unit that
+  // asks for its names ends the run.
+  bool settings_usable(const SettingsFile& settings) const override { return settings.exists; }
+
+  // The record framing -W chose.
+  SeiFraming framing = SeiFraming::pc_blocks;
 
   // Takes the unit's names and component letters from the settings file.
   void unit_created(const RunSetup& run, Unit_list_str& unit) override;

@@ -4,21 +4,26 @@
 #include <fstream>
 
 #include "failure.h"
-#include "keep_writer.h"
 #include "lists.h"
 #include "pkenc.h"
+#include "segy_writer.h"
+#include "seis_writer.h"
 #include "testkit.h"
 #include "setup.h"
 
 using namespace testkit;
-using testutil::KeepWriter;
 
 namespace {
 
-pk::ParseResult parse(pk::Options& run, std::vector<std::string> args, bool segy = true) {
-  KeepWriter w(!segy);
+// The command line as pk_segy's writer (or another program's) takes it.
+pk::ParseResult parse(pk::Options& run, std::vector<std::string> args, pk::Writer& w) {
   args.insert(args.begin(), "pk_segy");
   return pk::parse_command_line(run, w, args);
+}
+pk::ParseResult parse(pk::Options& run, std::vector<std::string> args, bool segy = true) {
+  pk::segy::SegyWriter segy_writer;
+  pk::seis::SeisanWriter seis_writer;
+  return parse(run, std::move(args), segy ? static_cast<pk::Writer&>(segy_writer) : seis_writer);
 }
 
 TEST(CommandLine, SwitchesAnywhereAndCaseInsensitive) {
@@ -82,9 +87,11 @@ TEST(CommandLine, SwitchValuesThatAreNoNumbersNameTheSwitch) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.arg);
     pk::Options run;
-    KeepWriter w(!k.segy);
+    pk::segy::SegyWriter segy;
+    pk::seis::SeisanWriter seis;
     std::string complaint;
-    const auto result = pk::parse_command_line(run, w, {"pk", "in", k.arg}, &complaint);
+    const auto result =
+        pk::parse_command_line(run, k.segy ? static_cast<pk::Writer&>(segy) : seis, {"pk", "in", k.arg}, &complaint);
     EXPECT_EQ(result, k.complaint.empty() ? pk::ParseResult::ok : pk::ParseResult::usage);
     EXPECT_EQ(complaint, k.complaint);
   }
@@ -95,22 +102,26 @@ TEST(CommandLine, SwitchValuesThatAreNoNumbersNameTheSwitch) {
 
 TEST(CommandLine, HeaderSwitchOnlyTurnsOn) {
   pk::Options run;
-  ASSERT_EQ(parse(run, {"-HY", "-HN", "in"}), pk::ParseResult::ok);
-  EXPECT_EQ(run.Flag_info.file_header_output, 1);
+  pk::segy::SegyWriter w;
+  ASSERT_EQ(parse(run, {"-HY", "-HN", "in"}, w), pk::ParseResult::ok);
+  EXPECT_EQ(w.flags.file_header_output, 1);
 }
 
 TEST(CommandLine, GatherSwitchesExcludeEachOther) {
   pk::Options run;
-  ASSERT_EQ(parse(run, {"-GR", "-gs", "in"}), pk::ParseResult::ok);
-  EXPECT_EQ(run.Flag_info.recv_gather, 0);
-  EXPECT_EQ(run.Flag_info.shot_gather, 1);
-  pk::Options recv;
-  ASSERT_EQ(parse(recv, {"-gs", "-GR", "in"}), pk::ParseResult::ok);
-  EXPECT_EQ(recv.Flag_info.recv_gather, 1);
-  EXPECT_EQ(recv.Flag_info.shot_gather, 0);
-  pk::Options none;
-  ASSERT_EQ(parse(none, {"-GS", "-G-", "in"}), pk::ParseResult::ok);
-  EXPECT_EQ(none.Flag_info.shot_gather, 0);
+  pk::segy::SegyWriter w;
+  ASSERT_EQ(parse(run, {"-GR", "-gs", "in"}, w), pk::ParseResult::ok);
+  EXPECT_EQ(w.flags.recv_gather, 0);
+  EXPECT_EQ(w.flags.shot_gather, 1);
+  pk::segy::SegyWriter recv;
+  pk::Options again;
+  ASSERT_EQ(parse(again, {"-gs", "-GR", "in"}, recv), pk::ParseResult::ok);
+  EXPECT_EQ(recv.flags.recv_gather, 1);
+  EXPECT_EQ(recv.flags.shot_gather, 0);
+  pk::segy::SegyWriter none;
+  pk::Options off;
+  ASSERT_EQ(parse(off, {"-GS", "-G-", "in"}, none), pk::ParseResult::ok);
+  EXPECT_EQ(none.flags.shot_gather, 0);
 }
 
 TEST(CommandLine, SeisOnlySwitches) {
@@ -127,11 +138,12 @@ TEST(CommandLine, SeisOnlySwitches) {
 
 TEST(CommandLine, FramingSwitchTakesPOr4) {
   pk::Options run;
-  EXPECT_EQ(run.Sei_framing, pk::SeiFraming::pc_blocks);
-  ASSERT_EQ(parse(run, {"-W4", "in.pk"}, false), pk::ParseResult::ok);
-  EXPECT_EQ(run.Sei_framing, pk::SeiFraming::length4);
-  ASSERT_EQ(parse(run, {"-wp", "in.pk"}, false), pk::ParseResult::ok);
-  EXPECT_EQ(run.Sei_framing, pk::SeiFraming::pc_blocks);
+  pk::seis::SeisanWriter w;
+  EXPECT_EQ(w.framing, pk::seis::SeiFraming::pc_blocks);
+  ASSERT_EQ(parse(run, {"-W4", "in.pk"}, w), pk::ParseResult::ok);
+  EXPECT_EQ(w.framing, pk::seis::SeiFraming::length4);
+  ASSERT_EQ(parse(run, {"-wp", "in.pk"}, w), pk::ParseResult::ok);
+  EXPECT_EQ(w.framing, pk::seis::SeiFraming::pc_blocks);
   for (const char* bad : {"-W", "-W44", "-WP4", "-W7", "-WX"}) {
     pk::Options r;
     EXPECT_EQ(parse(r, {bad, "in.pk"}, false), pk::ParseResult::usage) << bad;
@@ -144,7 +156,8 @@ TEST(RunTexts, UsageTextOfBothPrograms) {
   pk::Options run;
   run.Trash_cnt = 7;
   run.Path_option = 2;
-  KeepWriter segy(false), seis(true);
+  pk::segy::SegyWriter segy;
+  pk::seis::SeisanWriter seis;
   // -Y comes after everything else, in both programs.
   const std::string durable = "\r\n   -Y      durable outputs: synced to the device before named     (NO)\r\n";
   const auto without_durable = [&durable](const std::string& text) {
@@ -180,7 +193,7 @@ TEST(RunTexts, UsageTextOfBothPrograms) {
   const std::size_t paren = framing.find('(');
   EXPECT_EQ(t.find("\r\n   -Vc     Verbose", 0) + paren, t.find("(ENABLED)"));
   EXPECT_EQ(s.find("-Wc"), std::string::npos);
-  run.Sei_framing = pk::SeiFraming::length4;
+  seis.framing = pk::seis::SeiFraming::length4;
   EXPECT_NE(pk::syntax(run, seis).find("SEISAN record framing                                  (4)"), std::string::npos);
 }
 

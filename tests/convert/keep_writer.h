@@ -13,9 +13,9 @@ class KeepWriter : public pk::Writer {
   explicit KeepWriter(bool little) : little_(little) {}
   const pk::ProgramInfo& info() const override {
     static constexpr pk::ProgramInfo kSegy{"PK_SEGY", "the data to SEG-Y format.", "PK_EDF.EDF",
-                                           "\n Unable to open the settings file", true, true};
+                                           "\n Unable to open the settings file", true};
     static constexpr pk::ProgramInfo kSeis{"PK_SEIS", "the data to SEISAN format.", "PKU.INI",
-                                           "\n Unable to open the settings file", false, false};
+                                           "\n Unable to open the settings file", false};
     return little_ ? kSeis : kSegy;
   }
   void merge_file_pc(const pk::RunSetup&, pk::Outputs& out, pk::Evt_list_str& evt) override {

@@ -22,7 +22,6 @@ using pk::segy::SegyWriter;
 struct HandRun {
   pk::RunSetup setup;
   pk::Outputs out{"pk_segy"};
-  pk::flag_strc& Flag_info = setup.options.Flag_info;
 };
 
 // One event with hand-written channel data files, linked as the engine links them.
@@ -113,7 +112,7 @@ TEST_F(SegyWriterTest, RawTraceFilesStartWithTheTraceHeader) {
 }
 
 TEST_F(SegyWriterTest, FileHeaderPutsTheTraceHeaderAt3600) {
-  run.Flag_info.file_header_output = 1;
+  writer.flags.file_header_output = 1;
   std::vector<int32_t> samples(40000);
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int32_t>(i) - 20000;
   TestEvent e(0x0001, 1, kTime, 10.0f);
@@ -236,8 +235,8 @@ TEST_F(SegyWriterTest, ShotPointFollowsTheListAndOtherwiseKeepsItsValue) {
 }
 
 TEST_F(SegyWriterTest, ShotGatherPadsShortTracesWithZeroSamplesAndCutsLongOnes) {
-  run.Flag_info.shot_gather = 1;
-  run.Flag_info.file_header_output = 1;
+  writer.flags.shot_gather = 1;
+  writer.flags.file_header_output = 1;
   TestEvent e(0x1234, 1, kTime, 100.0f);
   e.room = 3840;
   e.add(2, {7, 7, 7, 7, 7, 7, 7}, std_path("c.STD"));
@@ -267,7 +266,7 @@ TEST_F(SegyWriterTest, ShotGatherPadsShortTracesWithZeroSamplesAndCutsLongOnes) 
 
 // A gather's 16-bit intervals: 1 below 30 microseconds, 0 where 16 bits cannot hold it.
 TEST_F(SegyWriterTest, GatherIntervalFields) {
-  run.Flag_info.shot_gather = 1;
+  writer.flags.shot_gather = 1;
   const std::tuple<uint16_t, float, uint32_t, uint16_t> cases[] = {
       {0x101, 100.0f, 10000, 10000}, {0x102, 20.0f, 50000, 50000}, {0x104, 10.0f, 100000, 0}, {0x103, 50000.0f, 20, 1}};
   for (const auto& [unit, rate, interval, sixteen] : cases) {
@@ -282,7 +281,7 @@ TEST_F(SegyWriterTest, GatherIntervalFields) {
 }
 
 TEST_F(SegyWriterTest, ShotGathersPerStreamWithoutFileHeaders) {
-  run.Flag_info.shot_gather = 1;
+  writer.flags.shot_gather = 1;
   TestEvent e(0x1234, 1, kTime, 100.0f);
   e.add(0, {1, 2}, std_path("a.STD"), 0);
   e.add(0, {3, 4}, std_path("b.STD"), 1);
@@ -295,7 +294,7 @@ TEST_F(SegyWriterTest, ShotGathersPerStreamWithoutFileHeaders) {
 }
 
 TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
-  run.Flag_info.recv_gather = 1;
+  writer.flags.recv_gather = 1;
   run.out.Path_option = 1;
   TestEvent a1(0x000A, 1, "2003123140000000", 100.0f);
   a1.add(0, {1, 1}, std_path("a1c0.STD"));
@@ -332,7 +331,7 @@ TEST_F(SegyWriterTest, ReceiverGathersOneFilePerUnitForTheWholeRun) {
 }
 
 TEST_F(SegyWriterTest, NoNameLeftForTheGatherPublishesNothingOfTheEvent) {
-  run.Flag_info.shot_gather = 1;
+  writer.flags.shot_gather = 1;
   fs::create_directory(tmp.dir() + "2003_123_14_05_22_00001_1.EGY");
   for (char c = 'A'; c <= 'X'; ++c) fs::create_directory(tmp.dir() + "2003_12" + c + "_14_05_22_00001_1.EGY");
   TestEvent e(1, 1, kTime, 100.0f);

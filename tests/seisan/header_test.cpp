@@ -16,7 +16,7 @@ namespace {
 // The framed bytes of one record, in PC blocks.
 std::string frame_record(std::string_view bytes) {
   std::ostringstream out;
-  record_writer(pk::SeiFraming::pc_blocks, out)->record(bytes);
+  record_writer(pk::seis::SeiFraming::pc_blocks, out)->record(bytes);
   return out.str();
 }
 

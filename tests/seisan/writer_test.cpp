@@ -180,7 +180,7 @@ TEST(SeisFinishing, TotalTimeEndsAtTheLatestTimeOrTheLastStoredSample) {
 // 4-byte little-endian lengths; a channel without data gets an empty sample record.
 TEST(SeisFinishing, LengthFramingBytes) {
   HandEvent e("2003123140522000");
-  e.run.options.Sei_framing = pk::SeiFraming::length4;
+  e.writer.framing = pk::seis::SeiFraming::length4;
   e.add(0, e.evt.First_smp_time.text(), {1, -2, 0x01020304});
   fs::remove(e.add(1, e.evt.First_smp_time.text(), {7}).Filename);
   e.close();
@@ -205,14 +205,14 @@ TEST(SeisFinishing, LengthFramingBytes) {
 // Without a data file for the first channel the file is written from scratch, the other
 // channels' samples copied in.
 TEST(SeisFinishing, FirstChannelWithoutDataFile) {
-  for (const auto framing : {pk::SeiFraming::pc_blocks, pk::SeiFraming::length4}) {
+  for (const auto framing : {pk::seis::SeiFraming::pc_blocks, pk::seis::SeiFraming::length4}) {
     HandEvent e("2003123140522000");
-    e.run.options.Sei_framing = framing;
+    e.writer.framing = framing;
     fs::remove(e.add(0, e.evt.First_smp_time.text(), {}).Filename);
     e.add(1, e.evt.First_smp_time.text(), ramp(33, -5, 3));
     e.close();
     const std::string bytes = testkit::read_file(e.sei());
-    const auto f = framing == pk::SeiFraming::length4 ? testkit::read_sei4(bytes) : testkit::read_sei(bytes);
+    const auto f = framing == pk::seis::SeiFraming::length4 ? testkit::read_sei4(bytes) : testkit::read_sei(bytes);
     ASSERT_EQ(f.channels.size(), 2u);
     EXPECT_TRUE(f.channels[0].samples.empty());
     EXPECT_EQ(f.channels[1].samples, ramp(33, -5, 3));
@@ -223,7 +223,7 @@ TEST(SeisFinishing, FirstChannelWithoutDataFile) {
 // 2^29 samples need a record of 2^31 bytes, one more than a 4-byte length carries.
 TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
   HandEvent e("2003123140522000");
-  e.run.options.Sei_framing = pk::SeiFraming::length4;
+  e.writer.framing = pk::seis::SeiFraming::length4;
   pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), {});
   f.stored = 1u << 29;
   fs::resize_file(f.Filename, uint64_t{4} << 29);  // sparse: nothing is read before the refusal
@@ -253,13 +253,13 @@ TEST(SeisFinishing, SixChannelsFillTwoLines) {
 // Beyond thirty channels the header takes a line per three more, so the file is assembled
 // afresh rather than around the first channel's samples.
 TEST(SeisFinishing, MoreThanThirtyChannelsKeepEveryChannelsData) {
-  for (const auto framing : {pk::SeiFraming::pc_blocks, pk::SeiFraming::length4}) {
+  for (const auto framing : {pk::seis::SeiFraming::pc_blocks, pk::seis::SeiFraming::length4}) {
     HandEvent e("2003001000000000");
-    e.run.options.Sei_framing = framing;
+    e.writer.framing = framing;
     for (uint32_t c = 0; c < 32; ++c) e.add(c, e.evt.First_smp_time.text(), ramp(10, static_cast<int32_t>(c) * 100, 1));
     e.close();
     const std::string bytes = testkit::read_file(e.sei());
-    const auto f = framing == pk::SeiFraming::length4 ? testkit::read_sei4(bytes) : testkit::read_sei(bytes);
+    const auto f = framing == pk::seis::SeiFraming::length4 ? testkit::read_sei4(bytes) : testkit::read_sei(bytes);
     EXPECT_EQ(cols(f.lines[0], 31, 33), " 32");
     EXPECT_EQ(cols(f.lines[11], 53, 80), " 9A211UE     0.00     0.10  ");  // the 30th channel
     ASSERT_EQ(f.lines.size(), 13u);

@@ -1,0 +1,168 @@
+#include "mseed_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "failure.h"
+#include "helpers.h"
+#include "raw_file.h"
+#include "record_packer.h"
+#include "ring.h"
+#include "sds_archive.h"
+#include "setup.h"
+
+namespace pk::mseed {
+
+namespace {
+
+// Samples read from a channel data file at a time.
+constexpr std::size_t kChunk = 16384;
+
+double rate_of(const Evt_list_str& evt) { return evt.Samp_rate > 0 ? evt.Samp_rate : 1000.0; }
+
+int64_t microseconds(const PacketTime& t) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(t.instant().time_since_epoch()).count();
+}
+
+// The channels of each stream, by channel number.
+std::map<uint32_t, std::vector<File_list_str*>> streams_of(const Evt_list_str& evt) {
+  std::map<uint32_t, std::vector<File_list_str*>> streams;
+  for (File_list_str* f : ring_nodes(evt.First_chan)) streams[f->Strm_num].push_back(f);
+  for (auto& [strm, chans] : streams)
+    std::sort(chans.begin(), chans.end(), [](const File_list_str* a, const File_list_str* b) { return a->Chan_num < b->Chan_num; });
+  return streams;
+}
+
+// The channel's stored samples from its data file (least significant byte first) into the
+// packer, a new record at the first and at every time mark.
+class ChannelReader {
+ public:
+  ChannelReader(const File_list_str& chan, uint64_t count) : chan_(chan), count_(count), data_(chan.Filename, RawFile::Mode::read) {
+    if (data_.size() < count * 4) shut_down(ExitCode::read_error, chan.Filename);
+  }
+
+  void into(RecordPacker& packer, int64_t first_us) {
+    packer.start_run(first_us);
+    std::size_t mark = 0;
+    for (uint64_t at = 0; at < count_;) {
+      const auto& marks = chan_.time_marks;
+      if (mark < marks.size() && marks[mark].sample <= at) {
+        if (marks[mark].sample == at) packer.start_run(microseconds(marks[mark].time));
+        ++mark;
+        continue;
+      }
+      const uint64_t until = mark < marks.size() ? std::min<uint64_t>(count_, marks[mark].sample) : count_;
+      const auto n = static_cast<std::size_t>(std::min<uint64_t>(kChunk, until - at));
+      packer.add(read(at, n));
+      at += n;
+    }
+  }
+
+ private:
+  std::span<const int32_t> read(uint64_t at, std::size_t n) {
+    const std::span<uint8_t> bytes(bytes_.data(), n * 4);
+    if (data_.read_at(at * 4, bytes) != bytes.size()) shut_down(ExitCode::read_error, chan_.Filename);
+    for (std::size_t i = 0; i < n; ++i) {
+      const uint8_t* p = bytes.data() + 4 * i;
+      samples_[i] = static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
+    }
+    return {samples_.data(), n};
+  }
+
+  const File_list_str& chan_;
+  uint64_t count_;
+  RawFile data_;
+  std::vector<uint8_t> bytes_ = std::vector<uint8_t>(kChunk * 4);
+  std::vector<int32_t> samples_ = std::vector<int32_t>(kChunk);
+};
+
+// Time of the channel's first stored sample: its first packet's, moved on by the samples -T discarded.
+int64_t first_sample_us(const File_list_str& chan, uint32_t trash, double rate) {
+  const uint32_t discarded = trash - std::min(trash, chan.Trash_cnt);
+  return microseconds(chan.First_smp_time) + std::llround(discarded * 1e6 / rate);
+}
+
+uint64_t stored_samples(const File_list_str& chan) { return own_data_file(chan) ? chan.stored : 0; }
+
+}  // namespace
+
+std::string stream_file_name(const Evt_list_str& evt, uint32_t strm) {
+  // A channel's base name ends in "_C", its channel digit.
+  std::string base = channel_base_name(evt.First_smp_time.text(), evt.Unit_num, strm, 0);
+  base.resize(base.size() - 2);
+  return base + ".mseed";
+}
+
+std::optional<std::string> MseedWriter::apply_switch(Options&, const std::string& arg) {
+  if (arg.size() <= 2) return invalid_switch_value(arg);
+  // The run changes into the output directory; a relative root means where it started.
+  const std::string root = arg.substr(2);
+  archive_root = root[0] == '/' ? root : current_directory() + "/" + root;
+  return std::nullopt;
+}
+
+std::string MseedWriter::usage_leading(const Options&) const {
+  return format("\r\n   -Ar     %-55s(%s)", "Archive: SDS day files under root r, no event files",
+                archive_root.empty() ? "NO" : archive_root.c_str());
+}
+
+void MseedWriter::unit_created(const RunSetup& run, Unit_list_str& unit) {
+  units_[unit.Unit_num] = parse_seed_settings(run.settings.text.value_or(""), unit.Unit_num);
+}
+
+void MseedWriter::closing_at_end_of_input(Evt_list_str& evt) const {
+  if (evt.Samp_rate == 0.0f) evt.Samp_rate = 1000.0f;
+}
+
+std::optional<Pending> MseedWriter::write_stream(Outputs& out, const Evt_list_str& evt,
+                                                 const std::vector<File_list_str*>& chans, const std::string& dir) {
+  // A stream without samples has no records: no file rather than an empty one.
+  if (std::none_of(chans.begin(), chans.end(), [](const File_list_str* c) { return stored_samples(*c) > 0; })) {
+    for (File_list_str* chan : chans)
+      if (own_data_file(*chan)) out.temps.remove(chan->Filename);
+    return std::nullopt;
+  }
+  const std::string name = stream_file_name(evt, chans.front()->Strm_num);
+  const std::string path = create_temporary(out, dir, name);
+  AppendingFile file;
+  if (!file.open(path, out.writes)) shut_down(ExitCode::open_error, path);
+  const double rate = rate_of(evt);
+  for (File_list_str* chan : chans) {
+    const uint64_t count = stored_samples(*chan);
+    if (count > 0) {
+      const SeedId id = seed_id(units_[evt.Unit_num], evt.Unit_num, chan->Strm_num, chan->Chan_num, rate);
+      RecordPacker packer(id, rate, [&file](std::string_view record) { file.append(record); });
+      ChannelReader(*chan, count).into(packer, first_sample_us(*chan, trash_, rate));
+      packer.finish();
+    }
+    if (own_data_file(*chan)) out.temps.remove(chan->Filename);
+  }
+  file.close();
+  return Pending{path, name};
+}
+
+void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files) const {
+  std::vector<std::string> paths;
+  for (const Pending& f : files) paths.push_back(f.temporary);
+  const std::optional<SdsFailure> failure = merge_into_sds(archive_root, paths, false);
+  for (const std::string& p : paths) out.temps.remove(p);
+  if (!failure) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "ERROR: %s %s: %s\n", failure->what.c_str(), failure->path.c_str(),
+               failure->error_number ? std::strerror(failure->error_number) : "damaged miniSEED record");
+  shut_down(ExitCode::write_error, failure->path);
+}
+
+void MseedWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
+  trash_ = run.options.Trash_cnt;
+  const std::string dir = make_output_dir(out, evt.First_smp_time.text());
+  std::vector<Pending> files;
+  for (const auto& [strm, chans] : streams_of(evt))
+    if (auto file = write_stream(out, evt, chans, dir)) files.push_back(std::move(*file));
+  if (files.empty()) return;
+  if (archive_root.empty()) publish(out, dir, files);
+  else archive(out, files);
+}
+
+}  // namespace pk::mseed

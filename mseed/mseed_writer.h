@@ -1,0 +1,52 @@
+// pk_mseed's output format: per event and stream one miniSEED file of 4096-byte records
+// holding all its channels, or (-A) the same records merged into an SDS archive's day files.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lists.h"
+#include "output_file.h"
+#include "run.h"
+#include "seed_codes.h"
+#include "writer.h"
+
+namespace pk::mseed {
+
+// "YYYY_DDD_HH_MM_SS_UUUU_S.mseed" of an event's first sample time, its unit and a stream.
+std::string stream_file_name(const Evt_list_str& evt, uint32_t strm);
+
+class MseedWriter : public Writer {
+ public:
+  const ProgramInfo& info() const override {
+    static constexpr ProgramInfo kInfo{"PK_MSEED", "the data to miniSEED format.", "PKU.INI",
+                                       "\n Unable to open the PKU.INI file; using the default SEED codes", false};
+    return kInfo;
+  }
+
+  // -A<root>: into the SDS archive under root.
+  bool takes_switch(char letter) const override { return letter == 'A'; }
+  std::optional<std::string> apply_switch(Options& options, const std::string& arg) override;
+  std::string usage_leading(const Options& options) const override;
+  // Takes the unit's SEED codes from the settings file.
+  void unit_created(const RunSetup& run, Unit_list_str& unit) override;
+  // An event the input ended in before any rate was known gets the default rate.
+  void closing_at_end_of_input(Evt_list_str& evt) const override;
+  void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
+
+  // The SDS tree -A named, absolute; empty: event files.
+  std::string archive_root;
+
+ private:
+  // Writes one stream's file; nothing when none of its channels has a sample.
+  std::optional<Pending> write_stream(Outputs& out, const Evt_list_str& evt, const std::vector<File_list_str*>& chans,
+                       const std::string& dir);
+  void archive(Outputs& out, const std::vector<Pending>& files) const;
+
+  std::map<uint32_t, UnitCodes> units_;
+  uint32_t trash_ = 0;  // -T
+};
+
+}  // namespace pk::mseed

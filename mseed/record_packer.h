@@ -1,0 +1,54 @@
+// One channel's samples packed into 4096-byte miniSEED records by libmseed as they come,
+// Steim-2 wherever it holds the differences, so that only a few records are ever held.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "seed_codes.h"
+
+struct MSRecord_s;
+
+namespace pk::mseed {
+
+inline constexpr int kRecordLength = 4096;
+
+class RecordPacker {
+ public:
+  // Each finished record goes to `sink`; a record libmseed cannot pack ends the run.
+  using Sink = std::function<void(std::string_view record)>;
+  RecordPacker(const SeedId& id, double rate, Sink sink);
+  ~RecordPacker();
+  RecordPacker(const RecordPacker&) = delete;
+  RecordPacker& operator=(const RecordPacker&) = delete;
+
+  // The samples added next begin a new record at `start_us` (microseconds since 1970):
+  // after a gap or a packet whose time disagrees with the count of samples before it.
+  void start_run(int64_t start_us);
+  void add(std::span<const int32_t> samples);
+  // Packs what is pending, the last record short.
+  void finish();
+
+ private:
+  void pack(bool flush);
+  // Packs `count` pending samples from `at` in `encoding`; returns how many were packed.
+  std::size_t pack_with(int8_t encoding, std::size_t at, std::size_t count, bool flush);
+  // One record of another encoding from `at`, for differences Steim-2 cannot hold.
+  std::size_t pack_fallback_record(std::size_t at);
+
+  MSRecord_s* msr_;
+  double rate_;
+  Sink sink_;
+  std::vector<int32_t> pending_;
+  int64_t run_start_us_ = 0;
+  uint64_t run_index_ = 0;  // place in the run of pending_[0]
+};
+
+// Whether libmseed's Steim-2 (Steim-1) encoder holds the difference from a to b.
+bool steim2_holds(int32_t a, int32_t b);
+bool steim1_holds(int32_t a, int32_t b);
+
+}  // namespace pk::mseed

@@ -1,0 +1,155 @@
+// SEED codes from the settings text, records packed exactly whatever the differences, and
+// a new record wherever a packet's time breaks the count of samples.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <set>
+
+#include "mseed_writer.h"
+#include "record_packer.h"
+#include "mseed_records.h"
+#include "seed_codes.h"
+#include "seis_settings.h"
+#include "testkit.h"
+
+namespace fs = std::filesystem;
+using pk::mseed::band_code;
+using pk::mseed::parse_seed_settings;
+using pk::mseed::seed_id;
+
+TEST(SeedCodes, BandLetterFollowsTheRate) {
+  const struct {
+    double rate;
+    char band;
+  } cases[] = {{4000, 'F'}, {1000, 'F'}, {999.9, 'C'}, {250, 'C'}, {249, 'H'}, {80, 'H'}, {79.9, 'B'}, {10, 'B'},
+               {9.9, 'M'},  {1.5, 'M'},  {1, 'L'},     {0.5, 'L'}, {0.1, 'V'}, {0.05, 'V'}, {0.01, 'U'}};
+  for (const auto& c : cases) EXPECT_EQ(band_code(c.rate), c.band) << c.rate;
+}
+
+TEST(SeedCodes, SettingsSetEveryCodeWithoutTouchingPkSeisKeys) {
+  const std::string ini =
+      "[SEED]\nNetwork=ZZ\n"
+      "[A12F]\nStation=KELDAR\nNetwork=North Ridge\nCh1Axis=U\n[A12F]\nCh2Axis=n\n"
+      "[A12F SEED]\r\nNetwork = NR\r\nStation=KEL01\r\nLocation=10\r\nStream2Location=20\r\n"
+      "Stream1Channel3=HNZ\r\nStream12Channel10=EHE\r\n"
+      "[1234 SEED]\nStation=OTHER\n";
+  const auto codes = parse_seed_settings(ini, 0xA12F);
+  const struct {
+    uint32_t strm, chan;
+    double rate;
+    const char *location, *channel;
+  } cases[] = {{0, 0, 200, "10", "HHU"}, {0, 1, 200, "10", "HHN"}, {0, 2, 200, "10", "HNZ"},
+               {1, 0, 50, "20", "BHU"},  {1, 3, 50, "20", "BH4"},  {11, 9, 1000, "10", "EHE"}};
+  for (const auto& c : cases) {
+    const auto id = seed_id(codes, 0xA12F, c.strm, c.chan, c.rate);
+    EXPECT_EQ(id.network + "." + id.station + "." + id.location + "." + id.channel,
+              std::string("NR.KEL01.") + c.location + "." + c.channel);
+  }
+  // pk_seis still reads its own section as before.
+  EXPECT_EQ(pk::seis::parse_pku_ini(ini, 0xA12F).station, "KELD");
+  // A unit without a section of its own takes the network for all units.
+  EXPECT_EQ(seed_id(parse_seed_settings(ini, 0x0B01), 0x0B01, 0, 0, 100).network, "ZZ");
+}
+
+TEST(SeedCodes, DefaultsKeepStreamsApart) {
+  const auto none = parse_seed_settings("", 0x9A21);
+  const auto first = seed_id(none, 0x9A21, 0, 2, 100);
+  EXPECT_EQ(first.network + "." + first.station + "." + first.location + "." + first.channel, "XX.9A21..HH3");
+  const auto second = seed_id(none, 0x9A21, 1, 2, 100);
+  EXPECT_EQ(second.location, "02");
+  const auto pku = parse_seed_settings("[9A21]\nStation=LONGNAME\nNetwork=N\nCh1Axis=z\n", 0x9A21);
+  const auto named = seed_id(pku, 0x9A21, 0, 0, 0.5);
+  EXPECT_EQ(named.station + "." + named.channel, "LONGN.LHZ");
+}
+
+namespace {
+
+std::vector<mseedtest::Record> pack(const std::vector<std::vector<int32_t>>& runs, double rate) {
+  testkit::ScratchDir dir;
+  std::string bytes;
+  {
+    pk::mseed::RecordPacker packer({"XX", "TEST", "", "HHZ"}, rate, [&](std::string_view r) { bytes += r; });
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      packer.start_run(1'000'000'000'000 + static_cast<int64_t>(i) * 7'000'000);
+      packer.add(runs[i]);
+    }
+    packer.finish();
+  }
+  testkit::write_file(dir.path() / "r.mseed", bytes);
+  return mseedtest::read_records((dir.path() / "r.mseed").string());
+}
+
+}  // namespace
+
+// Differences beyond Steim-2's 30 bits (or beyond 32) go into a record of Steim-1 (or of
+// 32-bit integers); every sample comes back, each run from its own start time.
+TEST(RecordPacker, EverySampleRoundTripsWhateverTheDifferences) {
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
+  const struct {
+    std::vector<int32_t> jumps;
+    int fallback;  // encoding the large differences need
+  } cases[] = {{{536870895, 0, -536870895}, 0}, {{-536870912, 0, 1 << 30}, DE_STEIM1}, {{kMax, kMin, kMax}, DE_INT32}};
+  for (const auto& c : cases) {
+    std::vector<int32_t> run;
+    for (int i = 0; i < 50000; ++i) run.push_back(i % 9000 == 4500 ? c.jumps[static_cast<std::size_t>(i / 9000) % 3] : i % 17);
+    const std::vector<int32_t> second = {5, 6, -3};
+    const auto records = pack({run, second}, 250);
+    std::vector<int32_t> all;
+    std::set<int> encodings;
+    for (const auto& r : records) {
+      EXPECT_EQ(r.reclen, 4096);
+      EXPECT_TRUE(r.frames_whole);
+      EXPECT_EQ(r.quality, 'D');
+      encodings.insert(r.encoding);
+      all.insert(all.end(), r.samples.begin(), r.samples.end());
+    }
+    std::vector<int32_t> want = run;
+    want.insert(want.end(), second.begin(), second.end());
+    EXPECT_EQ(all, want);
+    EXPECT_TRUE(encodings.count(DE_STEIM2));
+    if (c.fallback) EXPECT_TRUE(encodings.count(c.fallback)) << c.fallback;
+    else EXPECT_EQ(encodings.size(), 1u);
+    ASSERT_GE(records.size(), 2u);
+    // The second run starts a record at its own time.
+    EXPECT_EQ(records.back().samples, second);
+    EXPECT_EQ(records.back().start_us, 1'000'007'000'000);
+    EXPECT_EQ(records[1].start_us, 1'000'000'000'000 + static_cast<int64_t>(records[0].samples.size()) * 4000);
+  }
+}
+
+// A time mark starts a record at the packet's own time; samples before it keep theirs.
+TEST(MseedWriter, TimeMarkStartsARecordAtThePacketTime) {
+  testkit::ScratchDir dir;
+  pk::RunSetup run;
+  pk::Outputs out("pk_mseed");
+  out.Dir = dir.path().string() + "/";
+  pk::take_run_start(out);
+  pk::mseed::MseedWriter writer;
+  pk::Evt_list_str evt;
+  evt.Unit_num = 0x9A21;
+  evt.Samp_rate = 100;
+  evt.First_smp_time = pk::PacketTime("2003123140522000");
+  pk::File_list_str chan;
+  chan.Evt_pointer = &evt;
+  chan.First_smp_time = evt.First_smp_time;
+  chan.Filename = writer.create_channel_data(run, out, out.Dir, "c");
+  std::vector<int32_t> samples(3000);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int32_t>(i * 3) - 4000;
+  testkit::write_file(chan.Filename, testkit::le_bytes(samples));
+  chan.stored = 3000;
+  chan.time_marks = {{1000, pk::PacketTime("2003123140533250"), 1.25}, {2000, pk::PacketTime("2003123140532990"), -0.26}};
+  chan.Prev_file = chan.Next_file = &chan;
+  evt.First_chan = &chan;
+  writer.merge_file_pc(run, out, evt);
+
+  EXPECT_EQ(testkit::list_files(dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.mseed"});
+  const auto records = mseedtest::read_records((dir.path() / "2003_123_14_05_22_9A21_1.mseed").string());
+  ASSERT_EQ(records.size(), 3u);
+  const int64_t t0 = records[0].start_us;
+  EXPECT_EQ(records[1].start_us - t0, 11'250'000);
+  EXPECT_EQ(records[2].start_us - t0, 10'990'000);
+  std::vector<int32_t> all;
+  for (const auto& r : records) all.insert(all.end(), r.samples.begin(), r.samples.end());
+  EXPECT_EQ(all, samples);
+  EXPECT_EQ(records[2].channel, "HH1");
+}

@@ -1,0 +1,278 @@
+// pk_mseed as a program: packet files in, miniSEED files out, read back by libmseed and by
+// mseed2sac, an independent reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <tuple>
+
+#include "decode.h"
+#include "helpers.h"
+#include "output_readers.h"
+#include "packet_time.h"
+#include "pkenc.h"
+#include "pkfile.h"
+#include "mseed_records.h"
+#include "records.h"
+#include "testkit.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+testkit::RunResult run_in(const fs::path& cwd, const std::string& env, const std::string& program,
+                          const std::string& args) {
+  return testkit::run_program(testkit::program_path(program), args, cwd, env);
+}
+
+std::vector<int32_t> wave(std::size_t n, int32_t amp) {
+  std::vector<int32_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = (static_cast<int32_t>(i * 37) % 200 - 100) * amp;
+  return v;
+}
+
+std::string id_of(const mseedtest::Record& r) {
+  return r.network + "." + r.station + "." + r.location + "." + r.channel;
+}
+
+// Samples of every SEED id in the files of `dir`, with each record's start.
+struct Channel {
+  std::vector<int32_t> samples;
+  std::vector<std::pair<std::size_t, int64_t>> starts;  // index of a record's first sample, its time
+  double rate = 0;
+  std::string id;
+};
+std::map<std::string, Channel> channels_in(const fs::path& dir) {
+  std::map<std::string, Channel> out;
+  for (const auto& name : testkit::list_files(dir)) {
+    if (fs::path(name).extension() != ".mseed") continue;
+    for (const auto& r : mseedtest::read_records((dir / name).string())) {
+      Channel& c = out[id_of(r)];
+      EXPECT_TRUE(r.frames_whole) << name;
+      EXPECT_EQ(r.reclen, 4096);
+      EXPECT_EQ(r.quality, 'D');
+      c.starts.push_back({c.samples.size(), r.start_us});
+      c.samples.insert(c.samples.end(), r.samples.begin(), r.samples.end());
+      c.rate = r.rate;
+      c.id = id_of(r);
+    }
+  }
+  return out;
+}
+
+pktest::Recording recording(unsigned stream) {
+  pktest::Recording rec{.unit = 0xA12F, .stream = stream, .start = "2005283070005000", .rate = 200.0};
+  rec.channels = {{.channel = 0, .samples = wave(1500, 900)},
+                  {.channel = 1, .format = pktest::kFmt32, .samples = wave(1500, 4000000)},
+                  {.channel = 2, .format = pktest::kFmt16, .samples = wave(1500, 3)}};
+  return rec;
+}
+
+}  // namespace
+
+TEST(MseedProgram, SettingsFileSetsEveryCode) {
+  testkit::ScratchDir dir;
+  pktest::write_packets((dir.path() / "in.pk").string(), recording(0).packets());
+  fs::create_directories(dir.path() / "out");
+  const fs::path ini = dir.path() / "PKU.INI";
+  testkit::write_file(ini, "[A12F]\r\nStation=KELDA\r\nNetwork=North Ridge\r\nCh1Axis=U\r\n"
+                           "[A12F SEED]\r\nNetwork=NR\r\nStation=KEL01\r\nLocation=10\r\n"
+                           "Stream1Channel1=HNZ\r\nStream1Channel2=HN1\r\nStream1Channel3=EHE\r\n");
+  const auto r = run_in(dir.path(), "PKU='" + ini.string() + "'", "pk_mseed", "-VN in.pk out");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(testkit::list_files(dir.path() / "out"), std::vector<std::string>{"2005_283_07_00_05_A12F_1.mseed"});
+  const auto chans = channels_in(dir.path() / "out");
+  const char* ids[] = {"NR.KEL01.10.HNZ", "NR.KEL01.10.HN1", "NR.KEL01.10.EHE"};
+  const pktest::Recording rec = recording(0);
+  for (std::size_t c = 0; c < 3; ++c) {
+    ASSERT_TRUE(chans.count(ids[c])) << ids[c];
+    EXPECT_EQ(chans.at(ids[c]).samples, rec.channels[c].samples) << ids[c];
+    EXPECT_EQ(chans.at(ids[c]).rate, 200.0);
+  }
+}
+
+// Without a settings file: network XX, the unit id, band H at 200 samples a second, the
+// channel number; the second stream's location tells its ids from the first's.
+TEST(MseedProgram, DefaultCodesAndOneFilePerStream) {
+  testkit::ScratchDir dir;
+  // One event of two streams: the trailer comes after both.
+  pktest::Recording first = recording(0), second = recording(1);
+  first.et = false;
+  second.eh = false;
+  second.first_seq = static_cast<unsigned>(first.packets().size());
+  std::vector<pktest::Packet> packets = first.packets();
+  for (const auto& p : second.packets()) packets.push_back(p);
+  pktest::write_packets((dir.path() / "in.pk").string(), packets);
+  fs::create_directories(dir.path() / "out");
+  const auto r = run_in(dir.path(), "PKU='" + (dir.path() / "none").string() + "'", "pk_mseed", "-VN in.pk out");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("Unable to open the PKU.INI file; using the default SEED codes"), std::string::npos);
+  EXPECT_EQ(testkit::list_files(dir.path() / "out"),
+            (std::vector<std::string>{"2005_283_07_00_05_A12F_1.mseed", "2005_283_07_00_05_A12F_2.mseed"}));
+  std::vector<std::string> ids;
+  for (const auto& [id, chan] : channels_in(dir.path() / "out")) {
+    ids.push_back(id);
+    ASSERT_FALSE(chan.starts.empty());
+    // 2005-283 07:00:05 UTC
+    EXPECT_EQ(chan.starts[0].second, 1128927605000000) << id;
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"XX.A12F..HH1", "XX.A12F..HH2", "XX.A12F..HH3", "XX.A12F.02.HH1",
+                                           "XX.A12F.02.HH2", "XX.A12F.02.HH3"}));
+  // Samples -T discards move the first record on by as many intervals.
+  fs::remove_all(dir.path() / "out");
+  fs::create_directories(dir.path() / "out");
+  ASSERT_EQ(run_in(dir.path(), "PKU='" + (dir.path() / "none").string() + "'", "pk_mseed", "-VN -T10 in.pk out").code, 0);
+  const auto trashed = channels_in(dir.path() / "out");
+  ASSERT_TRUE(trashed.count("XX.A12F..HH1"));
+  EXPECT_EQ(trashed.at("XX.A12F..HH1").starts[0].second, 1128927605000000 + 50000);
+  EXPECT_EQ(trashed.at("XX.A12F..HH1").samples.front(), recording(0).channels[0].samples[10]);
+}
+
+namespace {
+
+using Key = std::string;  // "UUUU_S_C": unit id, stream and channel digits
+
+struct PacketStart {
+  std::size_t sample;  // index among the channel's samples
+  int64_t time_us;
+};
+
+// Where each decodable DT packet's samples begin, per channel, from the packets themselves.
+std::map<Key, std::vector<PacketStart>> packet_starts(const fs::path& input) {
+  std::map<Key, std::vector<PacketStart>> out;
+  std::map<Key, std::size_t> counts;
+  const std::string bytes = testkit::read_file(input);
+  for (std::size_t at = 0; at + pk::kPacketSize <= bytes.size(); at += pk::kPacketSize) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+    if (pk::code_set(p) != pk::kDT) continue;
+    const pk::dt_pkt dt{p};
+    if (pk::dt_sample_format(dt.dat_fmt()) == pk::SampleFormat::kUnknown) continue;
+    const Key key = pk::format("%04X_%u_%u", pk::header_unit_id(p), dt.strm_num() + 1, dt.chan_num() + 1);
+    const auto ms = pk::PacketTime(pk::header_time_string(p)).instant().time_since_epoch().count();
+    out[key].push_back({counts[key], ms * 1000});
+    counts[key] += dt.nsamp();
+  }
+  return out;
+}
+
+// The channels of pk_mseed's files by the same keys: station = unit id, location = stream.
+std::map<Key, Channel> mseed_channels(const fs::path& dir) {
+  std::map<Key, Channel> out;
+  for (auto& [id, chan] : channels_in(dir)) {
+    const auto dot1 = id.find('.'), dot2 = id.find('.', dot1 + 1), dot3 = id.find('.', dot2 + 1);
+    const std::string location = id.substr(dot2 + 1, dot3 - dot2 - 1);
+    out[id.substr(dot1 + 1, 4) + "_" + (location.empty() ? "1" : location.substr(1)) + "_" + id.back()] = chan;
+  }
+  return out;
+}
+
+// pk_segy's traces, each channel's events one after the other, and its sample interval (us).
+std::map<Key, std::pair<std::vector<int32_t>, unsigned>> segy_channels(const fs::path& dir) {
+  std::map<Key, std::pair<std::vector<int32_t>, unsigned>> out;
+  for (const auto& name : testkit::list_files(dir)) {
+    const std::string stem = fs::path(name).stem().string();  // YYYY_DDD_HH_MM_SS_0UUUU_S_C
+    auto& [samples, interval] = out[stem.substr(19)];
+    const auto s = testkit::trace_file_samples(dir / name);
+    samples.insert(samples.end(), s.begin(), s.end());
+    const std::string head = testkit::read_file(dir / name).substr(0, 240);
+    interval = static_cast<unsigned>(static_cast<uint8_t>(head[116]) << 8 | static_cast<uint8_t>(head[117]));
+  }
+  return out;
+}
+
+// mseed2sac's samples of each SEED id, in SAC's floats, sorted: its traces split where
+// records leave gaps or overlap.
+std::map<std::string, std::vector<float>> sac_samples(const fs::path& dir) {
+  std::map<std::string, std::vector<float>> out;
+  for (const auto& name : testkit::list_files(dir)) {
+    if (fs::path(name).extension() != ".mseed") continue;
+    const fs::path sac = dir / ("sac-" + name);
+    fs::create_directories(sac);
+    EXPECT_EQ(testkit::run_shell("cd '" + sac.string() + "' && mseed2sac -f 4 ../" + name + " >/dev/null 2>&1"), 0);
+    for (const auto& file : testkit::list_files(sac)) {
+      const auto f = testkit::read_sac(sac / file);
+      EXPECT_TRUE(f.whole()) << file;
+      const std::string id = file.substr(0, file.find(".D."));
+      const auto s = f.samples();
+      out[id].insert(out[id].end(), s.begin(), s.end());
+    }
+  }
+  for (auto& [id, s] : out) std::sort(s.begin(), s.end());
+  return out;
+}
+
+void expect_packet_times(const Channel& chan, const std::vector<PacketStart>& packets, const Key& key) {
+  for (const PacketStart& p : packets) {
+    if (p.sample >= chan.samples.size()) break;
+    const auto record = std::prev(std::upper_bound(chan.starts.begin(), chan.starts.end(), std::pair{p.sample, INT64_MAX}));
+    const double at = static_cast<double>(record->second) + static_cast<double>(p.sample - record->first) * 1e6 / chan.rate;
+    ASSERT_LE(std::fabs(at - static_cast<double>(p.time_us)), 1000.0) << key << " sample " << p.sample;
+  }
+}
+
+}  // namespace
+
+// Every field recording: each channel's samples are pk_segy's, read back by libmseed and by
+// mseed2sac, at the rate of the EH; each packet's first sample sits at the packet's time.
+TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
+  const fs::path field(PK_FIELD_DIR);
+  if (!fs::is_directory(field)) GTEST_SKIP() << "no field recordings";
+  std::size_t compared = 0;
+  for (const auto& entry : fs::directory_iterator(field)) {
+    const std::string file = entry.path().filename().string();
+    if (!file.starts_with("packets-") || entry.path().extension() != ".pk") continue;
+    SCOPED_TRACE(file);
+    testkit::ScratchDir dir;
+    fs::create_directories(dir.path() / "segy");
+    fs::create_directories(dir.path() / "ms");
+    const std::string in = "'" + entry.path().string() + "'";
+    const std::string no_ini = "PKU='" + (dir.path() / "none").string() + "'";
+    ASSERT_EQ(run_in(dir.path(), no_ini, "pk_segy", "-VN " + in + " segy").code, 0);
+    ASSERT_EQ(run_in(dir.path(), no_ini, "pk_mseed", "-VN " + in + " ms").code, 0);
+    const auto segy = segy_channels(dir.path() / "segy");
+    const auto ms = mseed_channels(dir.path() / "ms");
+    const auto sac = sac_samples(dir.path() / "ms");
+    const auto packets = packet_starts(entry.path());
+    for (const auto& [key, trace] : segy) {
+      if (trace.first.empty()) continue;
+      ASSERT_TRUE(ms.count(key)) << key;
+      const Channel& chan = ms.at(key);
+      EXPECT_EQ(chan.samples, trace.first) << key;
+      // SEG-Y's 16-bit interval holds rates down to about 15.3 a second (0 below).
+      if (trace.second != 0) {
+        EXPECT_NEAR(1e6 / chan.rate, trace.second, 1.0) << key;
+      }
+      std::vector<float> as_float(trace.first.begin(), trace.first.end());
+      std::sort(as_float.begin(), as_float.end());
+      EXPECT_EQ(sac.count(chan.id) ? sac.at(chan.id) : std::vector<float>{}, as_float) << chan.id;
+      expect_packet_times(chan, packets.count(key) ? packets.at(key) : std::vector<PacketStart>{}, key);
+      ++compared;
+    }
+  }
+  if (compared == 0) GTEST_SKIP() << "no packet recordings found";
+}
+
+// -A: the records go into the archive's day files, relative to where the run started, and
+// no event file stays behind; converting again leaves each sample once.
+TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
+  testkit::ScratchDir dir;
+  pktest::write_packets((dir.path() / "in.pk").string(), recording(0).packets());
+  fs::create_directories(dir.path() / "out");
+  const std::string env = "PKU='" + (dir.path() / "none").string() + "'";
+  for (int run = 0; run < 2; ++run) {
+    const auto r = run_in(dir.path(), env, "pk_mseed", "-VN -Aarchive in.pk out");
+    ASSERT_EQ(r.code, 0) << r.out;
+  }
+  EXPECT_TRUE(testkit::list_files(dir.path() / "out").empty());
+  const fs::path day = dir.path() / "archive/2005/XX/A12F/HH2.D/XX.A12F..HH2.D.2005.283";
+  ASSERT_TRUE(fs::exists(day));
+  std::vector<int32_t> samples;
+  for (const auto& rec : mseedtest::read_records(day.string())) samples.insert(samples.end(), rec.samples.begin(), rec.samples.end());
+  EXPECT_EQ(samples, recording(0).channels[1].samples);
+  const auto usage = run_in(dir.path(), env, "pk_mseed", "-A in.pk");
+  EXPECT_EQ(usage.code, 2);
+  EXPECT_NE(usage.out.find("Invalid value for switch -A: \r\n"), std::string::npos);
+  EXPECT_NE(usage.out.find("\r\n   -Ar     Archive: SDS day files under root r, no event files    (NO)"), std::string::npos);
+}
