@@ -333,7 +333,8 @@ void close_event(Conversion& conv, Evt_list_str* evt, bool at_end_of_input) {
   sort_chan(evt);
   // The writer takes the channel data files whole.
   cls_evt_files(conv.open, evt);
-  for (const File_list_str* f : ring_nodes(evt->First_chan)) conv.damage.segment_closed(*f);
+  if (conv.writer.places_samples_by_count())
+    for (const File_list_str* f : ring_nodes(evt->First_chan)) conv.damage.segment_closed(*f);
   conv.writer.merge_file_pc(conv.setup, conv.outputs, *evt);
   del_evt_ptr(conv.open, evt);
 }

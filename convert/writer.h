@@ -62,6 +62,9 @@ class Writer {
   // The most samples one output file may hold of a channel (0: no limit). A channel that
   // would pass it ends its event's segment there; the event goes on in a new one.
   virtual std::uint64_t max_samples_per_file(const Options&) const { return 0; }
+  // Whether the output places a channel's samples by their count from its first one, so
+  // that packet times which disagree (time tears) are worth a warning.
+  virtual bool places_samples_by_count() const { return true; }
   // Turns the complete event's channel data files (all closed) into output files.
   virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
   // End of input: whatever spans events is published.

@@ -11,6 +11,7 @@
 #include "ring.h"
 #include "sds_archive.h"
 #include "setup.h"
+#include "temporary_name.h"
 
 namespace pk::mseed {
 
@@ -142,16 +143,19 @@ std::optional<Pending> MseedWriter::write_stream(Outputs& out, const Evt_list_st
   return Pending{path, name};
 }
 
-void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files) const {
+void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files, bool durable) const {
   std::vector<std::string> paths;
   for (const Pending& f : files) paths.push_back(f.temporary);
-  const std::optional<SdsFailure> failure = merge_into_sds(archive_root, paths, false);
+  const std::optional<SdsFailure> failure = merge_into_sds(archive_root, paths, durable);
   for (const std::string& p : paths) out.temps.remove(p);
   if (!failure) return;
+  // The archive says what it could not do ("create directory", "write"), so the line
+  // names that rather than the generic write error.
+  std::fputs(exit_message(ExitCode::write_error, failure->path).c_str(), stdout);
   std::fflush(stdout);
-  std::fprintf(stderr, "ERROR: %s %s: %s\n", failure->what.c_str(), failure->path.c_str(),
+  std::fprintf(stderr, "ERROR: cannot %s %s: %s\n", failure->what.c_str(), final_name(failure->path).c_str(),
                failure->error_number ? std::strerror(failure->error_number) : "damaged miniSEED record");
-  shut_down(ExitCode::write_error, failure->path);
+  throw Fatal{ExitCode::write_error};
 }
 
 void MseedWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
@@ -162,7 +166,7 @@ void MseedWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str&
     if (auto file = write_stream(out, evt, chans, dir)) files.push_back(std::move(*file));
   if (files.empty()) return;
   if (archive_root.empty()) publish(out, dir, files);
-  else archive(out, files);
+  else archive(out, files, run.options.durable);
 }
 
 }  // namespace pk::mseed

@@ -34,6 +34,8 @@ class MseedWriter : public Writer {
   void unit_created(const RunSetup& run, Unit_list_str& unit) override;
   // An event the input ended in before any rate was known gets the default rate.
   void closing_at_end_of_input(Evt_list_str& evt) const override;
+  // Each packet's samples start a record at the packet's own time.
+  bool places_samples_by_count() const override { return false; }
   void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
 
   // The SDS tree -A named, absolute; empty: event files.
@@ -43,7 +45,7 @@ class MseedWriter : public Writer {
   // Writes one stream's file; nothing when none of its channels has a sample.
   std::optional<Pending> write_stream(Outputs& out, const Evt_list_str& evt, const std::vector<File_list_str*>& chans,
                        const std::string& dir);
-  void archive(Outputs& out, const std::vector<Pending>& files) const;
+  void archive(Outputs& out, const std::vector<Pending>& files, bool durable) const;
 
   std::map<uint32_t, UnitCodes> units_;
   uint32_t trash_ = 0;  // -T
