@@ -24,6 +24,11 @@ std::vector<int32_t> wave(std::size_t n, int32_t amplitude, int phase) {
   return s;
 }
 
+std::vector<int32_t> positive(std::vector<int32_t> s) {
+  for (int32_t& v : s) v += 3000000;
+  return s;
+}
+
 std::vector<int32_t> fitted(std::vector<int32_t> s, std::size_t n) {
   s.resize(n, 0);
   return s;
@@ -69,7 +74,8 @@ class PkSegyRun : public ::testing::Test {
   ScratchDir tmp;
 };
 
-// Three channels of one event, each in another sample format and of another length.
+// Three channels of one event, each in another sample format and of another length; the
+// second all positive, so that its smallest sample is not 0.
 pktest::Recording three_formats() {
   pktest::Recording rec;
   rec.unit = 0x9A21;
@@ -78,7 +84,7 @@ pktest::Recording three_formats() {
   rec.rate = 100.0;
   rec.bit_weights = {"1.589 uV", "2.000 mV", "0.596 nV"};
   rec.channels = {{.channel = 0, .format = pktest::kFmtC0, .samples = wave(1200, 90000, 0)},
-                  {.channel = 1, .format = pktest::kFmt32, .samples = wave(700, 2000000, 1)},
+                  {.channel = 1, .format = pktest::kFmt32, .samples = positive(wave(700, 2000000, 1))},
                   {.channel = 2, .format = pktest::kFmt16, .samples = wave(1500, 30000, 2)}};
   return rec;
 }
