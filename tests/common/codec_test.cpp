@@ -64,6 +64,9 @@ TEST(TimeString, AddCarriesAcrossTheYear) {
   t = "2004365235959900";
   pk::add_str_tim(t, 100.0f, twenty);
   EXPECT_EQ(t, "2004366000000100");
+  t = "2004366235959900";
+  pk::add_str_tim(t, 100.0f, twenty);
+  EXPECT_EQ(t, "2005001000000100");
 
   // 1 sample at 3 Hz: 333.33 ms truncated
   const uint8_t one[] = {0x00, 0x01};

@@ -26,6 +26,15 @@ void fields(Packet& p, std::size_t off, std::initializer_list<const char*> value
 namespace {
 
 const char* kEventTimes[4] = {"2003365235959900", "2003365235959000", "2004001000001500", "2004001000001990"};
+const std::string kEventTimeLines =
+    "     Trigger time                 : 2003365235959900\r\n"
+    "     First sample time            : 2003365235959000\r\n"
+    "     Detrigger time               : 2004001000001500\r\n"
+    "     Last sample time             : 2004001000001990\r\n";
+const std::string kChannelLines =
+    "     Channel Information          : BitWght   Gain  FSVoltage\r\n"
+    "                   Channel  1     : 1.59uV    x32   2.5V    \r\n"
+    "                   Channel 12     : 2.00uV    x1    5V      \r\n";
 
 void event_body(Packet& p) {
   put_bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
@@ -102,16 +111,11 @@ TEST(LogHead, EventPacketsAndOddHeaderBytes) {
 TEST(LogEhEt, FullPacketWithoutMesBlock) {
   const Packet p = full_eh();
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }),
-      "     Trigger time                 : 2003365235959900\r\n"
-      "     First sample time            : 2003365235959000\r\n"
-      "     Detrigger time               : 2004001000001500\r\n"
-      "     Last sample time             : 2004001000001990\r\n"
+      kEventTimeLines +
       "     Sample rate                  : 100 \r\n"
       "     Trigger type                 : CON \r\n"
-      "     Stream Name                  : Stream One              \r\n"
-      "     Channel Information          : BitWght   Gain  FSVoltage\r\n"
-      "                   Channel  1     : 1.59uV    x32   2.5V    \r\n"
-      "                   Channel 12     : 2.00uV    x1    5V      \r\n");
+      "     Stream Name                  : Stream One              \r\n" +
+      kChannelLines);
 }
 
 TEST(LogEhEt, ShortPacketGivesOnlyTheTriggerMessage) {
@@ -128,15 +132,10 @@ TEST(LogEhEt, ZeroMesBlockStillCountsForTheDump) {
   Packet p = full_eh();
   mes_dau(p);
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }),
-      "     Trigger time                 : 2003365235959900\r\n"
-      "     First sample time            : 2003365235959000\r\n"
-      "     Detrigger time               : 2004001000001500\r\n"
-      "     Last sample time             : 2004001000001990\r\n"
+      kEventTimeLines +
       "     Sample rate                  : 250.0000\r\n"
-      "     Stream Name                  : Stream One              \r\n"
-      "     Channel Information          : BitWght   Gain  FSVoltage\r\n"
-      "                   Channel  1     : 1.59uV    x32   2.5V    \r\n"
-      "                   Channel 12     : 2.00uV    x1    5V      \r\n"
+      "     Stream Name                  : Stream One              \r\n" +
+      kChannelLines +
       "     MES-DAU Version              : V2.1    \r\n"
       "     MES-DAU Transmitter Frequency: 433.9200\r\n"
       "     MES-DAU Transmitter Id       : TX07    \r\n"
@@ -153,10 +152,7 @@ TEST(LogEhEt, ZeroMesBlockStillCountsForTheDump) {
 TEST(LogNhNt, WithoutAndWithMesBlock) {
   Packet p = nh_packet();
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_nh_nt(f, p.data()); }),
-      "     Trigger time                 : 2003365235959900\r\n"
-      "     First sample time            : 2003365235959000\r\n"
-      "     Detrigger time               : 2004001000001500\r\n"
-      "     Last sample time             : 2004001000001990\r\n"
+      kEventTimeLines +
       "     Sample rate                  : 100 \r\n"
       "     Trigger type                 : EVT \r\n"
       "     Stream Name                  : Net                     \r\n");
@@ -164,10 +160,7 @@ TEST(LogNhNt, WithoutAndWithMesBlock) {
   put_text(p, 960, "CRU3    151.2500ID9     HILL    150.0000BASE    ");
   put_text(p, 1012, "0007020004");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_nh_nt(f, p.data()); }),
-      "     Trigger time                 : 2003365235959900\r\n"
-      "     First sample time            : 2003365235959000\r\n"
-      "     Detrigger time               : 2004001000001500\r\n"
-      "     Last sample time             : 2004001000001990\r\n"
+      kEventTimeLines +
       "     Sample rate                  : 40.00000\r\n"
       "     Stream Name                  : Net                     \r\n"
       "     MES-CRU Version              : CRU3    \r\n"
@@ -180,6 +173,28 @@ TEST(LogNhNt, WithoutAndWithMesBlock) {
       "     MES-CRU Data Channel         : 02\r\n"
       "     MES-CRU Data Channel Position: 0004\r\n");
 }
+
+namespace {
+// The dump of one channel entry as LogSc fills it.
+std::string sc_channel(const std::string& num, const std::string& name) {
+  return "      Channel Number              : " + num + "\r\n      Channel Name                : " + name +
+         std::string(10 - name.size(), ' ') +
+         "\r\n"
+         "      Azimuth                     : 90.0      \r\n"
+         "      Inclination                 : 0.0       \r\n"
+         "      X Coordinate                : 12.5      \r\n"
+         "      Y Coordinate                : -3.25     \r\n"
+         "      Z Coordinate                : 100       \r\n"
+         "      Unit type for X, Y          : m   \r\n"
+         "      Unit type for Z             : m   \r\n"
+         "      Preamp Gain                 : 32  \r\n"
+         "      Sensor Model                : PKS-1       \r\n"
+         "      Sensor Serial Number        : A-99        \r\n"
+         "      Comments                    : buried 1 m                              \r\n"
+         "      Bit-count Voltage           : 1.5e-6  \r\n"
+         "\r\n";
+}
+}  // namespace
 
 TEST(LogSc, TwoUsedChannelEntries) {
   Packet p = test_packet("SC");
@@ -216,37 +231,8 @@ TEST(LogSc, TwoUsedChannelEntries) {
       "     Experiment Start             : 20030010000000\r\n"
       "     Time Clock Type              : GPS \r\n"
       "     Time Clock S/N               : C1234     \r\n"
-      "\r\n"
-      "      Channel Number              : 01\r\n"
-      "      Channel Name                : Vertical  \r\n"
-      "      Azimuth                     : 90.0      \r\n"
-      "      Inclination                 : 0.0       \r\n"
-      "      X Coordinate                : 12.5      \r\n"
-      "      Y Coordinate                : -3.25     \r\n"
-      "      Z Coordinate                : 100       \r\n"
-      "      Unit type for X, Y          : m   \r\n"
-      "      Unit type for Z             : m   \r\n"
-      "      Preamp Gain                 : 32  \r\n"
-      "      Sensor Model                : PKS-1       \r\n"
-      "      Sensor Serial Number        : A-99        \r\n"
-      "      Comments                    : buried 1 m                              \r\n"
-      "      Bit-count Voltage           : 1.5e-6  \r\n"
-      "\r\n"
-      "      Channel Number              : 03\r\n"
-      "      Channel Name                : East      \r\n"
-      "      Azimuth                     : 90.0      \r\n"
-      "      Inclination                 : 0.0       \r\n"
-      "      X Coordinate                : 12.5      \r\n"
-      "      Y Coordinate                : -3.25     \r\n"
-      "      Z Coordinate                : 100       \r\n"
-      "      Unit type for X, Y          : m   \r\n"
-      "      Unit type for Z             : m   \r\n"
-      "      Preamp Gain                 : 32  \r\n"
-      "      Sensor Model                : PKS-1       \r\n"
-      "      Sensor Serial Number        : A-99        \r\n"
-      "      Comments                    : buried 1 m                              \r\n"
-      "      Bit-count Voltage           : 1.5e-6  \r\n"
-      "\r\n");
+      "\r\n" +
+      sc_channel("01", "Vertical") + sc_channel("03", "East"));
 }
 
 namespace {
@@ -259,6 +245,14 @@ void ds_stream(Packet& p, int k, const char* num, const char* name, const char* 
   put_text(p, e + 42, "100 16");
   put_text(p, e + 64, trg);
 }
+// The dump's lines of such an entry up to its trigger type.
+std::string stream_head(const std::string& num, const std::string& name, const std::string& trg) {
+  return "     Data Stream No               : " + num + "\r\n     Data Stream Name             : " + name +
+         std::string(24 - name.size(), ' ') +
+         "\r\n     Channels Included            : 123_5___________\r\n"
+         "     Sample Rate                  : 100 \r\n     Data Format                  : 16\r\n"
+         "     Trigger Type                 : " + trg + "\r\n";
+}
 }  // namespace
 
 TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
@@ -269,12 +263,7 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
   ds_stream(a, 1, "02", "Timed", "TIM ");
   fields(a, 246 + 68, {"20030010000000", "00010000", "0024", "PRETRIG", "300"}, {14, 8, 4, 8, 8});
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, a.data()); }),
-      "     Data Stream No               : 01\r\n"
-      "     Data Stream Name             : Events                  \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 :  EVT\r\n"
+      stream_head("01", "Events", " EVT") +
       "      Trigger Channels            : 1_3_____________\r\n"
       "      Minimum Channels            : 02\r\n"
       "      Trigger Window              : 10.0    \r\n"
@@ -287,13 +276,8 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
       "      Trigger Ratio               : 4.0     \r\n"
       "      Detrigger Ratio             : 2.0     \r\n"
       "      LTA hold                    : ON  \r\n"
-      "\r\n"
-      "     Data Stream No               : 02\r\n"
-      "     Data Stream Name             : Timed                   \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : TIM \r\n"
+      "\r\n" +
+      stream_head("02", "Timed", "TIM ") +
       "      Start Time                  : 20030010000000\r\n"
       "      Repeat Interval             : 00010000\r\n"
       "      Number of Intervals         : 0024\r\n"
@@ -309,30 +293,15 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
   put_text(b, 706 + 68, "0.25    30      ");
   put_text(b, 936, "5X reserved bytes never form a stream");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, b.data()); }),
-      "     Data Stream No               : 03\r\n"
-      "     Data Stream Name             : Level                   \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : LEV \r\n"
+      stream_head("03", "Level", "LEV ") +
       "      Trigger Level               : 1000    \r\n"
       "      Pretrigger Length           : 5       \r\n"
       "      Record Length               : 120     \r\n"
-      "\r\n"
-      "     Data Stream No               : 04\r\n"
-      "     Data Stream Name             : Continuous              \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : con \r\n"
+      "\r\n" +
+      stream_head("04", "Continuous", "con ") +
       "      Record Length               : 3600    \r\n"
-      "\r\n"
-      "     Data Stream No               : 05\r\n"
-      "     Data Stream Name             : External                \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : EXT \r\n"
+      "\r\n" +
+      stream_head("05", "External", "EXT ") +
       "      Pretrigger Length           : 0.25    \r\n"
       "      Record Length               : 30      \r\n"
       "\r\n");
@@ -349,31 +318,16 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
   ds_stream(c, 3, "09", "Mixed", "Evt ");
   put_text(c, 706 + 68, "1 3             0210.0");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, c.data()); }),
-      "     Data Stream No               : 06\r\n"
-      "     Data Stream Name             : Radio                   \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : RAD \r\n"
+      stream_head("06", "Radio", "RAD ") +
       "      Pretrigger Length           : 1       \r\n"
       "      Record Length               : 20      \r\n"
-      "\r\n"
-      "     Data Stream No               : 07\r\n"
-      "     Data Stream Name             : Cross                   \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : CRS \r\n"
+      "\r\n" +
+      stream_head("07", "Cross", "CRS ") +
       "      Trigger Stream Number       : 01\r\n"
       "      Pretrigger Length           : 2       \r\n"
       "      Record Length               : 40      \r\n"
-      "\r\n"
-      "     Data Stream No               : 08\r\n"
-      "     Data Stream Name             : List                    \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : TML \r\n"
+      "\r\n" +
+      stream_head("08", "List", "TML ") +
       "   Start Time 01               : 2003001120000 \r\n"
       "   Start Time 02               : 2003002120000 \r\n"
       "   Start Time 03               : 2003003120000 \r\n"
@@ -386,13 +340,8 @@ TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
       "   Start Time 10               : 2003010120000 \r\n"
       "   Start Time 11               : 2003011120000 \r\n"
       "      Record Length               : 600     \r\n"
-      "\r\n"
-      "     Data Stream No               : 09\r\n"
-      "     Data Stream Name             : Mixed                   \r\n"
-      "     Channels Included            : 123_5___________\r\n"
-      "     Sample Rate                  : 100 \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Trigger Type                 : Evt \r\n"
+      "\r\n" +
+      stream_head("09", "Mixed", "Evt ") +
       "\r\n");
 }
 
@@ -400,19 +349,18 @@ TEST(LogCd, StepFieldsOnlyWhenSwitchedOn) {
   Packet p = test_packet("CD");
   fields(p, 16, {"20030011200000", "00001000", "0010", "00000060", "OFF", "0.5", "2", "0.125", "A"},
          {14, 8, 4, 8, 4, 8, 8, 8, 4});
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_cd(f, p.data()); }),
+  const std::string schedule =
       "     Start Time                   : 20030011200000\r\n"
       "     Repeat Interval              : 00001000\r\n"
       "     No of Intervals              : 0010\r\n"
-      "     Length of Intervals          : 00000060\r\n"
+      "     Length of Intervals          : 00000060\r\n";
+  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_cd(f, p.data()); }),
+      schedule +
       "     Step                         : OFF \r\n"
       "\r\n");
   put_text(p, 50, "on  ");
   EXPECT_EQ(capture([&](std::FILE* f) { pk::log_cd(f, p.data()); }),
-      "     Start Time                   : 20030011200000\r\n"
-      "     Repeat Interval              : 00001000\r\n"
-      "     No of Intervals              : 0010\r\n"
-      "     Length of Intervals          : 00000060\r\n"
+      schedule +
       "     Step                         : on  \r\n"
       "\r\n"
       "     Step Period                  : 0.5     \r\n"

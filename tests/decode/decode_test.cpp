@@ -47,46 +47,6 @@ TEST(ControlWord, CodesComeFromTheTopBitsDownward) {
   for (int k = 0; k < 16; ++k) EXPECT_EQ(codes[k], 0);
 }
 
-TEST(Compressed, RoundTripsEachDifferenceWidth) {
-  struct Case {
-    const char* what;
-    std::vector<int32_t> samples;
-    uint8_t first_code;
-  };
-  const Case cases[] = {
-      {"8-bit", ramp(400, -50, 3), 1},
-      {"16-bit", ramp(300, -20000, 1000), 2},
-      {"32-bit", ramp(150, -2000000000, 25000000), 3},
-      {"mixed", {5, 6, 7, 8, 9, 300, 301, -30000, 70000, 70001, 70002, 70003, 70004, -5}, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const int32_t prev = c.samples[0] - 1;
-    const auto enc = pktest::make_dt_c0(DataHeader{}, c.samples, {.prev = prev});
-    ASSERT_EQ(enc.consumed, c.samples.size());
-    EXPECT_EQ(code_of_word(enc.pkt, 0, 3), c.first_code);
-    pk::c0_result r;
-    EXPECT_EQ(decode_all(enc.pkt, prev, &r), c.samples);
-    EXPECT_EQ(r.x0, c.samples.front());
-    EXPECT_EQ(r.xn, c.samples.back());
-    EXPECT_EQ(r.n, c.samples.size());
-    EXPECT_EQ(r.d0, 1);
-    EXPECT_EQ(r.decoded, c.samples.size());
-    EXPECT_FALSE(r.needs_report());
-  }
-}
-
-TEST(Compressed, DifferencesWrapAroundThirtyTwoBits) {
-  const std::vector<int32_t> s = {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1, INT32_MAX, 0, INT32_MIN};
-  const auto enc = pktest::make_dt_c0(DataHeader{}, s, {.prev = INT32_MIN});
-  pk::c0_result r;
-  EXPECT_EQ(decode_all(enc.pkt, INT32_MIN, &r), s);
-  EXPECT_EQ(r.d0, -2);  // INT32_MIN + (-2) wraps to INT32_MAX - 1
-  EXPECT_EQ(r.calc_start, INT32_MAX - 1);
-  EXPECT_EQ(r.calc_stop, INT32_MIN);
-  EXPECT_FALSE(r.needs_report());
-}
-
 TEST(Compressed, CapacityAndWalkOfAllFrames) {
   // Small differences: 223 data words of four each.
   const auto smooth = ramp(1000, 0, 1);
@@ -209,48 +169,7 @@ TEST(Compressed, BadCountIsOnlyReported) {
 }
 
 // ---- the second compressed format: the same frames, seven difference widths ----
-
-// Samples after `prev` whose differences alternate between the lowest and the highest
-// value of `bits` bits.
-std::vector<int32_t> boundary_walk(int32_t prev, unsigned bits, std::size_t n) {
-  const int32_t lo = -(int32_t{1} << (bits - 1)), hi = (int32_t{1} << (bits - 1)) - 1;
-  std::vector<int32_t> s(n);
-  for (std::size_t i = 0; i < n; ++i) s[i] = prev = prev + (i % 2 == 0 ? lo : hi);
-  return s;
-}
-
-TEST(SecondCompressed, EachWidthAtItsSignBoundaries) {
-  struct Case {
-    unsigned bits, per_word;
-    uint8_t code;
-    uint32_t first_word;  // lowest, highest, lowest, ... laid out by hand
-  };
-  const Case cases[] = {{4, 7, 3, 0x88787878u},  {5, 6, 3, 0x60F83E0Fu},  {6, 5, 3, 0x207E07E0u},
-                        {8, 4, 1, 0x807F807Fu},  {10, 3, 2, 0xE007FE00u}, {15, 2, 2, 0xA0003FFFu},
-                        {30, 1, 2, 0x60000000u}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.bits);
-    const int32_t prev = 1000;
-    const auto samples = boundary_walk(prev, c.bits, 3 * c.per_word + 1);
-    const auto enc = pktest::make_dt_c2(DataHeader{}, samples, {.prev = prev});
-    EXPECT_EQ(code_of_word(enc.pkt, 0, 3), c.code);
-    EXPECT_EQ(pk::u32be_at(enc.pkt.data(), 64 + 12), c.first_word);
-    pk::c0_result r;
-    EXPECT_EQ(decode_all(enc.pkt, prev, &r), samples);
-    EXPECT_EQ(r.d0, -(int32_t{1} << (c.bits - 1)));
-    EXPECT_FALSE(r.needs_report());
-  }
-}
-
-TEST(SecondCompressed, DifferencesWrapAroundThirtyTwoBits) {
-  const std::vector<int32_t> wrap = {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1, INT32_MAX - 5,
-                                     INT32_MIN + 300'000'000, INT32_MAX - 200'000'000, INT32_MIN};
-  const auto enc = pktest::make_dt_c2(DataHeader{}, wrap, {.prev = INT32_MIN});
-  pk::c0_result r;
-  EXPECT_EQ(decode_all(enc.pkt, INT32_MIN, &r), wrap);
-  EXPECT_EQ(r.d0, -2);
-  EXPECT_FALSE(r.needs_report());
-}
+// (every width, its limits and the wrap around 32 bits: reference_test.cpp)
 
 // A data word whose code and top bits name no layout gives no sample; the packet is
 // reported as inconsistent even where the sample count happens to agree.

@@ -3,7 +3,6 @@
 // missing samples, and an input without packets refused.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -30,38 +29,22 @@ testkit::RunResult convert(const char* program, const std::string& args, const f
   return testkit::run_program(testkit::program_path(program), args, cwd, prefix);
 }
 
-// The frames of each DT packet of a packet file as a miniSEED record of its own station,
-// so that mseed2sac decodes each into a SAC file of its own, named in packet order.
-std::string frames_as_mseed(const std::string& packets, std::vector<unsigned>& channel_of_record) {
-  std::string out;
+// What mseed2sac decodes from the DT packets' frames, joined per channel.
+std::vector<Samples> reference_channels(const std::string& packets, const ScratchDir& dir) {
+  std::string records;
+  std::vector<unsigned> channel_of_record;
   for (std::size_t off = 0; off + 1024 <= packets.size(); off += 1024) {
     const auto* p = reinterpret_cast<const uint8_t*>(packets.data() + off);
     if (pk::code_set(p) != pk::kDT) continue;
-    char station[8];
-    std::snprintf(station, sizeof station, "R%03zu", channel_of_record.size());
-    testkit::MseedRecord r{};
-    testkit::put_mseed_header(r, {.station = station, .channel = "HHZ", .network = "XX",
-                                  .samples = pk::bcd2i(p + 20, 2), .encoding = testkit::kSteim2});
-    std::copy(p + testkit::kMseedFramesAt, p + 1024, r.begin() + testkit::kMseedFramesAt);
-    out.append(reinterpret_cast<const char*>(r.data()), r.size());
+    const testkit::MseedRecord r = testkit::packet_frames_record(p, channel_of_record.size());
+    records.append(reinterpret_cast<const char*>(r.data()), r.size());
     channel_of_record.push_back(pk::bcd2i(p + 19, 1));
   }
-  return out;
-}
-
-// What mseed2sac decodes from the DT packets' frames, joined per channel.
-std::vector<Samples> reference_channels(const std::string& packets, const ScratchDir& dir) {
-  std::vector<unsigned> channel_of_record;
-  testkit::write_file(dir / "frames.mseed", frames_as_mseed(packets, channel_of_record));
-  fs::create_directory(dir / "sac");
-  EXPECT_EQ(testkit::run_program("mseed2sac", "../frames.mseed", dir / "sac").code, 0);
-  const std::vector<std::string> sac_files = testkit::list_files(dir / "sac");
-  EXPECT_EQ(sac_files.size(), channel_of_record.size());
+  const std::vector<Samples> decoded = testkit::mseed2sac_records(records, dir.path());
+  EXPECT_EQ(decoded.size(), channel_of_record.size());
   std::map<unsigned, Samples> joined;
-  for (std::size_t i = 0; i < sac_files.size() && i < channel_of_record.size(); ++i)
-    // mseed2sac writes the byte order of the machine it runs on; samples below 2^24 are exact.
-    for (float v : testkit::read_sac(dir / ("sac/" + sac_files[i]), std::endian::native == std::endian::big).samples())
-      joined[channel_of_record[i]].push_back(static_cast<int32_t>(v));
+  for (std::size_t i = 0; i < decoded.size() && i < channel_of_record.size(); ++i)
+    joined[channel_of_record[i]].insert(joined[channel_of_record[i]].end(), decoded[i].begin(), decoded[i].end());
   std::vector<Samples> out;
   for (auto& [channel, samples] : joined) out.push_back(std::move(samples));
   return out;

@@ -2,12 +2,15 @@
 // events, channels, formats and gaps, and a finished run leaves no temporary behind.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 
 #include "deployment.h"
 #include "e2e_run.h"
 #include "hbk_encoder.h"
+#include "output_readers.h"
 #include "outputs.h"
 
 namespace e2e {
@@ -120,6 +123,28 @@ TEST(NothingLost, EventsStartingInTheSameSecondKeepTheirOwnFiles) {
     const Collected b = collect_packet_outputs(dir / out, {segy ? "2003_123_14_05_22_01234_1_1.RSY"
                                                                 : "2003_123_14_05_22_1234_1.SEI"});
     EXPECT_EQ(b.sequences, std::vector<Samples>{second});
+  }
+}
+
+// Sixty channels take their turns packet by packet: files must be closed and reopened
+// along the way, and a run allowed fewer descriptors than channels still succeeds
+// because the number of open channel files stays bounded.
+TEST(NothingLost, WideEventWhoseFilesMustBeReopened) {
+  ScratchDir dir;
+  pktest::Recording rec;
+  constexpr unsigned kChannels = 60;
+  for (unsigned c = 0; c < kChannels; ++c) {
+    Samples s(2000);
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int32_t>(std::lround(2e4 * std::sin(0.01 * i + c)));
+    rec.channels.push_back(pktest::ChannelData{.channel = c, .samples = s, .per_packet = 400});
+  }
+  pktest::write_packets(dir / "in.pk", rec.packets());
+  const auto r = run_program(program_path("pk_segy"), "in.pk -VN", dir.path(), "ulimit -n 48 &&");
+  ASSERT_EQ(r.code, 0) << r.out;
+  for (unsigned c = 0; c < kChannels; ++c) {
+    char name[64];
+    std::snprintf(name, sizeof name, "2003_001_00_00_00_01234_1_%u.RSY", c + 1);
+    EXPECT_EQ(testkit::trace_file_samples(dir / name), rec.channels[c].samples) << c;
   }
 }
 

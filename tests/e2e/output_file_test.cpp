@@ -2,7 +2,11 @@
 // name a finished file takes.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include "output_file.h"
 #include "run.h"
@@ -11,6 +15,24 @@
 namespace {
 
 using testkit::ScratchDir;
+
+bool refuse_exclusive_renames = false;
+int exclusive_renames_refused = 0;
+
+}  // namespace
+
+// Stands in for the C library's within this program, to play a file system that refuses
+// exclusive renames as some do (EINVAL).
+extern "C" int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) noexcept {
+  if (refuse_exclusive_renames && (flags & RENAME_NOREPLACE) != 0) {
+    ++exclusive_renames_refused;
+    errno = EINVAL;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_renameat2, from_dir, from, to_dir, to, flags));
+}
+
+namespace {
 
 const std::string kName = "2003_123_14_05_22_01234_1.EGY";
 
@@ -39,6 +61,22 @@ TEST(Temporaries, HiddenNamesOfTheirOwnCreatedExclusively) {
   temps.remove_all();
   EXPECT_EQ(testkit::list_files(dir.path()), (std::vector<std::string>{pk::temporary_name(kName, owner, 0),
                                                                         pk::temporary_name("b.RSY", owner, 0)}));
+}
+
+TEST(Temporaries, MovedEvenWhereExclusiveRenamesAreRefused) {
+  ScratchDir dir;
+  pk::Outputs run("pk");
+  run.Dir = dir.dir();
+  const std::string from = pk::create_temporary(run, run.Dir, "a.RSY");
+  testkit::write_file(from, "samples");
+  refuse_exclusive_renames = true;
+  const std::string moved = pk::move_temporary(run, from, run.Dir, "b.RSY");
+  refuse_exclusive_renames = false;
+  EXPECT_GT(exclusive_renames_refused, 0);
+  EXPECT_EQ(testkit::read_file(moved), "samples");
+  EXPECT_EQ(testkit::list_files(dir.path()), std::vector<std::string>{moved.substr(run.Dir.size())});
+  run.temps.remove_all();  // the moved file is one of the run's temporaries
+  EXPECT_EQ(testkit::list_files(dir.path()), std::vector<std::string>{});
 }
 
 // A file from before the run is replaced; one made since - by another run or an earlier

@@ -10,6 +10,7 @@
 #include "lists.h"
 #include "test_packet.h"
 #include "qcc.h"
+#include "ring.h"
 #include "testkit.h"
 
 namespace fs = std::filesystem;
@@ -18,6 +19,13 @@ using pktest::Packet;
 namespace {
 
 const std::string kHeads = "\r\n                        Min          Max        Range         Mean       St Dev";
+
+// Inserted after the ring's current node and made current, as the list code does.
+template <typename Node>
+void link_current(Node*& current, Node* n) {
+  pk::link_after(current, n);
+  current = n;
+}
 
 class Qcc : public ::testing::Test {
  protected:
@@ -37,17 +45,7 @@ class Qcc : public ::testing::Test {
     u->QccFile = (dir_ / name).string();
     std::fclose(std::fopen(u->QccFile.c_str(), "wb"));
     if (open) u->FdQcc = std::fopen(u->QccFile.c_str(), "ab");
-    pk::Unit_list_str*& start = units_->start;
-    if (!start) {
-      u->Prev_unit = u->Next_unit = u;
-      start = u;
-    } else {
-      pk::Unit_list_str* last = start->Prev_unit;
-      u->Prev_unit = last;
-      u->Next_unit = start;
-      last->Next_unit = u;
-      start->Prev_unit = u;
-    }
+    link_current(units_->start, u);
     return u;
   }
 
@@ -56,19 +54,10 @@ class Qcc : public ::testing::Test {
     e->Evt_num = num;
     e->Unit_num = u->Unit_num;
     e->Unit_pointer = u;
-    if (!u->First_evt) {
-      e->Prev_evt = e->Next_evt = e;
-    } else {
-      e->Next_evt = u->First_evt->Next_evt;
-      e->Prev_evt = u->First_evt;
-      e->Next_evt->Prev_evt = e;
-      u->First_evt->Next_evt = e;
-    }
-    u->First_evt = e;
+    link_current(u->First_evt, e);
     return e;
   }
 
-  // Inserted after the event's current channel, as the list code does.
   static pk::File_list_str* add_channel(pk::Evt_list_str* e, uint32_t chan, std::initializer_list<int32_t> samples) {
     auto* f = new pk::File_list_str;
     f->Chan_num = chan;
@@ -78,15 +67,7 @@ class Qcc : public ::testing::Test {
       ++f->stored;
       pk::add_qcc_sample(*f, x);
     }
-    if (!e->First_chan) {
-      f->Prev_file = f->Next_file = f;
-    } else {
-      f->Next_file = e->First_chan->Next_file;
-      f->Prev_file = e->First_chan;
-      f->Next_file->Prev_file = f;
-      e->First_chan->Next_file = f;
-    }
-    e->First_chan = f;
+    link_current(e->First_chan, f);
     return f;
   }
 

@@ -24,6 +24,11 @@ std::vector<int32_t> wave(std::size_t n, int32_t amplitude, int phase) {
   return s;
 }
 
+std::vector<int32_t> shifted(std::vector<int32_t> s, int32_t by) {
+  for (int32_t& v : s) v += by;
+  return s;
+}
+
 std::vector<int32_t> fitted(std::vector<int32_t> s, std::size_t n) {
   s.resize(n, 0);
   return s;
@@ -69,7 +74,8 @@ class PkSegyRun : public ::testing::Test {
   ScratchDir tmp;
 };
 
-// Three channels of one event, each in another sample format and of another length.
+// Three channels of one event, each in another sample format and of another length; the
+// second all positive and the third all negative, so that neither's range reaches 0.
 pktest::Recording three_formats() {
   pktest::Recording rec;
   rec.unit = 0x9A21;
@@ -78,8 +84,8 @@ pktest::Recording three_formats() {
   rec.rate = 100.0;
   rec.bit_weights = {"1.589 uV", "2.000 mV", "0.596 nV"};
   rec.channels = {{.channel = 0, .format = pktest::kFmtC0, .samples = wave(1200, 90000, 0)},
-                  {.channel = 1, .format = pktest::kFmt32, .samples = wave(700, 2000000, 1)},
-                  {.channel = 2, .format = pktest::kFmt16, .samples = wave(1500, 30000, 2)}};
+                  {.channel = 1, .format = pktest::kFmt32, .samples = shifted(wave(700, 2000000, 1), 3000000)},
+                  {.channel = 2, .format = pktest::kFmt16, .samples = shifted(wave(1500, 15000, 2), -16000)}};
   return rec;
 }
 
@@ -139,6 +145,10 @@ TEST_F(PkSegyRun, HeadersCarryTheEventsTimeScaleUnitAndShotPoint) {
   EXPECT_EQ(i32be(f, 232), *std::max_element(samples.begin(), samples.end()));
   EXPECT_EQ(i32be(f, 236), *std::min_element(samples.begin(), samples.end()));
   EXPECT_EQ(i32be(f, 240), samples[0]);
+  const auto negative = read_file(out + "/2003_123/14/2003_123_14_05_22_09A21_1_3.RSY");
+  const auto& below = rec.channels[2].samples;
+  ASSERT_EQ(negative.size(), 240u + below.size() * 4);
+  EXPECT_EQ(i32be(negative, 232), *std::max_element(below.begin(), below.end()));
 }
 
 TEST_F(PkSegyRun, ReceiverGathersKeepEachUnitApart) {

@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testkit {
 
@@ -27,5 +29,14 @@ struct MseedHeader {
 
 // The fixed header and blockette 1000 (the encoding, big-endian words, 2^10-byte records).
 void put_mseed_header(MseedRecord& r, const MseedHeader& h);
+
+// The frames of a 1024-byte compressed data packet as a miniSEED record of a station of
+// its own (R000, R001, ... by `index`), so that mseed2sac decodes every record into a SAC
+// file of its own, named in record order. Format byte 0xC2 takes encoding 11, others 10.
+MseedRecord packet_frames_record(const uint8_t* packet, std::size_t index);
+
+// What mseed2sac decodes from such records, one sample list per record; SAC holds floats,
+// so only samples a float represents exactly come back exact. Empty when mseed2sac fails.
+std::vector<std::vector<int32_t>> mseed2sac_records(const std::string& records, const std::filesystem::path& scratch);
 
 }  // namespace testkit
