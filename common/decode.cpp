@@ -1,8 +1,8 @@
-#include "decode.h"
+#include "common/decode.h"
 
 #include <algorithm>
 
-#include "pkfile.h"
+#include "common/pkfile.h"
 
 namespace pk {
 

@@ -1,11 +1,11 @@
-#include "log.h"
+#include "common/log.h"
 
 #include <algorithm>
 #include <string>
 #include <string_view>
 
-#include "pkfile.h"
-#include "records.h"
+#include "common/pkfile.h"
+#include "common/records.h"
 
 namespace pk {
 

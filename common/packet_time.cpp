@@ -1,6 +1,6 @@
-#include "packet_time.h"
+#include "common/packet_time.h"
 
-#include "pkfile.h"
+#include "common/pkfile.h"
 
 namespace pk {
 

@@ -1,4 +1,4 @@
-#include "pkfile.h"
+#include "common/pkfile.h"
 
 #include <chrono>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "digits.h"
+#include "common/digits.h"
 
 namespace pk {
 

@@ -1,4 +1,4 @@
-#include "records.h"
+#include "common/records.h"
 
 #include <array>
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pkfile.h"
+#include "common/pkfile.h"
 
 namespace pk {
 

@@ -1,4 +1,4 @@
-#include "stop_signals.h"
+#include "common/stop_signals.h"
 
 namespace pk {
 

@@ -1,9 +1,9 @@
-#include "damage_report.h"
+#include "convert/damage_report.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "helpers.h"
+#include "convert/helpers.h"
 
 namespace pk {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "lists.h"
+#include "convert/lists.h"
 
 namespace pk {
 

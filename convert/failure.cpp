@@ -1,11 +1,11 @@
-#include "failure.h"
+#include "convert/failure.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
-#include "stop_signals.h"
-#include "temporary_name.h"
+#include "common/stop_signals.h"
+#include "common/temporary_name.h"
 
 namespace pk {
 

@@ -1,4 +1,4 @@
-#include "helpers.h"
+#include "convert/helpers.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,18 +1,18 @@
-#include "lists.h"
+#include "convert/lists.h"
 
 #include <algorithm>
 #include <cerrno>
 
-#include "failure.h"
-#include "helpers.h"
-#include "pkfile.h"
-#include "qcc.h"
-#include "records.h"
-#include "ring.h"
-#include "run.h"
-#include "setup.h"
-#include "temporary_name.h"
-#include "writer.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "common/pkfile.h"
+#include "convert/qcc.h"
+#include "common/records.h"
+#include "convert/ring.h"
+#include "convert/run.h"
+#include "convert/setup.h"
+#include "common/temporary_name.h"
+#include "convert/writer.h"
 
 namespace pk {
 

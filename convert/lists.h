@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "packet_time.h"
-#include "write_behind.h"
+#include "common/packet_time.h"
+#include "convert/write_behind.h"
 
 namespace pk {
 

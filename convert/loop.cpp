@@ -1,21 +1,21 @@
-#include "loop.h"
+#include "convert/loop.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
-#include "decode.h"
-#include "digits.h"
-#include "failure.h"
-#include "log.h"
-#include "pkfile.h"
-#include "qcc.h"
-#include "records.h"
-#include "ring.h"
-#include "samples.h"
-#include "setup.h"
-#include "stop_signals.h"
-#include "writer.h"
+#include "common/decode.h"
+#include "common/digits.h"
+#include "convert/failure.h"
+#include "common/log.h"
+#include "common/pkfile.h"
+#include "convert/qcc.h"
+#include "common/records.h"
+#include "convert/ring.h"
+#include "convert/samples.h"
+#include "convert/setup.h"
+#include "common/stop_signals.h"
+#include "convert/writer.h"
 
 namespace pk {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "helpers.h"
-#include "lists.h"
-#include "run.h"
+#include "convert/helpers.h"
+#include "convert/lists.h"
+#include "convert/run.h"
 
 namespace pk {
 

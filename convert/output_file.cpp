@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "convert/output_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,8 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "failure.h"
-#include "pkfile.h"
+#include "convert/failure.h"
+#include "common/pkfile.h"
 
 namespace pk {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "temporary_name.h"
-#include "write_behind.h"
+#include "common/temporary_name.h"
+#include "convert/write_behind.h"
 
 namespace pk {
 

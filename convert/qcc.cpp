@@ -1,4 +1,4 @@
-#include "qcc.h"
+#include "convert/qcc.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
-#include "failure.h"
-#include "helpers.h"
-#include "log.h"
-#include "pkfile.h"
-#include "ring.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "common/log.h"
+#include "common/pkfile.h"
+#include "convert/ring.h"
 
 namespace pk {
 

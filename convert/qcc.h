@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "lists.h"
+#include "convert/lists.h"
 
 namespace pk {
 

@@ -1,11 +1,11 @@
-#include "raw_file.h"
+#include "convert/raw_file.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "failure.h"
+#include "convert/failure.h"
 
 namespace pk {
 

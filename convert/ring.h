@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "lists.h"
+#include "convert/lists.h"
 
 namespace pk {
 

@@ -1,7 +1,7 @@
-#include "run.h"
+#include "convert/run.h"
 
-#include "ring.h"
-#include "writer.h"
+#include "convert/ring.h"
+#include "convert/writer.h"
 
 namespace pk {
 

@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "damage_report.h"
-#include "lists.h"
-#include "options.h"
-#include "output_file.h"
-#include "sample_layout.h"
+#include "convert/damage_report.h"
+#include "convert/lists.h"
+#include "convert/options.h"
+#include "convert/output_file.h"
+#include "convert/sample_layout.h"
 
 namespace pk {
 

@@ -1,11 +1,11 @@
-#include "sample_layout.h"
+#include "convert/sample_layout.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "byte_order.h"
-#include "vector_clones.h"
+#include "common/byte_order.h"
+#include "common/vector_clones.h"
 
 namespace pk {
 

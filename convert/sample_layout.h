@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "decode.h"
+#include "common/decode.h"
 
 namespace pk {
 

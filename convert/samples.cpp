@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <span>
 
-#include "decode.h"
-#include "failure.h"
-#include "log.h"
-#include "qcc.h"
-#include "sample_layout.h"
-#include "samples.h"
-#include "vector_clones.h"
+#include "common/decode.h"
+#include "convert/failure.h"
+#include "common/log.h"
+#include "convert/qcc.h"
+#include "convert/sample_layout.h"
+#include "convert/samples.h"
+#include "common/vector_clones.h"
 
 namespace pk {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "lists.h"
-#include "run.h"
+#include "convert/lists.h"
+#include "convert/run.h"
 
 namespace pk {
 

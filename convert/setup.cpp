@@ -1,4 +1,4 @@
-#include "setup.h"
+#include "convert/setup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,13 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "failure.h"
-#include "helpers.h"
-#include "lists.h"
-#include "loop.h"
-#include "pkfile.h"
-#include "stop_signals.h"
-#include "writer.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "convert/lists.h"
+#include "convert/loop.h"
+#include "common/pkfile.h"
+#include "common/stop_signals.h"
+#include "convert/writer.h"
 
 namespace pk {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "run.h"
+#include "convert/options.h"
+#include "convert/run.h"
 
 namespace pk {
 

@@ -1,4 +1,4 @@
-#include "write_behind.h"
+#include "convert/write_behind.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "failure.h"
+#include "convert/failure.h"
 
 namespace pk {
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "raw_file.h"
+#include "convert/raw_file.h"
 
 namespace pk {
 

@@ -1,11 +1,11 @@
-#include "writer.h"
+#include "convert/writer.h"
 
 #include <cerrno>
 #include <unistd.h>
 
-#include "failure.h"
-#include "helpers.h"
-#include "temporary_name.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "common/temporary_name.h"
 
 namespace pk {
 

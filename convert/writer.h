@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
-#include "lists.h"
-#include "output_file.h"
-#include "run.h"
-#include "sample_layout.h"
+#include "convert/lists.h"
+#include "convert/output_file.h"
+#include "convert/run.h"
+#include "convert/sample_layout.h"
 
 namespace pk {
 

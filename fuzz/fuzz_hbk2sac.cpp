@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "driver.h"
-#include "harness.h"
+#include "hbk2sac/driver.h"
+#include "fuzz/harness.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "packet_run.h"
-#include "segy_writer.h"
+#include "fuzz/packet_run.h"
+#include "segy/segy_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   pk::segy::SegyWriter writer;

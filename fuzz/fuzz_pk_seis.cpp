@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "packet_run.h"
-#include "seis_writer.h"
+#include "fuzz/packet_run.h"
+#include "seisan/seis_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   pk::seis::SeisanWriter writer;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "seis_settings.h"
+#include "seisan/seis_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "fuzz/harness.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "hbk_encoder.h"
-#include "packet_run.h"
-#include "pkenc.h"
-#include "pkfile.h"
+#include "tests/support/hbk_encoder.h"
+#include "fuzz/packet_run.h"
+#include "tests/support/pkenc.h"
+#include "common/pkfile.h"
 
 namespace {
 

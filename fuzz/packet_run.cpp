@@ -1,11 +1,11 @@
-#include "packet_run.h"
+#include "fuzz/packet_run.h"
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "harness.h"
-#include "setup.h"
-#include "writer.h"
+#include "fuzz/harness.h"
+#include "convert/setup.h"
+#include "convert/writer.h"
 
 namespace pkfuzz {
 

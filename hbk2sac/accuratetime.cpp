@@ -1,4 +1,4 @@
-#include "accuratetime.h"
+#include "hbk2sac/accuratetime.h"
 
 #include <chrono>
 

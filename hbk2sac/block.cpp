@@ -1,4 +1,4 @@
-#include "block.h"
+#include "hbk2sac/block.h"
 
 #include <algorithm>
 #include <bit>

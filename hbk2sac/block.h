@@ -3,8 +3,8 @@
 // host order once, and every accessor below reads the host-order form.
 #pragma once
 
-#include "accuratetime.h"
-#include "byte_order.h"
+#include "hbk2sac/accuratetime.h"
+#include "common/byte_order.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "block_reader.h"
+#include "hbk2sac/block_reader.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "stop_signals.h"
+#include "common/stop_signals.h"
 
 namespace hbk {
 

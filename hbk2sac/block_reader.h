@@ -2,7 +2,7 @@
 // neither read nor copied one by one on its way to the conversion.
 #pragma once
 
-#include "block.h"
+#include "hbk2sac/block.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "directories.h"
+#include "hbk2sac/directories.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
-#include "driver.h"
+#include "hbk2sac/driver.h"
 
-#include "block_reader.h"
-#include "directories.h"
-#include "pending_output.h"
+#include "hbk2sac/block_reader.h"
+#include "hbk2sac/directories.h"
+#include "hbk2sac/pending_output.h"
 
 #include <dirent.h>
 #include <fnmatch.h>

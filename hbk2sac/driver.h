@@ -2,8 +2,8 @@
 // the block-by-block conversion of one HBK file into one SAC file.
 #pragma once
 
-#include "sac_writer.h"
-#include "stop_signals.h"
+#include "hbk2sac/sac_writer.h"
+#include "common/stop_signals.h"
 
 #include <cstdint>
 #include <iostream>

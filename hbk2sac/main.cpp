@@ -1,4 +1,4 @@
-#include "driver.h"
+#include "hbk2sac/driver.h"
 
 #include <unistd.h>
 

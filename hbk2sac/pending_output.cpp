@@ -1,4 +1,4 @@
-#include "pending_output.h"
+#include "hbk2sac/pending_output.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <utility>
 
-#include "directories.h"
-#include "temporary_name.h"
+#include "hbk2sac/directories.h"
+#include "common/temporary_name.h"
 
 namespace hbk {
 

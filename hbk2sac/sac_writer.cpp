@@ -1,4 +1,4 @@
-#include "sac_writer.h"
+#include "hbk2sac/sac_writer.h"
 
 #include <algorithm>
 #include <bit>

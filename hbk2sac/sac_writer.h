@@ -2,7 +2,7 @@
 // One writer serves the whole run; the driver hands it each output file.
 #pragma once
 
-#include "block.h"
+#include "hbk2sac/block.h"
 
 #include <array>
 #include <cstdint>

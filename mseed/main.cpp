@@ -1,5 +1,5 @@
-#include "mseed_writer.h"
-#include "setup.h"
+#include "mseed/mseed_writer.h"
+#include "convert/setup.h"
 
 int main(int argc, char** argv) {
   pk::mseed::MseedWriter writer;

@@ -1,17 +1,17 @@
-#include "mseed_writer.h"
+#include "mseed/mseed_writer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "failure.h"
-#include "helpers.h"
-#include "raw_file.h"
-#include "record_packer.h"
-#include "ring.h"
-#include "sds_archive.h"
-#include "setup.h"
-#include "temporary_name.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "convert/raw_file.h"
+#include "mseed/record_packer.h"
+#include "convert/ring.h"
+#include "mseed/sds_archive.h"
+#include "convert/setup.h"
+#include "common/temporary_name.h"
 
 namespace pk::mseed {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "lists.h"
-#include "output_file.h"
-#include "run.h"
-#include "seed_codes.h"
-#include "writer.h"
+#include "convert/lists.h"
+#include "convert/output_file.h"
+#include "convert/run.h"
+#include "mseed/seed_codes.h"
+#include "convert/writer.h"
 
 namespace pk::mseed {
 

@@ -1,4 +1,4 @@
-#include "record_packer.h"
+#include "mseed/record_packer.h"
 
 #include <libmseed.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "failure.h"
+#include "convert/failure.h"
 
 namespace pk::mseed {
 

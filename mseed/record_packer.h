@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "seed_codes.h"
+#include "mseed/seed_codes.h"
 
 struct MSRecord_s;
 

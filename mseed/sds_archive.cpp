@@ -1,4 +1,4 @@
-#include "sds_archive.h"
+#include "mseed/sds_archive.h"
 
 #include <cctype>
 #include <cerrno>
@@ -9,10 +9,10 @@
 #include <string_view>
 #include <tuple>
 
-#include "sds_files.h"
-#include "sds_merge.h"
-#include "sds_records.h"
-#include "stop_signals.h"
+#include "mseed/sds_files.h"
+#include "mseed/sds_merge.h"
+#include "mseed/sds_records.h"
+#include "common/stop_signals.h"
 
 namespace pk {
 

@@ -1,4 +1,4 @@
-#include "sds_files.h"
+#include "mseed/sds_files.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "stop_signals.h"
-#include "temporary_name.h"
+#include "common/stop_signals.h"
+#include "common/temporary_name.h"
 
 namespace pk::sds {
 

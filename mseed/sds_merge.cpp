@@ -1,4 +1,4 @@
-#include "sds_merge.h"
+#include "mseed/sds_merge.h"
 
 #include <algorithm>
 #include <cmath>

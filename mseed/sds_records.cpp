@@ -1,4 +1,4 @@
-#include "sds_records.h"
+#include "mseed/sds_records.h"
 
 #include <cerrno>
 #include <cstring>

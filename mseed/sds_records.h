@@ -9,7 +9,7 @@
 
 #include <libmseed.h>
 
-#include "sds_merge.h"
+#include "mseed/sds_merge.h"
 
 namespace pk::sds {
 

@@ -1,11 +1,11 @@
-#include "seed_codes.h"
+#include "mseed/seed_codes.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <optional>
 
-#include "helpers.h"
-#include "seis_settings.h"
+#include "convert/helpers.h"
+#include "seisan/seis_settings.h"
 
 namespace pk::mseed {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "byte_order.h"
+#include "common/byte_order.h"
 
 namespace report {
 

@@ -1,4 +1,4 @@
-#include "civil_time.h"
+#include "report/civil_time.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "csv_writer.h"
+#include "report/csv_writer.h"
 
 #include <cstdio>
 #include <string>
 
-#include "civil_time.h"
+#include "report/civil_time.h"
 
 namespace report {
 

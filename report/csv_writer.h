@@ -5,7 +5,7 @@
 
 #include <ostream>
 
-#include "report.h"
+#include "report/report.h"
 
 namespace report {
 

@@ -1,12 +1,12 @@
-#include "html_writer.h"
+#include "report/html_writer.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
 
-#include "civil_time.h"
-#include "csv_writer.h"
-#include "markup.h"
+#include "report/civil_time.h"
+#include "report/csv_writer.h"
+#include "report/markup.h"
 
 namespace report {
 

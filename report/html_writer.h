@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "report.h"
+#include "report/report.h"
 
 namespace report {
 

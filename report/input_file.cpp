@@ -1,4 +1,4 @@
-#include "input_file.h"
+#include "report/input_file.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "mseed_reader.h"
+#include "report/mseed_reader.h"
 
 #include <libmseed.h>
 
@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "split.h"
+#include "report/split.h"
 
 namespace report {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "trace.h"
+#include "report/trace.h"
 
 namespace report {
 

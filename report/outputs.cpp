@@ -1,14 +1,14 @@
-#include "outputs.h"
+#include "report/outputs.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string_view>
 
-#include "input_file.h"
-#include "mseed_reader.h"
-#include "sac_reader.h"
-#include "seisan_reader.h"
-#include "segy_reader.h"
+#include "report/input_file.h"
+#include "report/mseed_reader.h"
+#include "report/sac_reader.h"
+#include "report/seisan_reader.h"
+#include "report/segy_reader.h"
 
 namespace report {
 

@@ -1,14 +1,14 @@
-#include "program.h"
+#include "report/program.h"
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <unistd.h>
 
-#include "csv_writer.h"
-#include "html_writer.h"
-#include "output_file.h"
-#include "report.h"
+#include "common/temporary_name.h"
+#include "report/csv_writer.h"
+#include "report/html_writer.h"
+#include "report/report.h"
 
 namespace report {
 

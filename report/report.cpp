@@ -1,9 +1,9 @@
-#include "report.h"
+#include "report/report.h"
 
 #include <algorithm>
 #include <map>
 
-#include "outputs.h"
+#include "report/outputs.h"
 
 namespace report {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "runs.h"
-#include "timeline.h"
-#include "trace.h"
+#include "report/runs.h"
+#include "report/timeline.h"
+#include "report/trace.h"
 
 namespace report {
 

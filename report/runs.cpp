@@ -1,4 +1,4 @@
-#include "runs.h"
+#include "report/runs.h"
 
 #include <algorithm>
 #include <charconv>

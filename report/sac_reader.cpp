@@ -1,11 +1,11 @@
-#include "sac_reader.h"
+#include "report/sac_reader.h"
 
 #include <cmath>
 #include <string>
 
-#include "bytes.h"
-#include "civil_time.h"
-#include "sac_writer.h"
+#include "report/bytes.h"
+#include "report/civil_time.h"
+#include "hbk2sac/sac_writer.h"
 
 namespace report {
 

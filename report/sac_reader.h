@@ -1,8 +1,8 @@
 // The trace of a SAC file, from its 632-byte header in either byte order.
 #pragma once
 
-#include "input_file.h"
-#include "trace.h"
+#include "report/input_file.h"
+#include "report/trace.h"
 
 namespace report {
 

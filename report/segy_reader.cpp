@@ -1,13 +1,13 @@
-#include "segy_reader.h"
+#include "report/segy_reader.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "bytes.h"
-#include "civil_time.h"
-#include "segy_header.h"
-#include "split.h"
+#include "report/bytes.h"
+#include "report/civil_time.h"
+#include "segy/segy_header.h"
+#include "report/split.h"
 
 namespace report {
 

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "input_file.h"
-#include "trace.h"
+#include "report/input_file.h"
+#include "report/trace.h"
 
 namespace report {
 

@@ -1,10 +1,10 @@
-#include "sei_records.h"
+#include "report/sei_records.h"
 
 #include <algorithm>
 
-#include "bytes.h"
-#include "seis_block.h"
-#include "seis_header.h"
+#include "report/bytes.h"
+#include "seisan/seis_block.h"
+#include "seisan/seis_header.h"
 
 namespace report {
 

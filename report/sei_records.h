@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "input_file.h"
+#include "report/input_file.h"
 
 namespace report {
 

@@ -1,12 +1,12 @@
-#include "seisan_reader.h"
+#include "report/seisan_reader.h"
 
 #include <charconv>
 #include <cmath>
 #include <string>
 
-#include "civil_time.h"
-#include "sei_records.h"
-#include "seis_header.h"
+#include "report/civil_time.h"
+#include "report/sei_records.h"
+#include "seisan/seis_header.h"
 
 namespace report {
 

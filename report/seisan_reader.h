@@ -3,8 +3,8 @@
 // and the 4-byte length words of newer SEISAN versions.
 #pragma once
 
-#include "input_file.h"
-#include "trace.h"
+#include "report/input_file.h"
+#include "report/trace.h"
 
 namespace report {
 

@@ -1,4 +1,4 @@
-#include "timeline.h"
+#include "report/timeline.h"
 
 #include <algorithm>
 #include <tuple>

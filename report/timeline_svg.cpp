@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "civil_time.h"
-#include "html_writer.h"
-#include "markup.h"
+#include "report/civil_time.h"
+#include "report/html_writer.h"
+#include "report/markup.h"
 
 namespace report {
 

@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "report/trace.h"
 
 #include <cmath>
 

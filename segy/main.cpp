@@ -1,5 +1,5 @@
-#include "segy_writer.h"
-#include "setup.h"
+#include "segy/segy_writer.h"
+#include "convert/setup.h"
 
 int main(int argc, char** argv) {
   pk::segy::SegyWriter writer;

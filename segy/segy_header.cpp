@@ -1,4 +1,4 @@
-#include "segy_header.h"
+#include "segy/segy_header.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "byte_order.h"
+#include "common/byte_order.h"
 
 namespace pk::segy {
 

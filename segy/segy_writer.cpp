@@ -1,4 +1,4 @@
-#include "segy_writer.h"
+#include "segy/segy_writer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,15 +6,15 @@
 #include <cstdlib>
 #include <memory>
 
-#include "byte_order.h"
-#include "failure.h"
-#include "helpers.h"
-#include "output_file.h"
-#include "pkfile.h"
-#include "raw_file.h"
-#include "ring.h"
-#include "shot_points.h"
-#include "temporary_name.h"
+#include "common/byte_order.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "convert/output_file.h"
+#include "common/pkfile.h"
+#include "convert/raw_file.h"
+#include "convert/ring.h"
+#include "segy/shot_points.h"
+#include "common/temporary_name.h"
 
 namespace pk::segy {
 

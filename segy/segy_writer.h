@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "lists.h"
-#include "run.h"
-#include "segy_header.h"
-#include "shot_points.h"
-#include "writer.h"
+#include "convert/lists.h"
+#include "convert/run.h"
+#include "segy/segy_header.h"
+#include "segy/shot_points.h"
+#include "convert/writer.h"
 
 namespace pk::segy {
 

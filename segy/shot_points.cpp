@@ -1,11 +1,11 @@
-#include "shot_points.h"
+#include "segy/shot_points.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <string>
 
-#include "segy_header.h"
+#include "segy/segy_header.h"
 
 namespace pk::segy {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pkfile.h"
+#include "common/pkfile.h"
 
 namespace pk::segy {
 

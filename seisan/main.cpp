@@ -1,5 +1,5 @@
-#include "seis_writer.h"
-#include "setup.h"
+#include "seisan/seis_writer.h"
+#include "convert/setup.h"
 
 int main(int argc, char** argv) {
   pk::seis::SeisanWriter writer;

@@ -1,10 +1,10 @@
-#include "seis_block.h"
+#include "seisan/seis_block.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "byte_order.h"
-#include "seis_header.h"
+#include "common/byte_order.h"
+#include "seisan/seis_header.h"
 
 namespace pk::seis {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "sample_layout.h"
+#include "convert/sample_layout.h"
 
 namespace pk::seis {
 

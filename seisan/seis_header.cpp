@@ -1,4 +1,4 @@
-#include "seis_header.h"
+#include "seisan/seis_header.h"
 
 #include <algorithm>
 #include <cctype>
@@ -210,11 +210,6 @@ std::string channel_entry(std::string_view station, std::string_view comp, doubl
   put_text(e, 10, 7, fixed_text(offset_s, 7, 4, 2, Decimals::round).value_or(""));
   if (length_s) put_text(e, 18, 8, fixed_text(*length_s, 8, 5, 2, Decimals::round).value_or(""));
   return e;
-}
-
-int file_lines(std::size_t channels) {
-  const std::size_t entry_lines = (channels + kEntriesPerLine - 1) / kEntriesPerLine;
-  return 2 + static_cast<int>(std::max<std::size_t>(entry_lines, kFileLines - 2));
 }
 
 void widen_file_header(std::string& hd, std::size_t channels) {

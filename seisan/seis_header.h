@@ -2,13 +2,14 @@
 // Columns are 1-based as in the SEISAN layout; helpers turn them into offsets.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "pkfile.h"
+#include "common/pkfile.h"
 
 namespace pk::seis {
 
@@ -91,7 +92,10 @@ std::string channel_entry(std::string_view station, std::string_view comp, doubl
                           std::optional<double> length_s);
 // Lines of a file header for `channels` channels: two, then one per three channels, at
 // least ten.
-int file_lines(std::size_t channels);
+inline int file_lines(std::size_t channels) {
+  const std::size_t entry_lines = (channels + kEntriesPerLine - 1) / kEntriesPerLine;
+  return 2 + static_cast<int>(std::max<std::size_t>(entry_lines, kFileLines - 2));
+}
 // Adds blank lines to the twelve of `hd` until they hold `channels` entries.
 void widen_file_header(std::string& hd, std::size_t channels);
 // Entries go three to a line from line 3; returns false for an index past the header's lines.

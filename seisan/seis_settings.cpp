@@ -1,15 +1,15 @@
-#include "seis_settings.h"
+#include "seisan/seis_settings.h"
 
 #include <cctype>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
-#include "failure.h"
-#include "helpers.h"
-#include "lists.h"
-#include "run.h"
-#include "seis_header.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "convert/lists.h"
+#include "convert/run.h"
+#include "seisan/seis_header.h"
 
 namespace pk::seis {
 

@@ -1,4 +1,4 @@
-#include "seis_writer.h"
+#include "seisan/seis_writer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,16 +11,16 @@
 #include <unordered_set>
 #include <utility>
 
-#include "failure.h"
-#include "helpers.h"
-#include "output_file.h"
-#include "pkfile.h"
-#include "raw_file.h"
-#include "ring.h"
-#include "seis_block.h"
-#include "seis_header.h"
-#include "seis_settings.h"
-#include "setup.h"
+#include "convert/failure.h"
+#include "convert/helpers.h"
+#include "convert/output_file.h"
+#include "common/pkfile.h"
+#include "convert/raw_file.h"
+#include "convert/ring.h"
+#include "seisan/seis_block.h"
+#include "seisan/seis_header.h"
+#include "seisan/seis_settings.h"
+#include "convert/setup.h"
 
 namespace pk::seis {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "lists.h"
-#include "run.h"
-#include "seis_block.h"
-#include "writer.h"
+#include "convert/lists.h"
+#include "convert/run.h"
+#include "seisan/seis_block.h"
+#include "convert/writer.h"
 
 namespace pk::seis {
 

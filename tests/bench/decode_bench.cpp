@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "decode.h"
-#include "pkfile.h"
+#include "common/decode.h"
+#include "common/pkfile.h"
 
 namespace {
 

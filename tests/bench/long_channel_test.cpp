@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "output_readers.h"
-#include "testkit.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

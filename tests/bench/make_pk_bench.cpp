@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "mseed_record.h"
-#include "pkenc.h"
-#include "testkit.h"
+#include "tests/support/mseed_record.h"
+#include "tests/support/pkenc.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

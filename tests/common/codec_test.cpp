@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "byte_order.h"
-#include "digits.h"
-#include "pkfile.h"
-#include "test_packet.h"
+#include "common/byte_order.h"
+#include "common/digits.h"
+#include "common/pkfile.h"
+#include "tests/common/test_packet.h"
 
 using namespace pktest;
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "pkfile.h"
-#include "test_packet.h"
-#include "testkit.h"
+#include "common/pkfile.h"
+#include "tests/common/test_packet.h"
+#include "tests/support/testkit.h"
 
 namespace fs = std::filesystem;
 using namespace pktest;

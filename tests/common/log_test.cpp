@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "log.h"
-#include "test_packet.h"
-#include "testkit.h"
+#include "common/log.h"
+#include "tests/common/test_packet.h"
+#include "tests/support/testkit.h"
 
 using namespace pktest;
 using testkit::capture;

@@ -2,7 +2,7 @@
 // and leap years, and the texts that are no whole time.
 #include <gtest/gtest.h>
 
-#include "packet_time.h"
+#include "common/packet_time.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Field positions and the choices the packet views make.
 #include <gtest/gtest.h>
 
-#include "test_packet.h"
-#include "records.h"
+#include "tests/common/test_packet.h"
+#include "common/records.h"
 
 using namespace pktest;
 using pk::trigger_kind;

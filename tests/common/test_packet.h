@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "pkenc.h"
+#include "tests/support/pkenc.h"
 
 // Experiment 01, year 03, unit 1234, day 365 23:59:59.900, 1024 bytes, sequence 0007;
 // every body byte `fill`.

@@ -3,13 +3,13 @@
 
 #include <fstream>
 
-#include "failure.h"
-#include "lists.h"
-#include "pkenc.h"
-#include "segy_writer.h"
-#include "seis_writer.h"
-#include "testkit.h"
-#include "setup.h"
+#include "convert/failure.h"
+#include "convert/lists.h"
+#include "tests/support/pkenc.h"
+#include "segy/segy_writer.h"
+#include "seisan/seis_writer.h"
+#include "tests/support/testkit.h"
+#include "convert/setup.h"
 
 using namespace testkit;
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "setup.h"
-#include "keep_writer.h"
+#include "convert/setup.h"
+#include "tests/convert/keep_writer.h"
 
 
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "pkenc.h"
-#include "testkit.h"
+#include "tests/support/pkenc.h"
+#include "tests/support/testkit.h"
 
 using namespace testkit;
 using pktest::ChannelData;

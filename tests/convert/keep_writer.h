@@ -2,10 +2,10 @@
 // published under their own names, so the engine's own output can be examined.
 #pragma once
 
-#include "lists.h"
-#include "output_file.h"
-#include "ring.h"
-#include "writer.h"
+#include "convert/lists.h"
+#include "convert/output_file.h"
+#include "convert/ring.h"
+#include "convert/writer.h"
 
 namespace testutil {
 class KeepWriter : public pk::Writer {

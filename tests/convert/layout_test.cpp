@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "raw_file.h"
-#include "sample_layout.h"
-#include "write_behind.h"
-#include "testkit.h"
+#include "convert/failure.h"
+#include "convert/raw_file.h"
+#include "convert/sample_layout.h"
+#include "convert/write_behind.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

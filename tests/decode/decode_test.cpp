@@ -1,4 +1,4 @@
-#include "decode.h"
+#include "common/decode.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "pkenc.h"
-#include "pkfile.h"
-#include "testkit.h"
+#include "tests/support/pkenc.h"
+#include "common/pkfile.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

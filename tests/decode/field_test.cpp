@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "decode.h"
-#include "pkfile.h"
+#include "common/decode.h"
+#include "common/pkfile.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "decode.h"
-#include "pkfile.h"
-#include "testkit.h"
+#include "common/decode.h"
+#include "common/pkfile.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

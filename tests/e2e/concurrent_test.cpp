@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "deployment.h"
-#include "e2e_run.h"
-#include "hbk_encoder.h"
-#include "outputs.h"
+#include "tests/e2e/deployment.h"
+#include "tests/e2e/e2e_run.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/e2e/outputs.h"
 
 namespace e2e {
 namespace {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "damage_report.h"
-#include "output_readers.h"
-#include "pkenc.h"
-#include "pkfile.h"
-#include "testkit.h"
+#include "convert/damage_report.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/pkenc.h"
+#include "common/pkfile.h"
+#include "tests/support/testkit.h"
 
 namespace e2e {
 namespace {

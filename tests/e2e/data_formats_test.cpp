@@ -8,13 +8,13 @@
 #include <map>
 #include <random>
 
-#include "hbk_encoder.h"
-#include "mseed_record.h"
-#include "output_readers.h"
-#include "outputs.h"
-#include "pkenc.h"
-#include "pkfile.h"
-#include "testkit.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/support/mseed_record.h"
+#include "tests/support/output_readers.h"
+#include "tests/e2e/outputs.h"
+#include "tests/support/pkenc.h"
+#include "common/pkfile.h"
+#include "tests/support/testkit.h"
 
 namespace e2e {
 namespace {

@@ -1,10 +1,10 @@
-#include "deployment.h"
+#include "tests/e2e/deployment.h"
 
 #include <algorithm>
 #include <random>
 
-#include "hbk_encoder.h"
-#include "pkfile.h"
+#include "tests/support/hbk_encoder.h"
+#include "common/pkfile.h"
 
 namespace e2e {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "block.h"
-#include "pkenc.h"
+#include "hbk2sac/block.h"
+#include "tests/support/pkenc.h"
 
 namespace e2e {
 

@@ -1,4 +1,4 @@
-#include "e2e_run.h"
+#include "tests/e2e/e2e_run.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

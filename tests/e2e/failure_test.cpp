@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "deployment.h"
-#include "e2e_run.h"
-#include "outputs.h"
+#include "tests/e2e/deployment.h"
+#include "tests/e2e/e2e_run.h"
+#include "tests/e2e/outputs.h"
 
 namespace e2e {
 namespace {

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <limits>
 
-#include "deployment.h"
-#include "e2e_run.h"
-#include "hbk_encoder.h"
-#include "output_readers.h"
-#include "outputs.h"
+#include "tests/e2e/deployment.h"
+#include "tests/e2e/e2e_run.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/support/output_readers.h"
+#include "tests/e2e/outputs.h"
 
 namespace e2e {
 namespace {

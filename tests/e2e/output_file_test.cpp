@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "output_file.h"
-#include "run.h"
-#include "testkit.h"
+#include "convert/output_file.h"
+#include "convert/run.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "outputs.h"
+#include "tests/e2e/outputs.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <string>
 
-#include "output_readers.h"
-#include "testkit.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/testkit.h"
 
 namespace e2e {
 

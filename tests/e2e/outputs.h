@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "deployment.h"
+#include "tests/e2e/deployment.h"
 
 namespace e2e {
 

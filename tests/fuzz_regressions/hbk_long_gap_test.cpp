@@ -1,9 +1,9 @@
 // A flipped bit in a block's day count asks for months of gap padding. When the disk
 // refuses part-way, the conversion has to stop there rather than walk the remaining
 // two billion padding samples.
-#include "driver.h"
-#include "hbk_encoder.h"
-#include "testkit.h"
+#include "hbk2sac/driver.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/support/testkit.h"
 
 #include <gtest/gtest.h>
 

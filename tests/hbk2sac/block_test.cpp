@@ -1,5 +1,5 @@
-#include "block.h"
-#include "hbk_encoder.h"
+#include "hbk2sac/block.h"
+#include "tests/support/hbk_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "block_reader.h"
-#include "hbk_encoder.h"
-#include "driver.h"
-#include "pending_output.h"
+#include "hbk2sac/block_reader.h"
+#include "tests/support/hbk_encoder.h"
+#include "hbk2sac/driver.h"
+#include "hbk2sac/pending_output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "testkit.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Runs the built hbk2sac on files written into a fresh directory and reads
 // back its console output and SAC files.
-#include "hbk_encoder.h"
-#include "driver.h"
-#include "pending_output.h"
+#include "tests/support/hbk_encoder.h"
+#include "hbk2sac/driver.h"
+#include "hbk2sac/pending_output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,8 +20,8 @@
 #include <sstream>
 #include <thread>
 
-#include "output_readers.h"
-#include "testkit.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

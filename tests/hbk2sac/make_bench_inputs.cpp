@@ -1,9 +1,9 @@
 // Writes the same samples twice, as an HBK file and as a Steim-1 miniSEED
 // file, for the side-by-side benchmark of hbk2sac and the reference converter.
 // Usage: make_bench_inputs SAMPLES COMPRESSION out.hbk out.mseed
-#include "hbk_encoder.h"
-#include "mseed_writer.h"
-#include "testkit.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/support/mseed_writer.h"
+#include "tests/support/testkit.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Writes the bundled sample recording: one 100 Hz vertical stream in six
 // blocks using all three compressions, with a 2.5 s gap before block 5.
-#include "hbk_encoder.h"
+#include "tests/support/hbk_encoder.h"
 
 #include <cmath>
 #include <cstdio>

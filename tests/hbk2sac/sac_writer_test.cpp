@@ -1,5 +1,5 @@
-#include "hbk_encoder.h"
-#include "sac_writer.h"
+#include "tests/support/hbk_encoder.h"
+#include "hbk2sac/sac_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -5,12 +5,12 @@
 #include <limits>
 #include <set>
 
-#include "mseed_writer.h"
-#include "record_packer.h"
-#include "mseed_records.h"
-#include "seed_codes.h"
-#include "seis_settings.h"
-#include "testkit.h"
+#include "mseed/mseed_writer.h"
+#include "mseed/record_packer.h"
+#include "tests/mseed/mseed_records.h"
+#include "mseed/seed_codes.h"
+#include "seisan/seis_settings.h"
+#include "tests/support/testkit.h"
 
 namespace fs = std::filesystem;
 using pk::mseed::band_code;

@@ -1,4 +1,4 @@
-#include "mseed_records.h"
+#include "tests/mseed/mseed_records.h"
 
 #include <cstring>
 

@@ -8,15 +8,15 @@
 #include <map>
 #include <tuple>
 
-#include "decode.h"
-#include "helpers.h"
-#include "output_readers.h"
-#include "packet_time.h"
-#include "pkenc.h"
-#include "pkfile.h"
-#include "mseed_records.h"
-#include "records.h"
-#include "testkit.h"
+#include "common/decode.h"
+#include "convert/helpers.h"
+#include "tests/support/output_readers.h"
+#include "common/packet_time.h"
+#include "tests/support/pkenc.h"
+#include "common/pkfile.h"
+#include "tests/mseed/mseed_records.h"
+#include "common/records.h"
+#include "tests/support/testkit.h"
 
 namespace fs = std::filesystem;
 

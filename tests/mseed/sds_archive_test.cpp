@@ -10,10 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "sds_archive.h"
-#include "sds_mseed_files.h"
-#include "stop_signals.h"
-#include "testkit.h"
+#include "mseed/sds_archive.h"
+#include "tests/mseed/sds_mseed_files.h"
+#include "common/stop_signals.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

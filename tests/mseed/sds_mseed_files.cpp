@@ -1,4 +1,4 @@
-#include "sds_mseed_files.h"
+#include "tests/mseed/sds_mseed_files.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "lists.h"
-#include "test_packet.h"
-#include "qcc.h"
-#include "ring.h"
-#include "testkit.h"
+#include "convert/lists.h"
+#include "tests/common/test_packet.h"
+#include "convert/qcc.h"
+#include "convert/ring.h"
+#include "tests/support/testkit.h"
 
 namespace fs = std::filesystem;
 using pktest::Packet;

@@ -7,10 +7,10 @@
 #include <regex>
 #include <set>
 
-#include "hbk_encoder.h"
-#include "output_readers.h"
-#include "pkenc.h"
-#include "report_kit.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/pkenc.h"
+#include "tests/report/report_kit.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "hbk_encoder.h"
-#include "pkenc.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/support/pkenc.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) {

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "pkenc.h"
-#include "report_kit.h"
+#include "tests/support/pkenc.h"
+#include "tests/report/report_kit.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <set>
 
-#include "hbk_encoder.h"
-#include "output_readers.h"
-#include "pkenc.h"
-#include "report_kit.h"
-#include "timeline.h"
+#include "tests/support/hbk_encoder.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/pkenc.h"
+#include "tests/report/report_kit.h"
+#include "report/timeline.h"
 
 namespace {
 

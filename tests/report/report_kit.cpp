@@ -1,4 +1,4 @@
-#include "report_kit.h"
+#include "tests/report/report_kit.h"
 
 #include <gtest/gtest.h>
 

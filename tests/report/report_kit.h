@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "testkit.h"
+#include "tests/support/testkit.h"
 
 namespace reporttest {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "input_file.h"
-#include "pkenc.h"
-#include "seisan_reader.h"
-#include "testkit.h"
+#include "report/input_file.h"
+#include "tests/support/pkenc.h"
+#include "report/seisan_reader.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

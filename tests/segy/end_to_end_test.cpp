@@ -5,9 +5,9 @@
 #include <cmath>
 #include <fstream>
 
-#include "output_readers.h"
-#include "pkenc.h"
-#include "testkit.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/pkenc.h"
+#include "tests/support/testkit.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "segy_header.h"
+#include "segy/segy_header.h"
 
 namespace {
 

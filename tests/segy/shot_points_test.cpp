@@ -1,7 +1,7 @@
 // The shot-point list of PK_EDF.EDF and the choice of an event's shot point.
 #include <gtest/gtest.h>
 
-#include "shot_points.h"
+#include "segy/shot_points.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <memory>
 #include <tuple>
 
-#include "lists.h"
-#include "failure.h"
-#include "run.h"
-#include "output_readers.h"
-#include "testkit.h"
-#include "segy_writer.h"
+#include "convert/lists.h"
+#include "convert/failure.h"
+#include "convert/run.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/testkit.h"
+#include "segy/segy_writer.h"
 
 namespace {
 

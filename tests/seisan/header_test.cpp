@@ -6,8 +6,8 @@
 #include <string>
 #include <utility>
 
-#include "seis_block.h"
-#include "seis_header.h"
+#include "seisan/seis_block.h"
+#include "seisan/seis_header.h"
 
 using namespace pk::seis;
 

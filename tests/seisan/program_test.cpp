@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "output_readers.h"
-#include "pkenc.h"
-#include "testkit.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/pkenc.h"
+#include "tests/support/testkit.h"
 
 namespace fs = std::filesystem;
 using testkit::cols;

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "failure.h"
-#include "lists.h"
-#include "run.h"
-#include "seis_settings.h"
+#include "convert/failure.h"
+#include "convert/lists.h"
+#include "convert/run.h"
+#include "seisan/seis_settings.h"
 
 using pk::seis::parse_pku_ini;
 

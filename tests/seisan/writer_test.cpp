@@ -8,14 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include "failure.h"
-#include "lists.h"
-#include "output_readers.h"
-#include "pkenc.h"
-#include "run.h"
-#include "seis_header.h"
-#include "seis_writer.h"
-#include "testkit.h"
+#include "convert/failure.h"
+#include "convert/lists.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/pkenc.h"
+#include "convert/run.h"
+#include "seisan/seis_header.h"
+#include "seisan/seis_writer.h"
+#include "tests/support/testkit.h"
 
 namespace fs = std::filesystem;
 using testkit::cols;

@@ -1,4 +1,4 @@
-#include "hbk_encoder.h"
+#include "tests/support/hbk_encoder.h"
 
 #include <algorithm>
 #include <chrono>

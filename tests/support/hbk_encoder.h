@@ -2,7 +2,7 @@
 // can build exactly the blocks a case needs.
 #pragma once
 
-#include "block.h"
+#include "hbk2sac/block.h"
 
 #include <cstdint>
 #include <optional>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pkenc.h"
+#include "tests/support/pkenc.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "mseed_record.h"
+#include "tests/support/mseed_record.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstdio>
 
-#include "output_readers.h"
-#include "testkit.h"
+#include "tests/support/output_readers.h"
+#include "tests/support/testkit.h"
 
 namespace testkit {
 

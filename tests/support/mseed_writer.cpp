@@ -1,7 +1,7 @@
-#include "mseed_writer.h"
+#include "tests/support/mseed_writer.h"
 
-#include "accuratetime.h"
-#include "mseed_record.h"
+#include "hbk2sac/accuratetime.h"
+#include "tests/support/mseed_record.h"
 
 namespace hbktest {
 

@@ -1,11 +1,11 @@
-#include "output_readers.h"
+#include "tests/support/output_readers.h"
 
 #include <algorithm>
 #include <bit>
 #include <limits>
 #include <stdexcept>
 
-#include "testkit.h"
+#include "tests/support/testkit.h"
 
 namespace testkit {
 

@@ -1,4 +1,4 @@
-#include "pkenc.h"
+#include "tests/support/pkenc.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "decode.h"
+#include "common/decode.h"
 
 namespace pktest {
 

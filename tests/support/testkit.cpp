@@ -1,4 +1,4 @@
-#include "testkit.h"
+#include "tests/support/testkit.h"
 
 #include <algorithm>
 #include <fstream>
