@@ -90,8 +90,8 @@ int32_t first_difference(uint32_t w, uint8_t code) {
 // Both compressed formats: X0 and Xn, the continuity check against the channel's previous
 // sample, and the walk over all 15 frames. Only the coding of a data word differs.
 template <class Coding>
-c0_result decode_frames(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
-  c0_result r;
+CompressedResult decode_frames(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
+  CompressedResult r;
   r.n = bcd_at(pkt, kNsampOffset, 2);
   r.x0 = static_cast<int32_t>(word_at(pkt, 0, 1));
   r.xn = static_cast<int32_t>(word_at(pkt, 0, 2));
@@ -153,11 +153,11 @@ std::size_t decode_32(const uint8_t* pkt, int32_t* out) {
   return n;
 }
 
-c0_result decode_c0(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
+CompressedResult decode_c0(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
   return decode_frames<FirstCoding>(pkt, last_sample, out);
 }
 
-c0_result decode_c2(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
+CompressedResult decode_c2(const uint8_t* pkt, int32_t last_sample, int32_t* out) {
   return decode_frames<SecondCoding>(pkt, last_sample, out);
 }
 

@@ -34,7 +34,7 @@ std::size_t dt_sample_count(const uint8_t* pkt, std::size_t max_samples);
 std::size_t decode_16(const uint8_t* pkt, int32_t* out);
 std::size_t decode_32(const uint8_t* pkt, int32_t* out);
 
-struct c0_result {
+struct CompressedResult {
   int32_t x0 = 0, xn = 0;      // frame 0 words 1 and 2
   unsigned n = 0;              // bcd2i sample count of the packet
   int32_t d0 = 0;              // first difference (0 when word 3 of frame 0 has code 0)
@@ -50,11 +50,11 @@ struct c0_result {
 // Walks all 15 frames (the sample count does not stop the walk) with 32-bit wrap-around
 // arithmetic. last_sample is the channel's previous value; when last_sample + d0 misses
 // X0 the walk restarts from X0. out needs room for kMaxC0Samples values.
-c0_result decode_c0(const uint8_t* pkt, int32_t last_sample, int32_t* out);
+CompressedResult decode_c0(const uint8_t* pkt, int32_t last_sample, int32_t* out);
 // The second compressed format: the same frames and walk; a data word holds four 8-bit
 // differences (code 1) or, selected by its top two bits, one 30-bit, two 15-bit or three
 // 10-bit differences (code 2) or five 6-bit, six 5-bit or seven 4-bit ones (code 3).
 // out needs room for kMaxC2Samples values.
-c0_result decode_c2(const uint8_t* pkt, int32_t last_sample, int32_t* out);
+CompressedResult decode_c2(const uint8_t* pkt, int32_t last_sample, int32_t* out);
 
 }  // namespace pk

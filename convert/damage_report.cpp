@@ -37,7 +37,7 @@ void DamageReport::sequence_broken(uint32_t unit, uint32_t evt, uint32_t block, 
   breaks_[{unit, evt}].push_back({block, time});
 }
 
-void DamageReport::segment_closed(const File_list_str& chan) {
+void DamageReport::segment_closed(const ChannelNode& chan) {
   if (chan.time_tears == 0) return;
   Tears& t = tears_[{chan.Unit_num, chan.Evt_num, chan.Strm_num, chan.Chan_num}];
   t.count += chan.time_tears;
@@ -60,9 +60,9 @@ void DamageReport::write(std::FILE* out, const char* line_end) const {
   }
 }
 
-void note_packet_time(File_list_str& f, const Evt_list_str& evt, uint32_t stored_at, uint32_t trash_at) {
+void note_packet_time(ChannelNode& f, const EventNode& evt, uint32_t stored_at, uint32_t trash_at) {
   const uint64_t discarded_before = f.discarded;
-  f.discarded += trash_at - f.Trash_cnt;
+  f.discarded += trash_at - f.discard_count;
   const double rate = evt.Samp_rate;
   if (f.stored == stored_at || !evt.rate_known || !(rate > 0)) return;
   const double offset = seconds_between(f.First_smp_time, f.Prev_smp_time) -

@@ -20,7 +20,7 @@ class DamageReport {
   void sequence_broken(uint32_t unit, uint32_t evt, uint32_t block, const std::string& time);
   void packet_repeated(uint32_t unit) { ++repeats_[unit]; }
   // The tears of one segment's channel add to its event's.
-  void segment_closed(const File_list_str& chan);
+  void segment_closed(const ChannelNode& chan);
 
   // One line per event whose sequence broke, per unit that repeated packets and per
   // channel with time tears, each ending in `line_end`.
@@ -46,6 +46,6 @@ std::string readable_time(const std::string& time16);
 // Follows a DT packet's time against the count of the samples before it (after the
 // decoder stored what the channel keeps of it): its time mark and tear, if any.
 // `stored_at` and `trash_at` are the channel's stored samples and discards due before it.
-void note_packet_time(File_list_str& f, const Evt_list_str& evt, uint32_t stored_at, uint32_t trash_at);
+void note_packet_time(ChannelNode& f, const EventNode& evt, uint32_t stored_at, uint32_t trash_at);
 
 }  // namespace pk

@@ -33,13 +33,13 @@ std::string scan_word(std::string_view field) {
 }
 
 // The open budget closes the first open channel met walking backwards from `from`.
-void close_one_open_channel(OpenChannels& open, File_list_str* from, const File_list_str* keep) {
+void close_one_open_channel(OpenChannels& open, ChannelNode* from, const ChannelNode* keep) {
   if (!from) return;
-  cls_file(open, find_in_ring(from, [keep](const File_list_str* f) { return f != keep && f->data.is_open(); },
-                              &File_list_str::Prev_file));
+  cls_file(open, find_in_ring(from, [keep](const ChannelNode* f) { return f != keep && f->data.is_open(); },
+                              &ChannelNode::Prev_file));
 }
 
-void open_channel_file(Conversion& conv, File_list_str* f) {
+void open_channel_file(Conversion& conv, ChannelNode* f) {
   if (!f->data.open(f->Filename, conv.outputs.writes)) {
     const int error = errno;
     shut_down_saying(ExitCode::open_error,
@@ -56,18 +56,18 @@ void close_stream(std::FILE*& f) {
 
 }  // namespace
 
-std::string event_bit_weights(const Evt_list_str& evt) {
+std::string event_bit_weights(const EventNode& evt) {
   if (!evt.Bit_weight.empty()) return evt.Bit_weight;
   if (evt.Unit_pointer && !evt.Unit_pointer->Bit_weight.empty()) return evt.Unit_pointer->Bit_weight;
   return std::string(128, ' ');
 }
 
 Units::~Units() {
-  for_each_in_ring(start, [](Unit_list_str* u) {
+  for_each_in_ring(start, [](UnitNode* u) {
     close_stream(u->FdLog);
     close_stream(u->FdQcc);
-    for_each_in_ring(u->First_evt, [](Evt_list_str* e) {
-      for_each_in_ring(e->First_chan, [](File_list_str* f) { delete f; });
+    for_each_in_ring(u->First_evt, [](EventNode* e) {
+      for_each_in_ring(e->First_chan, [](ChannelNode* f) { delete f; });
       delete e;
     });
     delete u;
@@ -81,28 +81,28 @@ std::string channel_base_name(const std::string& time, uint32_t unit, uint32_t s
                 t.c_str() + 9, t.c_str() + 11, static_cast<unsigned short>(unit), strm + 1, chan + 1);
 }
 
-bool own_data_file(const File_list_str& chan) { return !chan.Filename.empty() && fexist(chan.Filename); }
+bool own_data_file(const ChannelNode& chan) { return !chan.Filename.empty() && fexist(chan.Filename); }
 
 // ---------------------------------------------------------------- files
 
-void cls_file(OpenChannels& open, File_list_str* file) {
+void cls_file(OpenChannels& open, ChannelNode* file) {
   if (!file || !file->data.is_open()) return;
   if (open.N_opn_fls) --open.N_opn_fls;
   file->data.close();
 }
 
-void cls_evt_files(OpenChannels& open, Evt_list_str* evt) {
+void cls_evt_files(OpenChannels& open, EventNode* evt) {
   if (!evt) return;
-  for (File_list_str* f : ring_nodes(evt->First_chan)) cls_file(open, f);
+  for (ChannelNode* f : ring_nodes(evt->First_chan)) cls_file(open, f);
 }
 
-void close_unit_log(Conversion& conv, Unit_list_str* unit) {
+void close_unit_log(Conversion& conv, UnitNode* unit) {
   if (!unit) return;
   conv.outputs.appended.close(unit->FdLog, unit->LogFile);
   cls_evt_files(conv.open, unit->First_evt);
 }
 
-void close_unit_qcc(Conversion& conv, Unit_list_str* unit) {
+void close_unit_qcc(Conversion& conv, UnitNode* unit) {
   if (unit) conv.outputs.appended.close(unit->FdQcc, unit->QccFile);
 }
 
@@ -110,27 +110,27 @@ void close_unit_qcc(Conversion& conv, Unit_list_str* unit) {
 
 namespace {
 
-void create_unit_log(Conversion& conv, Unit_list_str* unit) {
+void create_unit_log(Conversion& conv, UnitNode* unit) {
   unit->LogFile = conv.outputs.Dir + conv.setup.File_temp + ".RSH";
   unit->FdLog = conv.outputs.appended.open(unit->LogFile);
   fhdr_log(conv.setup, unit->FdLog);
 }
 
-void create_unit_qcc(Conversion& conv, Unit_list_str* unit) {
+void create_unit_qcc(Conversion& conv, UnitNode* unit) {
   unit->QccFile = conv.outputs.Dir + format("ID%04hX.QCC", static_cast<unsigned short>(unit->Unit_num));
   unit->FdQcc = conv.outputs.appended.open(unit->QccFile);
   fhdr_qcc(conv.setup, unit->FdQcc);
 }
 
-void reopen_unit_files(Conversion& conv, Unit_list_str* u) {
+void reopen_unit_files(Conversion& conv, UnitNode* u) {
   if (conv.options.Log_on && !u->FdLog) u->FdLog = conv.outputs.appended.open(u->LogFile);
   if (conv.options.Qcc_on && !u->FdQcc) u->FdQcc = conv.outputs.appended.open(u->QccFile);
 }
 
 }  // namespace
 
-void make_unit_current(Conversion& conv, Unit_list_str* u) {
-  Unit_list_str*& start = conv.units.start;
+void make_unit_current(Conversion& conv, UnitNode* u) {
+  UnitNode*& start = conv.units.start;
   if (u == start) return;
   close_unit_log(conv, start);
   if (conv.options.Qcc_on) close_unit_qcc(conv, start);
@@ -138,16 +138,16 @@ void make_unit_current(Conversion& conv, Unit_list_str* u) {
   start = u;
 }
 
-Unit_list_str* find_unit(Conversion& conv, const uint8_t* pkt) {
+UnitNode* find_unit(Conversion& conv, const uint8_t* pkt) {
   uint32_t id = header_unit_id(pkt);
   if (id == 0) id = 0xFFFF;
-  Unit_list_str*& start = conv.units.start;
-  if (Unit_list_str* u = find_in_ring(start, [id](const Unit_list_str* n) { return n->Unit_num == id; })) {
+  UnitNode*& start = conv.units.start;
+  if (UnitNode* u = find_in_ring(start, [id](const UnitNode* n) { return n->Unit_num == id; })) {
     make_unit_current(conv, u);
     return u;
   }
 
-  auto* u = new Unit_list_str;
+  auto* u = new UnitNode;
   u->Unit_num = id;
   // The previous unit's files go first: all units append to one log file.
   if (start) {
@@ -164,7 +164,7 @@ Unit_list_str* find_unit(Conversion& conv, const uint8_t* pkt) {
 
 // ---------------------------------------------------------------- events
 
-Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t* pkt) {
+EventNode* find_event(OpenChannels& open, UnitNode* unit, const uint8_t* pkt) {
   const ehet_pkt eh{pkt};
   const uint32_t evt_num = eh.evt_num();
   const uint32_t seq = header_seq_num(pkt);
@@ -173,17 +173,17 @@ Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t*
   const PacketTime fst(carries_times ? scan_word(eh.fst_smp_tim()) : std::string());
   const PacketTime lst(carries_times ? scan_word(eh.lst_smp_tim()) : std::string());
 
-  Evt_list_str* cur = unit->First_evt;
-  Evt_list_str* evt = nullptr;
+  EventNode* cur = unit->First_evt;
+  EventNode* evt = nullptr;
   if (cur && cur->Evt_num != evt_num) cls_evt_files(open, cur);
   if (cur && cur->Evt_num == evt_num) {
     evt = cur;
     if (is_later(lst, cur->Latest_time)) cur->Latest_time = lst;
   } else {
-    evt = find_in_ring(cur, [evt_num](const Evt_list_str* e) { return e->Evt_num == evt_num; });
+    evt = find_in_ring(cur, [evt_num](const EventNode* e) { return e->Evt_num == evt_num; });
   }
   if (!evt) {
-    evt = new Evt_list_str;
+    evt = new EventNode;
     link_after(cur, evt);
     evt->Unit_num = unit->Unit_num;
     evt->Evt_num = evt_num;
@@ -209,9 +209,9 @@ Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t*
 
 namespace {
 
-File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t evt_num, uint32_t strm, uint32_t chan,
+ChannelNode* create_file(Conversion& conv, EventNode* evt, uint32_t evt_num, uint32_t strm, uint32_t chan,
                            const PacketTime& time) {
-  auto* f = new File_list_str;
+  auto* f = new ChannelNode;
   f->Unit_num = evt->Unit_num;
   f->Evt_num = evt_num;
   f->Strm_num = strm;
@@ -221,11 +221,11 @@ File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t evt_num
   if (conv.options.sample_limit != 0)
     f->Filename = conv.writer.create_channel_data(conv.setup, conv.outputs, dir,
                                                   channel_base_name(time.text(), evt->Unit_num, strm, chan));
-  f->Trash_cnt = conv.options.Trash_cnt;
+  f->discard_count = conv.options.discard_count;
   // A channel of a later segment goes on where the event's earlier segments left it.
   for (const ChannelCarry& c : evt->carried) {
     if (c.Strm_num != strm || c.Chan_num != chan) continue;
-    f->Trash_cnt = c.Trash_cnt;
+    f->discard_count = c.discard_count;
     f->stored_before = c.stored_before;
   }
   f->First_smp_time = time;
@@ -236,7 +236,7 @@ File_list_str* create_file(Conversion& conv, Evt_list_str* evt, uint32_t evt_num
 
 // A new channel always makes room by closing another one of its event; an existing one
 // reopens when the budget allows.
-void open_for_appending(Conversion& conv, File_list_str* f, File_list_str* entry, bool created) {
+void open_for_appending(Conversion& conv, ChannelNode* f, ChannelNode* entry, bool created) {
   if (f->data.is_open()) return;
   if (created) {
     if (conv.options.sample_limit != 0) {
@@ -251,7 +251,7 @@ void open_for_appending(Conversion& conv, File_list_str* f, File_list_str* entry
 }
 
 // Samples stored over the time the channel's packets span so far.
-void estimate_rate(Evt_list_str* evt, const File_list_str* f) {
+void estimate_rate(EventNode* evt, const ChannelNode* f) {
   const double secs = seconds_between(f->First_smp_time, f->Prev_smp_time);
   float rate = 0.0f;
   // Packets stamped with the same time give no estimate rather than an infinite rate.
@@ -262,12 +262,12 @@ void estimate_rate(Evt_list_str* evt, const File_list_str* f) {
 
 }  // namespace
 
-File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt) {
+ChannelNode* find_file(Conversion& conv, EventNode* evt, const uint8_t* pkt) {
   const dt_pkt dt{pkt};
   const uint32_t evt_num = dt.evt_num(), strm = dt.strm_num(), chan = dt.chan_num();
   const PacketTime time(header_time_string(pkt));
-  File_list_str* entry = evt->First_chan;
-  File_list_str* f = find_in_ring(entry, [&](const File_list_str* n) {
+  ChannelNode* entry = evt->First_chan;
+  ChannelNode* f = find_in_ring(entry, [&](const ChannelNode* n) {
     return n->Evt_num == evt_num && n->Strm_num == strm && n->Chan_num == chan;
   });
   const bool created = f == nullptr;
@@ -293,18 +293,18 @@ File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt
 
 // ---------------------------------------------------------------- freeing
 
-void del_evt_ptr(OpenChannels& open, Evt_list_str* evt) {
-  Evt_list_str* before = unlink(evt);
-  Unit_list_str* unit = evt->Unit_pointer;
+void del_evt_ptr(OpenChannels& open, EventNode* evt) {
+  EventNode* before = unlink(evt);
+  UnitNode* unit = evt->Unit_pointer;
   if (unit && unit->First_evt == evt) unit->First_evt = before;
-  for (File_list_str* f : ring_nodes(evt->First_chan)) {
+  for (ChannelNode* f : ring_nodes(evt->First_chan)) {
     cls_file(open, f);
     delete f;
   }
   delete evt;
 }
 
-void sort_chan(Evt_list_str* evt) {
+void sort_chan(EventNode* evt) {
   std::sort(evt->Chan_each.begin(), evt->Chan_each.end());
 }
 

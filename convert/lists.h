@@ -14,14 +14,14 @@
 
 namespace pk {
 
-struct Evt_list_str;
-struct File_list_str;
+struct EventNode;
+struct ChannelNode;
 struct Conversion;
 
-struct Unit_list_str {
-  Unit_list_str* Prev_unit = nullptr;
-  Unit_list_str* Next_unit = nullptr;
-  Evt_list_str* First_evt = nullptr;  // the unit's current event
+struct UnitNode {
+  UnitNode* Prev_unit = nullptr;
+  UnitNode* Next_unit = nullptr;
+  EventNode* First_evt = nullptr;  // the unit's current event
   uint32_t Unit_num = 0;
   // Open while the unit is the current one (and logging, QC output are on).
   std::FILE* FdLog = nullptr;
@@ -44,15 +44,15 @@ struct Unit_list_str {
 // still due and the samples stored so far, which count against the -S limit.
 struct ChannelCarry {
   uint32_t Strm_num = 0, Chan_num = 0;
-  uint32_t Trash_cnt = 0;
+  uint32_t discard_count = 0;
   uint64_t stored_before = 0;
 };
 
-struct Evt_list_str {
-  Evt_list_str* Prev_evt = nullptr;
-  Evt_list_str* Next_evt = nullptr;
-  File_list_str* First_chan = nullptr;  // the event's current channel
-  Unit_list_str* Unit_pointer = nullptr;
+struct EventNode {
+  EventNode* Prev_evt = nullptr;
+  EventNode* Next_evt = nullptr;
+  ChannelNode* First_chan = nullptr;  // the event's current channel
+  UnitNode* Unit_pointer = nullptr;
   uint32_t Unit_num = 0;
   uint32_t Evt_num = 0;
   uint32_t Seq_num = 0;   // sequence number of the event's latest packet; 0 before one
@@ -86,15 +86,15 @@ struct TimeMark {
   double offset;         // packet time minus count time, seconds
 };
 
-struct File_list_str {
-  Evt_list_str* Evt_pointer = nullptr;
-  File_list_str* Prev_file = nullptr;
-  File_list_str* Next_file = nullptr;
+struct ChannelNode {
+  EventNode* Evt_pointer = nullptr;
+  ChannelNode* Prev_file = nullptr;
+  ChannelNode* Next_file = nullptr;
   double Qcc_sum = 0, Qcc_sq_sum = 0, Qcc_min = 0, Qcc_max = 0;
   uint32_t stored = 0;     // samples in the channel data file
   int32_t smallest = 0;    // of the stored samples, once there is one
   int32_t largest = 0;
-  uint32_t Trash_cnt = 0;  // samples still to discard
+  uint32_t discard_count = 0;  // samples still to discard
   uint64_t discarded = 0;  // samples -T discarded so far
   uint64_t stored_before = 0;  // samples stored in the event's earlier segments
   int32_t Last_sample = 0;
@@ -114,7 +114,7 @@ struct File_list_str {
 
 // The bit weights that scale an event's traces: its own EH/ET's, else its unit's latest,
 // else none (blank).
-std::string event_bit_weights(const Evt_list_str& evt);
+std::string event_bit_weights(const EventNode& evt);
 
 // Owns the unit ring with every event and channel node in it.
 class Units {
@@ -125,7 +125,7 @@ class Units {
   // Closes, unchecked, what a run that failed still holds, and frees the nodes.
   ~Units();
 
-  Unit_list_str* start = nullptr;  // the current unit
+  UnitNode* start = nullptr;  // the current unit
 };
 
 // Counts the channel data files open at once.
@@ -133,24 +133,24 @@ struct OpenChannels {
   uint16_t N_opn_fls = 0;
 };
 
-Unit_list_str* find_unit(Conversion& conv, const uint8_t* pkt);
+UnitNode* find_unit(Conversion& conv, const uint8_t* pkt);
 // Makes `u` the current unit: the previous unit's log, QCC and channel files close and
 // `u`'s log and QCC files reopen.
-void make_unit_current(Conversion& conv, Unit_list_str* u);
-Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t* pkt);
-File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt);
+void make_unit_current(Conversion& conv, UnitNode* u);
+EventNode* find_event(OpenChannels& open, UnitNode* unit, const uint8_t* pkt);
+ChannelNode* find_file(Conversion& conv, EventNode* evt, const uint8_t* pkt);
 // Closes the unit's log and, with it, its current event's channel files: both are held
 // only while the unit is the current one.
-void close_unit_log(Conversion& conv, Unit_list_str* unit);
-void close_unit_qcc(Conversion& conv, Unit_list_str* unit);
-void cls_file(OpenChannels& open, File_list_str* file);
-void cls_evt_files(OpenChannels& open, Evt_list_str* evt);
-void del_evt_ptr(OpenChannels& open, Evt_list_str* evt);
-void sort_chan(Evt_list_str* evt);
+void close_unit_log(Conversion& conv, UnitNode* unit);
+void close_unit_qcc(Conversion& conv, UnitNode* unit);
+void cls_file(OpenChannels& open, ChannelNode* file);
+void cls_evt_files(OpenChannels& open, EventNode* evt);
+void del_evt_ptr(OpenChannels& open, EventNode* evt);
+void sort_chan(EventNode* evt);
 
 // "YYYY_DDD_HH_MM_SS_UUUU_S_C" base name of a channel data file.
 std::string channel_base_name(const std::string& time, uint32_t unit, uint32_t strm, uint32_t chan);
 // Whether the channel has a data file: none is made when nothing can be stored.
-bool own_data_file(const File_list_str& chan);
+bool own_data_file(const ChannelNode& chan);
 
 }  // namespace pk

@@ -87,7 +87,7 @@ float eh_sample_rate(const uint8_t* pkt, const Progress& progress) {
   return rate == 0.0f ? 1000.0f : rate;
 }
 
-void decode_dt(Conversion& conv, File_list_str& file, const uint8_t* pkt) {
+void decode_dt(Conversion& conv, ChannelNode& file, const uint8_t* pkt) {
   const uint8_t format = dt_pkt{pkt}.dat_fmt();
   switch (dt_sample_format(format)) {
     case SampleFormat::kInt32:
@@ -100,7 +100,7 @@ void decode_dt(Conversion& conv, File_list_str& file, const uint8_t* pkt) {
   }
 }
 
-void log_event_packet(const Unit_list_str* unit, const uint8_t* pkt) {
+void log_event_packet(const UnitNode* unit, const uint8_t* pkt) {
   if (!unit->FdLog) return;
   log_eh_et(unit->FdLog, pkt);
   std::fputs("\r\n", unit->FdLog);
@@ -108,16 +108,16 @@ void log_event_packet(const Unit_list_str* unit, const uint8_t* pkt) {
 
 // An EH or ET packet: the bit weights count for its event and, until the next EH or ET,
 // for the unit's events that have none of their own.
-Evt_list_str* event_of(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt) {
+EventNode* event_of(Conversion& conv, UnitNode* unit, const uint8_t* pkt) {
   const std::string weights(ehet_pkt{pkt}.dat_bit_wgt());
   unit->Bit_weight = weights;
-  Evt_list_str* evt = find_event(conv.open, unit, pkt);
+  EventNode* evt = find_event(conv.open, unit, pkt);
   evt->Bit_weight = weights;
   return evt;
 }
 
-void on_eh(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Progress& progress) {
-  Evt_list_str* evt = event_of(conv, unit, pkt);
+void on_eh(Conversion& conv, UnitNode* unit, const uint8_t* pkt, const Progress& progress) {
+  EventNode* evt = event_of(conv, unit, pkt);
   progress.line("\r%05lu       EH      %04hX       %04u          -          -    ", ushort(unit->Unit_num),
                 static_cast<unsigned>(evt->Evt_num));
   evt->Samp_rate = eh_sample_rate(pkt, progress);
@@ -125,8 +125,8 @@ void on_eh(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Prog
   log_event_packet(unit, pkt);
 }
 
-void on_et(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Progress& progress) {
-  Evt_list_str* evt = event_of(conv, unit, pkt);
+void on_et(Conversion& conv, UnitNode* unit, const uint8_t* pkt, const Progress& progress) {
+  EventNode* evt = event_of(conv, unit, pkt);
   progress.line("\r%05lu       ET      %04hX       %04u          -          -    ", ushort(unit->Unit_num),
                 static_cast<unsigned>(evt->Evt_num));
   if (conv.options.Qcc_on) store_qcc(conv.FdQcc, conv.Blk_cnt, *unit, *evt, pkt);
@@ -136,10 +136,10 @@ void on_et(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Prog
 
 // What each channel of a segment carries into the next: the event's earlier carries,
 // updated by the channels this segment had.
-std::vector<ChannelCarry> carry_over(const Evt_list_str& evt) {
+std::vector<ChannelCarry> carry_over(const EventNode& evt) {
   std::vector<ChannelCarry> carried = evt.carried;
-  for (const File_list_str* f : ring_nodes(evt.First_chan)) {
-    const ChannelCarry c{f->Strm_num, f->Chan_num, f->Trash_cnt, f->stored_before + f->stored};
+  for (const ChannelNode* f : ring_nodes(evt.First_chan)) {
+    const ChannelCarry c{f->Strm_num, f->Chan_num, f->discard_count, f->stored_before + f->stored};
     auto same = std::find_if(carried.begin(), carried.end(), [&](const ChannelCarry& o) {
       return o.Strm_num == c.Strm_num && o.Chan_num == c.Chan_num;
     });
@@ -152,8 +152,8 @@ std::vector<ChannelCarry> carry_over(const Evt_list_str& evt) {
 // Ends the event's current segment as the event itself would end and continues the event
 // in a new one with the same rate, bit weights and shot point; the new segment's files
 // are named from its own first sample.
-Evt_list_str* next_segment(Conversion& conv, Unit_list_str* unit, Evt_list_str* evt) {
-  auto* seg = new Evt_list_str;
+EventNode* next_segment(Conversion& conv, UnitNode* unit, EventNode* evt) {
+  auto* seg = new EventNode;
   seg->Unit_pointer = unit;
   seg->Unit_num = evt->Unit_num;
   seg->Evt_num = evt->Evt_num;
@@ -190,11 +190,11 @@ std::size_t most_samples(const uint8_t* pkt) {
 
 // Whether the packet's channel cannot take its samples without passing the most the
 // writer's files hold.
-bool fills_file(const Conversion& conv, const Evt_list_str* evt, const uint8_t* pkt) {
+bool fills_file(const Conversion& conv, const EventNode* evt, const uint8_t* pkt) {
   const uint64_t most = conv.writer.max_samples_per_file(conv.options);
   if (most == 0) return false;
   const dt_pkt dt{pkt};
-  const File_list_str* f = find_in_ring(evt->First_chan, [&](const File_list_str* n) {
+  const ChannelNode* f = find_in_ring(evt->First_chan, [&](const ChannelNode* n) {
     return n->Evt_num == dt.evt_num() && n->Strm_num == dt.strm_num() && n->Chan_num == dt.chan_num();
   });
   return f && f->stored > 0 && f->stored + most_samples(pkt) > most;
@@ -202,7 +202,7 @@ bool fills_file(const Conversion& conv, const Evt_list_str* evt, const uint8_t* 
 
 // The segment of the event that takes a DT packet: a new one after a sequence break (the
 // samples go on at their own time rather than being dropped) or when a file is full.
-Evt_list_str* segment_for(Conversion& conv, Unit_list_str* unit, Evt_list_str* evt, const uint8_t* pkt) {
+EventNode* segment_for(Conversion& conv, UnitNode* unit, EventNode* evt, const uint8_t* pkt) {
   if (evt->Out_of_seq) {
     evt->Out_of_seq = false;
     conv.damage.sequence_broken(unit->Unit_num, evt->Evt_num, header_seq_num(pkt), header_time_string(pkt));
@@ -214,20 +214,20 @@ Evt_list_str* segment_for(Conversion& conv, Unit_list_str* unit, Evt_list_str* e
   return fills_file(conv, evt, pkt) ? next_segment(conv, unit, evt) : evt;
 }
 
-void on_dt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, const Progress& progress) {
-  Evt_list_str* evt = segment_for(conv, unit, find_event(conv.open, unit, pkt), pkt);
-  File_list_str* file = find_file(conv, evt, pkt);
+void on_dt(Conversion& conv, UnitNode* unit, const uint8_t* pkt, const Progress& progress) {
+  EventNode* evt = segment_for(conv, unit, find_event(conv.open, unit, pkt), pkt);
+  ChannelNode* file = find_file(conv, evt, pkt);
   if (unit->FdLog && !conv.options.dont_log_dt) log_head(unit->FdLog, pkt, kDT, conv.sign, conv.Blk_cnt);
   progress.dt_line(ushort(unit->Unit_num), static_cast<unsigned>(file->Evt_num), file->Strm_num + 1,
                    file->Chan_num + 1);
-  const uint32_t stored_at = file->stored, trash_at = file->Trash_cnt;
+  const uint32_t stored_at = file->stored, trash_at = file->discard_count;
   decode_dt(conv, *file, pkt);
   note_packet_time(*file, *evt, stored_at, trash_at);
 }
 
 // A download that wrote a packet of an event twice: the copy is no packet of its own.
 // Only event packets count: they carry the sequence a copy would break.
-bool repeats_previous(Unit_list_str* unit, const uint8_t* pkt, int type) {
+bool repeats_previous(UnitNode* unit, const uint8_t* pkt, int type) {
   if (type != kEH && type != kET && type != kDT) return false;
   if (unit->has_previous && std::memcmp(unit->previous_packet.data(), pkt, kPacketSize) == 0) return true;
   std::memcpy(unit->previous_packet.data(), pkt, kPacketSize);
@@ -235,7 +235,7 @@ bool repeats_previous(Unit_list_str* unit, const uint8_t* pkt, int type) {
   return false;
 }
 
-void on_nh_nt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, int type, const Progress& progress) {
+void on_nh_nt(Conversion& conv, UnitNode* unit, const uint8_t* pkt, int type, const Progress& progress) {
   progress.line(type == kNH ? "\r%05lu       NH      %04hX       %04u          -          -    "
                             : "\r%05lu       NT      %04hX       %04u          -          -    ",
                 ushort(unit->Unit_num), bcd2i(pkt + 16, 2));
@@ -247,7 +247,7 @@ void on_nh_nt(Conversion& conv, Unit_list_str* unit, const uint8_t* pkt, int typ
 }
 
 // The packets that are only shown and logged.
-void on_state_packet(const Unit_list_str* unit, const uint8_t* pkt, int type, const Progress& progress) {
+void on_state_packet(const UnitNode* unit, const uint8_t* pkt, int type, const Progress& progress) {
   const char* letters = reinterpret_cast<const char*>(pkt);
   if (type == kSH)
     progress.line("\r%05lu       %2.2s      %04hX          -          -          -   ", letters, ushort(unit->Unit_num));
@@ -270,7 +270,7 @@ void on_state_packet(const Unit_list_str* unit, const uint8_t* pkt, int type, co
 void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progress) {
   const int type = code_set(pkt);
   if (type == kUnknown) return;
-  Unit_list_str* unit = find_unit(conv, pkt);
+  UnitNode* unit = find_unit(conv, pkt);
   if (repeats_previous(unit, pkt, type)) {
     conv.damage.packet_repeated(unit->Unit_num);
     return;
@@ -290,20 +290,20 @@ void end_of_input(Conversion& conv, uint8_t* buffer) {
   if (conv.options.Qcc_on) {
     buffer[0] = 'X';
     buffer[1] = 'X';
-    for (Unit_list_str* u : ring_nodes(conv.units.start)) {
+    for (UnitNode* u : ring_nodes(conv.units.start)) {
       // Only the current unit keeps its QCC file open; each unit's entries go to its own file.
       make_unit_current(conv, u);
-      for (Evt_list_str* e : ring_nodes(u->First_evt))
+      for (EventNode* e : ring_nodes(u->First_evt))
         if (e->First_chan) store_qcc(conv.FdQcc, conv.Blk_cnt, *u, *e, buffer);
     }
   }
-  for (Unit_list_str* u : ring_nodes(conv.units.start)) {
-    for (Evt_list_str* e : ring_nodes(u->First_evt)) {
+  for (UnitNode* u : ring_nodes(conv.units.start)) {
+    for (EventNode* e : ring_nodes(u->First_evt)) {
       if (e->First_chan) close_event(conv, e, true);
       else del_evt_ptr(conv.open, e);
     }
   }
-  Unit_list_str* unit = conv.units.start;
+  UnitNode* unit = conv.units.start;
   if (unit && unit->FdLog) {
     // Every unit writes into the same log, so the run's account goes in once.
     write_undecoded_warnings(conv, unit->FdLog, "\r\n");
@@ -326,16 +326,16 @@ void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char
   }
 }
 
-void close_event(Conversion& conv, Evt_list_str* evt, bool at_end_of_input) {
+void close_event(Conversion& conv, EventNode* evt, bool at_end_of_input) {
   if (at_end_of_input) conv.writer.closing_at_end_of_input(*evt);
   evt->Chan_each.clear();
-  for (const File_list_str* f : ring_nodes(evt->First_chan)) evt->Chan_each.push_back(f->Chan_num);
+  for (const ChannelNode* f : ring_nodes(evt->First_chan)) evt->Chan_each.push_back(f->Chan_num);
   sort_chan(evt);
   // The writer takes the channel data files whole.
   cls_evt_files(conv.open, evt);
   if (conv.writer.places_samples_by_count())
-    for (const File_list_str* f : ring_nodes(evt->First_chan)) conv.damage.segment_closed(*f);
-  conv.writer.merge_file_pc(conv.setup, conv.outputs, *evt);
+    for (const ChannelNode* f : ring_nodes(evt->First_chan)) conv.damage.segment_closed(*f);
+  conv.writer.finish_event(conv.setup, conv.outputs, *evt);
   del_evt_ptr(conv.open, evt);
 }
 

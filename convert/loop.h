@@ -28,7 +28,7 @@ bool read_block(PacketInput& in, uint8_t* buffer);
 // Converts the whole input, closing every event.
 void pk_cvt(Conversion& conv, PacketInput& in);
 // The closing sequence of an event: channel order, writer, freeing.
-void close_event(Conversion& conv, Evt_list_str* evt, bool at_end_of_input);
+void close_event(Conversion& conv, EventNode* evt, bool at_end_of_input);
 // One line per data-format byte whose DT packets went undecoded, each ending in line_end.
 void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char* line_end);
 

@@ -12,7 +12,7 @@ struct Options {
   std::string NewDir;    // output directory; empty: the current one
   std::string Cmd_line;  // program path and every argument, for the file headers
   uint32_t sample_limit = 4294967295u;  // -S: samples a channel stores at most
-  uint32_t Trash_cnt = 0;               // -T: samples discarded at the start of each channel
+  uint32_t discard_count = 0;               // -T: samples discarded at the start of each channel
   float Samp_rate_cmd = 1000.0f;        // -R: only shown
   uint16_t Path_option = 0;
   bool Log_on = false;

@@ -19,13 +19,13 @@ namespace {
 constexpr const char* kHeadRange = "\r\n                        Min          Max        Range";
 constexpr const char* kHeadMean = "         Mean       St Dev";
 
-unsigned short unit_id(const Unit_list_str& unit) { return static_cast<unsigned short>(unit.Unit_num); }
+unsigned short unit_id(const UnitNode& unit) { return static_cast<unsigned short>(unit.Unit_num); }
 
 // The unit's QCC file. Only the current unit keeps it open, so a table for
 // another unit (the end-of-input pass) opens it for the time of the write.
 class UnitQcc {
  public:
-  explicit UnitQcc(const Unit_list_str& unit) : path_(unit.QccFile) {
+  explicit UnitQcc(const UnitNode& unit) : path_(unit.QccFile) {
     if (unit.FdQcc) {
       fd_ = unit.FdQcc;
     } else if (!unit.QccFile.empty()) {
@@ -66,7 +66,7 @@ struct QccOut {
   }
 };
 
-void et_or_missing(const QccOut& out, uint32_t blk_cnt, const Unit_list_str& unit, const Evt_list_str& evt,
+void et_or_missing(const QccOut& out, uint32_t blk_cnt, const UnitNode& unit, const EventNode& evt,
                    const uint8_t* pkt) {
   if (code_set(pkt) == kET) {
     int no_mark = 0;
@@ -77,7 +77,7 @@ void et_or_missing(const QccOut& out, uint32_t blk_cnt, const Unit_list_str& uni
   out.to_unit(format("No ET block for U:%04hX E:%04u\r\n", unit_id(unit), static_cast<unsigned>(evt.Evt_num)).c_str());
 }
 
-void no_channels_line(const QccOut& out, const Unit_list_str& unit) {
+void no_channels_line(const QccOut& out, const UnitNode& unit) {
   constexpr const char* kZeroRange = " 0000000.0000 0000000.0000 0000000.0000";
   constexpr const char* kZeroMean = " 0000000.0000 0000000.0000";
   out.to_unit("\r\n   Channel ---");
@@ -89,7 +89,7 @@ void no_channels_line(const QccOut& out, const Unit_list_str& unit) {
   out.to_run(kZeroMean);
 }
 
-void channel_line(const QccOut& out, const Unit_list_str& unit, File_list_str& f) {
+void channel_line(const QccOut& out, const UnitNode& unit, ChannelNode& f) {
   const unsigned chan = f.Chan_num;
   out.to_unit(format("\r\n   Channel %2u:", chan).c_str());
   out.to_run(format("\r\n   %04hX    %2u:", unit_id(unit), chan).c_str());
@@ -111,9 +111,9 @@ void channel_line(const QccOut& out, const Unit_list_str& unit, File_list_str& f
 
 // The table starts at the lowest channel: the current channel, or the next
 // one when the ring wraps right after it.
-File_list_str* first_channel(Evt_list_str& evt) {
-  File_list_str* cur = evt.First_chan;
-  File_list_str* next = cur->Next_file;
+ChannelNode* first_channel(EventNode& evt) {
+  ChannelNode* cur = evt.First_chan;
+  ChannelNode* next = cur->Next_file;
   if (next && next->Chan_num <= cur->Chan_num) {
     cur = next;
     evt.First_chan = cur;
@@ -123,14 +123,14 @@ File_list_str* first_channel(Evt_list_str& evt) {
 
 }  // namespace
 
-void init_qcc(File_list_str& f) {
+void init_qcc(ChannelNode& f) {
   f.Qcc_sum = 0;
   f.Qcc_sq_sum = 0;
   f.Qcc_min = 1.797693e308;
   f.Qcc_max = -1.797693e308;
 }
 
-void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, Unit_list_str& unit, Evt_list_str& evt, const uint8_t* pkt) {
+void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, UnitNode& unit, EventNode& evt, const uint8_t* pkt) {
   UnitQcc unit_file(unit);
   const QccOut out{unit_file.get(), run_qcc};
 
@@ -140,7 +140,7 @@ void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, Unit_list_str& unit, Evt_li
   if (evt.First_chan == nullptr || evt.Out_of_seq) {
     no_channels_line(out, unit);
   } else {
-    for (File_list_str* f : ring_nodes(first_channel(evt))) channel_line(out, unit, *f);
+    for (ChannelNode* f : ring_nodes(first_channel(evt))) channel_line(out, unit, *f);
     out.to_unit("\r\n\r\n");
   }
   unit_file.close();

@@ -10,10 +10,10 @@
 
 namespace pk {
 
-void init_qcc(File_list_str& f);
+void init_qcc(ChannelNode& f);
 
 // Feeds one stored sample into the channel's accumulators.
-inline void add_qcc_sample(File_list_str& f, double x) {
+inline void add_qcc_sample(ChannelNode& f, double x) {
   f.Qcc_sum += x;
   f.Qcc_sq_sum += x * x;
   if (x < f.Qcc_min) f.Qcc_min = x;
@@ -23,7 +23,7 @@ inline void add_qcc_sample(File_list_str& f, double x) {
 // Writes the event's table into the unit's QCC file and its lines into the run-wide one
 // (`run_qcc`). `pkt` is the ET packet that ends the event, the run's `blk_cnt`-th; any
 // other packet reports the event as ended without one.
-void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, Unit_list_str& unit, Evt_list_str& evt, const uint8_t* pkt);
+void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, UnitNode& unit, EventNode& evt, const uint8_t* pkt);
 
 // The NH packet's header line and the column heads, into the run-wide file.
 void qcc_nh_heads(std::FILE* run_qcc, uint32_t blk_cnt, const uint8_t* pkt);

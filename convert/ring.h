@@ -11,19 +11,19 @@ namespace pk {
 template <typename Node>
 struct ring_links;
 template <>
-struct ring_links<Unit_list_str> {
-  static constexpr auto prev = &Unit_list_str::Prev_unit;
-  static constexpr auto next = &Unit_list_str::Next_unit;
+struct ring_links<UnitNode> {
+  static constexpr auto prev = &UnitNode::Prev_unit;
+  static constexpr auto next = &UnitNode::Next_unit;
 };
 template <>
-struct ring_links<Evt_list_str> {
-  static constexpr auto prev = &Evt_list_str::Prev_evt;
-  static constexpr auto next = &Evt_list_str::Next_evt;
+struct ring_links<EventNode> {
+  static constexpr auto prev = &EventNode::Prev_evt;
+  static constexpr auto next = &EventNode::Next_evt;
 };
 template <>
-struct ring_links<File_list_str> {
-  static constexpr auto prev = &File_list_str::Prev_file;
-  static constexpr auto next = &File_list_str::Next_file;
+struct ring_links<ChannelNode> {
+  static constexpr auto prev = &ChannelNode::Prev_file;
+  static constexpr auto next = &ChannelNode::Next_file;
 };
 
 // Inserts n directly after `at`, or makes it a ring of one when `at` is null.

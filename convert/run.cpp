@@ -18,7 +18,7 @@ Conversion::~Conversion() {
   outputs.writes.stop();
   if (FdQcc) std::fclose(FdQcc);
   // A failed run's logs and QCC files: pk_main cuts them back to what they held before it.
-  for_each_in_ring(units.start, [this](Unit_list_str* u) {
+  for_each_in_ring(units.start, [this](UnitNode* u) {
     outputs.appended.close_quietly(u->FdLog);
     outputs.appended.close_quietly(u->FdQcc);
   });

@@ -16,22 +16,22 @@ namespace pk {
 namespace {
 
 // Samples of the channel's event so far, the limit counts them all: earlier segments too.
-uint64_t event_samples(const File_list_str& f) { return f.stored_before + f.stored; }
+uint64_t event_samples(const ChannelNode& f) { return f.stored_before + f.stored; }
 
 // The usual packet: nothing to discard, no limit in reach.
-bool keeps_every_sample(const SampleRules& rules, const File_list_str& f, std::size_t n) {
-  return f.Trash_cnt == 0 && event_samples(f) + n <= rules.sample_limit;
+bool keeps_every_sample(const SampleRules& rules, const ChannelNode& f, std::size_t n) {
+  return f.discard_count == 0 && event_samples(f) + n <= rules.sample_limit;
 }
 
 // What the channel keeps of one packet's samples: the discard count takes the first ones;
 // none once the limit is reached. `room` holds a selection when not all are kept.
-std::span<const int32_t> kept_samples(const SampleRules& rules, File_list_str& f, std::span<const int32_t> s,
+std::span<const int32_t> kept_samples(const SampleRules& rules, ChannelNode& f, std::span<const int32_t> s,
                                       int32_t* room) {
   if (keeps_every_sample(rules, f, s.size())) return s;
   std::size_t kept = 0;
   for (const int32_t v : s) {
-    if (f.Trash_cnt != 0) {
-      --f.Trash_cnt;
+    if (f.discard_count != 0) {
+      --f.discard_count;
       continue;
     }
     if (event_samples(f) + kept >= rules.sample_limit) continue;
@@ -43,7 +43,7 @@ std::span<const int32_t> kept_samples(const SampleRules& rules, File_list_str& f
 // The smallest and largest stored sample, kept while appending so that a writer need not
 // read the samples back. No branch on the first sample inside the loop: it stays a plain
 // min/max scan.
-PK_VECTOR_CLONES void widen_range(File_list_str& f, std::span<const int32_t> s) {
+PK_VECTOR_CLONES void widen_range(ChannelNode& f, std::span<const int32_t> s) {
   int32_t lo = f.stored ? f.smallest : s[0];
   int32_t hi = f.stored ? f.largest : s[0];
   for (const int32_t v : s) {
@@ -57,7 +57,7 @@ PK_VECTOR_CLONES void widen_range(File_list_str& f, std::span<const int32_t> s) 
 // Stores what the channel still accepts of one packet's samples, laid out straight into
 // its data file's buffer.
 // qc_scale weights the QC sums (the scaled 32-bit decoder feeds them in units of 2^16).
-void emit_samples(const SampleRules& rules, File_list_str& f, const int32_t* s, std::size_t n, double qc_scale) {
+void emit_samples(const SampleRules& rules, ChannelNode& f, const int32_t* s, std::size_t n, double qc_scale) {
   int32_t room[kMaxDtSamples];
   const std::span<const int32_t> keep = kept_samples(rules, f, {s, n}, room);
   if (keep.empty()) return;
@@ -72,17 +72,17 @@ void emit_samples(const SampleRules& rules, File_list_str& f, const int32_t* s, 
 
 }  // namespace
 
-void proc_16_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt) {
+void proc_16_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMax16Samples];
   emit_samples(rules, file, s, decode_16(pkt, s), 1.0);
 }
 
-void proc_32_raw(const SampleRules& rules, File_list_str& file, const uint8_t* pkt) {
+void proc_32_raw(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMax32Samples];
   emit_samples(rules, file, s, decode_32(pkt, s), 1.0);
 }
 
-void proc_32_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt) {
+void proc_32_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMax32Samples];
   emit_samples(rules, file, s, decode_32(pkt, s), 1.52587890625e-05);
 }
@@ -91,10 +91,10 @@ namespace {
 
 // Both compressed formats after decoding: the samples, the report of a packet that does
 // not add up, and the value the channel's next packet continues from.
-void store_compressed(const SampleRules& rules, File_list_str& file, const uint8_t* pkt, const int32_t* s,
-                      const c0_result& r) {
+void store_compressed(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt, const int32_t* s,
+                      const CompressedResult& r) {
   emit_samples(rules, file, s, r.count, 1.0);
-  const Unit_list_str* unit = file.Evt_pointer ? file.Evt_pointer->Unit_pointer : nullptr;
+  const UnitNode* unit = file.Evt_pointer ? file.Evt_pointer->Unit_pointer : nullptr;
   if (r.needs_report() && unit && unit->FdLog) {
     std::FILE* log = unit->FdLog;
     std::fprintf(log, "     Read start 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.x0)));
@@ -110,12 +110,12 @@ void store_compressed(const SampleRules& rules, File_list_str& file, const uint8
 
 }  // namespace
 
-void proc_c0_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt) {
+void proc_c0_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMaxC0Samples];
   store_compressed(rules, file, pkt, s, decode_c0(pkt, file.Last_sample, s));
 }
 
-void proc_c2_blk(const SampleRules& rules, File_list_str& file, const uint8_t* pkt) {
+void proc_c2_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMaxC2Samples];
   store_compressed(rules, file, pkt, s, decode_c2(pkt, file.Last_sample, s));
 }

@@ -105,7 +105,7 @@ std::optional<std::string> apply_switch(Options& options, Writer& writer, const 
       options.Samp_rate_cmd = parse_rate_text(value);
       return std::nullopt;
     case 'S': return set_number(value, 0, options.sample_limit) ? std::nullopt : std::optional(invalid);
-    case 'T': return set_number(value, 0, options.Trash_cnt) ? std::nullopt : std::optional(invalid);
+    case 'T': return set_number(value, 0, options.discard_count) ? std::nullopt : std::optional(invalid);
     case 'Y':
       if (value.empty()) options.durable = true;
       else if (!yes_no(c, options.durable)) return invalid;
@@ -168,7 +168,7 @@ std::string syntax(const Options& options, const Writer& writer) {
   s += format("\r\n   -Rn     Sample Rate                                            (%u)", 1000u);
   s += format("\r\n   -Sn     sample Count per channel per event                     (%lu)", 4294967295ul);
   s += format("\r\n   -Tn     Trash n samples from each event                        (%lu)",
-              static_cast<unsigned long>(options.Trash_cnt));
+              static_cast<unsigned long>(options.discard_count));
   s += format("\r\n   -Vc     Verbose message output: Y, +, N or -                   (%s)", "ENABLED");
   s += "\r\n\n[] = Optional    () = default";
   s += "\r\nSwitches may appear anywhere on the command line.";
@@ -186,7 +186,7 @@ std::string run_summary(const Options& options) {
   s += "\n    Output Path : " + options.NewDir;
   s += format("\n    Sample Rate : %.4f", static_cast<double>(options.Samp_rate_cmd));
   s += format("\n    Max Samples : %lu", static_cast<unsigned long>(options.sample_limit));
-  s += format("\n   Skip Samples : %lu", static_cast<unsigned long>(options.Trash_cnt));
+  s += format("\n   Skip Samples : %lu", static_cast<unsigned long>(options.discard_count));
   s += std::string("\n     Output QCC : ") + (options.Qcc_on ? "YES" : "NO");
   s += std::string("\n    Log DT Blks : ") + (options.dont_log_dt ? "NO" : "YES");
   s += "\n\nPress CTRL-BRK or CTRL-C to abort.\n";
@@ -206,7 +206,7 @@ void fhdr_log(const RunSetup& run, std::FILE* file) {
   std::fprintf(file, "\r\n   Command Line : %s", o.Cmd_line.c_str());
   std::fprintf(file, "\r\n    Sample Rate : %.4f", static_cast<double>(o.Samp_rate_cmd));
   std::fprintf(file, "\r\n    Max Samples : %lu", static_cast<unsigned long>(o.sample_limit));
-  std::fprintf(file, "\r\n   Skip Samples : %lu", static_cast<unsigned long>(o.Trash_cnt));
+  std::fprintf(file, "\r\n   Skip Samples : %lu", static_cast<unsigned long>(o.discard_count));
   std::fprintf(file, "\r\n    Data Output : %s", o.dat32_raw ? "RAW" : "SCALED");
   std::fprintf(file, "\r\n     Output QCC : %s", o.Qcc_on ? "YES" : "NO");
   std::fprintf(file, "\r\n    Log DT Blks : %s", o.dont_log_dt ? "NO" : "YES");

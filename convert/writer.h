@@ -44,10 +44,10 @@ class Writer {
   // program's missing-settings text is printed and the run goes on.
   virtual bool settings_usable(const SettingsFile& settings) const { return settings.text.has_value(); }
   // An event the input ended in, before it is closed.
-  virtual void closing_at_end_of_input(Evt_list_str&) const {}
+  virtual void closing_at_end_of_input(EventNode&) const {}
 
   // A unit's first packet came.
-  virtual void unit_created(const RunSetup&, Unit_list_str&) {}
+  virtual void unit_created(const RunSetup&, UnitNode&) {}
   // How the engine lays out the samples it appends to channel data files.
   virtual SampleLayout sample_layout(const Options&) const { return {info().samples_big_endian, false}; }
   // Room the writer keeps at the head of every channel data file, in front of the samples,
@@ -66,7 +66,7 @@ class Writer {
   // that packet times which disagree (time tears) are worth a warning.
   virtual bool places_samples_by_count() const { return true; }
   // Turns the complete event's channel data files (all closed) into output files.
-  virtual void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) = 0;
+  virtual void finish_event(const RunSetup& run, Outputs& out, EventNode& evt) = 0;
   // End of input: whatever spans events is published.
   virtual void finish(Outputs&) {}
   // After a finished run: what the user should know about the files written, one line each.

@@ -267,7 +267,7 @@ WalkEnd write_sac(Context& ctx, BlockReader& in, std::FILE* out, const FileLead&
   }
 
   w.sac_write_header();
-  w.sac_flush();
+  w.flush();
   if (ctx.stop.requested()) return WalkEnd::interrupted;
   if (w.failed()) return WalkEnd::write_failed;
   if (in.error() != 0) return WalkEnd::read_failed;

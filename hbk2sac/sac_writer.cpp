@@ -141,7 +141,7 @@ void SacWriter::fail() {
   failed_ = true;
 }
 
-void SacWriter::sac_flush() {
+void SacWriter::flush() {
   if (fill_ == 0) return;
   if (reverse_) reverse_each_word(buffer_.get(), fill_);
   write_bytes(buffer_.get(), 4 * fill_);
@@ -157,7 +157,7 @@ void SacWriter::append_to_buffer(std::span<const std::int32_t> samples) {
 
 void SacWriter::sac_put_samples(std::span<const std::int32_t> samples) {
   while (!samples.empty()) {
-    if (fill_ == buffer_words) sac_flush();
+    if (fill_ == buffer_words) flush();
     const std::size_t n = std::min(samples.size(), buffer_words - fill_);
     append_to_buffer(samples.first(n));
     samples = samples.subspan(n);
@@ -165,7 +165,7 @@ void SacWriter::sac_put_samples(std::span<const std::int32_t> samples) {
 }
 
 void SacWriter::sac_write_header() {
-  sac_flush();
+  flush();
   if (out_ == nullptr || std::fseek(out_, 0, SEEK_SET) != 0) fail();
   set_float(sac::depmin, static_cast<float>(run_min_));
   set_float(sac::depmax, static_cast<float>(run_max_));

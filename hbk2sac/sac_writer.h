@@ -50,7 +50,7 @@ class SacWriter {
 
   void sac_init_header();
   void sac_header_from_block(const Block& first);
-  void sac_flush();
+  void flush();
   void sac_write_header();
   void sac_swap_header();
 

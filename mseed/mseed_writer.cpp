@@ -20,18 +20,18 @@ namespace {
 // Samples read from a channel data file at a time.
 constexpr std::size_t kChunk = 16384;
 
-double rate_of(const Evt_list_str& evt) { return evt.Samp_rate > 0 ? evt.Samp_rate : 1000.0; }
+double rate_of(const EventNode& evt) { return evt.Samp_rate > 0 ? evt.Samp_rate : 1000.0; }
 
 int64_t microseconds(const PacketTime& t) {
   return std::chrono::duration_cast<std::chrono::microseconds>(t.instant().time_since_epoch()).count();
 }
 
 // The channels of each stream, by channel number.
-std::map<uint32_t, std::vector<File_list_str*>> streams_of(const Evt_list_str& evt) {
-  std::map<uint32_t, std::vector<File_list_str*>> streams;
-  for (File_list_str* f : ring_nodes(evt.First_chan)) streams[f->Strm_num].push_back(f);
+std::map<uint32_t, std::vector<ChannelNode*>> streams_of(const EventNode& evt) {
+  std::map<uint32_t, std::vector<ChannelNode*>> streams;
+  for (ChannelNode* f : ring_nodes(evt.First_chan)) streams[f->Strm_num].push_back(f);
   for (auto& [strm, chans] : streams)
-    std::sort(chans.begin(), chans.end(), [](const File_list_str* a, const File_list_str* b) { return a->Chan_num < b->Chan_num; });
+    std::sort(chans.begin(), chans.end(), [](const ChannelNode* a, const ChannelNode* b) { return a->Chan_num < b->Chan_num; });
   return streams;
 }
 
@@ -39,7 +39,7 @@ std::map<uint32_t, std::vector<File_list_str*>> streams_of(const Evt_list_str& e
 // packer, a new record at the first and at every time mark.
 class ChannelReader {
  public:
-  ChannelReader(const File_list_str& chan, uint64_t count) : chan_(chan), count_(count), data_(chan.Filename, RawFile::Mode::read) {
+  ChannelReader(const ChannelNode& chan, uint64_t count) : chan_(chan), count_(count), data_(chan.Filename, RawFile::Mode::read) {
     if (data_.size() < count * 4) shut_down(ExitCode::read_error, chan.Filename);
   }
 
@@ -71,7 +71,7 @@ class ChannelReader {
     return {samples_.data(), n};
   }
 
-  const File_list_str& chan_;
+  const ChannelNode& chan_;
   uint64_t count_;
   RawFile data_;
   std::vector<uint8_t> bytes_ = std::vector<uint8_t>(kChunk * 4);
@@ -79,16 +79,16 @@ class ChannelReader {
 };
 
 // Time of the channel's first stored sample: its first packet's, moved on by the samples -T discarded.
-int64_t first_sample_us(const File_list_str& chan, uint32_t trash, double rate) {
-  const uint32_t discarded = trash - std::min(trash, chan.Trash_cnt);
+int64_t first_sample_us(const ChannelNode& chan, uint32_t trash, double rate) {
+  const uint32_t discarded = trash - std::min(trash, chan.discard_count);
   return microseconds(chan.First_smp_time) + std::llround(discarded * 1e6 / rate);
 }
 
-uint64_t stored_samples(const File_list_str& chan) { return own_data_file(chan) ? chan.stored : 0; }
+uint64_t stored_samples(const ChannelNode& chan) { return own_data_file(chan) ? chan.stored : 0; }
 
 }  // namespace
 
-std::string stream_file_name(const Evt_list_str& evt, uint32_t strm) {
+std::string stream_file_name(const EventNode& evt, uint32_t strm) {
   // A channel's base name ends in "_C", its channel digit.
   std::string base = channel_base_name(evt.First_smp_time.text(), evt.Unit_num, strm, 0);
   base.resize(base.size() - 2);
@@ -108,19 +108,19 @@ std::string MseedWriter::usage_leading(const Options&) const {
                 archive_root.empty() ? "NO" : archive_root.c_str());
 }
 
-void MseedWriter::unit_created(const RunSetup& run, Unit_list_str& unit) {
+void MseedWriter::unit_created(const RunSetup& run, UnitNode& unit) {
   units_[unit.Unit_num] = parse_seed_settings(run.settings.text.value_or(""), unit.Unit_num);
 }
 
-void MseedWriter::closing_at_end_of_input(Evt_list_str& evt) const {
+void MseedWriter::closing_at_end_of_input(EventNode& evt) const {
   if (evt.Samp_rate == 0.0f) evt.Samp_rate = 1000.0f;
 }
 
-std::optional<Pending> MseedWriter::write_stream(Outputs& out, const Evt_list_str& evt,
-                                                 const std::vector<File_list_str*>& chans, const std::string& dir) {
+std::optional<Pending> MseedWriter::write_stream(Outputs& out, const EventNode& evt,
+                                                 const std::vector<ChannelNode*>& chans, const std::string& dir) {
   // A stream without samples has no records: no file rather than an empty one.
-  if (std::none_of(chans.begin(), chans.end(), [](const File_list_str* c) { return stored_samples(*c) > 0; })) {
-    for (File_list_str* chan : chans)
+  if (std::none_of(chans.begin(), chans.end(), [](const ChannelNode* c) { return stored_samples(*c) > 0; })) {
+    for (ChannelNode* chan : chans)
       if (own_data_file(*chan)) out.temps.remove(chan->Filename);
     return std::nullopt;
   }
@@ -129,7 +129,7 @@ std::optional<Pending> MseedWriter::write_stream(Outputs& out, const Evt_list_st
   AppendingFile file;
   if (!file.open(path, out.writes)) shut_down(ExitCode::open_error, path);
   const double rate = rate_of(evt);
-  for (File_list_str* chan : chans) {
+  for (ChannelNode* chan : chans) {
     const uint64_t count = stored_samples(*chan);
     if (count > 0) {
       const SeedId id = seed_id(units_[evt.Unit_num], evt.Unit_num, chan->Strm_num, chan->Chan_num, rate);
@@ -158,8 +158,8 @@ void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files, bool 
   throw Fatal{ExitCode::write_error};
 }
 
-void MseedWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
-  trash_ = run.options.Trash_cnt;
+void MseedWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt) {
+  trash_ = run.options.discard_count;
   const std::string dir = make_output_dir(out, evt.First_smp_time.text());
   std::vector<Pending> files;
   for (const auto& [strm, chans] : streams_of(evt))

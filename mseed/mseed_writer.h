@@ -16,7 +16,7 @@
 namespace pk::mseed {
 
 // "YYYY_DDD_HH_MM_SS_UUUU_S.mseed" of an event's first sample time, its unit and a stream.
-std::string stream_file_name(const Evt_list_str& evt, uint32_t strm);
+std::string stream_file_name(const EventNode& evt, uint32_t strm);
 
 class MseedWriter : public Writer {
  public:
@@ -31,19 +31,19 @@ class MseedWriter : public Writer {
   std::optional<std::string> apply_switch(Options& options, const std::string& arg) override;
   std::string usage_leading(const Options& options) const override;
   // Takes the unit's SEED codes from the settings file.
-  void unit_created(const RunSetup& run, Unit_list_str& unit) override;
+  void unit_created(const RunSetup& run, UnitNode& unit) override;
   // An event the input ended in before any rate was known gets the default rate.
-  void closing_at_end_of_input(Evt_list_str& evt) const override;
+  void closing_at_end_of_input(EventNode& evt) const override;
   // Each packet's samples start a record at the packet's own time.
   bool places_samples_by_count() const override { return false; }
-  void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
+  void finish_event(const RunSetup& run, Outputs& out, EventNode& evt) override;
 
   // The SDS tree -A named, absolute; empty: event files.
   std::string archive_root;
 
  private:
   // Writes one stream's file; nothing when none of its channels has a sample.
-  std::optional<Pending> write_stream(Outputs& out, const Evt_list_str& evt, const std::vector<File_list_str*>& chans,
+  std::optional<Pending> write_stream(Outputs& out, const EventNode& evt, const std::vector<ChannelNode*>& chans,
                        const std::string& dir);
   void archive(Outputs& out, const std::vector<Pending>& files, bool durable) const;
 

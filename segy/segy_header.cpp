@@ -119,13 +119,13 @@ StartTime parse_start_time(std::string_view time16) {
   return t;
 }
 
-void fill_file_header(file_header_info& h) {
+void fill_file_header(FileHeader& h) {
   std::fill_n(h.begin(), kTextSize, uint8_t{' '});
   std::fill(h.begin() + kTextSize, h.end(), uint8_t{0});
   for (const auto& f : kFileHeaderFixed) put(h.data(), f);
 }
 
-void set_file_header_pass(file_header_info& h, uint32_t interval, uint32_t count) {
+void set_file_header_pass(FileHeader& h, uint32_t interval, uint32_t count) {
   put_be16(&h[fh::smp_invl_reel], interval16(interval));
   put_be16(&h[fh::smp_invl_org], interval16(interval));
   put_be16(&h[fh::smp_num_date], count16(count));
@@ -136,7 +136,7 @@ void set_file_header_pass(file_header_info& h, uint32_t interval, uint32_t count
   put_be32(&h[fh::smp_num_recd32], count);
 }
 
-void fill_trace_header(title_header_info& h, const TraceIdentity& id) {
+void fill_trace_header(TraceHeader& h, const TraceIdentity& id) {
   uint8_t* p = h.data();
   h.fill(0);
   for (const auto& f : kTraceHeaderFixed) put(p, f);
@@ -154,7 +154,7 @@ void fill_trace_header(title_header_info& h, const TraceIdentity& id) {
   put_be16(p + th::sel_no, id.unit);
 }
 
-void set_trace_header_pass(title_header_info& h, const TracePass& pass) {
+void set_trace_header_pass(TraceHeader& h, const TracePass& pass) {
   uint8_t* p = h.data();
   put_be16(p + th::num_smp, count16(pass.count));
   put_be16(p + th::smp_intvl, interval16(pass.interval));

@@ -14,8 +14,8 @@ constexpr std::size_t kFileHeaderSize = 3600;
 constexpr std::size_t kTraceHeaderSize = 240;
 constexpr std::size_t kSampleSize = 4;
 
-using file_header_info = std::array<uint8_t, kFileHeaderSize>;
-using title_header_info = std::array<uint8_t, kTraceHeaderSize>;
+using FileHeader = std::array<uint8_t, kFileHeaderSize>;
+using TraceHeader = std::array<uint8_t, kTraceHeaderSize>;
 
 // File header field offsets that the finishing pass and the gathers touch: sample
 // interval and count in 16 bits, then the same in 32 bits.
@@ -55,9 +55,9 @@ StartTime parse_start_time(std::string_view time16);
 
 // ---- header builders ----
 // The whole file header with its pass fields zero.
-void fill_file_header(file_header_info& h);
+void fill_file_header(FileHeader& h);
 // Sample interval and count as the finishing pass stores them in a file header.
-void set_file_header_pass(file_header_info& h, uint32_t interval, uint32_t count);
+void set_file_header_pass(FileHeader& h, uint32_t interval, uint32_t count);
 
 struct TraceIdentity {
   uint32_t chan = 0;
@@ -68,7 +68,7 @@ struct TraceIdentity {
   float scale = 1.0f;
 };
 // The whole trace header of one channel with its pass fields zero.
-void fill_trace_header(title_header_info& h, const TraceIdentity& id);
+void fill_trace_header(TraceHeader& h, const TraceIdentity& id);
 
 struct TracePass {
   uint32_t interval = 0;
@@ -76,6 +76,6 @@ struct TracePass {
   int32_t max = 0;
   int32_t min = 0;
 };
-void set_trace_header_pass(title_header_info& h, const TracePass& pass);
+void set_trace_header_pass(TraceHeader& h, const TracePass& pass);
 
 }  // namespace pk::segy

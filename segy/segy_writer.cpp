@@ -71,7 +71,7 @@ void put_head(const std::string& path, const std::vector<uint8_t>& head, uint64_
   f.close();
 }
 
-float event_rate(Evt_list_str& evt) {
+float event_rate(EventNode& evt) {
   // A rate that is not a positive number cannot give an interval; the recorder's usual
   // 1000 samples per second stands in for it, as for a missing rate.
   if (!(evt.Samp_rate > 0.0f)) evt.Samp_rate = kDefaultRate;
@@ -79,10 +79,10 @@ float event_rate(Evt_list_str& evt) {
 }
 
 // The event's channels in ascending channel order; equal numbers keep their ring order.
-std::vector<File_list_str*> channels_in_order(const Evt_list_str& evt) {
-  std::vector<File_list_str*> out = ring_nodes(evt.First_chan);
+std::vector<ChannelNode*> channels_in_order(const EventNode& evt) {
+  std::vector<ChannelNode*> out = ring_nodes(evt.First_chan);
   std::stable_sort(out.begin(), out.end(),
-                   [](const File_list_str* a, const File_list_str* b) { return a->Chan_num < b->Chan_num; });
+                   [](const ChannelNode* a, const ChannelNode* b) { return a->Chan_num < b->Chan_num; });
   return out;
 }
 
@@ -116,11 +116,11 @@ uint16_t trace_name_unit(const std::string& trace_name) {
   return static_cast<uint16_t>(std::strtoul(hex.c_str(), nullptr, 16));
 }
 
-std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_list_str& evt,
-                                                 const File_list_str& chan, const TracePass& pass) {
+std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const EventNode& evt,
+                                                 const ChannelNode& chan, const TracePass& pass) {
   std::vector<uint8_t> head;
   if (file_header) {
-    file_header_info file_hd{};
+    FileHeader file_hd{};
     fill_file_header(file_hd);
     set_file_header_pass(file_hd, pass.interval, pass.count);
     head.assign(file_hd.begin(), file_hd.end());
@@ -134,7 +134,7 @@ std::vector<uint8_t> SegyWriter::trace_file_head(bool file_header, const Evt_lis
   // each trace starts at its own first sample.
   id.start = parse_start_time((evt.channels_apart ? chan.First_smp_time : evt.First_smp_time).text());
   id.scale = channel_scale(event_bit_weights(evt), chan.Chan_num);
-  title_header_info trace_hd{};
+  TraceHeader trace_hd{};
   fill_trace_header(trace_hd, id);
   set_trace_header_pass(trace_hd, pass);
   head.insert(head.end(), trace_hd.begin(), trace_hd.end());
@@ -166,14 +166,14 @@ std::string SegyWriter::usage_leading(const Options&) const {
   return s;
 }
 
-void SegyWriter::closing_at_end_of_input(Evt_list_str& evt) const {
+void SegyWriter::closing_at_end_of_input(EventNode& evt) const {
   if (evt.Samp_rate == 0.0f) evt.Samp_rate = 1000.0f;
 }
 
 std::size_t SegyWriter::channel_head_room(const Options&) const { return header_room(flags.file_header_output); }
 
 // The settings file was read once; each unit's list is built the first time it is needed.
-void SegyWriter::update_shot_point(const SettingsFile& settings, const Evt_list_str& evt) {
+void SegyWriter::update_shot_point(const SettingsFile& settings, const EventNode& evt) {
   const auto unit = static_cast<uint16_t>(evt.Unit_num);
   auto list = shot_lists_.find(unit);
   if (list == shot_lists_.end())
@@ -186,7 +186,7 @@ void SegyWriter::update_shot_point(const SettingsFile& settings, const Evt_list_
 // A trace file is its channel's data file with the headers written into the room at its
 // head, renamed into the trace's temporary in the event's directory: the samples are
 // written once. A channel without a data file gets a trace file of headers only.
-TraceFile SegyWriter::write_trace(Outputs& out, const flag_strc& flags, Evt_list_str& evt, File_list_str& chan,
+TraceFile SegyWriter::write_trace(Outputs& out, const flag_strc& flags, EventNode& evt, ChannelNode& chan,
                                   const std::string& directory) {
   const bool file_header = flags.file_header_output;
   const std::string name =
@@ -214,11 +214,11 @@ TraceFile SegyWriter::write_trace(Outputs& out, const flag_strc& flags, Evt_list
 }
 
 // The event's trace files and shot gathers are published together once all are whole.
-void SegyWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
+void SegyWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt) {
   update_shot_point(run.settings, evt);
   const std::string directory = make_output_dir(out, evt.First_smp_time.text());
   std::vector<TraceFile> traces;
-  for (File_list_str* chan : channels_in_order(evt)) traces.push_back(write_trace(out, flags, evt, *chan, directory));
+  for (ChannelNode* chan : channels_in_order(evt)) traces.push_back(write_trace(out, flags, evt, *chan, directory));
   Shot_info.clear();
   if (flags.shot_gather || flags.recv_gather) gathering(out, flags, directory, traces);
   std::vector<Pending> outputs;
@@ -281,7 +281,7 @@ namespace {
 
 // The trace's interval and count go into the gather's file header; a shot gather keeps
 // its first trace's count, and the trace header takes it too. Returns the gather count.
-uint32_t update_gather_headers(file_header_info& g, title_header_info& t, bool receiver, bool is_new) {
+uint32_t update_gather_headers(FileHeader& g, TraceHeader& t, bool receiver, bool is_new) {
   const uint32_t interval = be_u32(&t[th::smp_intvl32]);
   const uint32_t count = be_u32(&t[th::num_smp32]);
   if (receiver && !is_new) put_be16(&g[fh::data_Tra_evtnum], be_u16(&g[fh::data_Tra_evtnum]) + 1);
@@ -319,7 +319,7 @@ void append_samples(std::FILE* trace, const std::string& trace_path, std::FILE* 
 void SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, const TraceFile& trace_file,
                              const std::string& directory) {
   const std::string& trace_path = trace_file.path;
-  title_header_info t{};
+  TraceHeader t{};
   const std::size_t got = std::fread(t.data(), 1, t.size(), trace);
   if (got == 0) return;  // an empty trace file has nothing to add
   if (got != t.size()) shut_down(ExitCode::read_error, trace_path, std::ferror(trace) ? Cause(errno) : Cause("cut short"));
@@ -327,7 +327,7 @@ void SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   const std::string path = gather_file(out, receiver, directory, trace_file.name);
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
   if (!gather) gather_open_failed(path, errno);
-  file_header_info g{};
+  FileHeader g{};
   const std::size_t head = std::fread(g.data(), 1, g.size(), gather.get());
   if (head != 0 && head != g.size()) shut_down(ExitCode::read_error, path, "cut short");
   const bool is_new = head == 0;

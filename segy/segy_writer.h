@@ -61,11 +61,11 @@ class SegyWriter : public Writer {
   std::optional<std::string> apply_switch(Options& options, const std::string& arg) override;
   std::string usage_leading(const Options& options) const override;
   // An event the input ended in before any rate was known gets the default rate.
-  void closing_at_end_of_input(Evt_list_str& evt) const override;
+  void closing_at_end_of_input(EventNode& evt) const override;
 
   // The channel data file becomes the trace file: it starts with room for the headers.
   std::size_t channel_head_room(const Options& options) const override;
-  void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
+  void finish_event(const RunSetup& run, Outputs& out, EventNode& evt) override;
   // Publishes the receiver gathers, which span the run.
   void finish(Outputs& out) override;
   // Where readers limited to 16-bit sample counts find the full count of longer traces.
@@ -74,7 +74,7 @@ class SegyWriter : public Writer {
   // ---- steps of the finishing pass ----
   // The head of a channel's trace file: the file header when asked for, then the trace
   // header, their pass fields filled in.
-  std::vector<uint8_t> trace_file_head(bool file_header, const Evt_list_str& evt, const File_list_str& chan,
+  std::vector<uint8_t> trace_file_head(bool file_header, const EventNode& evt, const ChannelNode& chan,
                                        const TracePass& pass);
   // Appends the given trace files of one event to their gathers and deletes those gathered.
   void gathering(Outputs& out, const flag_strc& flags, const std::string& directory, std::vector<TraceFile>& traces);
@@ -95,12 +95,12 @@ class SegyWriter : public Writer {
   std::map<std::string, std::string> Shot_info;
 
  private:
-  void update_shot_point(const SettingsFile& settings, const Evt_list_str& evt);
+  void update_shot_point(const SettingsFile& settings, const EventNode& evt);
   // The gather file this run holds for a trace, created empty on first use.
   std::string gather_file(Outputs& out, bool receiver, const std::string& directory,
                                          const std::string& trace_name);
   // Writes one channel's trace file.
-  TraceFile write_trace(Outputs& out, const flag_strc& flags, Evt_list_str& evt, File_list_str& chan,
+  TraceFile write_trace(Outputs& out, const flag_strc& flags, EventNode& evt, ChannelNode& chan,
                         const std::string& directory);
 
   // Shot points of each unit, from the settings file.

@@ -85,13 +85,13 @@ time_tag seis_time(std::string_view t) {
   return tt;
 }
 
-std::string clean_seis_hd() {
+std::string blank_file_header() {
   std::string hd(kFileHeaderSize, ' ');
   hd[0] = kFileStart;
   return hd;
 }
 
-std::string clean_seis_dt() { return std::string(kChanHeaderSize, ' '); }
+std::string blank_channel_header() { return std::string(kChanHeaderSize, ' '); }
 
 void put_text(std::string& buf, std::size_t off, std::size_t width, std::string_view text) {
   for (std::size_t i = 0; i < width; ++i) buf.at(off + i) = i < text.size() ? text[i] : ' ';

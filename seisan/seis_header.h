@@ -45,9 +45,9 @@ constexpr std::size_t chan_col(int col) { return static_cast<std::size_t>(col - 
 time_tag seis_time(std::string_view time16);
 
 // 'K' followed by twelve blank lines.
-std::string clean_seis_hd();
+std::string blank_file_header();
 // Blank 160-column channel header and blank response block.
-std::string clean_seis_dt();
+std::string blank_channel_header();
 
 // ---- field writers ----
 // Left-aligned, cut to `width`, padded with spaces.

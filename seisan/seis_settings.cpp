@@ -95,7 +95,7 @@ StationSettings parse_pku_ini(std::string_view text, uint32_t unit) {
   return s;
 }
 
-void load_station_settings(const SettingsFile& settings, Unit_list_str& unit) {
+void load_station_settings(const SettingsFile& settings, UnitNode& unit) {
   unit.Station_name.clear();
   unit.Network_name.clear();
   unit.Ini_comp.clear();

@@ -7,7 +7,7 @@
 
 namespace pk {
 struct SettingsFile;
-struct Unit_list_str;
+struct UnitNode;
 }
 
 namespace pk::seis {
@@ -31,6 +31,6 @@ StationSettings parse_pku_ini(std::string_view text, uint32_t unit);
 // Fills the unit's names and letters from the run's settings file; clears them first so
 // a unit without a section gets the defaults. A settings file that is there but could not
 // be read ends the run with code 20.
-void load_station_settings(const SettingsFile& settings, Unit_list_str& unit);
+void load_station_settings(const SettingsFile& settings, UnitNode& unit);
 
 }  // namespace pk::seis

@@ -27,8 +27,8 @@ namespace pk::seis {
 namespace {
 
 // The unit an event belongs to; the settings file's names and letters are the unit's.
-const Unit_list_str& unit_of(const Evt_list_str& evt) {
-  static const Unit_list_str kNone;
+const UnitNode& unit_of(const EventNode& evt) {
+  static const UnitNode kNone;
   return evt.Unit_pointer ? *evt.Unit_pointer : kNone;
 }
 
@@ -39,7 +39,7 @@ std::string padded_time(const std::string& time) {
 }
 
 // Samples the waveform file will carry for a channel: none when it has no data file.
-uint32_t stored_samples(const File_list_str& f) { return own_data_file(f) ? f.stored : 0; }
+uint32_t stored_samples(const ChannelNode& f) { return own_data_file(f) ? f.stored : 0; }
 
 double sample_interval(float rate) { return rate > 0 ? 1000.0 / rate * 0.001 : 0.0; }
 
@@ -49,14 +49,14 @@ std::optional<double> data_length(uint32_t samples, float rate) {
 }
 
 struct Channel {
-  File_list_str* node;
+  ChannelNode* node;
   uint32_t samples;
 };
 
 // Seconds from the event's first sample to its latest time, less one interval. Without a
 // trailer the latest time is the last data packet's first sample, which falls short of
 // the samples that packet holds, so each channel's last stored sample bounds it from below.
-double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) {
+double total_window(const EventNode& evt, const std::vector<Channel>& chans) {
   double latest = seconds_between(evt.First_smp_time, evt.Latest_time);
   for (const Channel& c : chans) {
     if (c.samples == 0) continue;
@@ -67,7 +67,7 @@ double total_window(const Evt_list_str& evt, const std::vector<Channel>& chans) 
   return latest - sample_interval(evt.Samp_rate);
 }
 
-void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::vector<Channel>& chans) {
+void complete_file_header(std::string& hd, const EventNode& evt, const std::vector<Channel>& chans) {
   if (!set_channel_count(hd, chans.size())) std::fputs(kStationRangeMsg, stdout);
   set_total_time(hd, total_window(evt, chans));
   // One line per three channels beyond the thirty the twelve lines hold.
@@ -75,7 +75,7 @@ void complete_file_header(std::string& hd, const Evt_list_str& evt, const std::v
   const std::string station = station_code(unit_of(evt).Station_name, evt.Unit_num);
   const int n = static_cast<int>(chans.size());
   for (int i = 0; i < n; ++i) {
-    const File_list_str& f = *chans[static_cast<std::size_t>(i)].node;
+    const ChannelNode& f = *chans[static_cast<std::size_t>(i)].node;
     put_entry(hd, i,
               channel_entry(station, component(f.Strm_num, f.Chan_num, unit_of(evt).Ini_comp),
                             seconds_between(evt.First_smp_time, f.First_smp_time),
@@ -114,7 +114,7 @@ std::size_t head_room(SeiFraming framing) {
   const std::unique_ptr<RecordWriter> records = record_writer(framing, head);
   records->begin_file();
   for (int line = 1; line <= kFileLines; ++line) records->record(std::string(kLineCols, ' '));
-  records->record(clean_seis_dt());
+  records->record(blank_channel_header());
   records->begin_record(0);
   return complete(head).view().size();
 }
@@ -189,14 +189,14 @@ void refuse_unframable(const RecordWriter& records, const std::vector<Channel>& 
 
 }  // namespace
 
-std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt) {
-  std::vector<File_list_str*> out;
-  std::unordered_set<const File_list_str*> taken;
-  File_list_str* next = evt.First_chan;
+std::vector<ChannelNode*> ordered_channels(const EventNode& evt) {
+  std::vector<ChannelNode*> out;
+  std::unordered_set<const ChannelNode*> taken;
+  ChannelNode* next = evt.First_chan;
   for (const uint32_t chan : evt.Chan_each) {
     if (!next) break;
-    File_list_str* f =
-        find_in_ring(next, [&](const File_list_str* n) { return n->Chan_num == chan && !taken.count(n); });
+    ChannelNode* f =
+        find_in_ring(next, [&](const ChannelNode* n) { return n->Chan_num == chan && !taken.count(n); });
     if (!f) continue;
     out.push_back(f);
     taken.insert(f);
@@ -205,41 +205,41 @@ std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt) {
   return out;
 }
 
-std::string event_base_name(const Evt_list_str& evt) {
+std::string event_base_name(const EventNode& evt) {
   const std::string t = padded_time(evt.First_smp_time.text());
   return format("%4.4s_%3.3s_%2.2s_%2.2s_%2.2s_%04hX_%1u", t.c_str(), t.c_str() + 4, t.c_str() + 7, t.c_str() + 9,
                 t.c_str() + 11, static_cast<unsigned short>(evt.Unit_num), evt.Strm_num + 1);
 }
 
 
-std::string seis_fl_hd(const Evt_list_str& evt) {
-  std::string hd = clean_seis_hd();
+std::string seis_fl_hd(const EventNode& evt) {
+  std::string hd = blank_file_header();
   fill_file_line1(hd, network_text(unit_of(evt).Network_name), seis_time(evt.First_smp_time.text()));
   return hd;
 }
 
-std::string seis_ch_hd(const File_list_str& f) {
-  static const Evt_list_str kNoEvent;
-  const Unit_list_str& unit = unit_of(f.Evt_pointer ? *f.Evt_pointer : kNoEvent);
-  std::string ch = clean_seis_dt();
+std::string seis_ch_hd(const ChannelNode& f) {
+  static const EventNode kNoEvent;
+  const UnitNode& unit = unit_of(f.Evt_pointer ? *f.Evt_pointer : kNoEvent);
+  std::string ch = blank_channel_header();
   fill_channel_header(ch, station_code(unit.Station_name, f.Unit_num), component(f.Strm_num, f.Chan_num, unit.Ini_comp),
                       seis_time(f.First_smp_time.text()));
   return ch;
 }
 
-void SeisanWriter::unit_created(const RunSetup& run, Unit_list_str& unit) { load_station_settings(run.settings, unit); }
+void SeisanWriter::unit_created(const RunSetup& run, UnitNode& unit) { load_station_settings(run.settings, unit); }
 
 namespace {
 
-std::vector<Channel> channels_with_samples(const Evt_list_str& evt) {
+std::vector<Channel> channels_with_samples(const EventNode& evt) {
   std::vector<Channel> chans;
-  for (File_list_str* f : ordered_channels(evt)) chans.push_back({f, stored_samples(*f)});
+  for (ChannelNode* f : ordered_channels(evt)) chans.push_back({f, stored_samples(*f)});
   return chans;
 }
 
 // Writes the event's records; the first channel's samples stay where they are when its
 // data file is the waveform file being assembled (`in_place`).
-void write_records(Outputs& out, RecordWriter& records, Assembly& assembly, const Evt_list_str& evt,
+void write_records(Outputs& out, RecordWriter& records, Assembly& assembly, const EventNode& evt,
                    const std::vector<Channel>& chans, bool in_place) {
   std::string hd = seis_fl_hd(evt);
   complete_file_header(hd, evt, chans);
@@ -300,7 +300,7 @@ std::uint64_t SeisanWriter::max_samples_per_file(const Options&) const { return 
 
 // The first channel's data file, when it has one, becomes the waveform file: its samples
 // are not copied again.
-void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) {
+void SeisanWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt) {
   const std::vector<Channel> chans = channels_with_samples(evt);
   const std::string dir = make_output_dir(out, evt.First_smp_time.text());
   const std::string name = event_base_name(evt) + ".SEI";

@@ -35,7 +35,7 @@ class SeisanWriter : public Writer {
   SeiFraming framing = SeiFraming::pc_blocks;
 
   // Takes the unit's names and component letters from the settings file.
-  void unit_created(const RunSetup& run, Unit_list_str& unit) override;
+  void unit_created(const RunSetup& run, UnitNode& unit) override;
   // Each data file keeps room in front of its samples for the waveform file's head.
   std::size_t channel_head_room(const Options& options) const override;
   // The channel data files hold the sample records as the waveform file frames them, so
@@ -43,20 +43,20 @@ class SeisanWriter : public Writer {
   SampleLayout sample_layout(const Options& options) const override;
   // A channel header's count holds seven digits.
   std::uint64_t max_samples_per_file(const Options& options) const override;
-  void merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str& evt) override;
+  void finish_event(const RunSetup& run, Outputs& out, EventNode& evt) override;
 };
 
 // The event's channel nodes in the order of Chan_each, each node once, searching the ring
 // onward from the current channel so that equal channel numbers of different streams all
 // turn up.
-std::vector<File_list_str*> ordered_channels(const Evt_list_str& evt);
+std::vector<ChannelNode*> ordered_channels(const EventNode& evt);
 
 // "YYYY_DDD_HH_MM_SS_UUUU_S" of the event's first sample time, unit and stream.
-std::string event_base_name(const Evt_list_str& evt);
+std::string event_base_name(const EventNode& evt);
 
 // The event's file header (961 bytes: 'K' and twelve lines) before the pass completes it.
-std::string seis_fl_hd(const Evt_list_str& evt);
+std::string seis_fl_hd(const EventNode& evt);
 // A channel's header (1040 bytes) without its sample rate and count.
-std::string seis_ch_hd(const File_list_str& file);
+std::string seis_ch_hd(const ChannelNode& file);
 
 }  // namespace pk::seis

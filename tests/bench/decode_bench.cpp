@@ -20,7 +20,7 @@
 
 namespace {
 
-using Decoder = pk::c0_result (*)(const uint8_t*, int32_t, int32_t*);
+using Decoder = pk::CompressedResult (*)(const uint8_t*, int32_t, int32_t*);
 
 struct Job {
   const uint8_t* packet;
@@ -44,7 +44,7 @@ void add_jobs(const std::vector<uint8_t>& file, Format& f) {
     if (pk::code_set(p) != pk::kDT || pk::dt_sample_format(p[23]) != f.kind) continue;
     const unsigned key = pk::bcd2i(p + 18, 2);
     f.jobs.push_back({p, last[key]});
-    const pk::c0_result r = f.decode(p, last[key], out.data());
+    const pk::CompressedResult r = f.decode(p, last[key], out.data());
     last[key] = r.xn;
     f.samples += r.count;
   }

@@ -41,7 +41,7 @@ TEST(CommandLine, NumbersTakeTheirBaseFromTheText) {
   pk::Options run;
   ASSERT_EQ(parse(run, {"-S0x10", "-T010", "-P3", "in.pk"}), pk::ParseResult::ok);
   EXPECT_EQ(run.sample_limit, 16u);
-  EXPECT_EQ(run.Trash_cnt, 8u);
+  EXPECT_EQ(run.discard_count, 8u);
   EXPECT_EQ(run.Path_option, 3);
 }
 
@@ -154,7 +154,7 @@ TEST(CommandLine, FramingSwitchTakesPOr4) {
 
 TEST(RunTexts, UsageTextOfBothPrograms) {
   pk::Options run;
-  run.Trash_cnt = 7;
+  run.discard_count = 7;
   run.Path_option = 2;
   pk::segy::SegyWriter segy;
   pk::seis::SeisanWriter seis;
@@ -219,7 +219,7 @@ TEST(RateText, WidthsAndLongTexts) {
 }
 
 TEST(ChannelOrder, SortChanAscending) {
-  pk::Evt_list_str e;
+  pk::EventNode e;
   e.Chan_each = {5, 0, 17, 3, 25, 1};
   pk::sort_chan(&e);
   EXPECT_EQ(e.Chan_each, (std::vector<uint32_t>{0, 1, 3, 5, 17, 25}));

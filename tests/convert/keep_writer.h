@@ -18,8 +18,8 @@ class KeepWriter : public pk::Writer {
                                            "\n Unable to open the settings file", false};
     return little_ ? kSeis : kSegy;
   }
-  void merge_file_pc(const pk::RunSetup&, pk::Outputs& out, pk::Evt_list_str& evt) override {
-    for (pk::File_list_str* f : pk::ring_nodes(evt.First_chan)) {
+  void finish_event(const pk::RunSetup&, pk::Outputs& out, pk::EventNode& evt) override {
+    for (pk::ChannelNode* f : pk::ring_nodes(evt.First_chan)) {
       if (!pk::own_data_file(*f)) continue;
       const std::string time = f->First_smp_time.text();
       pk::publish(out, out.Dir + pk::level_dir(out.Path_option, time),

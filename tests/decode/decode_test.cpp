@@ -20,10 +20,10 @@ using testkit::ramp;
 
 // Decodes with the decoder of the packet's format byte: 0xC2 the second compressed format,
 // anything else the first.
-std::vector<int32_t> decode_all(const Packet& p, int32_t last, pk::c0_result* res = nullptr) {
+std::vector<int32_t> decode_all(const Packet& p, int32_t last, pk::CompressedResult* res = nullptr) {
   std::vector<int32_t> out(pk::kMaxC2Samples);
   const auto decode = p[23] == 0xC2 ? pk::decode_c2 : pk::decode_c0;
-  const pk::c0_result r = decode(p.data(), last, out.data());
+  const pk::CompressedResult r = decode(p.data(), last, out.data());
   out.resize(r.count);
   if (res) *res = r;
   return out;
@@ -52,7 +52,7 @@ TEST(Compressed, CapacityAndWalkOfAllFrames) {
   const auto smooth = ramp(1000, 0, 1);
   auto enc = pktest::make_dt_c0(DataHeader{}, smooth, {.prev = -1});
   ASSERT_EQ(enc.consumed, pk::kMaxC0Samples);
-  pk::c0_result r;
+  pk::CompressedResult r;
   auto out = decode_all(enc.pkt, -1, &r);
   EXPECT_EQ(out, std::vector<int32_t>(smooth.begin(), smooth.begin() + 892));
   EXPECT_EQ(code_of_word(enc.pkt, 14, 15), 1);
@@ -88,7 +88,7 @@ TEST(Compressed, ContinuousPacketsNeedNoReport) {
   int packets = 0;
   while (!rest.empty()) {
     const auto enc = pktest::make_dt_c0(DataHeader{}, rest, {.prev = last});
-    pk::c0_result r;
+    pk::CompressedResult r;
     const auto out = decode_all(enc.pkt, last, &r);
     EXPECT_FALSE(r.needs_report()) << "packet " << packets;
     decoded.insert(decoded.end(), out.begin(), out.end());
@@ -105,7 +105,7 @@ TEST(Compressed, GapIsDecodedFromX0AndReported) {
   const auto after_gap = ramp(100, 1000, 2);
   // The recorder's difference chain continues over samples this file never got.
   const auto enc = pktest::make_dt_c0(DataHeader{}, after_gap, {.prev = 998});
-  pk::c0_result r;
+  pk::CompressedResult r;
   EXPECT_EQ(decode_all(enc.pkt, first.back(), &r), after_gap);
   EXPECT_TRUE(r.mismatch);
   EXPECT_EQ(r.d0, 2);
@@ -142,7 +142,7 @@ Packet packet_with_empty_first_word(int32_t x0) {
 
 TEST(Compressed, FirstWordWithoutDataGivesZeroFirstDifference) {
   const Packet p = packet_with_empty_first_word(100);
-  pk::c0_result r;
+  pk::CompressedResult r;
   EXPECT_EQ(decode_all(p, 100, &r), (std::vector<int32_t>{101, 103, 106, 110}));
   EXPECT_EQ(r.d0, 0);
   EXPECT_FALSE(r.mismatch);
@@ -158,7 +158,7 @@ TEST(Compressed, BadCountIsOnlyReported) {
   DataHeader dh;
   dh.count = 9999;
   auto enc = pktest::make_dt_c0(dh, ramp(20, 0, 1), {.prev = -1});
-  pk::c0_result r;
+  pk::CompressedResult r;
   EXPECT_EQ(decode_all(enc.pkt, -1, &r).size(), 20u);
   EXPECT_EQ(r.n, 9999u);
   EXPECT_TRUE(r.needs_report());
@@ -192,7 +192,7 @@ TEST(SecondCompressed, InvalidCodeCombinationGivesNoSamplesAndIsReported) {
     const uint32_t codes = pk::u32be_at(p.data(), control) & ~(3u << (30 - 2 * c.word));
     pktest::put_u32be(p, control, codes | uint32_t{c.code} << (30 - 2 * c.word));
     pktest::put_u32be(p, at, (c.top_bits << 30) | (pk::u32be_at(p.data(), at) & 0x3FFFFFFFu));
-    pk::c0_result r;
+    pk::CompressedResult r;
     const auto out = decode_all(p, 6, &r);
     EXPECT_EQ(r.invalid_words, 1u);
     EXPECT_EQ(out.size(), 1561u - 7u);
@@ -215,7 +215,7 @@ TEST(SecondCompressed, FullPacketAndCountsBeyondIt) {
     auto heap = std::make_unique<Packet>(enc.pkt);
     pktest::put_bcd_digits(*heap, 20, digits);
     std::vector<int32_t> out(pk::kMaxC2Samples + 8, 0x5A5A5A5A);
-    const pk::c0_result r = pk::decode_c2(heap->data(), 1, out.data());
+    const pk::CompressedResult r = pk::decode_c2(heap->data(), 1, out.data());
     EXPECT_EQ(r.needs_report(), report);
     ASSERT_EQ(r.count, pk::kMaxC2Samples);
     EXPECT_TRUE(std::equal(out.begin(), out.begin() + 1561, ramp_down.begin()));

@@ -41,7 +41,7 @@ TEST(FieldRecording, CompressedPacketsContinueChannelByChannel) {
     if (pk::code_set(p.data()) != pk::kDT) continue;
     ASSERT_EQ(pk::dt_sample_format(p[23]), pk::SampleFormat::kCompressed) << "packet " << i;
     const ChannelKey k = key_of(p);
-    const pk::c0_result r = pk::decode_c0(p.data(), last[k], out.data());
+    const pk::CompressedResult r = pk::decode_c0(p.data(), last[k], out.data());
     EXPECT_FALSE(r.needs_report()) << "packet " << i << " channel " << k.second << ": read " << r.x0 << ".." << r.xn
                                    << " n " << r.n << ", calc " << r.calc_start << ".." << r.calc_stop << " n "
                                    << r.decoded;

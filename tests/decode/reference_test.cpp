@@ -42,7 +42,7 @@ TEST(ReferenceVectors, EachPacketDecodesToTheIndependentDecodersSamples) {
       std::vector<int32_t> out(pk::kMaxC2Samples + 1, 0x5A5A5A5A);
       const bool second = pk::dt_sample_format(p[23]) == pk::SampleFormat::kCompressed2;
       ASSERT_TRUE(second || pk::dt_sample_format(p[23]) == pk::SampleFormat::kCompressed);
-      const pk::c0_result r = (second ? pk::decode_c2 : pk::decode_c0)(p, last, out.data());
+      const pk::CompressedResult r = (second ? pk::decode_c2 : pk::decode_c0)(p, last, out.data());
       out.resize(r.count);
       EXPECT_EQ(out, expected[i]);
       EXPECT_EQ(r.d0, static_cast<int32_t>(static_cast<uint32_t>(expected[i][0]) - static_cast<uint32_t>(last)));

@@ -55,7 +55,7 @@ TEST(SampleRecording, HoldsOneCleanEventInThreeFormats) {
       case pk::SampleFormat::kInt16: n = pk::decode_16(p, out.data()); break;
       case pk::SampleFormat::kInt32: n = pk::decode_32(p, out.data()); break;
       case pk::SampleFormat::kCompressed: {
-        const pk::c0_result r = pk::decode_c0(p, last[ch], out.data());
+        const pk::CompressedResult r = pk::decode_c0(p, last[ch], out.data());
         EXPECT_FALSE(r.needs_report()) << "packet at " << off;
         last[ch] = r.xn;
         n = r.count;

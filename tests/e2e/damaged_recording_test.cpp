@@ -225,17 +225,17 @@ TEST(DamagedRecording, TimeMarksAndTearsOfAChannel) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    pk::Evt_list_str evt;
+    pk::EventNode evt;
     evt.Samp_rate = 100.0f;
     evt.rate_known = true;
-    pk::File_list_str f;
+    pk::ChannelNode f;
     f.First_smp_time = pk::PacketTime(c.steps[0].time);
-    f.Trash_cnt = 130;
+    f.discard_count = 130;
     for (const Step& s : c.steps) {
-      const uint32_t stored_at = f.stored, trash_at = f.Trash_cnt;
+      const uint32_t stored_at = f.stored, trash_at = f.discard_count;
       f.Prev_smp_time = pk::PacketTime(s.time);
       f.stored += s.kept;
-      f.Trash_cnt -= s.discarded;
+      f.discard_count -= s.discarded;
       pk::note_packet_time(f, evt, stored_at, trash_at);
     }
     std::vector<std::pair<uint64_t, double>> marks;

@@ -125,7 +125,7 @@ TEST(SacWriterFile, NoSamplesGiveTheEmptyHeader) {
   w.sac_header_from_block(first_block("SYS", "HHZ1", 100));
   w.sac_write_header();
   w.sac_write_header();
-  w.sac_flush();
+  w.flush();
   const auto bytes = file_bytes(t.f);
   ASSERT_EQ(bytes.size(), 632u);
   EXPECT_EQ(be32(bytes, 0), 0x3C23D70Au);  // 0.01

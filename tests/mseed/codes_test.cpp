@@ -125,11 +125,11 @@ TEST(MseedWriter, TimeMarkStartsARecordAtThePacketTime) {
   out.Dir = dir.path().string() + "/";
   pk::take_run_start(out);
   pk::mseed::MseedWriter writer;
-  pk::Evt_list_str evt;
+  pk::EventNode evt;
   evt.Unit_num = 0x9A21;
   evt.Samp_rate = 100;
   evt.First_smp_time = pk::PacketTime("2003123140522000");
-  pk::File_list_str chan;
+  pk::ChannelNode chan;
   chan.Evt_pointer = &evt;
   chan.First_smp_time = evt.First_smp_time;
   chan.Filename = writer.create_channel_data(run, out, out.Dir, "c");
@@ -140,7 +140,7 @@ TEST(MseedWriter, TimeMarkStartsARecordAtThePacketTime) {
   chan.time_marks = {{1000, pk::PacketTime("2003123140533250"), 1.25}, {2000, pk::PacketTime("2003123140532990"), -0.26}};
   chan.Prev_file = chan.Next_file = &chan;
   evt.First_chan = &chan;
-  writer.merge_file_pc(run, out, evt);
+  writer.finish_event(run, out, evt);
 
   EXPECT_EQ(testkit::list_files(dir.path()), std::vector<std::string>{"2003_123_14_05_22_9A21_1.mseed"});
   const auto records = mseedtest::read_records((dir.path() / "2003_123_14_05_22_9A21_1.mseed").string());

@@ -37,8 +37,8 @@ class Qcc : public ::testing::Test {
   void TearDown() override { finish(); }
 
   // A unit owned by the ring; `open` leaves its QCC file open as for the current unit.
-  pk::Unit_list_str* add_unit(uint32_t id, bool open) {
-    auto* u = new pk::Unit_list_str;
+  pk::UnitNode* add_unit(uint32_t id, bool open) {
+    auto* u = new pk::UnitNode;
     u->Unit_num = id;
     char name[16];
     std::snprintf(name, sizeof name, "ID%04X.QCC", static_cast<unsigned>(id));
@@ -49,8 +49,8 @@ class Qcc : public ::testing::Test {
     return u;
   }
 
-  static pk::Evt_list_str* add_event(pk::Unit_list_str* u, uint32_t num) {
-    auto* e = new pk::Evt_list_str;
+  static pk::EventNode* add_event(pk::UnitNode* u, uint32_t num) {
+    auto* e = new pk::EventNode;
     e->Evt_num = num;
     e->Unit_num = u->Unit_num;
     e->Unit_pointer = u;
@@ -58,8 +58,8 @@ class Qcc : public ::testing::Test {
     return e;
   }
 
-  static pk::File_list_str* add_channel(pk::Evt_list_str* e, uint32_t chan, std::initializer_list<int32_t> samples) {
-    auto* f = new pk::File_list_str;
+  static pk::ChannelNode* add_channel(pk::EventNode* e, uint32_t chan, std::initializer_list<int32_t> samples) {
+    auto* f = new pk::ChannelNode;
     f->Chan_num = chan;
     f->Evt_pointer = e;
     pk::init_qcc(*f);
@@ -77,7 +77,7 @@ class Qcc : public ::testing::Test {
     if (run_qcc_) std::fclose(run_qcc_);
     run_qcc_ = nullptr;
   }
-  void store(pk::Unit_list_str* u, pk::Evt_list_str* e, const Packet& pkt) {
+  void store(pk::UnitNode* u, pk::EventNode* e, const Packet& pkt) {
     pk::store_qcc(run_qcc_, blk_, *u, *e, pkt.data());
   }
   std::string unit_text(uint32_t id) {
@@ -101,9 +101,9 @@ class Qcc : public ::testing::Test {
 };
 
 TEST_F(Qcc, StatisticsPerChannelFromTheLowestChannel) {
-  pk::Unit_list_str* u = add_unit(0x1234, true);
-  pk::Evt_list_str* e = add_event(u, 12);
-  pk::File_list_str* constant = add_channel(e, 0, {7, 7, 7, 7, 7});
+  pk::UnitNode* u = add_unit(0x1234, true);
+  pk::EventNode* e = add_event(u, 12);
+  pk::ChannelNode* constant = add_channel(e, 0, {7, 7, 7, 7, 7});
   add_channel(e, 1, {-3});
   add_channel(e, 2, {1, 2, 3, 4});
   add_channel(e, 10, {});
@@ -133,11 +133,11 @@ TEST_F(Qcc, StatisticsPerChannelFromTheLowestChannel) {
 }
 
 TEST_F(Qcc, RingOrderIsKeptWhenItDoesNotWrapAfterTheCurrentChannel) {
-  pk::Unit_list_str* u = add_unit(0x0001, true);
-  pk::Evt_list_str* e = add_event(u, 3);
+  pk::UnitNode* u = add_unit(0x0001, true);
+  pk::EventNode* e = add_event(u, 3);
   add_channel(e, 2, {5, 5});
   add_channel(e, 0, {-1, 1});
-  pk::File_list_str* current = add_channel(e, 1, {10, 20});  // ring: 1 -> 2 -> 0
+  pk::ChannelNode* current = add_channel(e, 1, {10, 20});  // ring: 1 -> 2 -> 0
   const Packet et = et_packet();
   store(u, e, et);
   EXPECT_EQ(e->First_chan, current);
@@ -149,8 +149,8 @@ TEST_F(Qcc, RingOrderIsKeptWhenItDoesNotWrapAfterTheCurrentChannel) {
 }
 
 TEST_F(Qcc, RoundingNeverGivesANegativeVariance) {
-  pk::Unit_list_str* u = add_unit(0x0002, true);
-  pk::Evt_list_str* e = add_event(u, 1);
+  pk::UnitNode* u = add_unit(0x0002, true);
+  pk::EventNode* e = add_event(u, 1);
   // the sum of squares of these loses digits: sq_sum - sum*sum/n comes out below 0
   add_channel(e, 0, {99999999, 99999999, 99999999});
   const Packet et = et_packet();
@@ -160,11 +160,11 @@ TEST_F(Qcc, RoundingNeverGivesANegativeVariance) {
 }
 
 TEST_F(Qcc, EventWithoutUsableChannelsGetsTheDashLine) {
-  pk::Unit_list_str* u = add_unit(0x1234, true);
-  pk::Evt_list_str* out_of_seq = add_event(u, 12);
+  pk::UnitNode* u = add_unit(0x1234, true);
+  pk::EventNode* out_of_seq = add_event(u, 12);
   add_channel(out_of_seq, 0, {1, 2, 3});
   out_of_seq->Out_of_seq = 1;
-  pk::Evt_list_str* empty = add_event(u, 13);
+  pk::EventNode* empty = add_event(u, 13);
   const Packet et = et_packet();
   store(u, out_of_seq, et);
   testing::internal::CaptureStdout();
@@ -182,11 +182,11 @@ TEST_F(Qcc, EventWithoutUsableChannelsGetsTheDashLine) {
 }
 
 TEST_F(Qcc, EventsLeftAtEndOfInputReportTheMissingTrailer) {
-  pk::Unit_list_str* a = add_unit(0x1234, true);
-  pk::Unit_list_str* b = add_unit(0x00AB, false);  // not the current unit: its file is closed
-  pk::Evt_list_str* ea = add_event(a, 12);
+  pk::UnitNode* a = add_unit(0x1234, true);
+  pk::UnitNode* b = add_unit(0x00AB, false);  // not the current unit: its file is closed
+  pk::EventNode* ea = add_event(a, 12);
   add_channel(ea, 0, {1, 3});
-  pk::Evt_list_str* eb = add_event(b, 7);
+  pk::EventNode* eb = add_event(b, 7);
   add_channel(eb, 1, {4, 4, 4});
   Packet buffer = test_packet("DT");
   buffer[0] = buffer[1] = 'X';
@@ -221,7 +221,7 @@ TEST_F(Qcc, NhPacketOpensASectionOfTheRunWideFile) {
 TEST_F(Qcc, WithoutRunWideFileOnlyTheUnitFileIsWritten) {
   std::fclose(run_qcc_);
   run_qcc_ = nullptr;
-  pk::Unit_list_str* u = add_unit(0x0003, true);
+  pk::UnitNode* u = add_unit(0x0003, true);
   add_channel(add_event(u, 1), 0, {2, 4});
   const Packet et = et_packet();
   store(u, u->First_evt, et);

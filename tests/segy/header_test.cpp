@@ -15,8 +15,8 @@ std::vector<uint8_t> bytes(const uint8_t* p, std::size_t n) { return {p, p + n};
 std::vector<uint8_t> be16(uint16_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 std::vector<uint8_t> be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 
-title_header_info trace_header(const TraceIdentity& id, const TracePass& pass) {
-  title_header_info h{};
+TraceHeader trace_header(const TraceIdentity& id, const TracePass& pass) {
+  TraceHeader h{};
   fill_trace_header(h, id);
   set_trace_header_pass(h, pass);
   return h;
@@ -55,7 +55,7 @@ TEST(SegyInterval, PassFieldsOfBothHeaders) {
   EXPECT_EQ(bytes(&t[200], 4), be32(100000));
   EXPECT_EQ(bytes(&t[228], 4), be32(40000));
 
-  file_header_info f{};
+  FileHeader f{};
   fill_file_header(f);
   set_file_header_pass(f, pass.interval, pass.count);
   EXPECT_EQ(bytes(&f[3216], 8), (std::vector<uint8_t>{0, 0, 0, 0, 0x7F, 0xFF, 0x7F, 0xFF}));
@@ -114,7 +114,7 @@ TEST(SegyTraceHeader, IdentityFieldsAndFixedValues) {
 }
 
 TEST(SegyFileHeader, TextBlockAndFixedFields) {
-  file_header_info f;
+  FileHeader f;
   f.fill(0xEE);
   fill_file_header(f);
   EXPECT_EQ(std::string(f.begin(), f.begin() + 3200), std::string(3200, ' '));

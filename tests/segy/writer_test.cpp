@@ -26,8 +26,8 @@ struct HandRun {
 
 // One event with hand-written channel data files, linked as the engine links them.
 struct TestEvent {
-  pk::Evt_list_str evt;
-  std::vector<std::unique_ptr<pk::File_list_str>> chans;
+  pk::EventNode evt;
+  std::vector<std::unique_ptr<pk::ChannelNode>> chans;
   std::size_t room = 240;  // the header room the writer reserves: 3600 more with -HY
 
   TestEvent(uint32_t unit, uint32_t evt_num, const std::string& time, float rate) {
@@ -38,9 +38,9 @@ struct TestEvent {
   }
 
   // Adds a channel whose data file `data_path` holds `samples` (no file when empty path).
-  pk::File_list_str& add(uint32_t chan, const std::vector<int32_t>& samples, const std::string& data_path,
+  pk::ChannelNode& add(uint32_t chan, const std::vector<int32_t>& samples, const std::string& data_path,
                          uint32_t strm = 0) {
-    auto f = std::make_unique<pk::File_list_str>();
+    auto f = std::make_unique<pk::ChannelNode>();
     f->Chan_num = chan;
     f->Strm_num = strm;
     f->Unit_num = evt.Unit_num;
@@ -70,7 +70,7 @@ struct TestEvent {
     std::sort(evt.Chan_each.begin(), evt.Chan_each.end());
   }
 
-  void merge(SegyWriter& w, HandRun& run) { w.merge_file_pc(run.setup, run.out, evt); }
+  void merge(SegyWriter& w, HandRun& run) { w.finish_event(run.setup, run.out, evt); }
 };
 
 class SegyWriterTest : public ::testing::Test {

@@ -23,13 +23,13 @@ std::string frame_record(std::string_view bytes) {
 std::string line_of(const std::string& hd, int line) { return hd.substr(file_col(line, 1), kLineCols); }
 
 std::string line1(std::string_view network, const std::string& time) {
-  std::string hd = clean_seis_hd();
+  std::string hd = blank_file_header();
   fill_file_line1(hd, network, seis_time(time));
   return line_of(hd, 1);
 }
 
 std::string chan_head(const std::string& time, std::string_view station = "9A21", std::string_view comp = "11Z ") {
-  std::string ch = clean_seis_dt();
+  std::string ch = blank_channel_header();
   fill_channel_header(ch, station, comp, seis_time(time));
   return ch;
 }
@@ -51,7 +51,7 @@ TEST(SeisFileHeader, LineOneColumnByColumn) {
 TEST(SeisFileHeader, NetworkIsCutAndNeverOverflows) {
   const std::string forty(40, 'X');
   EXPECT_EQ(line1(forty, "2003001000000000").substr(1, 30), std::string(29, 'X') + " ");
-  std::string hd = clean_seis_hd();
+  std::string hd = blank_file_header();
   fill_file_line1(hd, std::string(5000, 'Y'), seis_time("2003001000000000"));
   EXPECT_EQ(hd.size(), kFileHeaderSize);
   EXPECT_EQ(network_text(""), "PELKAN NETWORK");
@@ -60,7 +60,7 @@ TEST(SeisFileHeader, NetworkIsCutAndNeverOverflows) {
 }
 
 TEST(SeisFileHeader, CountTotalTimeAndEntries) {
-  std::string hd = clean_seis_hd();
+  std::string hd = blank_file_header();
   EXPECT_TRUE(set_channel_count(hd, 6));
   EXPECT_EQ(hd.substr(file_col(1, 31), 3), "  6");
   EXPECT_FALSE(set_channel_count(hd, 1000));

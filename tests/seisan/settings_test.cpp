@@ -72,7 +72,7 @@ TEST(SeisSettings, LongLinesStayWhole) {
 
 TEST(SeisSettings, LoadClearsAndTakesTheUnitsSection) {
   pk::SettingsFile settings;
-  pk::Unit_list_str unit;
+  pk::UnitNode unit;
   unit.Unit_num = 0x9A21;
   unit.Station_name = "OLD";
   unit.Network_name = "OLD";

@@ -39,9 +39,9 @@ struct HandEvent {
   testkit::ScratchDir dir;
   pk::RunSetup run;
   pk::Outputs out{"pk_seis"};
-  pk::Unit_list_str unit;
-  pk::Evt_list_str evt;
-  std::vector<std::unique_ptr<pk::File_list_str>> files;
+  pk::UnitNode unit;
+  pk::EventNode evt;
+  std::vector<std::unique_ptr<pk::ChannelNode>> files;
   pk::seis::SeisanWriter writer;
 
   explicit HandEvent(const std::string& first, float rate = 100.0f, uint16_t path_option = 0) {
@@ -53,8 +53,8 @@ struct HandEvent {
     evt.First_smp_time = evt.Latest_time = pk::PacketTime(first);
   }
 
-  pk::File_list_str& add(uint32_t chan, const std::string& first, const std::vector<int32_t>& samples) {
-    auto f = std::make_unique<pk::File_list_str>();
+  pk::ChannelNode& add(uint32_t chan, const std::string& first, const std::vector<int32_t>& samples) {
+    auto f = std::make_unique<pk::ChannelNode>();
     f->Evt_pointer = &evt;
     f->Unit_num = evt.Unit_num;
     f->Chan_num = chan;
@@ -66,11 +66,11 @@ struct HandEvent {
     f->Filename = writer.create_channel_data(run, out, sub, pk::channel_base_name(first, evt.Unit_num, 0, chan));
     testkit::write_file(f->Filename,
                         testkit::read_file(f->Filename) + laid_out(writer.sample_layout(run.options), samples));
-    pk::File_list_str* node = f.get();
+    pk::ChannelNode* node = f.get();
     if (files.empty()) {
       node->Next_file = node->Prev_file = node;
     } else {
-      pk::File_list_str* last = files.back().get();
+      pk::ChannelNode* last = files.back().get();
       node->Next_file = last->Next_file;
       node->Prev_file = last;
       last->Next_file->Prev_file = node;
@@ -86,7 +86,7 @@ struct HandEvent {
     evt.Chan_each.clear();
     for (const auto& f : files) evt.Chan_each.push_back(f->Chan_num);
     std::sort(evt.Chan_each.begin(), evt.Chan_each.end());
-    writer.merge_file_pc(run, out, evt);
+    writer.finish_event(run, out, evt);
   }
 
   // close() for a run that is to end there: its exit code (-1 when it goes on) and output.
@@ -224,7 +224,7 @@ TEST(SeisFinishing, FirstChannelWithoutDataFile) {
 TEST(SeisFinishing, LengthFramingRefusesAnOversizedChannelBeforeWriting) {
   HandEvent e("2003123140522000");
   e.writer.framing = pk::seis::SeiFraming::length4;
-  pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), {});
+  pk::ChannelNode& f = e.add(0, e.evt.First_smp_time.text(), {});
   f.stored = 1u << 29;
   fs::resize_file(f.Filename, uint64_t{4} << 29);  // sparse: nothing is read before the refusal
   const auto [code, out] = e.close_fatally();
@@ -304,7 +304,7 @@ TEST(SeisFinishing, SampleCountOfAMillionTakesColumn44) {
 // Only something outside the run can cut a data file short of the samples appended to it.
 TEST(SeisFinishing, ChannelDataCutShortIsAReadError) {
   HandEvent e("2003001000000000", 0.0f);
-  pk::File_list_str& f0 = e.add(0, e.evt.First_smp_time.text(), ramp(60, 0, 1));
+  pk::ChannelNode& f0 = e.add(0, e.evt.First_smp_time.text(), ramp(60, 0, 1));
   f0.stored = 100;
   const auto [code, out] = e.close_fatally();
   EXPECT_EQ(code, 21);
@@ -339,7 +339,7 @@ TEST(SeisFinishing, ChannelCountOutOfRange) {
 // the file the node names is the one that belongs to the event.
 TEST(SeisFinishing, ReadsTheChannelFileTheNodeNames) {
   HandEvent e("2003123140522000");
-  pk::File_list_str& f = e.add(0, e.evt.First_smp_time.text(), ramp(50, 1, 1));
+  pk::ChannelNode& f = e.add(0, e.evt.First_smp_time.text(), ramp(50, 1, 1));
   const fs::path taken = f.Filename;
   std::string renamed = taken.filename().string();
   renamed[7] = 'A';
