@@ -90,9 +90,7 @@ float eh_sample_rate(const uint8_t* pkt, const Progress& progress) {
 void decode_dt(Conversion& conv, ChannelNode& file, const uint8_t* pkt) {
   const uint8_t format = dt_pkt{pkt}.dat_fmt();
   switch (dt_sample_format(format)) {
-    case SampleFormat::kInt32:
-      if (conv.options.dat32_raw) proc_32_raw(conv.rules, file, pkt); else proc_32_blk(conv.rules, file, pkt);
-      break;
+    case SampleFormat::kInt32: proc_32_raw(conv.rules, file, pkt); break;
     case SampleFormat::kInt16: proc_16_blk(conv.rules, file, pkt); break;
     case SampleFormat::kCompressed: proc_c0_blk(conv.rules, file, pkt); break;
     case SampleFormat::kCompressed2: proc_c2_blk(conv.rules, file, pkt); break;

@@ -19,7 +19,6 @@ struct Options {
   bool Qcc_on = false;
   bool Verbose = true;
   bool dont_log_dt = false;  // DT packets left out of the log (pk_seis -D)
-  bool dat32_raw = true;  // 32-bit samples stored as read; no switch changes it
   bool durable = false;   // -Y: outputs synced to the device before they are named
 };
 

@@ -56,13 +56,12 @@ PK_VECTOR_CLONES void widen_range(ChannelNode& f, std::span<const int32_t> s) {
 
 // Stores what the channel still accepts of one packet's samples, laid out straight into
 // its data file's buffer.
-// qc_scale weights the QC sums (the scaled 32-bit decoder feeds them in units of 2^16).
-void emit_samples(const SampleRules& rules, ChannelNode& f, const int32_t* s, std::size_t n, double qc_scale) {
+void emit_samples(const SampleRules& rules, ChannelNode& f, const int32_t* s, std::size_t n) {
   int32_t room[kMaxDtSamples];
   const std::span<const int32_t> keep = kept_samples(rules, f, {s, n}, room);
   if (keep.empty()) return;
   if (rules.qcc)
-    for (const int32_t v : keep) add_qcc_sample(f, static_cast<double>(v) * qc_scale);
+    for (const int32_t v : keep) add_qcc_sample(f, static_cast<double>(v));
   widen_range(f, keep);
   if (!f.data.is_open()) shut_down(ExitCode::write_error, f.Filename);
   uint8_t* out = f.data.room(kMaxLaidOutBytes);
@@ -74,17 +73,12 @@ void emit_samples(const SampleRules& rules, ChannelNode& f, const int32_t* s, st
 
 void proc_16_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMax16Samples];
-  emit_samples(rules, file, s, decode_16(pkt, s), 1.0);
+  emit_samples(rules, file, s, decode_16(pkt, s));
 }
 
 void proc_32_raw(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMax32Samples];
-  emit_samples(rules, file, s, decode_32(pkt, s), 1.0);
-}
-
-void proc_32_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
-  int32_t s[kMax32Samples];
-  emit_samples(rules, file, s, decode_32(pkt, s), 1.52587890625e-05);
+  emit_samples(rules, file, s, decode_32(pkt, s));
 }
 
 namespace {
@@ -93,7 +87,7 @@ namespace {
 // not add up, and the value the channel's next packet continues from.
 void store_compressed(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt, const int32_t* s,
                       const CompressedResult& r) {
-  emit_samples(rules, file, s, r.count, 1.0);
+  emit_samples(rules, file, s, r.count);
   const UnitNode* unit = file.Evt_pointer ? file.Evt_pointer->Unit_pointer : nullptr;
   if (r.needs_report() && unit && unit->FdLog) {
     std::FILE* log = unit->FdLog;

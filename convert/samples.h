@@ -12,8 +12,6 @@ namespace pk {
 
 void proc_16_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
 void proc_32_raw(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
-// Stores the samples as read but feeds the QC sums with them scaled by 2^-16.
-void proc_32_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
 void proc_c0_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
 void proc_c2_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
 

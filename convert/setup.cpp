@@ -207,7 +207,8 @@ void fhdr_log(const RunSetup& run, std::FILE* file) {
   std::fprintf(file, "\r\n    Sample Rate : %.4f", static_cast<double>(o.Samp_rate_cmd));
   std::fprintf(file, "\r\n    Max Samples : %lu", static_cast<unsigned long>(o.sample_limit));
   std::fprintf(file, "\r\n   Skip Samples : %lu", static_cast<unsigned long>(o.discard_count));
-  std::fprintf(file, "\r\n    Data Output : %s", o.dat32_raw ? "RAW" : "SCALED");
+  // 32-bit samples are always stored as read.
+  std::fprintf(file, "\r\n    Data Output : RAW");
   std::fprintf(file, "\r\n     Output QCC : %s", o.Qcc_on ? "YES" : "NO");
   std::fprintf(file, "\r\n    Log DT Blks : %s", o.dont_log_dt ? "NO" : "YES");
   std::fprintf(file, "\r\n\r\n");
