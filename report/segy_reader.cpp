@@ -14,7 +14,7 @@ namespace report {
 namespace {
 
 using pk::segy::kFileHeaderSize, pk::segy::kTraceHeaderSize, pk::segy::kSampleSize;
-namespace th = pk::segy::th;
+namespace sg = pk::segy;
 
 // The wider field where it is set; the 16-bit one covers old files and small values.
 uint32_t wide_or_narrow(std::string_view h, std::size_t wide, std::size_t narrow) {
@@ -24,8 +24,8 @@ uint32_t wide_or_narrow(std::string_view h, std::size_t wide, std::size_t narrow
 
 int field16(std::string_view h, std::size_t at) { return u16(h, at, Order::big); }
 
-// Year, day of the year, hour, minute and second follow each other from yrs_rec.
-int time_field(std::string_view h, std::size_t n) { return field16(h, th::yrs_rec + 2 * n); }
+// Year, day of the year, hour, minute and second follow each other.
+int time_field(std::string_view h, std::size_t n) { return field16(h, sg::at(sg::kTrYearRecorded) + 2 * n); }
 
 // The stream digit of "YYYY_DDD_HH_MM_SS_0UUUU_S_C.RSY" and "..._0UUUU_S.EGY"; receiver
 // gathers ("..._0UUUU.RGY") hold traces of every stream and name none.
@@ -37,7 +37,7 @@ std::string stream_of(std::string_view name) {
 
 std::optional<Trace> trace_of(std::string_view h, std::string& error) {
   const DayTime t{time_field(h, 0), time_field(h, 1), time_field(h, 2), time_field(h, 3), time_field(h, 4),
-                  int64_t{field16(h, th::ms_smp)} * 1000};
+                  int64_t{field16(h, sg::at(sg::kTrMilliseconds))} * 1000};
   const std::optional<int64_t> start = epoch_us(t);
   if (!start) {
     error = "start time out of range";
@@ -46,13 +46,13 @@ std::optional<Trace> trace_of(std::string_view h, std::string& error) {
   Trace tr;
   tr.format = Format::segy;
   char unit[8];
-  std::snprintf(unit, sizeof unit, "%04X", field16(h, th::sel_no));
+  std::snprintf(unit, sizeof unit, "%04X", field16(h, sg::at(sg::kTrInstrumentNumber)));
   tr.unit = unit;
-  tr.channel = std::to_string(uint64_t{u32(h, th::tra_seq_num_line, Order::big)} + 1);
+  tr.channel = std::to_string(uint64_t{u32(h, sg::at(sg::kTrSequenceLine), Order::big)} + 1);
   tr.start_us = *start;
-  const uint32_t interval = wide_or_narrow(h, th::smp_intvl32, th::smp_intvl);
+  const uint32_t interval = wide_or_narrow(h, sg::at(sg::kTrSampleInterval32), sg::at(sg::kTrSampleInterval));
   tr.rate = interval != 0 ? 1e6 / interval : 0;
-  tr.samples = wide_or_narrow(h, th::num_smp32, th::num_smp);
+  tr.samples = wide_or_narrow(h, sg::at(sg::kTrSampleCount32), sg::at(sg::kTrSampleCount));
   return tr;
 }
 

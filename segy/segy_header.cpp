@@ -14,49 +14,33 @@ namespace pk::segy {
 namespace {
 
 struct FixedField {
-  uint16_t offset;
+  FieldByte field;
   uint8_t width;  // 2 or 4
   uint32_t value;
 };
 
 void put(uint8_t* base, const FixedField& f) {
   if (f.width == 4)
-    put_be32(base + f.offset, f.value);
+    put_be32(base + at(f.field), f.value);
   else
-    put_be16(base + f.offset, static_cast<uint16_t>(f.value));
+    put_be16(base + at(f.field), static_cast<uint16_t>(f.value));
 }
 
 // The non-zero fixed fields; every other field starts at zero.
 constexpr FixedField kFileHeaderFixed[] = {
-    {3204, 4, 1},  // line_num
-    {3208, 4, 1},  // reel_num
-    {3212, 2, 1},  // data_Tra_evtnum
-    {3224, 2, 2},  // data_smp: 32-bit integers
-    {3228, 2, 1},  // Tra_sort
-    {3230, 2, 1},  // vsum
-    {3238, 2, 1},  // swep_type
-    {3246, 2, 1},  // taper_type
-    {3248, 2, 1},  // cor_datatra
-    {3250, 2, 2},  // bin_gain
-    {3252, 2, 1},  // amp_method
-    {3256, 2, 1},  // imp_signal
+    {kBinLineNumber, 4, 1},        {kBinReelNumber, 4, 1},        {kBinTracesPerEnsemble, 2, 1},
+    {kBinFormatCode, 2, 2},  // 32-bit integers
+    {kBinSortingCode, 2, 1},       {kBinVerticalSumCode, 2, 1},   {kBinSweepTypeCode, 2, 1},
+    {kBinSweepTaperType, 2, 1},    {kBinCorrelatedTraces, 2, 1},  {kBinGainRecovered, 2, 2},
+    {kBinAmplitudeRecovery, 2, 1}, {kBinImpulsePolarity, 2, 1},
 };
 
 constexpr FixedField kTraceHeaderFixed[] = {
-    {16, 4, 1},  // eng_pit_num
-    {28, 2, 1},  // tra_id
-    {30, 2, 1},  // v_num_sum
-    {32, 2, 1},  // h_num_sum
-    {34, 2, 1},  // data
-    {68, 2, 1},  // scaler_elv
-    {70, 2, 1},  // scaler_coord
-    {88, 2, 2},  // coord_unit
-    {118, 2, 1},  // gain_type
-    {120, 2, 1},  // ins_gain_const
-    {124, 2, 1},  // corrl
-    {138, 2, 1},  // taper_type
-    {166, 2, 2},  // time_code
-    {204, 2, 1},  // data_flag
+    {kTrEnergySourcePoint, 4, 1},   {kTrIdentificationCode, 2, 1},      {kTrVerticallySummed, 2, 1},
+    {kTrHorizontallyStacked, 2, 1}, {kTrDataUse, 2, 1},                 {kTrElevationScalar, 2, 1},
+    {kTrCoordinateScalar, 2, 1},    {kTrCoordinateUnits, 2, 2},         {kTrGainType, 2, 1},
+    {kTrInstrumentGainConstant, 2, 1}, {kTrCorrelated, 2, 1},           {kTrSweepTaperType, 2, 1},
+    {kTrTimeBasisCode, 2, 2},       {kTrDataForm, 2, 1},
 };
 
 constexpr std::size_t kTextSize = 3200;
@@ -126,42 +110,42 @@ void fill_file_header(FileHeader& h) {
 }
 
 void set_file_header_pass(FileHeader& h, uint32_t interval, uint32_t count) {
-  put_be16(&h[fh::smp_invl_reel], interval16(interval));
-  put_be16(&h[fh::smp_invl_org], interval16(interval));
-  put_be16(&h[fh::smp_num_date], count16(count));
-  put_be16(&h[fh::smp_num_recd], count16(count));
-  put_be32(&h[fh::smp_invl_reel32], interval);
-  put_be32(&h[fh::smp_invl_org32], interval);
-  put_be32(&h[fh::smp_num_data32], count);
-  put_be32(&h[fh::smp_num_recd32], count);
+  put_be16(&h[at(kBinSampleInterval)], interval16(interval));
+  put_be16(&h[at(kBinSampleIntervalOriginal)], interval16(interval));
+  put_be16(&h[at(kBinSamplesPerTrace)], count16(count));
+  put_be16(&h[at(kBinSamplesPerTraceOriginal)], count16(count));
+  put_be32(&h[at(kBinSampleInterval32)], interval);
+  put_be32(&h[at(kBinSampleIntervalOriginal32)], interval);
+  put_be32(&h[at(kBinSamplesPerTrace32)], count);
+  put_be32(&h[at(kBinSamplesPerTraceOriginal32)], count);
 }
 
 void fill_trace_header(TraceHeader& h, const TraceIdentity& id) {
   uint8_t* p = h.data();
   h.fill(0);
   for (const auto& f : kTraceHeaderFixed) put(p, f);
-  put_be32(p + th::tra_seq_num_line, id.chan);
-  put_be32(p + th::tra_seq_num_reel, id.chan);
-  put_be32(p + th::rec_num, id.evt_num);
-  put_be32(p + th::tra_num_rec, id.chan);
-  put_time_group(p + th::yrs_rec, id.start);
-  put_be16(p + th::tra_num, id.sp);
-  std::fill_n(p + th::usign_info, kStationAndSensorSize + kChanNameSize, uint8_t{' '});
-  put_be16(p + th::ms_smp, id.start.msec);
-  put_time_group(p + th::time_info, id.start);
-  put_be16(p + th::time_info + 10, id.start.msec);
-  put_be32(p + th::scl_factor, std::bit_cast<uint32_t>(id.scale));
-  put_be16(p + th::sel_no, id.unit);
+  put_be32(p + at(kTrSequenceLine), id.chan);
+  put_be32(p + at(kTrSequenceFile), id.chan);
+  put_be32(p + at(kTrFieldRecord), id.evt_num);
+  put_be32(p + at(kTrNumberInFieldRecord), id.chan);
+  put_time_group(p + at(kTrYearRecorded), id.start);
+  put_be16(p + at(kTrGeophoneGroupFirstTrace), id.sp);
+  std::fill_n(p + at(kTrStationName), kStationAndSensorSize + kChanNameSize, uint8_t{' '});
+  put_be16(p + at(kTrMilliseconds), id.start.msec);
+  put_time_group(p + at(kTrTriggerYear), id.start);
+  put_be16(p + at(kTrTriggerMilliseconds), id.start.msec);
+  put_be32(p + at(kTrScaleFactor), std::bit_cast<uint32_t>(id.scale));
+  put_be16(p + at(kTrInstrumentNumber), id.unit);
 }
 
 void set_trace_header_pass(TraceHeader& h, const TracePass& pass) {
   uint8_t* p = h.data();
-  put_be16(p + th::num_smp, count16(pass.count));
-  put_be16(p + th::smp_intvl, interval16(pass.interval));
-  put_be32(p + th::smp_intvl32, pass.interval);
-  put_be32(p + th::num_smp32, pass.count);
-  put_be32(p + th::max_cnt, static_cast<uint32_t>(pass.max));
-  put_be32(p + th::min_cnt, static_cast<uint32_t>(pass.min));
+  put_be16(p + at(kTrSampleCount), count16(pass.count));
+  put_be16(p + at(kTrSampleInterval), interval16(pass.interval));
+  put_be32(p + at(kTrSampleInterval32), pass.interval);
+  put_be32(p + at(kTrSampleCount32), pass.count);
+  put_be32(p + at(kTrMaxValue), static_cast<uint32_t>(pass.max));
+  put_be32(p + at(kTrMinValue), static_cast<uint32_t>(pass.min));
 }
 
 }  // namespace pk::segy

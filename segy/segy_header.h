@@ -17,22 +17,42 @@ constexpr std::size_t kSampleSize = 4;
 using FileHeader = std::array<uint8_t, kFileHeaderSize>;
 using TraceHeader = std::array<uint8_t, kTraceHeaderSize>;
 
-// File header field offsets that the finishing pass and the gathers touch: sample
-// interval and count in 16 bits, then the same in 32 bits.
-namespace fh {
-constexpr std::size_t data_Tra_evtnum = 3212, smp_invl_reel = 3216, smp_invl_org = 3218;
-constexpr std::size_t smp_num_date = 3220, smp_num_recd = 3222, data_smp = 3224;
-constexpr std::size_t smp_invl_reel32 = 3260, smp_invl_org32 = 3264, smp_num_data32 = 3268, smp_num_recd32 = 3272;
-}  // namespace fh
+// A header field by the number of its first byte, counted from 1 as the SEG-Y standard
+// counts them; the file header's binary part goes on from byte 3201. at() is the one
+// place such a number becomes an index into a header array.
+struct FieldByte {
+  uint16_t number;
+};
+constexpr std::size_t at(FieldByte f) { return f.number - 1u; }
 
-// Trace header field offsets: identity, sample count and interval, the start time, the
-// PASSCAL block from usign_info on.
-namespace th {
-constexpr std::size_t tra_seq_num_line = 0, tra_seq_num_reel = 4, rec_num = 8, tra_num_rec = 12;
-constexpr std::size_t num_smp = 114, smp_intvl = 116, yrs_rec = 156, tra_num = 172;
-constexpr std::size_t usign_info = 180, chan_name = 194, smp_intvl32 = 200, ms_smp = 206, time_info = 208;
-constexpr std::size_t scl_factor = 220, sel_no = 224, num_smp32 = 228, max_cnt = 232, min_cnt = 236;
-}  // namespace th
+// File header fields, named after the standard.
+constexpr FieldByte kBinLineNumber{3205}, kBinReelNumber{3209}, kBinTracesPerEnsemble{3213};
+constexpr FieldByte kBinSampleInterval{3217}, kBinSampleIntervalOriginal{3219};
+constexpr FieldByte kBinSamplesPerTrace{3221}, kBinSamplesPerTraceOriginal{3223}, kBinFormatCode{3225};
+constexpr FieldByte kBinSortingCode{3229}, kBinVerticalSumCode{3231}, kBinSweepTypeCode{3239};
+constexpr FieldByte kBinSweepTaperType{3247}, kBinCorrelatedTraces{3249}, kBinGainRecovered{3251};
+constexpr FieldByte kBinAmplitudeRecovery{3253}, kBinImpulsePolarity{3257};
+// The same interval and counts in 32 bits, in bytes the standard leaves unassigned.
+constexpr FieldByte kBinSampleInterval32{3261}, kBinSampleIntervalOriginal32{3265};
+constexpr FieldByte kBinSamplesPerTrace32{3269}, kBinSamplesPerTraceOriginal32{3273};
+
+// Trace header fields, named after the standard up to byte 180.
+constexpr FieldByte kTrSequenceLine{1}, kTrSequenceFile{5}, kTrFieldRecord{9}, kTrNumberInFieldRecord{13};
+constexpr FieldByte kTrEnergySourcePoint{17}, kTrIdentificationCode{29}, kTrVerticallySummed{31};
+constexpr FieldByte kTrHorizontallyStacked{33}, kTrDataUse{35}, kTrElevationScalar{69};
+constexpr FieldByte kTrCoordinateScalar{71}, kTrCoordinateUnits{89}, kTrSampleCount{115};
+constexpr FieldByte kTrSampleInterval{117}, kTrGainType{119}, kTrInstrumentGainConstant{121};
+constexpr FieldByte kTrCorrelated{125}, kTrSweepTaperType{139};
+// Year, day of the year, hour, minute and second, 16 bits each.
+constexpr FieldByte kTrYearRecorded{157};
+constexpr FieldByte kTrTimeBasisCode{167}, kTrGeophoneGroupFirstTrace{173};
+// The PASSCAL block from byte 181: station name (6 bytes), sensor serial (8), channel
+// name (4), the 32-bit interval, the trigger time (year to millisecond, 16 bits each),
+// the scale, the unit, the 32-bit count and the extreme samples.
+constexpr FieldByte kTrStationName{181}, kTrChannelName{195}, kTrSampleInterval32{201};
+constexpr FieldByte kTrDataForm{205}, kTrMilliseconds{207}, kTrTriggerYear{209};
+constexpr FieldByte kTrTriggerMilliseconds{219}, kTrScaleFactor{221}, kTrInstrumentNumber{225};
+constexpr FieldByte kTrSampleCount32{229}, kTrMaxValue{233}, kTrMinValue{237};
 
 // ---- derived values ----
 // Microseconds between samples. Rates below 1 per second would truncate to 0, so they

@@ -240,8 +240,8 @@ void SegyWriter::write_notes(std::FILE* out) const {
                "NOTE: %lu trace%s more than %u samples; general SEG-Y readers read at most %u samples per trace. "
                "The full count is the 32-bit field at byte %zu of the trace header (counted from 0, in its last 60 "
                "bytes; byte %zu of a .SGY file)\n",
-               long_traces_, long_traces_ == 1 ? " holds" : "s hold", kMaxCount16, kMaxCount16, th::num_smp32,
-               kFileHeaderSize + th::num_smp32);
+               long_traces_, long_traces_ == 1 ? " holds" : "s hold", kMaxCount16, kMaxCount16, at(kTrSampleCount32),
+               kFileHeaderSize + at(kTrSampleCount32));
 }
 
 void SegyWriter::gathering(Outputs& out, const flag_strc& flags, const std::string& directory,
@@ -282,23 +282,18 @@ namespace {
 // The trace's interval and count go into the gather's file header; a shot gather keeps
 // its first trace's count, and the trace header takes it too. Returns the gather count.
 uint32_t update_gather_headers(FileHeader& g, TraceHeader& t, bool receiver, bool is_new) {
-  const uint32_t interval = be_u32(&t[th::smp_intvl32]);
-  const uint32_t count = be_u32(&t[th::num_smp32]);
-  if (receiver && !is_new) put_be16(&g[fh::data_Tra_evtnum], be_u16(&g[fh::data_Tra_evtnum]) + 1);
-  uint32_t gather_count = be_u32(&g[fh::smp_num_data32]);
+  const uint32_t interval = be_u32(&t[at(kTrSampleInterval32)]);
+  const uint32_t count = be_u32(&t[at(kTrSampleCount32)]);
+  if (receiver && !is_new) put_be16(&g[at(kBinTracesPerEnsemble)], be_u16(&g[at(kBinTracesPerEnsemble)]) + 1);
+  uint32_t gather_count = be_u32(&g[at(kBinSamplesPerTrace32)]);
   if (gather_count == 0) gather_count = count;
+  set_file_header_pass(g, interval, gather_count);
   const uint16_t gather_interval16 = interval < kShortestGatherInterval ? 1 : interval16(interval);
-  put_be16(&g[fh::smp_invl_reel], gather_interval16);
-  put_be16(&g[fh::smp_invl_org], gather_interval16);
-  put_be32(&g[fh::smp_invl_reel32], interval);
-  put_be32(&g[fh::smp_invl_org32], interval);
-  put_be16(&g[fh::smp_num_date], count16(gather_count));
-  put_be16(&g[fh::smp_num_recd], count16(gather_count));
-  put_be32(&g[fh::smp_num_data32], gather_count);
-  put_be32(&g[fh::smp_num_recd32], gather_count);
+  put_be16(&g[at(kBinSampleInterval)], gather_interval16);
+  put_be16(&g[at(kBinSampleIntervalOriginal)], gather_interval16);
   if (!receiver) {
-    put_be16(&t[th::num_smp], count16(gather_count));
-    put_be32(&t[th::num_smp32], gather_count);
+    put_be16(&t[at(kTrSampleCount)], count16(gather_count));
+    put_be32(&t[at(kTrSampleCount32)], gather_count);
   }
   return gather_count;
 }
@@ -332,7 +327,7 @@ void SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   if (head != 0 && head != g.size()) shut_down(ExitCode::read_error, path, "cut short");
   const bool is_new = head == 0;
   if (is_new) fill_file_header(g);
-  const uint32_t count = be_u32(&t[th::num_smp32]);
+  const uint32_t count = be_u32(&t[at(kTrSampleCount32)]);
   const uint32_t gather_count = update_gather_headers(g, t, receiver, is_new);
   write_at(gather.get(), path, 0, g.data(), g.size());
   if (std::fseek(gather.get(), 0, SEEK_END) != 0) shut_down(ExitCode::write_error, path, errno);
