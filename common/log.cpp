@@ -77,15 +77,15 @@ unsigned byte_count(const uint8_t* pkt) { return header_bpp(pkt); }
 
 void sh_text(std::FILE* fd, const uint8_t* pkt) {
   const std::size_t n = std::min<std::size_t>(byte_count(pkt), kPacketSize);
-  constexpr std::size_t first = 24;
+  constexpr std::size_t kFirstTextByte = 24;
   std::fputs("     ", fd);
-  for (std::size_t i = first; i < n; ++i) {
+  for (std::size_t i = kFirstTextByte; i < n; ++i) {
     std::fputc(pkt[i], fd);
     if (pkt[i] == '\n') std::fputs("     ", fd);
   }
-  const bool ends_in_lf = n > first && pkt[n - 1] == '\n';
+  const bool ends_in_lf = n > kFirstTextByte && pkt[n - 1] == '\n';
   if (!ends_in_lf) {
-    const bool cr_before_last = n > first + 1 && pkt[n - 2] == '\r';
+    const bool cr_before_last = n > kFirstTextByte + 1 && pkt[n - 2] == '\r';
     if (!cr_before_last) std::fputc('\r', fd);
     std::fputc('\n', fd);
   }

@@ -10,7 +10,7 @@
 
 namespace pk {
 
-const int eom[2][15] = {
+const int kMonthEnds[2][15] = {
     {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365, 396, 424},
     {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335, 366, 397, 425}};
 
@@ -39,21 +39,21 @@ std::string secs_split(const uint8_t* t) {
 }
 
 int code_set(const uint8_t* p) {
-  static constexpr char codes[] = "EHETDTSHSCDSCDOMADDRNHNT";
+  static constexpr char kCodes[] = "EHETDTSHSCDSCDOMADDRNHNT";
   for (int i = 0; i < 12; ++i)
-    if (p[0] == static_cast<uint8_t>(codes[2 * i]) && p[1] == static_cast<uint8_t>(codes[2 * i + 1]))
+    if (p[0] == static_cast<uint8_t>(kCodes[2 * i]) && p[1] == static_cast<uint8_t>(kCodes[2 * i + 1]))
       return i + 1;
   return 0;
 }
 
 std::string hex_str(const uint8_t* in) {
-  static constexpr char hex[] = "0123456789ABCDEF";
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
   std::string s;
   s.reserve(68);
   for (int i = 0; i < 16; ++i) {
     if (i == 8) s += "- ";
-    s += hex[in[i] >> 4];
-    s += hex[in[i] & 0x0F];
+    s += kHexDigits[in[i] >> 4];
+    s += kHexDigits[in[i] & 0x0F];
     s += ' ';
   }
   s += "  ";
@@ -68,7 +68,7 @@ int isleap(int year, int gregorian) {
 }
 
 void mnday(int jday, int leap, int& month, int& day) {
-  const int* row = eom[leap ? 1 : 0];
+  const int* row = kMonthEnds[leap ? 1 : 0];
   int m = 1;
   while (m < 14 && jday > row[m]) ++m;
   month = m;

@@ -19,10 +19,10 @@ class StopSignals {
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 
-  static constexpr int handled_signals = 5;
+  static constexpr int kHandledSignals = 5;
 
  private:
-  struct sigaction previous_[handled_signals] {};
+  struct sigaction previous_[kHandledSignals] {};
 };
 
 // Whether one of them came while a StopSignals lived (for code far from it).

@@ -7,7 +7,7 @@ namespace hbk {
 namespace {
 
 // 30 December 1899 expressed in days relative to the system clock's epoch.
-constexpr std::chrono::sys_days time_origin =
+constexpr std::chrono::sys_days kTimeOrigin =
     std::chrono::sys_days{std::chrono::year{1899} / 12 / 30};
 
 std::int64_t floor_div(std::int64_t a, std::int64_t b) {
@@ -24,14 +24,14 @@ std::uint32_t timecode_seconds(std::uint32_t code) { return code & 0x1FFFFu; }
 Micros timecode_to_us(std::uint32_t code) {
   const std::int64_t days = timecode_days(code);
   const std::int64_t seconds = timecode_seconds(code);
-  return ((days + epoch_day_offset) * 86'400 + seconds) * us_per_second;
+  return ((days + kEpochDayOffset) * 86'400 + seconds) * kUsPerSecond;
 }
 
 CalendarTime us_to_datetime(Micros t) {
   using namespace std::chrono;
-  const std::int64_t day_index = floor_div(t, us_per_day);
-  const std::int64_t secs_of_day = (t - day_index * us_per_day) / us_per_second;
-  const sys_days date = time_origin + days{day_index};
+  const std::int64_t day_index = floor_div(t, kUsPerDay);
+  const std::int64_t secs_of_day = (t - day_index * kUsPerDay) / kUsPerSecond;
+  const sys_days date = kTimeOrigin + days{day_index};
   const year_month_day ymd{date};
   const sys_days new_year = sys_days{ymd.year() / January / 1};
 

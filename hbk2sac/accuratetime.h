@@ -9,11 +9,11 @@ namespace hbk {
 
 using Micros = std::int64_t;
 
-constexpr Micros us_per_second = 1'000'000;
-constexpr Micros us_per_day = 86'400 * us_per_second;
+constexpr Micros kUsPerSecond = 1'000'000;
+constexpr Micros kUsPerDay = 86'400 * kUsPerSecond;
 
 // Days from 30 December 1899 to 17 November 1989, the day count's origin.
-constexpr std::int64_t epoch_day_offset = 32'829;
+constexpr std::int64_t kEpochDayOffset = 32'829;
 
 struct CalendarTime {
   int year = 0;

@@ -7,21 +7,21 @@ namespace hbk {
 
 namespace {
 
-constexpr bool host_is_little_endian = std::endian::native == std::endian::little;
+constexpr bool kHostIsLittleEndian = std::endian::native == std::endian::little;
 
 // Whole-word loads and stores: assembled byte by byte, the compiler kept every byte
 // a load of its own in the loops over the records.
 void be32_to_host(Block& b, std::size_t at) {
   std::uint32_t v;
   std::memcpy(&v, b.data() + at, 4);
-  if (host_is_little_endian) v = pk::byte_swapped(v);
+  if (kHostIsLittleEndian) v = pk::byte_swapped(v);
   std::memcpy(b.data() + at, &v, 4);
 }
 
 void be16_to_host(Block& b, std::size_t at) {
   std::uint16_t v;
   std::memcpy(&v, b.data() + at, 2);
-  if (host_is_little_endian) v = std::uint16_t(v << 8 | v >> 8);
+  if (kHostIsLittleEndian) v = std::uint16_t(v << 8 | v >> 8);
   std::memcpy(b.data() + at, &v, 2);
 }
 
@@ -31,11 +31,11 @@ struct RateEntry {
 };
 
 // Rates above 255 Hz cannot be their own code; every other code is the rate.
-constexpr RateEntry coded_rates[] = {
+constexpr RateEntry kCodedRates[] = {
     {171, 400}, {174, 500}, {176, 1000}, {179, 2000}, {181, 4000},
 };
 
-constexpr char base36_digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+constexpr char kBase36Digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 
 // Running sum of the host-order differences of type Diff in the block's records;
 // each 32-bit record holds 4 / sizeof(Diff) of them.
@@ -66,7 +66,7 @@ void swap_block(Block& b) {
   be32_to_host(b, off::initial);
   // A record count above the limit marks the block invalid, but must not
   // lead the conversion past the buffer.
-  const unsigned n = std::min(block_record_count(b), max_records);
+  const unsigned n = std::min(block_record_count(b), kMaxRecords);
   be32_to_host(b, off::records + 4 * n);
   switch (block_compression(b)) {
     case 1:
@@ -85,14 +85,14 @@ std::string id_to_text(std::uint32_t id) {
   std::uint32_t v = (id & 0x80000000u) ? (id & 0x03FFFFFFu) : id;
   std::string text;
   do {
-    text.insert(text.begin(), base36_digits[v % 36]);
+    text.insert(text.begin(), kBase36Digits[v % 36]);
     v /= 36;
   } while (v != 0);
   return text;
 }
 
 std::uint16_t rate_from_code(std::uint8_t code) {
-  for (const RateEntry& e : coded_rates)
+  for (const RateEntry& e : kCodedRates)
     if (e.code == code) return e.rate;
   return code;
 }
@@ -104,7 +104,7 @@ Micros block_start_time(const Block& b) {
   const std::int64_t rate = rate_from_code(code);
   const std::int64_t divisor = rate == 400 ? 50 : 250;
   const std::int64_t fraction = block_fraction(b);
-  return base + fraction * us_per_second * divisor / rate;
+  return base + fraction * kUsPerSecond * divisor / rate;
 }
 
 Micros block_duration(const Block& b) {
@@ -119,7 +119,7 @@ Micros block_end_time(const Block& b) { return block_start_time(b) + block_durat
 
 bool block_is_valid(const Block& b) {
   const unsigned comp = block_compression(b);
-  return block_record_count(b) <= max_records && (comp == 1 || comp == 2 || comp == 4);
+  return block_record_count(b) <= kMaxRecords && (comp == 1 || comp == 2 || comp == 4);
 }
 
 unsigned expand_samples(const Block& b, BlockSamples& out) {

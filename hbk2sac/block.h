@@ -13,8 +13,8 @@
 
 namespace hbk {
 
-constexpr std::size_t block_size = 1024;
-using Block = std::array<std::uint8_t, block_size>;
+constexpr std::size_t kBlockSize = 1024;
+using Block = std::array<std::uint8_t, kBlockSize>;
 
 namespace off {
 constexpr std::size_t sysid = 0;
@@ -29,7 +29,7 @@ constexpr std::size_t records = 20;
 
 // More records would not fit between the records' offset and the block's end
 // together with the trailing word.
-constexpr unsigned max_records = 250;
+constexpr unsigned kMaxRecords = 250;
 
 inline std::uint32_t host_u32_at(const Block& b, std::size_t at) {
   std::uint32_t v;
@@ -69,8 +69,8 @@ inline std::int32_t wrap_add(std::int32_t acc, std::int32_t diff) {
 }
 
 // Most samples a block can hold: 4 differences in each of its 250 records.
-constexpr unsigned max_block_samples = 4 * max_records;
-using BlockSamples = std::array<std::int32_t, max_block_samples>;
+constexpr unsigned kMaxBlockSamples = 4 * kMaxRecords;
+using BlockSamples = std::array<std::int32_t, kMaxBlockSamples>;
 
 // Writes the samples of a host-order block in order into `out` and returns
 // their number. Blocks that fail `block_is_valid` yield none.

@@ -13,14 +13,14 @@ namespace hbk {
 namespace {
 
 // 64 KiB: a handful of reads per megabyte, and small beside the page cache.
-constexpr std::size_t blocks_per_read = 64;
+constexpr std::size_t kBlocksPerRead = 64;
 
-static_assert(sizeof(Block) == block_size, "blocks lie back to back in the read buffer");
+static_assert(sizeof(Block) == kBlockSize, "blocks lie back to back in the read buffer");
 
 }  // namespace
 
 BlockReader::BlockReader(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), blocks_(blocks_per_read) {
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), blocks_(kBlocksPerRead) {
   if (fd_ < 0) error_ = errno;
 }
 
@@ -30,7 +30,7 @@ BlockReader::~BlockReader() {
 }
 
 Block* BlockReader::next() {
-  if ((next_ + 1) * block_size > filled_ && !refill()) return nullptr;
+  if ((next_ + 1) * kBlockSize > filled_ && !refill()) return nullptr;
   return &blocks_[next_++];
 }
 
@@ -38,12 +38,12 @@ Block* BlockReader::next() {
 // behind them until a block is whole: a pipe may deliver a block in pieces.
 bool BlockReader::refill() {
   auto* bytes = reinterpret_cast<std::uint8_t*>(blocks_.data());
-  const std::size_t handed_out = next_ * block_size;
+  const std::size_t handed_out = next_ * kBlockSize;
   std::memmove(bytes, bytes + handed_out, filled_ - handed_out);
   filled_ -= handed_out;
   next_ = 0;
-  const std::size_t capacity = blocks_.size() * block_size;
-  while (filled_ < block_size) {
+  const std::size_t capacity = blocks_.size() * kBlockSize;
+  while (filled_ < kBlockSize) {
     const ssize_t got = ::read(fd_, bytes + filled_, capacity - filled_);
     if (got < 0 && errno == EINTR && !pk::stop_requested()) continue;
     if (got < 0) error_ = errno;

@@ -155,7 +155,7 @@ class BlockWalk {
       return true;
     }
     if (expected_ < t) {
-      out << "WARNING: Gap in Data detected, padding with " << gap_fill_value << '\n';
+      out << "WARNING: Gap in Data detected, padding with " << kGapFillValue << '\n';
       pad(padding);
       expected_ = t;
     }
@@ -181,7 +181,7 @@ class BlockWalk {
   // Once the disk refuses, the rest of a long gap would only be counted, not written;
   // a gap of months must not hold up CTRL-C either.
   void pad(std::uint64_t count) {
-    samples_.fill(gap_fill_value);
+    samples_.fill(kGapFillValue);
     SacWriter& w = ctx_.writer;
     while (count > 0 && !w.failed() && !ctx_.stop.requested()) {
       const std::size_t n = std::min<std::uint64_t>(count, samples_.size());
@@ -359,7 +359,7 @@ void print_usage(std::ostream& out) {
          "\n"
          "  An output file of the same name with extension '.sac' is generated.\n"
          "  Any gaps in the time-series will be filled with value "
-      << gap_fill_value
+      << kGapFillValue
       << "\n"
          "  Any blocks with a timestamp going backwards will be ignored.\n"
          "\n"
@@ -453,7 +453,7 @@ std::uint64_t padding_count(Micros gap, std::uint32_t rate) {
   if (gap <= 0 || rate == 0) return 0;
   // ceil(gap * rate / 1e6), split so the product cannot overflow.
   const std::uint64_t g = static_cast<std::uint64_t>(gap);
-  const std::uint64_t us = static_cast<std::uint64_t>(us_per_second);
+  const std::uint64_t us = static_cast<std::uint64_t>(kUsPerSecond);
   const std::uint64_t whole = g / us * rate;
   const std::uint64_t rest = g % us * rate;
   return whole + (rest + us - 1) / us;
@@ -492,7 +492,7 @@ int convert_all(const std::vector<std::string>& args, std::ostream& console, std
   if (const int error = absolute_output_dir(dir_switch, output_dir); error != 0) {
     if (error == ENOMEM) throw std::bad_alloc();
     errors << "ERROR: cannot resolve output directory " << dir_switch << ": " << std::strerror(error) << '\n';
-    return status_error;
+    return kStatusError;
   }
   Context ctx{console, errors, stop, current, SacWriter(order), output_dir};
   ctx.durable = any_starts_with(args, "-y");
@@ -500,8 +500,8 @@ int convert_all(const std::vector<std::string>& args, std::ostream& console, std
     if (stop.requested()) break;
     convert_argument(ctx, arg);
   }
-  if (stop.requested()) return status_interrupted;
-  return ctx.error_reported ? status_error : 0;
+  if (stop.requested()) return kStatusInterrupted;
+  return ctx.error_reported ? kStatusError : 0;
 }
 
 }  // namespace
@@ -520,7 +520,7 @@ int run(const std::vector<std::string>& args, std::ostream& console, std::ostrea
     if (console.good()) console.flush();
     errors << "ERROR: cannot convert " << (current.empty() ? "anything" : current.c_str()) << ": "
            << std::strerror(ENOMEM) << '\n';
-    return status_no_memory;
+    return kStatusNoMemory;
   }
 }
 

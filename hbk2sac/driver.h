@@ -15,14 +15,14 @@ namespace hbk {
 
 // One above the smallest 32-bit integer, so it can never be confused with a
 // clipped sample.
-constexpr std::int32_t gap_fill_value = -2'147'483'647;
+constexpr std::int32_t kGapFillValue = -2'147'483'647;
 
 // Exit status of a run that printed an "ERROR: " line.
-constexpr int status_error = 1;
+constexpr int kStatusError = 1;
 // Exit status of a run that was stopped by CTRL-C, SIGTERM, SIGPIPE, SIGHUP or SIGQUIT.
-constexpr int status_interrupted = 130;
+constexpr int kStatusInterrupted = 130;
 // Exit status of a run that ran out of memory (as the packet converters have it).
-constexpr int status_no_memory = 40;
+constexpr int kStatusNoMemory = 40;
 
 using pk::StopSignals;
 
@@ -70,8 +70,8 @@ std::uint64_t padding_count(Micros gap, std::uint32_t rate);
 // of its own (an earlier one of that name stays).
 void convert_file(Context& ctx, const std::string& path);
 
-// 0 when every file converted, status_error after an "ERROR: " line,
-// status_interrupted after a stop signal, status_no_memory when memory ran out.
+// 0 when every file converted, kStatusError after an "ERROR: " line,
+// kStatusInterrupted after a stop signal, kStatusNoMemory when memory ran out.
 int run(const std::vector<std::string>& args, std::ostream& console,
         std::ostream& errors = std::cerr);
 

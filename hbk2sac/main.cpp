@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
     return status;
   } catch (const std::bad_alloc&) {
     // Before any file was begun; a line that needs no memory of its own.
-    constexpr char line[] = "ERROR: cannot start: Cannot allocate memory\n";
-    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, sizeof line - 1);
-    return hbk::status_no_memory;
+    constexpr char kLine[] = "ERROR: cannot start: Cannot allocate memory\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    return hbk::kStatusNoMemory;
   }
 }

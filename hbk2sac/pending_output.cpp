@@ -15,7 +15,7 @@ namespace {
 
 // Temporaries of a killed process whose id comes round again; beyond this many
 // something else is wrong with the directory.
-constexpr unsigned max_attempts = 100;
+constexpr unsigned kMaxAttempts = 100;
 
 }  // namespace
 
@@ -29,7 +29,7 @@ std::string temporary_name(const std::string& final_path, long pid, unsigned att
 }
 
 PendingOutput::PendingOutput(std::string final_path) : final_path_(std::move(final_path)) {
-  for (unsigned attempt = 0; attempt < max_attempts; ++attempt) {
+  for (unsigned attempt = 0; attempt < kMaxAttempts; ++attempt) {
     std::string name = temporary_name(final_path_, ::getpid(), attempt);
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;

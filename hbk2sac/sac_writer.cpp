@@ -9,8 +9,8 @@ namespace hbk {
 
 namespace {
 
-constexpr char undefined_text8[] = "-12345  ";
-constexpr char undefined_text16[] = "-12345          ";
+constexpr char kUndefinedText8[] = "-12345  ";
+constexpr char kUndefinedText16[] = "-12345          ";
 
 bool host_is_big_endian() { return std::endian::native == std::endian::big; }
 
@@ -45,10 +45,10 @@ Orientation orientation_from_stream(const std::string& stream_text) {
       default: break;
     }
   }
-  return {sac::undefined_float, sac::undefined_float};
+  return {sac::kUndefinedFloat, sac::kUndefinedFloat};
 }
 
-SacWriter::SacWriter(ByteOrder order) : buffer_(new std::uint32_t[buffer_words]) {
+SacWriter::SacWriter(ByteOrder order) : buffer_(new std::uint32_t[kBufferWords]) {
   set_byte_order(order);
   sac_init_header();
 }
@@ -92,12 +92,12 @@ void SacWriter::put_id_text(std::size_t at, const std::string& text) {
 }
 
 void SacWriter::sac_init_header() {
-  for (int w = 0; w < sac::first_int_word; ++w) set_float(w, sac::undefined_float);
-  for (int w = sac::first_int_word; w < sac::first_logical_word; ++w) set_int(w, sac::undefined_int);
-  for (int w = sac::first_logical_word; w < int(sac::numeric_words); ++w) set_int(w, 0);
-  set_text(sac::kstnm, 8, undefined_text8);
-  set_text(sac::kevnm, 16, undefined_text16);
-  for (std::size_t at = sac::khole; at < sac::header_size; at += 8) set_text(at, 8, undefined_text8);
+  for (int w = 0; w < sac::kFirstIntWord; ++w) set_float(w, sac::kUndefinedFloat);
+  for (int w = sac::kFirstIntWord; w < sac::kFirstLogicalWord; ++w) set_int(w, sac::kUndefinedInt);
+  for (int w = sac::kFirstLogicalWord; w < int(sac::kNumericWords); ++w) set_int(w, 0);
+  set_text(sac::kstnm, 8, kUndefinedText8);
+  set_text(sac::kevnm, 16, kUndefinedText16);
+  for (std::size_t at = sac::khole; at < sac::kHeaderSize; at += 8) set_text(at, 8, kUndefinedText8);
 }
 
 void SacWriter::sac_header_from_block(const Block& first) {
@@ -123,8 +123,8 @@ void SacWriter::sac_header_from_block(const Block& first) {
   set_int(sac::nzmin, t.minute);
   set_int(sac::nzsec, t.second);
   set_int(sac::nzmsec, 0);
-  set_int(sac::nvhdr, sac::header_version);
-  set_int(sac::iftype, sac::iftype_time_series);
+  set_int(sac::nvhdr, sac::kHeaderVersion);
+  set_int(sac::iftype, sac::kIftypeTimeSeries);
   set_int(sac::leven, 1);
 
   put_id_text(sac::kstnm, id_to_text(block_sysid(first)));
@@ -157,8 +157,8 @@ void SacWriter::append_to_buffer(std::span<const std::int32_t> samples) {
 
 void SacWriter::sac_put_samples(std::span<const std::int32_t> samples) {
   while (!samples.empty()) {
-    if (fill_ == buffer_words) flush();
-    const std::size_t n = std::min(samples.size(), buffer_words - fill_);
+    if (fill_ == kBufferWords) flush();
+    const std::size_t n = std::min(samples.size(), kBufferWords - fill_);
     append_to_buffer(samples.first(n));
     samples = samples.subspan(n);
   }
@@ -179,7 +179,7 @@ void SacWriter::sac_write_header() {
 }
 
 void SacWriter::sac_swap_header() {
-  for (std::size_t w = 0; w < sac::numeric_words; ++w) {
+  for (std::size_t w = 0; w < sac::kNumericWords; ++w) {
     std::uint32_t v;
     std::memcpy(&v, header_.data() + 4 * w, 4);
     v = pk::byte_swapped(v);

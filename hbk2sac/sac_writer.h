@@ -16,28 +16,28 @@ namespace hbk {
 enum class ByteOrder { big, little };
 
 namespace sac {
-constexpr std::size_t header_size = 632;
-constexpr std::size_t numeric_words = 110;
+constexpr std::size_t kHeaderSize = 632;
+constexpr std::size_t kNumericWords = 110;
 
 // Word numbers of the numeric fields this program sets.
 constexpr int delta = 0, depmin = 1, depmax = 2, b = 5, e = 6, cmpaz = 57, cmpinc = 58;
 constexpr int nzyear = 70, nzjday = 71, nzhour = 72, nzmin = 73, nzsec = 74, nzmsec = 75;
 constexpr int nvhdr = 76, npts = 79, iftype = 85, leven = 105;
-constexpr int first_int_word = 70, first_logical_word = 105;
+constexpr int kFirstIntWord = 70, kFirstLogicalWord = 105;
 
 // Byte offsets of the character fields.
 constexpr std::size_t kstnm = 440, kevnm = 448, khole = 464, kcmpnm = 600;
 
-constexpr float undefined_float = -12345.0f;
-constexpr std::int32_t undefined_int = -12345;
-constexpr std::int32_t iftype_time_series = 1;
-constexpr std::int32_t header_version = 6;
+constexpr float kUndefinedFloat = -12345.0f;
+constexpr std::int32_t kUndefinedInt = -12345;
+constexpr std::int32_t kIftypeTimeSeries = 1;
+constexpr std::int32_t kHeaderVersion = 6;
 }  // namespace sac
 
 class SacWriter {
  public:
-  static constexpr std::size_t buffer_bytes = 65'536;
-  static constexpr std::size_t buffer_words = buffer_bytes / 4;
+  static constexpr std::size_t kBufferBytes = 65'536;
+  static constexpr std::size_t kBufferWords = kBufferBytes / 4;
 
   explicit SacWriter(ByteOrder order = ByteOrder::big);
 
@@ -68,7 +68,7 @@ class SacWriter {
   // The header record in host order.
   float header_float(int word) const;
   std::int32_t header_int(int word) const;
-  const std::array<std::uint8_t, sac::header_size>& header() const { return header_; }
+  const std::array<std::uint8_t, sac::kHeaderSize>& header() const { return header_; }
 
  private:
   void set_float(int word, float v);
@@ -79,7 +79,7 @@ class SacWriter {
   void fail();
   void append_to_buffer(std::span<const std::int32_t> samples);
 
-  std::array<std::uint8_t, sac::header_size> header_{};
+  std::array<std::uint8_t, sac::kHeaderSize> header_{};
   // Samples as floats in host order, put into the output's byte order when written.
   std::unique_ptr<std::uint32_t[]> buffer_;
   std::size_t fill_ = 0;  // words

@@ -28,14 +28,14 @@ std::string text_field(std::string_view h, std::size_t at) {
 }
 
 std::optional<Order> byte_order(std::string_view h) {
-  if (i32(h, word(sac::nvhdr), Order::big) == sac::header_version) return Order::big;
-  if (i32(h, word(sac::nvhdr), Order::little) == sac::header_version) return Order::little;
+  if (i32(h, word(sac::nvhdr), Order::big) == sac::kHeaderVersion) return Order::big;
+  if (i32(h, word(sac::nvhdr), Order::little) == sac::kHeaderVersion) return Order::little;
   return std::nullopt;
 }
 
 std::optional<int64_t> reference_time_us(std::string_view h, Order o) {
   const float b = f32(h, word(sac::b), o);
-  const double offset_us = b == sac::undefined_float || !std::isfinite(b) ? 0.0 : std::round(double{b} * 1e6);
+  const double offset_us = b == sac::kUndefinedFloat || !std::isfinite(b) ? 0.0 : std::round(double{b} * 1e6);
   const int32_t msec = i32(h, word(sac::nzmsec), o);
   if (msec < 0 || msec > 999 || std::abs(offset_us) > 1e15) return std::nullopt;
   return epoch_us({i32(h, word(sac::nzyear), o), i32(h, word(sac::nzjday), o), i32(h, word(sac::nzhour), o),
@@ -47,8 +47,8 @@ std::optional<int64_t> reference_time_us(std::string_view h, Order o) {
 
 FileTraces read_sac(InputFile& file) {
   FileTraces out;
-  const std::string h = file.read_at(0, sac::header_size);
-  const std::optional<Order> order = h.size() == sac::header_size ? byte_order(h) : std::nullopt;
+  const std::string h = file.read_at(0, sac::kHeaderSize);
+  const std::optional<Order> order = h.size() == sac::kHeaderSize ? byte_order(h) : std::nullopt;
   if (!order) {
     out.error = "no SAC header (version 6) in either byte order";
     return out;
@@ -58,7 +58,7 @@ FileTraces read_sac(InputFile& file) {
   const float delta = f32(h, word(sac::delta), *order);
   if (!start) out.error = "reference time out of range";
   else if (npts < 0) out.error = "negative sample count";
-  else if (file.size() < sac::header_size + uint64_t(npts) * kSampleBytes) out.error = "samples cut short";
+  else if (file.size() < sac::kHeaderSize + uint64_t(npts) * kSampleBytes) out.error = "samples cut short";
   if (!out.error.empty()) return out;
   Trace t;
   t.format = Format::sac;

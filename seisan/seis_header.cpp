@@ -172,7 +172,7 @@ char channel_char(uint32_t n) {
 char component_letter(std::string_view ini_comp, uint32_t chan) {
   const bool ini_in_use = !ini_comp.empty() && ini_comp[0] != '\0';
   if (ini_in_use && chan < ini_comp.size() && ini_comp[chan] != '\0') return ini_comp[chan];
-  return Component[chan % Component.size()];
+  return kComponentLetters[chan % kComponentLetters.size()];
 }
 
 std::string component(uint32_t strm, uint32_t chan, std::string_view ini_comp) {

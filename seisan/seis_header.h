@@ -28,7 +28,7 @@ inline constexpr uint64_t kMaxChannelSamples = 9'999'999;
 inline constexpr char kFileStart = 'K';
 inline constexpr std::string_view kDefaultNetwork = "PELKAN NETWORK";
 // Built-in component letters by channel number.
-inline constexpr std::string_view Component = "ZNEZNE";
+inline constexpr std::string_view kComponentLetters = "ZNEZNE";
 inline constexpr std::size_t kIniChannels = 16;
 
 inline constexpr const char* kStationRangeMsg = "\n Out of store range for number of stations in file header";

@@ -102,7 +102,7 @@ TEST(HbkPendingOutput, TakesAFreeNameAndRenamesOnlyOnCommit) {
 // Block i holds the byte i + 1 throughout, so a block out of place or torn shows.
 std::string numbered_blocks(int count) {
   std::string bytes;
-  for (int i = 0; i < count; ++i) bytes.append(hbk::block_size, char(i + 1));
+  for (int i = 0; i < count; ++i) bytes.append(hbk::kBlockSize, char(i + 1));
   return bytes;
 }
 
@@ -226,7 +226,7 @@ TEST(HbkMemory, RunningOutEndsTheRunAndLeavesNoTemporary) {
   std::ostream console(&buffer);
   console.exceptions(std::ios::badbit);
   std::ostringstream errors;
-  EXPECT_EQ(hbk::run({scratch / "m.hbk", "later.hbk"}, console, errors), hbk::status_no_memory);
+  EXPECT_EQ(hbk::run({scratch / "m.hbk", "later.hbk"}, console, errors), hbk::kStatusNoMemory);
   EXPECT_EQ(errors.str(), "ERROR: cannot convert " + scratch / "m.hbk" + ": Cannot allocate memory\n");
   EXPECT_EQ(testkit::list_files(scratch.path()), (std::vector<std::string>{"m.hbk", "m.sac"}));
   EXPECT_EQ(testkit::read_file(scratch / "m.sac"), "earlier");

@@ -30,9 +30,9 @@ using hbktest::BlockFields;
 using testkit::read_sac;
 using testkit::SacFile;
 
-const std::string sys_text = "RX7";
-const std::string stream_text = "HHZ1";
-constexpr std::uint32_t day = 11'000;
+const std::string kSysText = "RX7";
+const std::string kStreamText = "HHZ1";
+constexpr std::uint32_t kDay = 11'000;
 
 // Built by appending: GCC 12 warns falsely on literal + temporary string.
 std::string quoted(const fs::path& p) {
@@ -49,9 +49,9 @@ hbk::Block block_at(std::uint32_t seconds, unsigned fraction, int n, std::int32_
   std::vector<std::int32_t> s;
   for (int i = 0; i < n; ++i) s.push_back(first + i);
   BlockFields fields = hbktest::fields_from_samples(s, comp);
-  fields.sysid = hbktest::text_to_id(sys_text);
-  fields.streamid = hbktest::text_to_id(stream_text);
-  fields.timecode = hbktest::make_timecode(day, seconds);
+  fields.sysid = hbktest::text_to_id(kSysText);
+  fields.streamid = hbktest::text_to_id(kStreamText);
+  fields.timecode = hbktest::make_timecode(kDay, seconds);
   fields.rate_code = rate;
   fields.fraction = fraction;
   return hbktest::encode_block(fields);
@@ -87,7 +87,7 @@ TEST_F(HbkEndToEnd, WarningsNameTheirBlocksAndGoodBlocksStillCount) {
                         {block_at(10, 0, 100, 0),
                          [] {
                            BlockFields s;
-                           s.sysid = hbktest::text_to_id(sys_text);
+                           s.sysid = hbktest::text_to_id(kSysText);
                            s.streamid = hbktest::text_to_id("HHN1");
                            s.diffs = {1, 2, 3, 4};
                            return hbktest::encode_block(s);
@@ -181,12 +181,12 @@ TEST_F(HbkEndToEnd, PaddingOffTheMicrosecondGridStillUsesTheBlock) {
 
 TEST_F(HbkEndToEnd, GapBeyondTheSampleCountLimitSkipsOnlyThatBlock) {
   // Ten days at 4000 Hz are more samples than npts can count.
-  constexpr std::uint8_t hz4000 = 181;
+  constexpr std::uint8_t kHz4000 = 181;
   const hbk::Block wild =
-      with_timecode(block_at(10, 0, 1000, 0, hz4000), hbktest::make_timecode(day + 10, 10));
+      with_timecode(block_at(10, 0, 1000, 0, kHz4000), hbktest::make_timecode(kDay + 10, 10));
   // At 4000 Hz the fraction numerator counts sixteenths: 4 -> 10.25 s.
   hbktest::write_blocks((dir_ / "t.hbk").string(),
-                        {block_at(10, 0, 1000, 0, hz4000), wild, block_at(10, 4, 1000, 1000, hz4000)});
+                        {block_at(10, 0, 1000, 0, kHz4000), wild, block_at(10, 4, 1000, 1000, kHz4000)});
   EXPECT_EQ(run("t.hbk"),
             "Converting t.hbk\nWARNING: Block 2 would pass 2147483647 samples, skipping.\n"
             "status=0\n");
@@ -262,7 +262,7 @@ TEST_F(HbkEndToEnd, DamagedLeadingBlocksAreSkippedAndTheFirstGoodOneFixesTheStre
     ASSERT_EQ(sac.npts(), 200);
     for (int i = 0; i < 200; ++i) ASSERT_EQ(sac.sample(i), float(i)) << i;
     EXPECT_EQ(sac.word(74), 10u);  // nzsec of the first good block
-    EXPECT_EQ(sac.bytes.substr(440, 4), sys_text + '\0');
+    EXPECT_EQ(sac.bytes.substr(440, 4), kSysText + '\0');
   }
 }
 
@@ -275,9 +275,9 @@ TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFileAndTheStatusShowsIt) {
   hbk::Block invalid = block_at(10, 0, 100, 0);
   invalid[hbk::off::record_count] = 251;
   BlockFields empty_fields = hbktest::fields_from_samples({}, 4);
-  empty_fields.sysid = hbktest::text_to_id(sys_text);
-  empty_fields.streamid = hbktest::text_to_id(stream_text);
-  empty_fields.timecode = hbktest::make_timecode(day, 10);
+  empty_fields.sysid = hbktest::text_to_id(kSysText);
+  empty_fields.streamid = hbktest::text_to_id(kStreamText);
+  empty_fields.timecode = hbktest::make_timecode(kDay, 10);
   hbktest::write_blocks((dir_ / "a.hbk").string(), {no_rate, no_rate});
   hbktest::write_blocks((dir_ / "b.hbk").string(), {}, std::string(1023, '\0'));
   fs::create_symlink(dir_ / "gone", dir_ / "c.hbk");
@@ -437,7 +437,7 @@ TEST_F(HbkEndToEnd, UnwritableConsoleIsAFailure) {
   hbktest::write_blocks((dir_ / "x.hbk").string(), {block_at(10, 0, 100, 0)});
   const std::string program = quoted(fs::path(testkit::program_path("hbk2sac")));
   const int status = testkit::run_shell("cd " + quoted(dir_) + " && " + program + " x.hbk >/dev/full 2>errors.txt");
-  EXPECT_EQ(status, hbk::status_error);
+  EXPECT_EQ(status, hbk::kStatusError);
   EXPECT_EQ(testkit::read_file(dir_ / "errors.txt"),
             "ERROR: cannot write standard output: No space left on device\n");
   EXPECT_EQ(read_sac(dir_ / "x.sac").npts(), 100);
@@ -500,7 +500,7 @@ TEST_F(HbkEndToEnd, InterruptDropsTheUnfinishedFileAndKeepsTheEarlierOne) {
 
     EXPECT_TRUE(begun);
     ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), hbk::status_interrupted);
+    EXPECT_EQ(WEXITSTATUS(status), hbk::kStatusInterrupted);
     EXPECT_EQ(testkit::read_file(console), "Converting x.hbk\n");
     EXPECT_EQ(testkit::read_file(dir_ / "x.sac"), earlier);
     EXPECT_EQ(testkit::list_files(dir_), (std::vector<std::string>{"later.hbk", "x.sac"}));

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   stream.start_us = hbk::timecode_to_us(start_code);
   hbktest::MseedWriter ms(mseed.get(), stream);
 
-  const unsigned per_block = comp * hbk::max_records;  // whole seconds at 100 Hz
+  const unsigned per_block = comp * hbk::kMaxRecords;  // whole seconds at 100 Hz
   testkit::RandomWalk walk(42);
   std::vector<std::int32_t> samples;
   for (long done = 0; done < total;) {

@@ -169,7 +169,7 @@ TEST(SeisIdentity, StationCodeAndComponents) {
   EXPECT_EQ(component_letter(ini, 2), 'Y');
   EXPECT_EQ(component_letter(ini, 15), 'W');
   EXPECT_EQ(component_letter(ini, 16), 'N');
-  EXPECT_EQ(component_letter(ini, 4000000000u), Component[4000000000u % 6]);
+  EXPECT_EQ(component_letter(ini, 4000000000u), kComponentLetters[4000000000u % 6]);
   ini[0] = '\0';  // letters count only when the first channel has one
   EXPECT_EQ(component_letter(ini, 2), 'E');
 }

@@ -56,7 +56,7 @@ hbk::Block encode_block(const BlockFields& fields) {
       (fields.compression == 1 || fields.compression == 2 || fields.compression == 4) ? fields.compression
                                                                                 : 1;
   const std::size_t records = (fields.diffs.size() + per_record - 1) / per_record;
-  if (records > hbk::max_records) throw std::invalid_argument("too many differences");
+  if (records > hbk::kMaxRecords) throw std::invalid_argument("too many differences");
   for (std::size_t i = 0; i < fields.diffs.size(); ++i) {
     const std::int32_t d = fields.diffs[i];
     switch (per_record) {

@@ -20,7 +20,7 @@ bool fits(std::int32_t v, int bits) {
 }
 
 // Steim-1 nibble codes.
-constexpr unsigned four_bytes = 1, two_halves = 2, one_word = 3;
+constexpr unsigned kFourBytes = 1, kTwoHalves = 2, kOneWord = 3;
 
 }  // namespace
 
@@ -35,7 +35,7 @@ void MseedWriter::start_record() {
   record_samples_ = 0;
 }
 
-bool MseedWriter::record_full() const { return frame_no_ >= frames; }
+bool MseedWriter::record_full() const { return frame_no_ >= kFrames; }
 
 void MseedWriter::put(std::int32_t sample) {
   const std::int32_t diff = std::int32_t(std::uint32_t(sample) - std::uint32_t(previous_));
@@ -58,13 +58,13 @@ void MseedWriter::pack_some(bool draining) {
                               (std::uint32_t(std::uint8_t(p[1].diff)) << 16) |
                               (std::uint32_t(std::uint8_t(p[2].diff)) << 8) |
                               std::uint32_t(std::uint8_t(p[3].diff));
-      emit_word(four_bytes, w, p, used = 4);
+      emit_word(kFourBytes, w, p, used = 4);
     } else if (pending_.size() >= 2 && fits(p[0].diff, 16) && fits(p[1].diff, 16)) {
       const std::uint32_t w = (std::uint32_t(std::uint16_t(p[0].diff)) << 16) |
                               std::uint32_t(std::uint16_t(p[1].diff));
-      emit_word(two_halves, w, p, used = 2);
+      emit_word(kTwoHalves, w, p, used = 2);
     } else {
-      emit_word(one_word, std::uint32_t(p[0].diff), p, used = 1);
+      emit_word(kOneWord, std::uint32_t(p[0].diff), p, used = 1);
     }
     pending_.erase(pending_.begin(), pending_.begin() + used);
   }
@@ -111,7 +111,7 @@ void MseedWriter::write_record() {
 
   frame_[0][1] = std::uint32_t(first_sample_);
   frame_[0][2] = std::uint32_t(last_sample_);
-  for (std::size_t f = 0; f < frames; ++f)
+  for (std::size_t f = 0; f < kFrames; ++f)
     for (std::size_t w = 0; w < 16; ++w) put_be32(&r[64 + 64 * f + 4 * w], frame_[f][w]);
   std::fwrite(r.data(), 1, r.size(), out_);
   samples_before_record_ += record_samples_;

@@ -21,7 +21,7 @@ struct MseedStream {
 
 class MseedWriter {
  public:
-  static constexpr std::size_t record_size = 1024;
+  static constexpr std::size_t kRecordSize = 1024;
 
   MseedWriter(std::FILE* out, MseedStream stream);
   void put(std::int32_t sample);
@@ -34,7 +34,7 @@ class MseedWriter {
     std::int32_t diff;
     std::int32_t sample;
   };
-  static constexpr std::size_t frames = (record_size - 64) / 64;
+  static constexpr std::size_t kFrames = (kRecordSize - 64) / 64;
 
   void pack_some(bool draining);
   void emit_word(unsigned code, std::uint32_t word, const Pending* from, unsigned count);
@@ -46,7 +46,7 @@ class MseedWriter {
   MseedStream stream_;
   std::vector<Pending> pending_;
   std::int32_t previous_ = 0;
-  std::array<std::array<std::uint32_t, 16>, frames> frame_{};
+  std::array<std::array<std::uint32_t, 16>, kFrames> frame_{};
   std::size_t frame_no_ = 0;
   std::size_t word_no_ = 3;
   unsigned record_samples_ = 0;
