@@ -91,21 +91,40 @@ TEST(ConvertDeployment, EveryInputOnceInItsOwnDirectoryWithEveryRunner) {
   if (skipped) GTEST_SKIP() << "GNU parallel is not installed: only xargs was tried";
 }
 
+// Stand-ins for the converters in dir/bin that print the arguments they were given; the
+// real pk_report.
+void write_standins(const ScratchDir& dir, const std::vector<std::string>& programs) {
+  fs::create_directories(dir / "bin");
+  for (const std::string& p : programs) write_file(dir / ("bin/" + p), "#!/bin/sh\necho \"${0##*/} $*\"\n");
+  run_shell("chmod +x '" + (dir / "bin") + "'/*");
+  fs::create_symlink(std::string(PK_BIN_DIR) + "/pk_report", dir / "bin/pk_report");
+}
+
 // Which inputs are converted by which program with which switches; usage errors end with 2
-// before anything runs.
+// and a missing program with 3, before anything runs.
 TEST(ConvertDeployment, CommandLines) {
   struct Case {
     std::string args;
     int code;
-    std::map<std::string, std::vector<std::string>> commands;  // record: what its command holds and lacks ("!")
+    std::map<std::string, std::vector<std::string>> commands;  // record: what its program was given and not ("!")
+    std::vector<std::string> programs = {"pk_segy", "pk_seis", "pk_mseed", "hbk2sac"};
   };
   const std::string packet = "segy/a/st.pk.run", hbk = "sac/c/x.hbk.run";
   const std::vector<Case> cases = {
-      {"in out -HY -l", 0, {{packet, {"/pk_segy -VN -HY ", "! -l"}}, {hbk, {"/hbk2sac ", " -l", "!-HY"}}}},
-      {"--seisan in out -W4", 0, {{"seisan/a/st.pk.run", {"/pk_seis -VN -W4 "}}, {hbk, {"!-W4", "! -l"}}}},
-      {"in out --seisan", 0, {{"seisan/b/st.pk.run", {"/pk_seis -VN "}}}},
-      {"--all in in/out", 0, {{"segy/a/st.dat.run", {"/pk_segy "}}, {packet, {}}}},
+      {"in out -HY -l", 0, {{packet, {"pk_segy -VN -HY /", "! -l"}}, {hbk, {"hbk2sac /", " -l", "!-HY", "!-y"}}}},
+      {"--seisan in out -W4", 0, {{"seisan/a/st.pk.run", {"pk_seis -VN -W4 /"}}, {hbk, {"!-W4", "! -l"}}}},
+      {"in out --seisan", 0, {{"seisan/b/st.pk.run", {"pk_seis -VN /"}}}},
+      {"--all in in/out", 0, {{"segy/a/st.dat.run", {"pk_segy "}}, {packet, {}}}},
+      {"--sync in out -l", 0, {{packet, {"pk_segy -VN -Y /", "!-y"}}, {hbk, {" -l -y", "!-Y"}}}},
+      {"--seisan in out --sync", 0, {{"seisan/a/st.pk.run", {"pk_seis -VN -Y /"}}}},
+      {"--mseed --stations PKU.INI in out -Y", 0,
+       {{"mseed/a/st.pk.run", {"pk_mseed -VN -Y /", "/out/mseed/a/st.pk", "!-A"}}, {hbk, {"hbk2sac /"}}}},
+      {"--sds in/arch in out -LY", 0, {{"mseed/b/st.pk.run", {"pk_mseed -VN -A/", "/in/arch -LY /", "/out/mseed/b/st.pk"}}}},
+      {"--mseed in out", 3, {}, {"pk_segy", "hbk2sac"}},
+      {"in out", 3, {}, {"pk_segy"}},
       {"--stations PKU.INI in out", 2, {}},
+      {"--seisan --mseed in out", 2, {}},
+      {"--sds out/mseed/a in out", 2, {}},
       {"--bogus in out", 2, {}},
       {"in", 2, {}},
       {"in in", 2, {}},
@@ -114,20 +133,31 @@ TEST(ConvertDeployment, CommandLines) {
     SCOPED_TRACE(k.args);
     ScratchDir dir;
     write_tree(dir);
+    write_standins(dir, k.programs);
     write_file(dir / "PKU.INI", "");
-    // An earlier conversion's output inside the input tree is not taken for input.
+    // An earlier conversion's output inside the input tree is not taken for input, nor
+    // an archive's files there.
     fs::create_directories(dir / "in/out/segy/a/st.pk");
     write_file(dir / "in/out/segy/a/st.pk/old.RSY", "");
-    const RunResult r = convert(dir.path().string(), k.args, "CONVERT_DEPLOYMENT_RUNNER=xargs");
+    if (k.args.starts_with("--sds")) {
+      fs::create_directories(dir / "in/arch/2011/XX");
+      write_file(dir / "in/arch/2011/XX/day.pk", "");
+    }
+    const RunResult r = convert(dir.path().string(), k.args, "CONVERT_DEPLOYMENT_RUNNER=xargs PK_BIN_DIR=bin");
     ASSERT_EQ(r.code, k.code) << r.out;
+    if (k.code == 3) {
+      EXPECT_NE(r.out.find("not found in "), std::string::npos) << r.out;
+    }
     const std::string out = dir / (k.args.find("in/out") != std::string::npos ? "in/out" : "out");
-    EXPECT_EQ(run_records(out).size(), k.code == 2 ? 0u : k.args.starts_with("--all") ? 4u : 3u);
+    EXPECT_EQ(run_records(out).size(), k.code != 0 ? 0u : k.args.starts_with("--all") ? 4u : 3u);
     for (const auto& [record, parts] : k.commands) {
       const std::string text = read_file(out + "/runs/" + record);
-      const std::string command = text.substr(text.find("command:"), text.find('\n', text.find("command:")) - text.find("command:"));
+      const std::size_t at = text.find("stdout| ");
+      ASSERT_NE(at, std::string::npos) << text;
+      const std::string given = text.substr(at, text.find('\n', at) - at);
       for (const std::string& part : parts) {
-        if (part.starts_with("!")) EXPECT_EQ(command.find(part.substr(1)), std::string::npos) << command;
-        else EXPECT_NE(command.find(part), std::string::npos) << command;
+        if (part.starts_with("!")) EXPECT_EQ(given.find(part.substr(1)), std::string::npos) << given;
+        else EXPECT_NE(given.find(part), std::string::npos) << given;
       }
     }
   }
@@ -164,24 +194,34 @@ bool running(const std::string& pid) {
   return state != std::string::npos && stat.at(state + 2) != 'Z';
 }
 
-// Runs that take long: the interrupt reaches every one of them, and the run ends with 130.
-TEST(ConvertDeployment, AnInterruptStopsEveryRun) {
-  ScratchDir dir;
-  write_tree(dir);
-  fs::create_directory(dir / "bin");
-  write_file(dir / "bin/pk_segy", "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n");
-  for (const char* p : {"hbk2sac", "pk_report"}) write_file(dir / ("bin/" + std::string(p)), "#!/bin/sh\nexit 0\n");
-  run_shell("chmod +x '" + (dir / "bin") + "'/*");
-  const auto t0 = std::chrono::steady_clock::now();
-  // Job control, so that the background run does not start with interrupts ignored.
-  const int rc = run_shell("cd '" + dir.path().string() + "' && bash -c 'set -m; PK_BIN_DIR=\"$PWD/bin\" " +
-                           std::string(PK_SOURCE_DIR) + "/scripts/convert-deployment -j 2 in out > log 2>&1 & pid=$!; "
-                           "while [ $(cat bin/pk_segy.pids 2>/dev/null | wc -l) -lt 2 ]; do sleep 0.1; done; "
-                           "kill -INT $pid; wait $pid; exit $?'");
-  EXPECT_EQ(rc, 130) << read_file(dir / "log");
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
-  for (const auto& line : reporttest::csv_lines(read_file(dir / "bin/pk_segy.pids"))) {
-    EXPECT_FALSE(running(line.at(0))) << "run " << line.at(0) << " still going";
+// Runs that take long: a stop signal reaches every one of them, the run ends with 130, and
+// no temporary of the script's is left, although the converters take a while to stop.
+TEST(ConvertDeployment, AStopSignalStopsEveryRunAndLeavesNoTemporary) {
+  for (const char* runner : {"", "xargs"}) {
+    if (*runner == 0 && !on_path("parallel")) continue;
+    for (const char* signal : {"INT", "TERM", "HUP"}) {
+      SCOPED_TRACE(std::string(signal) + " " + runner);
+      ScratchDir dir;
+      write_tree(dir);
+      fs::create_directory(dir / "bin");
+      write_file(dir / "bin/pk_segy",
+                 "#!/bin/sh\necho $$ >> \"$0.pids\"\ntrap 'kill $!; sleep 0.6; exit 1' TERM\nsleep 60 & wait\n");
+      for (const char* p : {"hbk2sac", "pk_report"}) write_file(dir / ("bin/" + std::string(p)), "#!/bin/sh\nexit 0\n");
+      run_shell("chmod +x '" + (dir / "bin") + "'/*");
+      const auto t0 = std::chrono::steady_clock::now();
+      // Job control, so that the background run does not start with interrupts ignored.
+      const int rc = run_shell("cd '" + dir.path().string() + "' && CONVERT_DEPLOYMENT_RUNNER=" + runner +
+                               " bash -c 'set -m; PK_BIN_DIR=\"$PWD/bin\" " + PK_SOURCE_DIR +
+                               "/scripts/convert-deployment -j 2 in out > log 2>&1 & pid=$!; "
+                               "while [ $(cat bin/pk_segy.pids 2>/dev/null | wc -l) -lt 2 ]; do sleep 0.1; done; "
+                               "kill -" + signal + " $pid; wait $pid; exit $?'");
+      EXPECT_EQ(rc, 130) << read_file(dir / "log");
+      EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
+      for (const auto& line : reporttest::csv_lines(read_file(dir / "bin/pk_segy.pids"))) {
+        EXPECT_FALSE(running(line.at(0))) << "run " << line.at(0) << " still going";
+      }
+      for (const std::string& f : list_files(dir / "out")) EXPECT_FALSE(f.ends_with(".part")) << f;
+    }
   }
 }
 
