@@ -6,6 +6,9 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
+
+#include <unistd.h>
 
 #include "hbk_encoder.h"
 #include "output_readers.h"
@@ -223,6 +226,107 @@ TEST(ConvertDeployment, AStopSignalStopsEveryRunAndLeavesNoTemporary) {
       for (const std::string& f : list_files(dir / "out")) EXPECT_FALSE(f.ends_with(".part")) << f;
     }
   }
+}
+
+// ssh servers on loopback addresses for login files: root logins with a throwaway key, one
+// sshd per name. Each ends by itself after a minute should the test not stop it.
+class SshMachines {
+ public:
+  SshMachines(const ScratchDir& dir, int port) : dir_(dir / "ssh"), port_(port) {
+    fs::create_directories(dir_);
+    ready_ = run_shell("cd '" + dir_ + "' && ssh-keygen -q -t ed25519 -N '' -f host_key && ssh-keygen -q -t ed25519 -N '' -f key"
+                       " && cp key.pub authorized_keys && mkdir -p /run/sshd") == 0;
+    write_file(dir_ + "/ssh_config", "Host 127.0.0.*\n  Port " + std::to_string(port) + "\n  IdentityFile " + dir_ +
+                                         "/key\n  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n"
+                                         "  BatchMode yes\n  ConnectTimeout 5\n  LogLevel ERROR\n");
+  }
+  ~SshMachines() {
+    for (const std::string& name : started_) stop(name);
+  }
+  // An sshd for `name` listening on each address; false when it did not come up.
+  bool start(const std::string& name, const std::vector<std::string>& addresses) {
+    std::string config = "HostKey " + dir_ + "/host_key\nAuthorizedKeysFile " + dir_ + "/authorized_keys\n"
+                         "StrictModes no\nPermitRootLogin yes\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                         "UsePAM no\nPidFile " + dir_ + "/" + name + ".pid\n";
+    for (const std::string& a : addresses) config += "ListenAddress " + a + ":" + std::to_string(port_) + "\n";
+    write_file(dir_ + "/" + name + ".conf", config);
+    started_.push_back(name);
+    return ready_ && run_shell("cd '" + dir_ + "' && (timeout 60 /usr/sbin/sshd -D -f " + name + ".conf -E " + name +
+                               ".log &) && for i in $(seq 50); do [ -s " + name + ".pid ] && exit 0; sleep 0.1; done; exit 1") == 0;
+  }
+  void stop(const std::string& name) {
+    run_shell("cd '" + dir_ + "' && [ -s " + name + ".pid ] && kill $(cat " + name + ".pid) && rm " + name + ".pid");
+  }
+  std::string ssh_command() const { return "ssh -F " + dir_ + "/ssh_config"; }
+  std::string log(const std::string& name) const { return read_file(dir_ + "/" + name + ".log"); }
+
+ private:
+  std::string dir_;
+  int port_;
+  bool ready_ = false;
+  std::vector<std::string> started_;
+};
+
+// Machines that fail do not fail the inputs: 127.0.0.2 does not answer (its sshd is stopped)
+// and is left out at the start; on 127.0.0.3 every conversion fails (a full disk, say), so
+// each of its runs is tried again on 127.0.0.1. Only an input that failed on every machine
+// is a failed one, and its record is that of its last attempt.
+TEST(ConvertDeployment, MachinesThatFailDoNotFailTheRuns) {
+  if (::geteuid() != 0) GTEST_SKIP() << "ssh logins to this machine need root";
+  if (!fs::exists("/usr/sbin/sshd") || !on_path("parallel")) GTEST_SKIP() << "sshd (openssh-server) or GNU parallel is not installed";
+  ScratchDir dir;
+  write_tree(dir);
+  write_file(dir / "in/b/notes.pk", "station notes, not packets\n");
+  fs::create_directory(dir / "bin");
+  // The programs, except on 127.0.0.3; every attempt noted with its machine's address.
+  for (const char* p : {"pk_segy", "hbk2sac"}) {
+    write_file(dir / ("bin/" + std::string(p)),
+               "#!/bin/sh\nset -- \"$@\"\nset -f; server=$(echo $SSH_CONNECTION | cut -d' ' -f3)\n"
+               "echo \"$server $*\" >> " + (dir / "attempts") + "\n"
+               "[ \"$server\" = 127.0.0.3 ] && { echo 'cannot write: No space left on device' >&2; exit 22; }\n"
+               "exec " + PK_BIN_DIR + "/" + p + " \"$@\"\n");
+  }
+  fs::create_symlink(std::string(PK_BIN_DIR) + "/pk_report", dir / "bin/pk_report");
+  run_shell("chmod +x '" + (dir / "bin") + "'/*");
+  SshMachines machines(dir, 20000 + ::getpid() % 20000);
+  if (!machines.start("up", {"127.0.0.1", "127.0.0.3"}) || !machines.start("down", {"127.0.0.2"}))
+    GTEST_SKIP() << "sshd did not start: " << machines.log("up") << machines.log("down");
+  machines.stop("down");
+  write_file(dir / "login", "2/root@127.0.0.1\n2/root@127.0.0.2\n2/root@127.0.0.3\n");
+
+  const RunResult r = convert(dir.path().string(), "--sshloginfile login in out",
+                              "PK_BIN_DIR=bin PARALLEL_SSH='" + machines.ssh_command() + "'");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("1 of 4 runs failed"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  segy/b/notes.pk\n"), std::string::npos) << r.out;
+  const std::string attempts = read_file(dir / "attempts");
+  EXPECT_EQ(attempts.find("127.0.0.2 "), std::string::npos) << attempts;
+  // The bad input is tried once per line of the login file, every time on a machine that answers.
+  const std::regex bad_input(" -VN " + (dir / "in/b/notes.pk") + " ");
+  EXPECT_EQ(std::distance(std::sregex_iterator(attempts.begin(), attempts.end(), bad_input), std::sregex_iterator()), 3) << attempts;
+  for (const char* server : {"127.0.0.1 ", "127.0.0.3 "}) EXPECT_NE(attempts.find(server + std::string("-VN ") + (dir / "in/b/notes.pk")), std::string::npos) << attempts;
+  // Each job's line in the joblog is its last attempt: host and outcome are its record's.
+  std::istringstream joblog(read_file(dir / "out/runs/joblog"));
+  int jobs = 0;
+  for (std::string line; std::getline(joblog, line);) {
+    std::vector<std::string> f;
+    for (std::istringstream fields(line); std::getline(fields, f.emplace_back(), '\t');) {}
+    if (f.size() < 9 || f[0] == "Seq") continue;
+    ++jobs;
+    const std::string job = f[8].substr(f[8].rfind(' ') + 1);
+    const std::string record = read_file(dir / ("out/runs/" + job + ".run"));
+    SCOPED_TRACE(job + "\n" + record);
+    EXPECT_NE(record.find("\nsshlogin: " + f[1] + "\n"), std::string::npos);
+    if (job == "segy/b/notes.pk") {
+      EXPECT_NE(record.find(f[1].ends_with(".3") ? "\nstatus: 22\n" : "\nstatus: 1\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(f[1], "root@127.0.0.1");
+      EXPECT_NE(record.find("\nstatus: 0\n"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(jobs, 4);
+  const auto rows = reporttest::report_rows(dir / "out");
+  EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& row) { return row.at("status") == "ok"; }), 5);
 }
 
 // Every trace the programs write from the field recordings is a row of the report.
