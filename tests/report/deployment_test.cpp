@@ -103,6 +103,18 @@ void write_standins(const ScratchDir& dir, const std::vector<std::string>& progr
   fs::create_symlink(std::string(PK_BIN_DIR) + "/pk_report", dir / "bin/pk_report");
 }
 
+// The arguments a stand-in printed into its run record hold each part, and none of those
+// marked "!".
+void expect_given(const std::string& record, const std::vector<std::string>& parts) {
+  const std::size_t at = record.find("stdout| ");
+  ASSERT_NE(at, std::string::npos) << record;
+  const std::string given = record.substr(at, record.find('\n', at) - at);
+  for (const std::string& part : parts) {
+    if (part.starts_with("!")) EXPECT_EQ(given.find(part.substr(1)), std::string::npos) << given;
+    else EXPECT_NE(given.find(part), std::string::npos) << given;
+  }
+}
+
 // Which inputs are converted by which program with which switches; usage errors end with 2
 // and a missing program with 3, before anything runs.
 TEST(ConvertDeployment, CommandLines) {
@@ -148,21 +160,10 @@ TEST(ConvertDeployment, CommandLines) {
     }
     const RunResult r = convert(dir.path().string(), k.args, "CONVERT_DEPLOYMENT_RUNNER=xargs PK_BIN_DIR=bin");
     ASSERT_EQ(r.code, k.code) << r.out;
-    if (k.code == 3) {
-      EXPECT_NE(r.out.find("not found in "), std::string::npos) << r.out;
-    }
+    EXPECT_EQ(k.code == 3, r.out.find(" not found in ") != std::string::npos) << r.out;
     const std::string out = dir / (k.args.find("in/out") != std::string::npos ? "in/out" : "out");
     EXPECT_EQ(run_records(out).size(), k.code != 0 ? 0u : k.args.starts_with("--all") ? 4u : 3u);
-    for (const auto& [record, parts] : k.commands) {
-      const std::string text = read_file(out + "/runs/" + record);
-      const std::size_t at = text.find("stdout| ");
-      ASSERT_NE(at, std::string::npos) << text;
-      const std::string given = text.substr(at, text.find('\n', at) - at);
-      for (const std::string& part : parts) {
-        if (part.starts_with("!")) EXPECT_EQ(given.find(part.substr(1)), std::string::npos) << given;
-        else EXPECT_NE(given.find(part), std::string::npos) << given;
-      }
-    }
+    for (const auto& [record, parts] : k.commands) expect_given(read_file(out + "/runs/" + record), parts);
   }
 }
 
@@ -267,6 +268,31 @@ class SshMachines {
   std::vector<std::string> started_;
 };
 
+// Each job's line in GNU parallel's joblog is its last attempt: its record names the same
+// machine and tells the same outcome. Every input but `bad` converted on 127.0.0.1. Returns
+// the number of jobs.
+int expect_last_attempts_recorded(const ScratchDir& dir, const std::string& bad) {
+  std::istringstream joblog(read_file(dir / "out/runs/joblog"));
+  int jobs = 0;
+  for (std::string line; std::getline(joblog, line);) {
+    std::vector<std::string> f;
+    for (std::istringstream fields(line); std::getline(fields, f.emplace_back(), '\t');) {}
+    if (f.size() < 9 || f[0] == "Seq") continue;
+    ++jobs;
+    const std::string job = f[8].substr(f[8].rfind(' ') + 1);
+    const std::string record = read_file(dir / ("out/runs/" + job + ".run"));
+    SCOPED_TRACE(job + "\n" + record);
+    EXPECT_NE(record.find("\nsshlogin: " + f[1] + "\n"), std::string::npos);
+    if (job == bad) {
+      EXPECT_NE(record.find(f[1].ends_with(".3") ? "\nstatus: 22\n" : "\nstatus: 1\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(f[1], "root@127.0.0.1");
+      EXPECT_NE(record.find("\nstatus: 0\n"), std::string::npos);
+    }
+  }
+  return jobs;
+}
+
 // Machines that fail do not fail the inputs: 127.0.0.2 does not answer (its sshd is stopped)
 // and is left out at the start; on 127.0.0.3 every conversion fails (a full disk, say), so
 // each of its runs is tried again on 127.0.0.1. Only an input that failed on every machine
@@ -305,26 +331,7 @@ TEST(ConvertDeployment, MachinesThatFailDoNotFailTheRuns) {
   const std::regex bad_input(" -VN " + (dir / "in/b/notes.pk") + " ");
   EXPECT_EQ(std::distance(std::sregex_iterator(attempts.begin(), attempts.end(), bad_input), std::sregex_iterator()), 3) << attempts;
   for (const char* server : {"127.0.0.1 ", "127.0.0.3 "}) EXPECT_NE(attempts.find(server + std::string("-VN ") + (dir / "in/b/notes.pk")), std::string::npos) << attempts;
-  // Each job's line in the joblog is its last attempt: host and outcome are its record's.
-  std::istringstream joblog(read_file(dir / "out/runs/joblog"));
-  int jobs = 0;
-  for (std::string line; std::getline(joblog, line);) {
-    std::vector<std::string> f;
-    for (std::istringstream fields(line); std::getline(fields, f.emplace_back(), '\t');) {}
-    if (f.size() < 9 || f[0] == "Seq") continue;
-    ++jobs;
-    const std::string job = f[8].substr(f[8].rfind(' ') + 1);
-    const std::string record = read_file(dir / ("out/runs/" + job + ".run"));
-    SCOPED_TRACE(job + "\n" + record);
-    EXPECT_NE(record.find("\nsshlogin: " + f[1] + "\n"), std::string::npos);
-    if (job == "segy/b/notes.pk") {
-      EXPECT_NE(record.find(f[1].ends_with(".3") ? "\nstatus: 22\n" : "\nstatus: 1\n"), std::string::npos);
-    } else {
-      EXPECT_EQ(f[1], "root@127.0.0.1");
-      EXPECT_NE(record.find("\nstatus: 0\n"), std::string::npos);
-    }
-  }
-  EXPECT_EQ(jobs, 4);
+  EXPECT_EQ(expect_last_attempts_recorded(dir, "segy/b/notes.pk"), 4);
 }
 
 // Every trace the programs write from the field recordings is a row of the report.
