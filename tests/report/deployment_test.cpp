@@ -126,14 +126,14 @@ TEST(ConvertDeployment, CommandLines) {
   };
   const std::string packet = "segy/a/st.pk.run", hbk = "sac/c/x.hbk.run";
   const std::vector<Case> cases = {
-      {"in out -HY -l", 0, {{packet, {"pk_segy -VN -HY /", "! -l"}}, {hbk, {"hbk2sac /", " -l", "!-HY", "!-y"}}}},
-      {"--seisan in out -W4", 0, {{"seisan/a/st.pk.run", {"pk_seis -VN -W4 /"}}, {hbk, {"!-W4", "! -l"}}}},
+      {"in out -HY -l", 0, {{packet, {"pk_segy -VN -HY /", "! -l"}}, {hbk, {"hbk2sac /", " -l", "! -HY", "! -y"}}}},
+      {"--seisan in out -W4", 0, {{"seisan/a/st.pk.run", {"pk_seis -VN -W4 /"}}, {hbk, {"! -W4", "! -l"}}}},
       {"in out --seisan", 0, {{"seisan/b/st.pk.run", {"pk_seis -VN /"}}}},
       {"--all in in/out", 0, {{"segy/a/st.dat.run", {"pk_segy "}}, {packet, {}}}},
-      {"--sync in out -l", 0, {{packet, {"pk_segy -VN -Y /", "!-y"}}, {hbk, {" -l -y", "!-Y"}}}},
+      {"--sync in out -l", 0, {{packet, {"pk_segy -VN -Y /", "! -y"}}, {hbk, {" -l -y", "! -Y"}}}},
       {"--seisan in out --sync", 0, {{"seisan/a/st.pk.run", {"pk_seis -VN -Y /"}}}},
       {"--mseed --stations PKU.INI in out -Y", 0,
-       {{"mseed/a/st.pk.run", {"pk_mseed -VN -Y /", "/out/mseed/a/st.pk", "!-A"}}, {hbk, {"hbk2sac /"}}}},
+       {{"mseed/a/st.pk.run", {"pk_mseed -VN -Y /", "/out/mseed/a/st.pk", "! -A"}}, {hbk, {"hbk2sac /"}}}},
       {"--sds in/arch in out -LY", 0, {{"mseed/b/st.pk.run", {"pk_mseed -VN -A/", "/in/arch -LY /", "/out/mseed/b/st.pk"}}}},
       {"--mseed in out", 3, {}, {"pk_segy", "hbk2sac"}},
       {"in out", 3, {}, {"pk_segy"}},
