@@ -1,4 +1,4 @@
-// fault_harness --bin DIR --shim LIB [--work DIR] [--jobs N] [--findings FILE]
+// fault_harness --bin DIR --shim LIB [--work DIR] [--jobs N] [--findings FILE] [--show-held yes]
 //
 // For every program and switch set, and every kind of call: a clean run gives the
 // reference outputs, then one run per n fails the n-th call of that kind, into a directory
@@ -87,6 +87,7 @@ struct Options {
   fs::path bin, work;
   std::string shim, findings;
   unsigned jobs = 2;
+  bool show_held = false;
 };
 
 Options parse(int argc, char** argv) {
@@ -97,6 +98,7 @@ Options parse(int argc, char** argv) {
     else if (key == "--shim") o.shim = value;
     else if (key == "--work") o.work = value;
     else if (key == "--findings") o.findings = value;
+    else if (key == "--show-held") o.show_held = value == "yes";
     else if (key == "--jobs") o.jobs = static_cast<unsigned>(std::max(1, std::stoi(value)));
     else throw std::invalid_argument("unknown option " + key);
   }
@@ -205,6 +207,18 @@ void expect_calls_seen(const Case& c, const Outcome& o, std::vector<Finding>& fo
       found.push_back({c.label, "no fault", 0, 0, o, {std::string("the shim saw no ") + call + " call on the outputs"}});
 }
 
+// Nor may the shim change what a run writes: the outputs without it are the same, but
+// for the log and QC files, which carry the time of the run.
+void expect_same_without_shim(const Case& c, const Launch& launch, const Files& with, std::vector<Finding>& found) {
+  const Outcome plain = run_once(launch, "", {}, {});
+  auto timeless = [](Files files) {
+    std::erase_if(files, [](const auto& f) { return f.first.ends_with(".RSH") || f.first.ends_with(".QCC"); });
+    return files;
+  };
+  if (plain.status != 0 || timeless(plain.files) != timeless(with))
+    found.push_back({c.label, "no fault", 0, 0, plain, {"the outputs under the shim differ from those without it"}});
+}
+
 Reference Harness::reference(const Case& c, const fs::path& dir, std::vector<Finding>& found) {
   const Launch launch{(options_.bin / c.program).string(), c.args, dir};
   Reference ref;
@@ -215,6 +229,7 @@ Reference Harness::reference(const Case& c, const fs::path& dir, std::vector<Fin
   if (first.status != 0 || second.status != 0)
     found.push_back({c.label, "no fault", 0, 0, second, {"a clean run fails"}});
   expect_calls_seen(c, second, found);
+  expect_same_without_shim(c, launch, ref.first, found);
   return ref;
 }
 
@@ -224,6 +239,9 @@ void Harness::record(const Case& c, const Fault& f, const Outcome& o, const std:
   ++t.injected;
   if (what.empty()) {
     ++t.held;
+    if (options_.show_held)
+      std::cout << "held " << c.label << ": " << f.call << " n = " << f.n << ", " << strerrorname_np(f.error)
+                << ", status " << o.status << "\n";
     return;
   }
   findings_.push_back({c.label, f.call, f.n, f.error, o, what});

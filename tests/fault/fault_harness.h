@@ -45,7 +45,8 @@ struct Outcome {
   Counts counts{};  // calls of every kind, as the shim counted them
 };
 
-// Runs `launch` under the shim at `shim` with `fault`, its output directory holding `before`.
+// Runs `launch` under the shim at `shim` (none when empty) with `fault`, its output
+// directory holding `before`.
 Outcome run_once(const Launch& launch, const std::string& shim, const Fault& fault, const Files& before);
 
 // A clean run's outputs: into an empty directory, and again into the first run's files.
