@@ -346,7 +346,8 @@ TEST_F(HbkEndToEnd, InterruptDropsTheUnfinishedFileAndKeepsTheEarlierOne) {
   const fs::path console = console_dir.path() / "console.txt";
   const fs::path input = dir_ / "x.hbk";
   hbktest::write_blocks((dir_ / "later.hbk").string(), {block_at(10, 0, 100, 0)});
-  for (const int sig : {SIGINT, SIGTERM}) {
+  // A closed pipe, a closed terminal and SIGQUIT end the run as CTRL-C does.
+  for (const int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(sig);
     fs::remove(input);
     hbktest::write_blocks(input.string(), {block_at(10, 0, 100, 7)});
