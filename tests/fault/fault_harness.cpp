@@ -88,6 +88,7 @@ struct Options {
   std::string shim, findings;
   unsigned jobs = 2;
   bool show_held = false;
+  bool keep_work = false;  // a directory named by --work stays, its inputs with it
 };
 
 Options parse(int argc, char** argv) {
@@ -96,7 +97,7 @@ Options parse(int argc, char** argv) {
     const std::string key = argv[i], value = argv[i + 1];
     if (key == "--bin") o.bin = value;
     else if (key == "--shim") o.shim = value;
-    else if (key == "--work") o.work = value;
+    else if (key == "--work") o.work = value, o.keep_work = true;
     else if (key == "--findings") o.findings = value;
     else if (key == "--show-held") o.show_held = value == "yes";
     else if (key == "--jobs") o.jobs = static_cast<unsigned>(std::max(1, std::stoi(value)));
@@ -192,7 +193,7 @@ class Harness {
   void inject_all(const Case& c, const std::string& call, const Reference& ref, const fs::path& dir);
   void record(const Case& c, const Fault& f, const Outcome& o, const std::vector<std::string>& what);
   void report(std::ostream& out, double seconds) const;
-  void write_findings() const;
+  void write_findings(double seconds) const;
 
   Options options_;
   std::mutex lock_;
@@ -291,14 +292,19 @@ void Harness::report(std::ostream& out, double seconds) const {
   report_findings(out, findings_);
 }
 
-void Harness::write_findings() const {
+void Harness::write_findings(double seconds) const {
   if (options_.findings.empty()) return;
   std::ofstream out(options_.findings, std::ios::trunc);
   const std::time_t now = std::time(nullptr);
   char stamp[64];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&now));
-  out << "# fault-injection findings, pass of " << stamp << "\n";
-  report(out, 0);
+  out << "# fault-injection findings, pass of " << stamp << "\n"
+      << "# One case again: fault_harness --work DIR keeps the inputs in DIR/inputs; then in a\n"
+      << "# directory holding a clean run's out/:\n"
+      << "#   LD_PRELOAD=build/tests/fault/libfault_shim.so FAULT_DIR=$PWD/out FAULT_CALL=write \\\n"
+      << "#   FAULT_N=3 FAULT_ERRNO=28 build/bin/pk_segy -HY -GS -LY -QY DIR/inputs/in.pk out\n"
+      << "# (errno 28 ENOSPC, 5 EIO, 24 EMFILE, 12 ENOMEM, 11 EAGAIN)\n";
+  report(out, seconds);
 }
 
 int Harness::run() {
@@ -321,9 +327,10 @@ int Harness::run() {
   std::vector<std::thread> pool;
   for (unsigned j = 0; j < options_.jobs; ++j) pool.emplace_back(worker);
   for (auto& t : pool) t.join();
-  report(std::cout, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  write_findings();
-  fs::remove_all(options_.work);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  report(std::cout, seconds);
+  write_findings(seconds);
+  if (!options_.keep_work) fs::remove_all(options_.work);
   return findings_.empty() ? 0 : 1;
 }
 
