@@ -199,13 +199,7 @@ int open(const char* path, int flags, ...) {
   return open_counted(AT_FDCWD, path, flags, mode);
 }
 
-int open64(const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  const mode_t mode = mode_arg(flags, ap);
-  va_end(ap);
-  return open_counted(AT_FDCWD, path, flags, mode);
-}
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 int openat(int dirfd, const char* path, int flags, ...) {
   va_list ap;
@@ -215,18 +209,12 @@ int openat(int dirfd, const char* path, int flags, ...) {
   return open_counted(dirfd, path, flags, mode);
 }
 
-int openat64(int dirfd, const char* path, int flags, ...) {
-  va_list ap;
-  va_start(ap, flags);
-  const mode_t mode = mode_arg(flags, ap);
-  va_end(ap);
-  return open_counted(dirfd, path, flags, mode);
-}
+int openat64(int dirfd, const char* path, int flags, ...) __attribute__((alias("openat")));
 
 int __open_2(const char* path, int flags) { return open_counted(AT_FDCWD, path, flags, 0); }
-int __open64_2(const char* path, int flags) { return open_counted(AT_FDCWD, path, flags, 0); }
+int __open64_2(const char* path, int flags) __attribute__((alias("__open_2")));
 int creat(const char* path, mode_t mode) { return open_counted(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, mode); }
-int creat64(const char* path, mode_t mode) { return creat(path, mode); }
+int creat64(const char* path, mode_t mode) __attribute__((alias("creat")));
 
 /* ---- writing, flushing, closing ---- */
 
@@ -245,7 +233,7 @@ ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
   return real_pwrite(fd, buf, n, offset);
 }
 
-ssize_t pwrite64(int fd, const void* buf, size_t n, off_t offset) { return pwrite(fd, buf, n, offset); }
+ssize_t pwrite64(int fd, const void* buf, size_t n, off_t offset) __attribute__((alias("pwrite")));
 
 int fsync(int fd) {
   if (is_tracked(fd) && hit(K_FSYNC)) return -1;
@@ -382,7 +370,7 @@ FILE* fopen(const char* path, const char* mode) {
   return f;
 }
 
-FILE* fopen64(const char* path, const char* mode) { return fopen(path, mode); }
+FILE* fopen64(const char* path, const char* mode) __attribute__((alias("fopen")));
 
 FILE* fdopen(int fd, const char* mode) { return is_tracked(fd) ? wrap_fd(fd, mode) : real_fdopen(fd, mode); }
 
