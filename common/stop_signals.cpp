@@ -10,7 +10,9 @@ constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGQUIT};
 constexpr int signal_count = StopSignals::handled_signals;
 static_assert(sizeof stop_signals / sizeof stop_signals[0] == signal_count);
 
-extern "C" void on_stop_signal(int) { stop_signal_seen = 1; }
+extern "C" void on_stop_signal(int signal) {
+  if (stop_signal_seen == 0) stop_signal_seen = signal;
+}
 
 }  // namespace
 
@@ -36,5 +38,7 @@ StopSignals::~StopSignals() {
 bool StopSignals::requested() const { return stop_requested(); }
 
 bool stop_requested() { return stop_signal_seen != 0; }
+
+int stop_signal() { return stop_signal_seen; }
 
 }  // namespace pk

@@ -27,5 +27,7 @@ class StopSignals {
 
 // Whether one of them came while a StopSignals lived (for code far from it).
 bool stop_requested();
+// The first signal that came; 0 when none did.
+int stop_signal();
 
 }  // namespace pk

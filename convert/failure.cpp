@@ -1,5 +1,12 @@
 #include "failure.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "stop_signals.h"
+#include "temporary_name.h"
+
 namespace pk {
 
 std::string exit_message(ExitCode code, const std::string& name) {
@@ -10,34 +17,68 @@ std::string exit_message(ExitCode code, const std::string& name) {
     case ExitCode::read_error: return "\nFile read error for " + name;
     case ExitCode::write_error: return "\nFile write error for " + name;
     case ExitCode::no_unique_name: return "\nERROR: unable to generate a unique filename " + name;
-    case ExitCode::unexpected_end: return "\nUnexpected end of file error on input";
     case ExitCode::no_memory: return "\nMemory allocation error for " + name;
-    case ExitCode::memory_linkage: return "\nMemory linkage error";
-    case ExitCode::scsi_reset: return "\nSCSI RESET error";
-    case ExitCode::scsi_ready: return "\nSCSI READY error";
-    case ExitCode::scsi_mode: return "\nSCSI MODE error";
-    case ExitCode::scsi_format: return "\nSCSI LOW-LEVEL FORMAT error";
-    case ExitCode::scsi_pelkan_format: return "\nSCSI PEL-KAN FORMAT error";
-    case ExitCode::scsi_read: return "\nSCSI READ error";
-    case ExitCode::scsi_write: return "\nSCSI WRITE error";
     default: return "\nUnknown error: processing terminated.";
   }
 }
 
-void shut_down(ExitCode code, const std::string& name) { shut_down_saying(code, exit_message(code, name)); }
+namespace {
 
-void shut_down_saying(ExitCode code, const std::string& message) {
+const char* what_failed(ExitCode code) {
+  switch (code) {
+    case ExitCode::aborted: return "conversion stopped";
+    case ExitCode::no_directory: return "cannot enter directory";
+    case ExitCode::open_error: return "cannot open";
+    case ExitCode::read_error: return "cannot read";
+    case ExitCode::write_error: return "cannot write";
+    case ExitCode::no_unique_name: return "no free file name left for";
+    case ExitCode::no_memory: return "out of memory converting";
+    case ExitCode::no_current_directory: return "cannot read the current directory";
+    default: return "conversion failed";
+  }
+}
+
+std::string cause_text(ExitCode code, Cause cause) {
+  if (cause.text) return cause.text;
+  if (cause.error != 0) return std::strerror(cause.error);
+  if (code == ExitCode::aborted && stop_signal() != 0) return strsignal(stop_signal());
+  if (code == ExitCode::no_unique_name) return "all 25 names are taken";
+  return "unknown cause";
+}
+
+}  // namespace
+
+std::string error_line(ExitCode code, const std::string& name, Cause cause) {
+  std::string line = "ERROR: ";
+  line.append(what_failed(code));
+  if (!name.empty()) line.append(1, ' ').append(final_name(name));
+  return line.append(": ").append(cause_text(code, cause)).append(1, '\n');
+}
+
+void shut_down(ExitCode code, const std::string& name, Cause cause) {
+  shut_down_saying(code, exit_message(code, final_name(name)), name, cause);
+}
+
+void shut_down_saying(ExitCode code, const std::string& message, const std::string& name, Cause cause) {
   std::fputs(message.c_str(), stdout);
   std::fflush(stdout);
+  std::fputs(error_line(code, name, cause).c_str(), stderr);
   throw Fatal{code};
 }
 
-void close_checked(std::FILE*& file, const std::string& path) {
-  if (!file) return;
-  const bool failed = std::ferror(file) != 0;
-  const int rc = std::fclose(file);
+int close_stream_checked(std::FILE*& file) {
+  if (!file) return 0;
+  const bool failed_before = std::ferror(file) != 0;
+  errno = 0;
+  int error = std::fflush(file) != 0 ? errno : 0;
+  if (std::fclose(file) != 0 && error == 0) error = errno;
   file = nullptr;
-  if (failed || rc != 0) shut_down(ExitCode::write_error, path);
+  if (error == 0 && failed_before) error = EIO;
+  return error;
+}
+
+void close_checked(std::FILE*& file, const std::string& path) {
+  if (const int error = close_stream_checked(file)) shut_down(ExitCode::write_error, path, error);
 }
 
 }  // namespace pk

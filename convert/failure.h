@@ -1,5 +1,6 @@
 // The one way a packet program's run ends early: an exit code, its message on the
-// console, and an exception that pk_main turns into the exit status after cleaning up.
+// console, a line saying what failed and why on standard error, and an exception that
+// pk_main turns into the exit status after cleaning up.
 #pragma once
 
 #include <cstdio>
@@ -9,7 +10,7 @@ namespace pk {
 
 enum class ExitCode : int {
   ok = 0,
-  aborted = 1,             // CTRL-C or SIGTERM
+  aborted = 1,             // CTRL-C, SIGTERM, SIGHUP, SIGQUIT or a closed output pipe
   nothing_to_convert = 1,  // an empty input, or one without a packet
   usage = 2,
   no_directory = 10,
@@ -17,16 +18,7 @@ enum class ExitCode : int {
   read_error = 21,
   write_error = 22,
   no_unique_name = 23,
-  unexpected_end = 29,
   no_memory = 40,
-  memory_linkage = 41,
-  scsi_reset = 130,
-  scsi_ready = 131,
-  scsi_mode = 132,
-  scsi_format = 133,
-  scsi_pelkan_format = 134,
-  scsi_read = 135,
-  scsi_write = 136,
   no_current_directory = 255,
 };
 
@@ -35,17 +27,34 @@ struct Fatal {
   ExitCode code;
 };
 
+// Why something failed: the errno of the failing call, or a text where no call failed
+// (a file cut short from outside, say).
+struct Cause {
+  Cause() = default;
+  Cause(int error) : error(error) {}  // NOLINT: an errno reads as its cause
+  Cause(const char* text) : text(text) {}  // NOLINT
+  int error = 0;
+  const char* text = nullptr;
+};
+
 // The console message of a code, naming `name` where it has a %s.
 std::string exit_message(ExitCode code, const std::string& name);
+// The line on standard error for a run ending with `code`: "ERROR: <what> <name>: <cause>".
+// A temporary's name is given as the final file's.
+std::string error_line(ExitCode code, const std::string& name, Cause cause);
 
-// Ends the run with `code` after printing its message.
-[[noreturn]] void shut_down(ExitCode code, const std::string& name = {});
+// Ends the run with `code` after printing its message, and its error line.
+[[noreturn]] void shut_down(ExitCode code, const std::string& name = {}, Cause cause = {});
 // Ends the run with `code` after printing `message`: the fatal paths with a text of
-// their own, and shut_down itself.
-[[noreturn]] void shut_down_saying(ExitCode code, const std::string& message);
+// their own, and shut_down itself. `name` and `cause` make the error line.
+[[noreturn]] void shut_down_saying(ExitCode code, const std::string& message, const std::string& name = {},
+                                   Cause cause = {});
 
 // Closes a file the run has written, if open. A write that failed on the way (stdio
-// keeps the error) or at closing ends the run with code 22 naming `path`.
+// keeps the error) or at flushing or closing ends the run with code 22 naming `path`.
 void close_checked(std::FILE*& file, const std::string& path);
+// Flushes and closes a written file; 0 when all went well, else the errno of the failure
+// (EIO when stdio kept an earlier error without one).
+int close_stream_checked(std::FILE*& file);
 
 }  // namespace pk

@@ -1,6 +1,7 @@
 #include "lists.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "failure.h"
 #include "helpers.h"
@@ -10,6 +11,7 @@
 #include "ring.h"
 #include "run.h"
 #include "setup.h"
+#include "temporary_name.h"
 #include "writer.h"
 
 namespace pk {
@@ -38,15 +40,13 @@ void close_one_open_channel(OpenChannels& open, File_list_str* from, const File_
 }
 
 void open_channel_file(Conversion& conv, File_list_str* f) {
-  if (!f->data.open(f->Filename, conv.outputs.writes))
-    shut_down_saying(ExitCode::open_error, format("\n\nERROR!!!!\n   unable to open %s for output.", f->Filename.c_str()));
+  if (!f->data.open(f->Filename, conv.outputs.writes)) {
+    const int error = errno;
+    shut_down_saying(ExitCode::open_error,
+                     format("\n\nERROR!!!!\n   unable to open %s for output.", final_name(f->Filename).c_str()),
+                     f->Filename, error);
+  }
   ++conv.open.N_opn_fls;
-}
-
-std::FILE* open_file(const std::string& name) {
-  std::FILE* f = std::fopen(name.c_str(), "a+b");
-  if (!f) shut_down(ExitCode::open_error, name);
-  return f;
 }
 
 void close_stream(std::FILE*& f) {
@@ -96,35 +96,35 @@ void cls_evt_files(OpenChannels& open, Evt_list_str* evt) {
   for (File_list_str* f : ring_nodes(evt->First_chan)) cls_file(open, f);
 }
 
-void close_unit_log(OpenChannels& open, Unit_list_str* unit) {
+void close_unit_log(Conversion& conv, Unit_list_str* unit) {
   if (!unit) return;
-  close_checked(unit->FdLog, unit->LogFile);
-  cls_evt_files(open, unit->First_evt);
+  conv.outputs.appended.close(unit->FdLog, unit->LogFile);
+  cls_evt_files(conv.open, unit->First_evt);
 }
 
-void close_unit_qcc(Unit_list_str* unit) {
-  if (unit) close_checked(unit->FdQcc, unit->QccFile);
+void close_unit_qcc(Conversion& conv, Unit_list_str* unit) {
+  if (unit) conv.outputs.appended.close(unit->FdQcc, unit->QccFile);
 }
 
 // ---------------------------------------------------------------- units
 
 namespace {
 
-void create_unit_log(const Conversion& conv, Unit_list_str* unit) {
+void create_unit_log(Conversion& conv, Unit_list_str* unit) {
   unit->LogFile = conv.outputs.Dir + conv.setup.File_temp + ".RSH";
-  unit->FdLog = open_file(unit->LogFile);
+  unit->FdLog = conv.outputs.appended.open(unit->LogFile);
   fhdr_log(conv.setup, unit->FdLog);
 }
 
-void create_unit_qcc(const Conversion& conv, Unit_list_str* unit) {
+void create_unit_qcc(Conversion& conv, Unit_list_str* unit) {
   unit->QccFile = conv.outputs.Dir + format("ID%04hX.QCC", static_cast<unsigned short>(unit->Unit_num));
-  unit->FdQcc = open_file(unit->QccFile);
+  unit->FdQcc = conv.outputs.appended.open(unit->QccFile);
   fhdr_qcc(conv.setup, unit->FdQcc);
 }
 
-void reopen_unit_files(const Options& options, Unit_list_str* u) {
-  if (options.Log_on && !u->FdLog) u->FdLog = open_file(u->LogFile);
-  if (options.Qcc_on && !u->FdQcc) u->FdQcc = open_file(u->QccFile);
+void reopen_unit_files(Conversion& conv, Unit_list_str* u) {
+  if (conv.options.Log_on && !u->FdLog) u->FdLog = conv.outputs.appended.open(u->LogFile);
+  if (conv.options.Qcc_on && !u->FdQcc) u->FdQcc = conv.outputs.appended.open(u->QccFile);
 }
 
 }  // namespace
@@ -132,9 +132,9 @@ void reopen_unit_files(const Options& options, Unit_list_str* u) {
 void make_unit_current(Conversion& conv, Unit_list_str* u) {
   Unit_list_str*& start = conv.units.start;
   if (u == start) return;
-  close_unit_log(conv.open, start);
-  if (conv.options.Qcc_on) close_unit_qcc(start);
-  reopen_unit_files(conv.options, u);
+  close_unit_log(conv, start);
+  if (conv.options.Qcc_on) close_unit_qcc(conv, start);
+  reopen_unit_files(conv, u);
   start = u;
 }
 
@@ -151,8 +151,8 @@ Unit_list_str* find_unit(Conversion& conv, const uint8_t* pkt) {
   u->Unit_num = id;
   // The previous unit's files go first: all units append to one log file.
   if (start) {
-    if (conv.options.Log_on) close_unit_log(conv.open, start);
-    if (conv.options.Qcc_on) close_unit_qcc(start);
+    if (conv.options.Log_on) close_unit_log(conv, start);
+    if (conv.options.Qcc_on) close_unit_qcc(conv, start);
   }
   link_after(start, u);
   start = u;

@@ -103,8 +103,8 @@ Evt_list_str* find_event(OpenChannels& open, Unit_list_str* unit, const uint8_t*
 File_list_str* find_file(Conversion& conv, Evt_list_str* evt, const uint8_t* pkt);
 // Closes the unit's log and, with it, its current event's channel files: both are held
 // only while the unit is the current one.
-void close_unit_log(OpenChannels& open, Unit_list_str* unit);
-void close_unit_qcc(Unit_list_str* unit);
+void close_unit_log(Conversion& conv, Unit_list_str* unit);
+void close_unit_qcc(Conversion& conv, Unit_list_str* unit);
 void cls_file(OpenChannels& open, File_list_str* file);
 void cls_evt_files(OpenChannels& open, Evt_list_str* evt);
 void del_evt_ptr(OpenChannels& open, Evt_list_str* evt);

@@ -211,7 +211,7 @@ void end_of_input(Conversion& conv, uint8_t* buffer) {
   if (unit && unit->FdLog) {
     // Every unit writes into the same log, so the run's account goes in once.
     write_undecoded_warnings(conv, unit->FdLog, "\r\n");
-    close_checked(unit->FdLog, unit->LogFile);
+    conv.outputs.appended.close(unit->FdLog, unit->LogFile);
   }
 }
 

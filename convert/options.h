@@ -33,6 +33,7 @@ struct Options {
   flag_strc Flag_info;
   SeiFraming Sei_framing = SeiFraming::pc_blocks;
   bool dat32_raw = true;  // 32-bit samples stored as read; no switch changes it
+  bool durable = false;   // -Y: outputs synced to the device before they are named
 };
 
 }  // namespace pk

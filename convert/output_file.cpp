@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
@@ -64,7 +65,7 @@ std::string choose_final(const Outputs& out, const std::string& dir, const std::
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
       if (errno == ENOENT) return path;
-      shut_down(ExitCode::open_error, path);
+      shut_down(ExitCode::open_error, path, errno);
     }
     if (S_ISREG(st.st_mode) && earlier(st.st_ctim, out.Run_start)) return path;
   }
@@ -124,9 +125,51 @@ void Temporaries::remove_all() {
   paths_.clear();
 }
 
+std::FILE* AppendedFiles::open(const std::string& path) {
+  if (!before_.contains(path)) {
+    struct stat st {};
+    before_[path] = ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+  }
+  std::FILE* f = std::fopen(path.c_str(), "a+b");
+  if (!f) shut_down(ExitCode::open_error, path, errno);
+  return f;
+}
+
+void AppendedFiles::cut_back(const std::string& path) {
+  const auto it = before_.find(path);
+  if (it == before_.end()) return;
+  if (it->second < 0) std::remove(path.c_str());
+  else if (::truncate(path.c_str(), static_cast<off_t>(it->second)) != 0)
+    std::fprintf(stderr, "ERROR: cannot cut %s back to its length before the run: %s\n", path.c_str(),
+                 std::strerror(errno));
+}
+
+namespace {
+// 0 when the stream's data reached the device, else the errno of the failure.
+int data_synced(std::FILE* file) {
+  if (std::fflush(file) != 0) return errno;
+  return ::fdatasync(::fileno(file)) != 0 ? errno : 0;
+}
+}  // namespace
+
+void AppendedFiles::close(std::FILE*& file, const std::string& path) {
+  if (!file) return;
+  int error = durable ? data_synced(file) : 0;
+  if (const int closed = close_stream_checked(file); error == 0) error = closed;
+  if (error != 0) {
+    cut_back(path);
+    shut_down(ExitCode::write_error, path, error);
+  }
+  if (durable && before_[path] < 0) sync_directory(path.substr(0, path.find_last_of('/') + 1));
+}
+
+void AppendedFiles::close_quietly(std::FILE*& file, const std::string& path) {
+  if (close_stream_checked(file) != 0) cut_back(path);
+}
+
 std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described) {
   const Temporaries::Created c = out.temps.create(dir, described);
-  if (!c.ok) shut_down(ExitCode::open_error, c.path);
+  if (!c.ok) shut_down(ExitCode::open_error, c.path, c.error);
   return c.path;
 }
 
@@ -134,10 +177,10 @@ std::string move_temporary(Outputs& out, const std::string& from, const std::str
                            const std::string& described) {
   const Temporaries::Created moved = out.temps.move(from, dir, described);
   if (moved.ok) return moved.path;
-  if (moved.error == EEXIST) shut_down(ExitCode::open_error, moved.path);
+  if (moved.error == EEXIST) shut_down(ExitCode::open_error, moved.path, moved.error);
   // A file system without exclusive renames: the name is taken by creating the file.
   const std::string to = create_temporary(out, dir, described);
-  if (::rename(from.c_str(), to.c_str()) != 0) shut_down(ExitCode::write_error, to);
+  if (::rename(from.c_str(), to.c_str()) != 0) shut_down(ExitCode::write_error, to, errno);
   out.temps.forget(from);
   return to;
 }
@@ -146,7 +189,10 @@ std::string move_temporary(Outputs& out, const std::string& from, const std::str
 // file of an earlier run written within the same tick as the probe then still counts as
 // older than this run.
 void take_run_start(Outputs& out) {
-  const std::string probe = create_temporary(out, out.Dir, "run-start");
+  // The first file the run makes: one that cannot be made names the output directory.
+  const Temporaries::Created made = out.temps.create(out.Dir, "run-start");
+  if (!made.ok) shut_down(ExitCode::open_error, out.Dir, made.error);
+  const std::string& probe = made.path;
   timespec created{}, now{};
   if (change_time(probe, created)) {
     now = created;
@@ -160,14 +206,34 @@ void take_run_start(Outputs& out) {
   out.Run_start = now;
 }
 
+void sync_file(const std::string& path, const std::string& shown) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) shut_down(ExitCode::open_error, shown, errno);
+  const int error = ::fdatasync(fd) != 0 ? errno : 0;
+  ::close(fd);
+  if (error != 0) shut_down(ExitCode::write_error, shown, error);
+}
+
+void sync_directory(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) shut_down(ExitCode::open_error, dir, errno);
+  const int error = ::fsync(fd) != 0 ? errno : 0;
+  ::close(fd);
+  if (error != 0) shut_down(ExitCode::write_error, dir, error);
+}
+
+void rename_into_place(Outputs& out, const std::string& temporary, const std::string& final_path) {
+  if (out.durable) sync_file(temporary, final_path);
+  if (::rename(temporary.c_str(), final_path.c_str()) != 0) shut_down(ExitCode::write_error, final_path, errno);
+  out.temps.forget(temporary);
+}
+
 std::vector<std::string> publish(Outputs& out, const std::string& dir, const std::vector<Pending>& files) {
   const DirectoryLock lock(dir);
   std::vector<std::string> finals;
   for (const Pending& p : files) finals.push_back(choose_final(out, dir, p.name, finals));
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (::rename(files[i].temporary.c_str(), finals[i].c_str()) != 0) shut_down(ExitCode::write_error, finals[i]);
-    out.temps.forget(files[i].temporary);
-  }
+  for (std::size_t i = 0; i < files.size(); ++i) rename_into_place(out, files[i].temporary, finals[i]);
+  if (out.durable && !files.empty()) sync_directory(dir);
   return finals;
 }
 
@@ -194,8 +260,13 @@ std::string level_dir(uint16_t path_option, const std::string& time) {
 std::string make_output_dir(const Outputs& out, const std::string& time) {
   std::string dir = out.Dir;
   for (const auto& l : level_names(out.Path_option, time)) {
+    const std::string parent = dir;
     dir += l + "/";
-    if (!fexist(dir)) ::mkdir(dir.c_str(), 0777);
+    if (::mkdir(dir.c_str(), 0777) == 0) {
+      if (out.durable) sync_directory(parent);
+    } else if (errno != EEXIST) {
+      shut_down(ExitCode::no_directory, dir, errno);
+    }
   }
   return dir;
 }

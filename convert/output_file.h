@@ -6,7 +6,9 @@
 #pragma once
 
 #include <ctime>
+#include <cstdio>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,6 +59,30 @@ class Temporaries {
   std::set<std::string> paths_;
 };
 
+// The files a run appends to rather than writes afresh - the log and the per-unit QCC
+// files, which runs share by name - and the length each had before the run first opened
+// it. One whose writes failed is cut back to that length (removed when the run made it),
+// so it never ends in a fragment.
+class AppendedFiles {
+ public:
+  // Opens `path` for appending (failure ends the run with code 20), noting its length
+  // the first time this run opens it.
+  std::FILE* open(const std::string& path);
+  // Closes it (with -Y after syncing it, and its directory when the run made it); a
+  // failed write, flush, sync or close cuts it back and ends the run with code 22.
+  void close(std::FILE*& file, const std::string& path);
+  // For a run that has failed already: closes it, cutting it back only when its own
+  // writes failed.
+  void close_quietly(std::FILE*& file, const std::string& path);
+
+ private:
+  void cut_back(const std::string& path);
+  std::map<std::string, long long> before_;  // -1: not there before the run
+
+ public:
+  bool durable = false;  // -Y
+};
+
 // Where a run's files go: the output directory and its levels, the temporaries not yet
 // published, and the moment that tells files of earlier runs from this run's.
 struct Outputs {
@@ -70,19 +96,24 @@ struct Outputs {
 
   std::string Dir;  // output directory, ending in '/'
   uint16_t Path_option = 0;
+  // -Y: each file's data reaches the device before it takes its name, and each directory
+  // is synced after a name changed in it, so a power cut leaves no short file under a name.
+  bool durable = false;
   Temporaries temps;
   // The run's start on the output file system's clock (see take_run_start); files
   // changed before it may be replaced.
   timespec Run_start{};
   // Writes the channel data files and the assembled outputs behind the engine's back.
   WriteBehind writes;
+  AppendedFiles appended;
 };
 
 // Directory (relative to the output directory, "" or ending in '/') of the files that
 // start at `time` under a path level: "YYYY_DDD/" and, for levels 2 to 4, "HH/",
 // "HH_MM/" or "HH_MM_SS/" below it; levels above 4 use the deepest layout.
 std::string level_dir(uint16_t path_option, const std::string& time);
-// The full path of that directory, created where missing.
+// The full path of that directory, created where missing; a level that cannot be
+// created ends the run with code 10.
 std::string make_output_dir(const Outputs& out, const std::string& time);
 
 // Temporaries::create for files the run cannot do without: failure ends the run with code 20.
@@ -102,6 +133,13 @@ struct Pending {
   std::string temporary;
   std::string name;  // final name within the directory
 };
+// Writes a file's data, or a directory's entries, out to the device (-Y); a failure ends
+// the run naming `shown` or the directory.
+void sync_file(const std::string& path, const std::string& shown);
+void sync_directory(const std::string& dir);
+// Renames a temporary over `final_path` (after syncing it with -Y); code 22 on failure.
+void rename_into_place(Outputs& out, const std::string& temporary, const std::string& final_path);
+
 // Renames the temporaries into `dir` (ending in '/'). Each takes its name when that is
 // free or holds a file from before the run began (a re-run replaces it); a file made
 // since - by this run or another one - is never replaced, and the next lettered

@@ -1,10 +1,12 @@
 #include "qcc.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "failure.h"
 #include "helpers.h"
 #include "log.h"
 #include "pkfile.h"
@@ -23,19 +25,28 @@ unsigned short unit_id(const Unit_list_str& unit) { return static_cast<unsigned 
 // another unit (the end-of-input pass) opens it for the time of the write.
 class UnitQcc {
  public:
-  explicit UnitQcc(const Unit_list_str& unit) {
+  explicit UnitQcc(const Unit_list_str& unit) : path_(unit.QccFile) {
     if (unit.FdQcc) {
       fd_ = unit.FdQcc;
     } else if (!unit.QccFile.empty()) {
-      owned_.reset(std::fopen(unit.QccFile.c_str(), "ab"));
-      fd_ = owned_.get();
+      owned_ = std::fopen(unit.QccFile.c_str(), "ab");
+      if (!owned_) shut_down(ExitCode::open_error, path_, errno);
+      fd_ = owned_;
     }
   }
+  // A table that does not reach the file fails the run.
+  void close() { close_checked(owned_, path_); }
+  ~UnitQcc() {
+    if (owned_) std::fclose(owned_);
+  }
+  UnitQcc(const UnitQcc&) = delete;
+  UnitQcc& operator=(const UnitQcc&) = delete;
   std::FILE* get() const { return fd_; }
 
  private:
+  std::string path_;
   std::FILE* fd_ = nullptr;
-  FilePtr owned_;
+  std::FILE* owned_ = nullptr;
 };
 
 // Writes to each file that is open.
@@ -120,7 +131,7 @@ void init_qcc(File_list_str& f) {
 }
 
 void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, Unit_list_str& unit, Evt_list_str& evt, const uint8_t* pkt) {
-  const UnitQcc unit_file(unit);
+  UnitQcc unit_file(unit);
   const QccOut out{unit_file.get(), run_qcc};
 
   et_or_missing(out, blk_cnt, unit, evt, pkt);
@@ -128,10 +139,11 @@ void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, Unit_list_str& unit, Evt_li
   out.to_unit(kHeadMean);
   if (evt.First_chan == nullptr || evt.Out_of_seq) {
     no_channels_line(out, unit);
-    return;
+  } else {
+    for (File_list_str* f : ring_nodes(first_channel(evt))) channel_line(out, unit, *f);
+    out.to_unit("\r\n\r\n");
   }
-  for (File_list_str* f : ring_nodes(first_channel(evt))) channel_line(out, unit, *f);
-  out.to_unit("\r\n\r\n");
+  unit_file.close();
 }
 
 void qcc_nh_heads(std::FILE* run_qcc, uint32_t blk_cnt, const uint8_t* pkt) {

@@ -1,5 +1,6 @@
 #include "run.h"
 
+#include "ring.h"
 #include "writer.h"
 
 namespace pk {
@@ -16,6 +17,11 @@ Conversion::~Conversion() {
   // their descriptors any more.
   outputs.writes.stop();
   if (FdQcc) std::fclose(FdQcc);
+  // A log or QCC file whose own writes failed is cut back to what it held before the run.
+  for (Unit_list_str* u : ring_nodes(units.start)) {
+    outputs.appended.close_quietly(u->FdLog, u->LogFile);
+    outputs.appended.close_quietly(u->FdQcc, u->QccFile);
+  }
 }
 
 }  // namespace pk

@@ -59,6 +59,7 @@ struct Conversion {
   const SampleRules rules;
 
   std::FILE* FdQcc = nullptr;  // the run-wide QCC file
+  std::string QccTemporary;    // where it is written until the run ends
   uint32_t Blk_cnt = 0;        // packets handled
   int sign = 0;                // continuity mark of the latest DT packet for the log
   std::array<uint32_t, 256> Undecoded_dt{};  // DT packets per data-format byte no decoder reads

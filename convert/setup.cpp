@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
@@ -129,6 +130,10 @@ std::optional<std::string> apply_switch(Options& options, const Writer& writer, 
       return std::nullopt;
     case 'S': return set_number(value, 0, options.sample_limit) ? std::nullopt : std::optional(invalid);
     case 'T': return set_number(value, 0, options.Trash_cnt) ? std::nullopt : std::optional(invalid);
+    case 'Y':
+      if (value.empty()) options.durable = true;
+      else if (!yes_no(c, options.durable)) return invalid;
+      return std::nullopt;
     case 'F':
       if (!options.FileIn.empty()) return "Input file given twice: " + value;
       options.FileIn = value;
@@ -214,6 +219,8 @@ std::string syntax(const Options& options, const Writer& writer) {
     s += "\r\n             4 = SEISAN 7+ records with 4-byte lengths                      ";
     s += "\r\n";
   }
+  s += format("\r\n   -Y      durable outputs: synced to the device before named     (%s)", options.durable ? "YES" : "NO");
+  s += "\r\n";
   return s;
 }
 
@@ -304,9 +311,9 @@ void read_settings(RunSetup& run, const Writer& writer, const std::string& progr
   if (!usable) std::fputs(writer.info().missing_settings, stdout);
 }
 
-void report_no_packet(const std::string& input) {
+void report_no_packet(const std::string& input, const char* why = nullptr) {
   std::fflush(stdout);
-  std::fprintf(stderr, "ERROR: no PASSCAL packet found in %s\n", input.c_str());
+  std::fprintf(stderr, "ERROR: no PASSCAL packet found in %s%s%s\n", input.c_str(), why ? ": " : "", why ? why : "");
 }
 
 // Whether any whole 1024-byte block of the input has a known packet type. Reads up to the
@@ -315,7 +322,7 @@ bool input_has_packet(PacketInput& in) {
   uint8_t packet[kPacketSize];
   bool found = false;
   while (!found && read_block(in, packet)) found = code_set(packet) != kUnknown;
-  if (std::fseek(in.file.get(), 0, SEEK_SET) != 0) shut_down(ExitCode::read_error, in.name);
+  if (std::fseek(in.file.get(), 0, SEEK_SET) != 0) shut_down(ExitCode::read_error, in.name, errno);
   return found;
 }
 
@@ -327,12 +334,15 @@ constexpr std::size_t kInputBuffer = 256 * 1024;
 // a wrong file leaves no outputs behind.
 bool open_input(PacketInput& in) {
   in.file.reset(fopen_pk(in.name, "rb"));
-  if (!in.file) shut_down(ExitCode::open_error, in.name);
+  if (!in.file) shut_down(ExitCode::open_error, in.name, errno);
   // glibc takes a size only with a buffer; without one it reads 4 KiB at a time.
   in.buffer.resize(kInputBuffer);
   std::setvbuf(in.file.get(), in.buffer.data(), _IOFBF, in.buffer.size());
   const bool seekable = std::fseek(in.file.get(), 0, SEEK_END) == 0;
-  if (seekable && std::ftell(in.file.get()) == 0) return false;
+  if (seekable && std::ftell(in.file.get()) == 0) {
+    report_no_packet(in.name, "the file is empty");
+    return false;
+  }
   std::rewind(in.file.get());
   if (seekable && !input_has_packet(in)) {
     report_no_packet(in.name);
@@ -344,24 +354,29 @@ bool open_input(PacketInput& in) {
 void enter_output_directory(RunSetup& run, Outputs& out) {
   run.OrgDir = current_directory();
   const std::string& dir = run.options.NewDir;
-  if (!dir.empty() && ::chdir(dir.c_str()) != 0) shut_down(ExitCode::no_directory, dir);
+  if (!dir.empty() && ::chdir(dir.c_str()) != 0) shut_down(ExitCode::no_directory, dir, errno);
   const std::string here = current_directory();
-  if (here.empty()) shut_down_saying(ExitCode::no_current_directory, "\nUnable to get current directory!");
+  if (here.empty()) shut_down_saying(ExitCode::no_current_directory, "\nUnable to get current directory!", {}, errno);
   out.Dir = here + "/";
   out.Path_option = run.options.Path_option;
+  out.durable = run.options.durable;
+  out.appended.durable = run.options.durable;
 }
 
+// The run-wide QCC file is written afresh by every run: under a temporary name, so that
+// an earlier run's stays whole until this one's is.
 void open_run_qcc(Conversion& conv) {
-  conv.FdQcc = fopen_pk(conv.setup.FileQcc, "wb");
-  if (!conv.FdQcc) shut_down(ExitCode::open_error, conv.setup.FileQcc);
+  conv.QccTemporary = create_temporary(conv.outputs, conv.outputs.Dir, conv.setup.FileQcc);
+  conv.FdQcc = fopen_pk(conv.QccTemporary, "wb");
+  if (!conv.FdQcc) shut_down(ExitCode::open_error, conv.QccTemporary, errno);
   fhdr_qcc(conv.setup, conv.FdQcc);
 }
 
 // The files open to the end, closed with their errors checked: a full disk fails the run.
 void close_run_files(Conversion& conv) {
-  close_unit_log(conv.open, conv.units.start);
-  close_unit_qcc(conv.units.start);
-  close_checked(conv.FdQcc, conv.setup.FileQcc);
+  close_unit_log(conv, conv.units.start);
+  close_unit_qcc(conv, conv.units.start);
+  close_checked(conv.FdQcc, conv.QccTemporary);
 }
 
 int convert(const RunSetup& run, Outputs& out, Writer& writer, PacketInput& in) {
@@ -374,9 +389,12 @@ int convert(const RunSetup& run, Outputs& out, Writer& writer, PacketInput& in) 
   std::fputs("\r\n", stdout);
   // A pipe cannot be checked beforehand: a unit comes with the first known packet.
   if (!conv.units.start) {
-    if (run.options.Qcc_on) std::remove(run.FileQcc.c_str());
     report_no_packet(run.options.FileIn);
     return static_cast<int>(ExitCode::nothing_to_convert);
+  }
+  if (run.options.Qcc_on) {
+    rename_into_place(out, conv.QccTemporary, out.Dir + run.FileQcc);
+    if (out.durable) sync_directory(out.Dir);
   }
   std::fflush(stdout);
   write_undecoded_warnings(conv, stderr, "\n");
@@ -388,6 +406,9 @@ bool parse_or_explain(RunSetup& run, const Writer& writer, const std::vector<std
   if (parse_command_line(run.options, writer, args, &complaint) == ParseResult::ok) return true;
   if (!complaint.empty()) std::printf("\n%s", complaint.c_str());
   std::fputs(syntax(run.options, writer).c_str(), stdout);
+  std::fflush(stdout);
+  if (complaint.empty()) complaint = run.options.FileIn.empty() ? "No input file given" : "Wrong arguments, see the usage text";
+  std::fprintf(stderr, "ERROR: %s\n", complaint.c_str());
   return false;
 }
 
@@ -415,6 +436,22 @@ std::string lower_case(std::string s) {
   return s;
 }
 
+// The run's exit code, a fatal one included. Running out of memory anywhere ends the run
+// as a fatal error does: with its code and message, its temporaries removed.
+int run_or_fail(RunSetup& run, Outputs& out, Writer& writer, const std::vector<std::string>& args) {
+  try {
+    return run_program(run, out, writer, args);
+  } catch (const Fatal& f) {
+    return static_cast<int>(f.code);
+  } catch (const std::bad_alloc&) {
+    try {
+      shut_down(ExitCode::no_memory, run.options.FileIn, ENOMEM);
+    } catch (const Fatal& f) {
+      return static_cast<int>(f.code);
+    }
+  }
+}
+
 }  // namespace
 
 int pk_main(int argc, char** argv, Writer& writer) {
@@ -425,17 +462,13 @@ int pk_main(int argc, char** argv, Writer& writer) {
   {
     // Whatever the run had not published goes when `out` does; finished outputs stay.
     Outputs out(lower_case(run.program));
-    try {
-      code = run_program(run, out, writer, args);
-    } catch (const Fatal& f) {
-      code = static_cast<int>(f.code);
-    }
+    code = run_or_fail(run, out, writer, args);
   }
   std::fflush(stdout);
   // Back where we started, after a fatal error too. Should that fail, nothing is left to
-  // do there and the run's result stands.
-  if (!run.OrgDir.empty() && ::chdir(run.OrgDir.c_str()) != 0) {
-  }
+  // do there and the run's result stands; it is said all the same.
+  if (!run.OrgDir.empty() && ::chdir(run.OrgDir.c_str()) != 0)
+    std::fprintf(stderr, "WARNING: cannot return to directory %s: %s\n", run.OrgDir.c_str(), std::strerror(errno));
   return code;
 }
 

@@ -8,7 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/mman.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "failure.h"
@@ -24,15 +24,17 @@ constexpr std::size_t kMaxQueued = 4;
 // buffers at a time, and for the last one only when the engine waits for it.
 constexpr std::size_t kWakeAt = 2;
 
-bool write_all(int fd, const uint8_t* p, std::size_t n) {
+// 0 when all is written, else the errno of the failure.
+int write_all(int fd, const uint8_t* p, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w < 0) return errno;
+    if (w == 0) return EIO;
     p += w;
     n -= static_cast<std::size_t>(w);
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -52,46 +54,18 @@ void WriteBehind::stop() {
   stopping_ = false;
 }
 
-namespace {
-
-constexpr std::size_t kRegionBytes = 2 * 1024 * 1024;
-constexpr std::size_t kRegionBuffers = kRegionBytes / BufferPool::kBufferBytes;
-// Twice a region, so that an aligned region lies inside: only an aligned one can be a
-// huge page.
-constexpr std::size_t kMappingBytes = 2 * kRegionBytes;
-
-uint8_t* aligned_region(void* mapping) {
-  const auto at = reinterpret_cast<uintptr_t>(mapping);
-  return reinterpret_cast<uint8_t*>((at + kRegionBytes - 1) & ~(kRegionBytes - 1));
-}
-
-}  // namespace
-
-BufferPool::~BufferPool() {
-  for (void* m : mappings_) ::munmap(m, kMappingBytes);
-}
-
-uint8_t* BufferPool::new_region() {
-  void* m = ::mmap(nullptr, kMappingBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (m == MAP_FAILED) return nullptr;
-  mappings_.push_back(m);
-  ::madvise(aligned_region(m), kRegionBytes, MADV_HUGEPAGE);
-  region_taken_ = 1;
-  return aligned_region(m);
-}
-
 uint8_t* BufferPool::take() {
   const std::lock_guard<std::mutex> lock(m_);
-  if (!free_.empty()) {
-    uint8_t* b = free_.back();
-    free_.pop_back();
-    return b;
+  if (free_.empty()) {
+    all_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes));
+    // Room for every buffer to come back: giving one back, on the writing thread too,
+    // never allocates.
+    free_.reserve(all_.size());
+    return all_.back().get();
   }
-  if (!mappings_.empty() && region_taken_ < kRegionBuffers)
-    return aligned_region(mappings_.back()) + kBufferBytes * region_taken_++;
-  if (uint8_t* b = new_region()) return b;
-  more_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBufferBytes));
-  return more_.back().get();
+  uint8_t* b = free_.back();
+  free_.pop_back();
+  return b;
 }
 
 void BufferPool::give_back(uint8_t* buffer) {
@@ -100,15 +74,29 @@ void BufferPool::give_back(uint8_t* buffer) {
   free_.push_back(buffer);
 }
 
+bool WriteBehind::start_thread() {
+  if (no_thread_) return false;
+  // The stop signals stay with the engine's thread, which looks for them.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  try {
+    thread_ = std::thread(&WriteBehind::run, this);
+  } catch (const std::system_error&) {
+    no_thread_ = true;
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return !no_thread_;
+}
+
 void WriteBehind::append(int fd, uint8_t* bytes, std::size_t n, const std::string& path) {
   std::unique_lock<std::mutex> lock(m_);
-  if (!thread_.joinable()) {
-    // CTRL-C and SIGTERM stay with the engine's thread, which looks for them.
-    sigset_t all, before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &before);
-    thread_ = std::thread(&WriteBehind::run, this);
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (!thread_.joinable() && !start_thread()) {
+    lock.unlock();
+    const int error = write_all(fd, bytes, n);
+    buffers_.give_back(bytes);
+    if (error != 0) shut_down(ExitCode::write_error, path, error);
+    return;
   }
   written_.wait(lock, [this] { return queue_.size() < kMaxQueued || !failed_path_.empty(); });
   end_if_failed(lock);
@@ -132,8 +120,9 @@ void WriteBehind::wait() {
 void WriteBehind::end_if_failed(std::unique_lock<std::mutex>& lock) {
   if (failed_path_.empty()) return;
   const std::string path = failed_path_;
+  const int error = failed_error_;
   lock.unlock();
-  shut_down(ExitCode::write_error, path);
+  shut_down(ExitCode::write_error, path, error);
 }
 
 void WriteBehind::run() {
@@ -141,16 +130,21 @@ void WriteBehind::run() {
   for (;;) {
     queued_.wait(lock, [this] { return stopping_ || queue_.size() >= kWakeAt || (draining_ && !queue_.empty()); });
     if (stopping_) return;
-    const Job job = queue_.front();
+    // Moved, not copied: nothing in this thread may allocate, for a failure here could not
+    // end the run.
+    Job job = std::move(queue_.front());
     queue_.pop_front();
     writing_ = true;
     lock.unlock();
     // After a failure nothing more is written: the run is ending.
-    const bool ok = write_all(job.fd, job.bytes, job.n);
+    const int error = write_all(job.fd, job.bytes, job.n);
     buffers_.give_back(job.bytes);
     lock.lock();
     writing_ = false;
-    if (!ok && failed_path_.empty()) failed_path_ = job.path;
+    if (error != 0 && failed_path_.empty()) {
+      failed_path_ = std::move(job.path);
+      failed_error_ = error;
+    }
     if (!failed_path_.empty()) {
       for (const Job& dropped : queue_) buffers_.give_back(dropped.bytes);
       queue_.clear();
@@ -197,7 +191,7 @@ void AppendingFile::append_from(const RawFile& in, uint64_t offset, uint64_t len
     if (used_ >= fill_) hand_on();
     const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(length, fill_ - used_));
     const std::size_t got = in.read_at(offset, {buffer_ + used_, want});
-    if (got == 0) shut_down(ExitCode::read_error, in.path());
+    if (got == 0) shut_down(ExitCode::read_error, in.path(), "shorter than the samples written into it");
     commit(got);
     offset += got;
     length -= got;
@@ -213,7 +207,7 @@ void AppendingFile::close() {
   writes_->wait();
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) shut_down(ExitCode::write_error, path_);
+  if (::close(fd) != 0) shut_down(ExitCode::write_error, path_, errno);
 }
 
 }  // namespace pk

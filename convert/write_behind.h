@@ -1,7 +1,8 @@
 // Channel data files written by a second thread: while the engine decodes the next
 // packets on one core, the kernel copies the full buffers into the page cache on the
 // other. Every write is checked; the first failure ends the run with code 22 at the
-// engine's next hand-over or wait, so a full disk still fails the run.
+// engine's next hand-over or wait, so a full disk still fails the run. Where no thread
+// can be started, the engine writes each buffer itself as it hands it on: the same bytes.
 #pragma once
 
 #include <condition_variable>
@@ -19,31 +20,19 @@
 
 namespace pk {
 
-// The buffers of the open files and of the writes queued behind them, not zeroed. They
-// are cut from 2 MiB regions that the kernel may back with single huge pages: touching
-// 512 small pages one by one costs more than a short run's own work on some machines
-// (5 ms on a virtual one).
+// The buffers of the open files and of the writes queued behind them, not zeroed: a
+// buffer given back is handed out again.
 class BufferPool {
  public:
   static constexpr std::size_t kBufferBytes = 256 * 1024;
-
-  BufferPool() = default;
-  ~BufferPool();
-  BufferPool(const BufferPool&) = delete;
-  BufferPool& operator=(const BufferPool&) = delete;
 
   uint8_t* take();
   void give_back(uint8_t* buffer);
 
  private:
-  // A new region's first buffer; nullptr when none can be mapped.
-  uint8_t* new_region();
-
   std::mutex m_;
   std::vector<uint8_t*> free_;
-  std::vector<void*> mappings_;  // each holds an aligned region
-  std::size_t region_taken_ = 0;  // buffers handed out of the latest region
-  std::vector<std::unique_ptr<uint8_t[]>> more_;  // when no region could be mapped
+  std::vector<std::unique_ptr<uint8_t[]>> all_;
 };
 
 class WriteBehind {
@@ -79,6 +68,8 @@ class WriteBehind {
     std::string path;
   };
   void run();
+  // Starts the thread; false when the system has none to give (the caller holds the lock).
+  bool start_thread();
   // Ends the run naming the file whose write failed; the caller holds the lock.
   void end_if_failed(std::unique_lock<std::mutex>& lock);
 
@@ -92,6 +83,8 @@ class WriteBehind {
   bool stopping_ = false;
   std::size_t files_opened_ = 0;
   std::string failed_path_;  // of the first write that failed; empty while none has
+  int failed_error_ = 0;     // its errno
+  bool no_thread_ = false;   // none could be started: the engine writes
   std::thread thread_;
 };
 

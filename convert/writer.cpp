@@ -1,9 +1,11 @@
 #include "writer.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 #include "failure.h"
 #include "helpers.h"
+#include "temporary_name.h"
 
 namespace pk {
 
@@ -11,10 +13,12 @@ std::string Writer::create_channel_data(const RunSetup& run, Outputs& out, const
                                         const std::string& base) {
   const Temporaries::Created created = out.temps.create(dir, base + ".STD");
   if (!created.ok)
-    shut_down_saying(ExitCode::open_error, format("\n\nERROR!!!!\n   unable to open %s for output.", created.path.c_str()));
+    shut_down_saying(ExitCode::open_error,
+                     format("\n\nERROR!!!!\n   unable to open %s for output.", final_name(created.path).c_str()),
+                     created.path, created.error);
   const std::size_t room = channel_head_room(run.options);
   if (room > 0 && ::truncate(created.path.c_str(), static_cast<off_t>(room)) != 0)
-    shut_down(ExitCode::write_error, created.path);
+    shut_down(ExitCode::write_error, created.path, errno);
   return created.path;
 }
 

@@ -1,6 +1,7 @@
 #include "segy_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -12,6 +13,7 @@
 #include "raw_file.h"
 #include "ring.h"
 #include "shot_points.h"
+#include "temporary_name.h"
 
 namespace pk::segy {
 
@@ -23,11 +25,12 @@ constexpr uint32_t kShortestGatherInterval = 30;
 constexpr float kDefaultRate = 1000.0f;
 
 void write_at(std::FILE* f, const std::string& path, long offset, const uint8_t* data, std::size_t n) {
-  if (std::fseek(f, offset, SEEK_SET) != 0 || std::fwrite(data, 1, n, f) != n) shut_down(ExitCode::write_error, path);
+  if (std::fseek(f, offset, SEEK_SET) != 0 || std::fwrite(data, 1, n, f) != n)
+    shut_down(ExitCode::write_error, path, errno);
 }
 
 void write_all(std::FILE* f, const std::string& path, const uint8_t* data, std::size_t n) {
-  if (std::fwrite(data, 1, n, f) != n) shut_down(ExitCode::write_error, path);
+  if (std::fwrite(data, 1, n, f) != n) shut_down(ExitCode::write_error, path, errno);
 }
 
 void write_zeros(std::FILE* f, const std::string& path, uint64_t n) {
@@ -52,7 +55,7 @@ uint64_t copy_block_wise(std::FILE* src, const std::string& src_path, std::FILE*
     copied += got;
     if (got < want) break;
   }
-  if (std::ferror(src)) shut_down(ExitCode::read_error, src_path);
+  if (std::ferror(src)) shut_down(ExitCode::read_error, src_path, errno);
   return copied;
 }
 
@@ -62,7 +65,7 @@ std::size_t header_room(bool file_header) { return (file_header ? kFileHeaderSiz
 // appended can only have been cut short from outside: a read error.
 void put_head(const std::string& path, const std::vector<uint8_t>& head, uint64_t data_file_size) {
   RawFile f(path, RawFile::Mode::write);
-  if (f.size() < data_file_size) shut_down(ExitCode::read_error, path);
+  if (f.size() < data_file_size) shut_down(ExitCode::read_error, path, "shorter than the samples written into it");
   f.write_at(0, head);
   f.close();
 }
@@ -82,8 +85,12 @@ std::vector<File_list_str*> channels_in_order(const Evt_list_str& evt) {
   return out;
 }
 
-void report_gather_open_failure(const std::string& path) {
-  std::fprintf(stderr, "\r\nCannot open '%s' for output.", path.c_str());
+// A gather that cannot be written whole fails the run: the event's other files are not
+// published, so neither a short gather nor its traces as loose files stand in for it,
+// and an earlier run's whole gather stays.
+[[noreturn]] void gather_open_failed(const std::string& path, int error) {
+  std::fprintf(stderr, "\r\nCannot open '%s' for output.\n", final_name(path).c_str());
+  shut_down(ExitCode::open_error, path, error);
 }
 
 }  // namespace
@@ -200,21 +207,17 @@ void SegyWriter::gathering(Outputs& out, const flag_strc& flags, const std::stri
   for (TraceFile& t : traces) {
     const std::string& path = t.path;
     FilePtr trace(std::fopen(path.c_str(), "rb"));
-    if (!trace) {
-      report_gather_open_failure(path);
-      return;
-    }
+    if (!trace) gather_open_failed(path, errno);
     if (flags.file_header_output && std::fseek(trace.get(), kFileHeaderSize, SEEK_SET) != 0)
-      shut_down(ExitCode::read_error, path);
-    const bool gathered = update_file(out, flags.recv_gather, trace.get(), t, directory);
+      shut_down(ExitCode::read_error, path, errno);
+    update_file(out, flags.recv_gather, trace.get(), t, directory);
     trace.reset();
-    // A trace whose gather could not be opened stays as it is rather than being lost.
-    if (gathered) out.temps.remove(path);
-    t.gathered = gathered;
+    out.temps.remove(path);
+    t.gathered = true;
   }
 }
 
-std::optional<std::string> SegyWriter::gather_file(Outputs& out, bool receiver, const std::string& directory,
+std::string SegyWriter::gather_file(Outputs& out, bool receiver, const std::string& directory,
                                                    const std::string& trace_name) {
   const uint16_t uid = trace_name_unit(trace_name);
   const std::string name = receiver ? receiver_gather_name(trace_name) : shot_gather_name(trace_name);
@@ -226,10 +229,7 @@ std::optional<std::string> SegyWriter::gather_file(Outputs& out, bool receiver, 
 
   // Created empty: the first trace appended writes the file header.
   const Temporaries::Created temporary = out.temps.create(directory, name);
-  if (!temporary.ok) {
-    report_gather_open_failure(temporary.path);
-    return std::nullopt;
-  }
+  if (!temporary.ok) gather_open_failed(temporary.path, temporary.error);
   if (receiver) Recv_info[uid] = {temporary.path, directory, name};
   else Shot_info[name] = temporary.path;
   return temporary.path;
@@ -274,36 +274,30 @@ void append_samples(std::FILE* trace, const std::string& trace_path, std::FILE* 
 
 }  // namespace
 
-bool SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, const TraceFile& trace_file,
+void SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, const TraceFile& trace_file,
                              const std::string& directory) {
   const std::string& trace_path = trace_file.path;
   title_header_info t{};
   const std::size_t got = std::fread(t.data(), 1, t.size(), trace);
-  if (got == 0) return true;  // an empty trace file has nothing to add
-  if (got != t.size()) shut_down(ExitCode::read_error, trace_path);
+  if (got == 0) return;  // an empty trace file has nothing to add
+  if (got != t.size()) shut_down(ExitCode::read_error, trace_path, std::ferror(trace) ? Cause(errno) : Cause("cut short"));
 
-  const std::optional<std::string> gather_path = gather_file(out, receiver, directory, trace_file.name);
-  if (!gather_path) return false;
-  const std::string& path = *gather_path;
+  const std::string path = gather_file(out, receiver, directory, trace_file.name);
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
-  if (!gather) {
-    report_gather_open_failure(path);
-    return false;
-  }
+  if (!gather) gather_open_failed(path, errno);
   file_header_info g{};
   const std::size_t head = std::fread(g.data(), 1, g.size(), gather.get());
-  if (head != 0 && head != g.size()) shut_down(ExitCode::read_error, path);
+  if (head != 0 && head != g.size()) shut_down(ExitCode::read_error, path, "cut short");
   const bool is_new = head == 0;
   if (is_new) fill_file_header(g);
   const uint32_t count = be_u32(&t[th::num_smp32]);
   const uint32_t gather_count = update_gather_headers(g, t, receiver, is_new);
   write_at(gather.get(), path, 0, g.data(), g.size());
-  if (std::fseek(gather.get(), 0, SEEK_END) != 0) shut_down(ExitCode::write_error, path);
+  if (std::fseek(gather.get(), 0, SEEK_END) != 0) shut_down(ExitCode::write_error, path, errno);
   write_all(gather.get(), path, t.data(), t.size());
   append_samples(trace, trace_path, gather.get(), path, count, gather_count, receiver);
   std::FILE* written = gather.release();
   close_checked(written, path);
-  return true;
 }
 
 }  // namespace pk::segy

@@ -62,9 +62,9 @@ class SegyWriter : public Writer {
                                        const TracePass& pass);
   // Appends the given trace files of one event to their gathers and deletes those gathered.
   void gathering(Outputs& out, const flag_strc& flags, const std::string& directory, std::vector<TraceFile>& traces);
-  // Appends one trace (positioned at its trace header) to its gather file; false when
-  // the gather file cannot be opened.
-  bool update_file(Outputs& out, bool receiver, std::FILE* trace, const TraceFile& trace_file,
+  // Appends one trace (positioned at its trace header) to its gather file; a gather that
+  // cannot be created or opened ends the run with code 20.
+  void update_file(Outputs& out, bool receiver, std::FILE* trace, const TraceFile& trace_file,
                    const std::string& directory);
 
   // ---- state kept from event to event ----
@@ -77,9 +77,8 @@ class SegyWriter : public Writer {
 
  private:
   void update_shot_point(const SettingsFile& settings, const Evt_list_str& evt);
-  // The gather file this run holds for a trace, created empty on first use; nothing when
-  // it cannot be created.
-  std::optional<std::string> gather_file(Outputs& out, bool receiver, const std::string& directory,
+  // The gather file this run holds for a trace, created empty on first use.
+  std::string gather_file(Outputs& out, bool receiver, const std::string& directory,
                                          const std::string& trace_name);
   // Writes one channel's trace file.
   TraceFile write_trace(Outputs& out, const flag_strc& flags, Evt_list_str& evt, File_list_str& chan,

@@ -1,6 +1,7 @@
 #include "seis_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -127,7 +128,7 @@ void complete_record(RawFile& data, const Assembly& assembly, uint32_t samples) 
   const SampleLayout& layout = assembly.layout;
   const std::optional<ShortBlock> last = layout.pc_blocks ? short_last_block(samples) : std::nullopt;
   if (data.size() < assembly.room + record_bytes(layout, samples) - (last ? 1 : 0))
-    shut_down(ExitCode::read_error, data.path());
+    shut_down(ExitCode::read_error, data.path(), "shorter than the samples written into it");
   if (!last) return;
   data.write_at(assembly.room + last->at, {&last->length, 1});
   data.write_at(assembly.room + last->at + 1 + last->length, {&last->length, 1});
@@ -141,6 +142,8 @@ void append_samples(Outputs& out, RecordWriter& records, Assembly& assembly, con
     complete_record(data, assembly, c.samples);
     assembly.flush();
     assembly.sei.append_from(data, assembly.room, record_bytes(assembly.layout, c.samples));
+    // With -WP its last block was corrected in place: that write must have held.
+    data.close();
   }
   // An empty record too, so that channel headers and sample records keep alternating.
   records.end_record();
@@ -152,7 +155,7 @@ void append_samples(Outputs& out, RecordWriter& records, Assembly& assembly, con
 void complete_in_place(Assembly& assembly, const Channel& first) {
   const std::string_view head = assembly.pending.view();
   RawFile data(first.node->Filename, RawFile::Mode::write);
-  if (head.size() != assembly.room) shut_down(ExitCode::write_error, data.path());
+  if (head.size() != assembly.room) shut_down(ExitCode::write_error, data.path(), "the head does not fit its room");
   complete_record(data, assembly, first.samples);
   data.write_at(0, {reinterpret_cast<const uint8_t*>(head.data()), head.size()});
   data.close();
@@ -168,7 +171,7 @@ void refuse_unframable(const RecordWriter& records, const std::vector<Channel>& 
     std::printf("\n %lu samples of channel %u are too many for one SEISAN record with 4-byte lengths"
                 " (-WP has no limit)",
                 static_cast<unsigned long>(c.samples), c.node->Chan_num + 1);
-    shut_down(ExitCode::write_error, sei);
+    shut_down(ExitCode::write_error, sei, "too many samples for one record with 4-byte lengths");
   }
 }
 
@@ -267,7 +270,7 @@ void SeisanWriter::merge_file_pc(const RunSetup& run, Outputs& out, Evt_list_str
   AppendingFile sei;
   Assembly assembly{sei, pending, sample_layout(run.options), channel_head_room(run.options)};
   // In place, nothing is appended before the head has been written.
-  if (!sei.open(sei_path, out.writes)) shut_down(ExitCode::open_error, sei_path);
+  if (!sei.open(sei_path, out.writes)) shut_down(ExitCode::open_error, sei_path, errno);
   write_records(out, *records, assembly, evt, chans, in_place);
   sei.close();
   if (in_place) sei_path = move_temporary(out, sei_path, dir, name);

@@ -152,7 +152,7 @@ TEST(ConvertDeployment, FailedRunsSetTheStatusAndAreListed) {
     EXPECT_TRUE(std::regex_search(r.out, std::regex("converted 3 of 3, 2 failed, done in [0-9]+ s"))) << r.out;
   }
   for (const auto& row : reporttest::report_rows(dir / "out")) {
-    if (row.at("program") == "pk_segy") EXPECT_EQ(row.at("status"), "exit status 2: Unknown switch -Z") << row.at("file");
+    if (row.at("program") == "pk_segy") EXPECT_EQ(row.at("status"), "exit status 2: ERROR: Unknown switch -Z") << row.at("file");
     else EXPECT_EQ(row.at("status"), "ok");
   }
 }

@@ -300,7 +300,8 @@ TEST(SeisFinishing, ChannelDataCutShortIsAReadError) {
   f0.stored = 100;
   const auto [code, out] = e.close_fatally();
   EXPECT_EQ(code, 21);
-  EXPECT_EQ(out, "\nFile read error for " + f0.Filename);
+  // Named as the channel data file, not by its hidden temporary name.
+  EXPECT_EQ(out, "\nFile read error for " + e.dir.dir() + "2003_001_00_00_00_9A21_1_1.STD");
   EXPECT_FALSE(fs::exists(e.sei()));
 }
 
