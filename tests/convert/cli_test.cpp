@@ -240,16 +240,19 @@ TEST(ExitPaths, UsageMissingAndEmptyInput) {
   RunResult bad = run_program(PK_ENGINE, "-S12x in.pk", dir.path());
   EXPECT_EQ(bad.code, 2);
   EXPECT_NE(bad.out.find("\nInvalid value for switch -S: 12x\r\n\nPurpose:"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find("ERROR: Invalid value for switch -S: 12x\n"), std::string::npos) << bad.out;
   EXPECT_EQ(usage.out.substr(0, 27), "\nPK_SEGY - Version 03.22A  ");
 
   RunResult missing = run_program(PK_ENGINE, "in.pk", dir.path());
   EXPECT_EQ(missing.code, 20);
   EXPECT_NE(missing.out.find("\nFile open error for in.pk"), std::string::npos);
+  EXPECT_NE(missing.out.find("ERROR: cannot open in.pk: No such file or directory\n"), std::string::npos);
 
   { std::ofstream(dir / "empty.pk"); }
   RunResult empty = run_program(PK_ENGINE, "empty.pk", dir.path());
   EXPECT_EQ(empty.code, 1);
-  EXPECT_EQ(empty.out.find("error"), std::string::npos);
+  EXPECT_NE(empty.out.find("ERROR: no PASSCAL packet found in empty.pk: the file is empty\n"), std::string::npos)
+      << empty.out;
 
   RunResult nodir = run_program(PK_ENGINE, "empty.pk nowhere", dir.path());
   EXPECT_EQ(nodir.code, 1);  // the empty input ends the run before the directory is entered
