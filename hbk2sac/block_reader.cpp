@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+
+#include "stop_signals.h"
 
 namespace hbk {
 
@@ -17,8 +20,11 @@ static_assert(sizeof(Block) == block_size, "blocks lie back to back in the read 
 }  // namespace
 
 BlockReader::BlockReader(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), blocks_(blocks_per_read) {}
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), blocks_(blocks_per_read) {
+  if (fd_ < 0) error_ = errno;
+}
 
+// Nothing was written through the input, so its close has nothing to lose.
 BlockReader::~BlockReader() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -39,6 +45,8 @@ bool BlockReader::refill() {
   const std::size_t capacity = blocks_.size() * block_size;
   while (filled_ < block_size) {
     const ssize_t got = ::read(fd_, bytes + filled_, capacity - filled_);
+    if (got < 0 && errno == EINTR && !pk::stop_requested()) continue;
+    if (got < 0) error_ = errno;
     if (got <= 0) return false;
     filled_ += static_cast<std::size_t>(got);
   }

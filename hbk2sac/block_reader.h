@@ -18,6 +18,9 @@ class BlockReader {
   BlockReader& operator=(const BlockReader&) = delete;
 
   bool is_open() const { return fd_ >= 0; }
+  // errno of the failed open or read; 0 while none failed. A read cut short by
+  // CTRL-C counts as failed (EINTR); the caller knows about the signal.
+  int error() const { return error_; }
 
   // The next whole block as stored in the file, valid until the next call; null at
   // the end of the file, after a read error and after a read cut short by a signal.
@@ -28,6 +31,7 @@ class BlockReader {
   bool refill();
 
   int fd_ = -1;
+  int error_ = 0;
   std::vector<Block> blocks_;
   std::size_t filled_ = 0;  // bytes read into blocks_
   std::size_t next_ = 0;    // index of the block next() hands out

@@ -1,18 +1,26 @@
 #include "driver.h"
 
 #include "block_reader.h"
+#include "directories.h"
 #include "pending_output.h"
 
+#include <dirent.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
+#include <new>
 #include <system_error>
 
 namespace hbk {
@@ -46,6 +54,14 @@ std::string directory_part(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// Symbolic links are followed; an entry that cannot be examined is listed, and its
+// conversion says what is wrong with it.
+bool names_directory(DIR* listing, const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return entry.d_type == DT_DIR;
+  struct stat st {};
+  return ::fstatat(::dirfd(listing), entry.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
 std::string home_directory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
   if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr)
@@ -65,6 +81,28 @@ void report_error(Context& ctx, const std::string& what, const std::string& path
   if (ctx.stop.requested()) return;
   ctx.console << "ERROR: " << what << " \"" << path << "\"\n";
   ctx.error_reported = true;
+}
+
+// Every failure once more on standard error, with its cause, for scripts and logs.
+// Standard output goes first, so that on one terminal the lines keep their order.
+void report_cause(Context& ctx, const std::string& what, const std::string& path,
+                  const std::string& cause) {
+  if (ctx.stop.requested()) return;
+  ctx.console.flush();
+  ctx.errors << "ERROR: " << what << ' ' << path << ": " << cause << '\n';
+  ctx.error_reported = true;
+}
+
+// A file that gets no SAC file: its console line, and the cause on standard error.
+void fail_file(Context& ctx, const std::string& console_what, const std::string& what,
+               const std::string& path, const std::string& cause) {
+  report_error(ctx, console_what, path);
+  report_cause(ctx, what, path, cause);
+}
+
+void fail_file(Context& ctx, const std::string& console_what, const std::string& what,
+               const std::string& path, int error) {
+  fail_file(ctx, console_what, what, path, std::strerror(error));
 }
 
 void warn_invalid_block(std::ostream& out, long number) {
@@ -148,39 +186,69 @@ class BlockWalk {
   BlockSamples samples_;
 };
 
-// The first block fixes the stream and the header; a file whose first block
-// cannot do that gets no output at all.
-bool read_first_block(Context& ctx, BlockReader& in, Block& first, const std::string& path) {
-  const Block* stored = in.next();
-  if (stored == nullptr) {
-    report_error(ctx, "no complete block in file", path);
-    return false;
-  }
-  first = *stored;
-  swap_block(first);
-  if (!block_is_valid(first)) {
-    warn_invalid_block(ctx.console, 1);
-    report_error(ctx, "no valid first block in file", path);
-    return false;
-  }
-  if (block_rate_code(first) == 0) {
-    report_error(ctx, "no sample rate in the first block of file", path);
-    return false;
-  }
-  return true;
+// What a block's warning needs: its identifiers, rate and packing, not its samples.
+using BlockHead = std::array<std::uint8_t, off::initial>;
+
+Block block_from_head(const BlockHead& head) {
+  Block b{};
+  std::copy(head.begin(), head.end(), b.begin());
+  return b;
 }
 
-enum class WalkEnd { complete, no_samples, write_failed, interrupted };
+// The first block that is valid and has a sample rate fixes the file's system, stream,
+// rate, header and start time. Blocks before it are damaged or carry no rate; only
+// their heads are kept, to be warned of in their turn once the stream is known.
+struct FileLead {
+  Block reference{};  // host order
+  std::vector<BlockHead> before;
+};
 
-WalkEnd write_sac(Context& ctx, BlockReader& in, std::FILE* out, const Block& first) {
+enum class LeadEnd { found, none, read_failed, interrupted };
+
+LeadEnd find_reference(Context& ctx, BlockReader& in, FileLead& lead) {
+  Block& b = lead.reference;
+  for (const Block* stored; !ctx.stop.requested() && (stored = in.next()) != nullptr;) {
+    b = *stored;
+    swap_block(b);
+    if (block_is_valid(b) && block_rate_code(b) != 0) return LeadEnd::found;
+    BlockHead& head = lead.before.emplace_back();
+    std::copy_n(b.begin(), head.size(), head.begin());
+  }
+  if (ctx.stop.requested()) return LeadEnd::interrupted;
+  return in.error() != 0 ? LeadEnd::read_failed : LeadEnd::none;
+}
+
+// Not one block could fix the stream: the invalid ones are warned of as usual, and
+// the file gets no SAC file.
+void refuse_file(Context& ctx, const FileLead& lead, const std::string& path) {
+  bool any_valid = false;
+  long number = 0;
+  for (const BlockHead& head : lead.before) {
+    ++number;
+    if (block_is_valid(block_from_head(head)))
+      any_valid = true;
+    else
+      warn_invalid_block(ctx.console, number);
+  }
+  const std::string reason = lead.before.empty() ? "no complete block"
+                             : any_valid         ? "no block with a sample rate"
+                                                 : "no valid block";
+  fail_file(ctx, reason + " in file", "cannot convert", path, reason);
+}
+
+enum class WalkEnd { complete, no_samples, write_failed, read_failed, interrupted };
+
+WalkEnd write_sac(Context& ctx, BlockReader& in, std::FILE* out, const FileLead& lead) {
   SacWriter& w = ctx.writer;
   w.attach(out);
-  w.sac_header_from_block(first);
+  w.sac_header_from_block(lead.reference);
   w.sac_write_header();
 
-  BlockWalk walk(ctx, first);
-  long number = 1;
-  bool going = !w.failed() && walk.handle(first, number);
+  BlockWalk walk(ctx, lead.reference);
+  long number = 0;
+  bool going = !w.failed();
+  for (const BlockHead& head : lead.before) going = going && walk.handle(block_from_head(head), ++number);
+  going = going && walk.handle(lead.reference, ++number);
   Block* b = nullptr;
   while (going && !ctx.stop.requested() && (b = in.next()) != nullptr) {
     swap_block(*b);
@@ -189,29 +257,47 @@ WalkEnd write_sac(Context& ctx, BlockReader& in, std::FILE* out, const Block& fi
 
   w.sac_write_header();
   w.sac_flush();
-  const bool failed = w.failed();
-  const bool no_samples = w.sample_count() == 0;
-  w.attach(nullptr);
   if (ctx.stop.requested()) return WalkEnd::interrupted;
-  if (failed) return WalkEnd::write_failed;
-  return no_samples ? WalkEnd::no_samples : WalkEnd::complete;
+  if (w.failed()) return WalkEnd::write_failed;
+  if (in.error() != 0) return WalkEnd::read_failed;
+  return w.sample_count() == 0 ? WalkEnd::no_samples : WalkEnd::complete;
 }
 
 // Renames a whole SAC file to its final name; in every other case the temporary
 // goes with `out` and an earlier file of the final name stays as it was.
-void finish_output(Context& ctx, PendingOutput& out, WalkEnd end, const std::string& in_path,
-                   const std::string& out_path) {
+void finish_output(Context& ctx, PendingOutput& out, WalkEnd end, const BlockReader& in,
+                   const std::string& in_path, const std::string& out_path) {
+  const int write_error = ctx.writer.error();
+  ctx.writer.attach(nullptr);
   switch (end) {
     case WalkEnd::interrupted: return;
-    case WalkEnd::write_failed: return report_error(ctx, "cannot write file", out_path);
-    case WalkEnd::no_samples: return report_error(ctx, "no usable block in file", in_path);
+    case WalkEnd::write_failed: return fail_file(ctx, "cannot write file", "cannot write", out_path, write_error);
+    case WalkEnd::read_failed: return fail_file(ctx, "cannot read file", "cannot read", in_path, in.error());
+    case WalkEnd::no_samples:
+      return fail_file(ctx, "no usable block in file", "cannot convert", in_path, "no usable block");
     case WalkEnd::complete: break;
   }
-  switch (out.commit()) {
+  switch (out.commit(ctx.durable)) {
     case PendingOutput::Commit::done: return;
-    case PendingOutput::Commit::close_failed: return report_error(ctx, "cannot write file", out_path);
-    case PendingOutput::Commit::rename_failed: return report_error(ctx, "cannot create file", out_path);
+    case PendingOutput::Commit::write_failed:
+      return fail_file(ctx, "cannot write file", "cannot write", out_path, out.error());
+    case PendingOutput::Commit::rename_failed:
+      return fail_file(ctx, "cannot create file", "cannot create", out_path, out.error());
+    case PendingOutput::Commit::sync_failed:
+      return report_cause(ctx, "cannot sync directory", directory_of(out_path), std::strerror(out.error()));
   }
+}
+
+// The directory is made again for every file, as a run may take long; the console
+// keeps its line for the file, standard error names the level that failed.
+bool make_output_directory(Context& ctx, const std::string& out_path) {
+  if (ctx.output_dir.empty()) return true;
+  std::string failed;
+  const int error = make_directories(ctx.output_dir, ctx.durable, failed);
+  if (error == 0) return true;
+  report_error(ctx, "cannot create file", out_path);
+  report_cause(ctx, "cannot create directory", failed, std::strerror(error));
+  return false;
 }
 
 // Standard output goes first, so that on one terminal the lines keep their order.
@@ -220,14 +306,32 @@ void warn_no_match(Context& ctx, const std::string& arg) {
   ctx.errors << "WARNING: no file matches " << arg << '\n';
 }
 
+// Standard output is checked after each file, while the cause of a failed write is
+// likely still the last one.
+void check_console(Context& ctx) {
+  if (ctx.console_failed || ctx.console.flush()) return;
+  const int error = errno;
+  ctx.console_failed = true;
+  report_cause(ctx, "cannot write", "standard output", std::strerror(error));
+}
+
 void convert_argument(Context& ctx, const std::string& arg) {
-  const std::vector<std::string> files = expand_argument(arg);
-  if (files.empty() && !is_program_switch(arg)) warn_no_match(ctx, arg);
+  ctx.current = arg;
+  int listing_error = 0;
+  const std::vector<std::string> files = expand_argument(arg, &listing_error);
+  // Memory that ran out is told once, for the whole run.
+  if (listing_error == ENOMEM) throw std::bad_alloc();
+  if (listing_error != 0 && !is_program_switch(arg))
+    report_cause(ctx, "cannot list directory", directory_of(arg), std::strerror(listing_error));
+  else if (files.empty() && !is_program_switch(arg))
+    warn_no_match(ctx, arg);
   ctx.writer.sac_init_header();
   for (const std::string& file : files) {
     if (ctx.stop.requested()) return;
+    ctx.current = file;
     ctx.console << "Converting " << base_name(file) << '\n';
     convert_file(ctx, file);
+    check_console(ctx);
   }
 }
 
@@ -248,6 +352,8 @@ void print_usage(std::ostream& out) {
       << gap_fill_value
       << "\n"
          "  Any blocks with a timestamp going backwards will be ignored.\n"
+         "\n"
+         "    -y flushes each SAC file to the disk before it takes its name (durable run)\n"
          "\n";
 }
 
@@ -268,7 +374,7 @@ std::string switch_value(const std::vector<std::string>& args, const std::string
 
 bool is_program_switch(const std::string& arg) {
   return starts_with_ignoring_case(arg, "-l") || starts_with_ignoring_case(arg, "/l") ||
-         starts_with_ignoring_case(arg, "-o:");
+         starts_with_ignoring_case(arg, "-o:") || starts_with_ignoring_case(arg, "-y");
 }
 
 std::string expand_output_dir(const std::string& dir, const std::string& cwd,
@@ -295,23 +401,27 @@ std::string output_path_for(const std::string& input, const std::string& output_
   return out;
 }
 
-std::vector<std::string> expand_argument(const std::string& arg) {
+std::vector<std::string> expand_argument(const std::string& arg, int* error) {
   const std::string dir = directory_part(arg);
   const std::string pattern = arg.substr(dir.size());
   std::vector<std::string> files;
-  std::error_code ec;
   // The listing is taken whole before any conversion, so SAC files created
   // meanwhile in the same directory are never picked up by the same pattern.
-  fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec);
-  if (ec) return files;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    const std::string name = it->path().filename().string();
-    if (fnmatch(pattern.c_str(), name.c_str(), 0) != 0) continue;
-    std::error_code kind_ec;
-    if (it->is_directory(kind_ec)) continue;
-    files.push_back(dir + name);
+  // Nothing was written through the listing, so its close has nothing to lose.
+  const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.empty() ? "." : dir.c_str()), ::closedir);
+  int failure = listing ? 0 : errno;
+  while (listing) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing.get());
+    if (entry == nullptr) {
+      failure = errno;
+      break;
+    }
+    if (fnmatch(pattern.c_str(), entry->d_name, 0) == 0 && !names_directory(listing.get(), *entry))
+      files.push_back(dir + entry->d_name);
   }
+  // A directory that is not there names no file; one that cannot be read fails.
+  if (error != nullptr && failure != ENOENT && failure != ENOTDIR) *error = failure;
   return files;
 }
 
@@ -341,28 +451,43 @@ std::uint64_t padding_count(Micros gap, std::uint32_t rate) {
 
 void convert_file(Context& ctx, const std::string& path) {
   BlockReader in(path);
-  if (!in.is_open()) {
-    report_error(ctx, "cannot open file", path);
-    return;
+  if (!in.is_open()) return fail_file(ctx, "cannot open file", "cannot open", path, in.error());
+  FileLead lead;
+  switch (find_reference(ctx, in, lead)) {
+    case LeadEnd::found: break;
+    case LeadEnd::interrupted: return;
+    case LeadEnd::read_failed: return fail_file(ctx, "cannot read file", "cannot read", path, in.error());
+    case LeadEnd::none: return refuse_file(ctx, lead, path);
   }
-  Block first;
-  if (!read_first_block(ctx, in, first, path)) return;
 
   const std::string out_path = output_path_for(path, ctx.output_dir);
-  if (!ctx.output_dir.empty()) {
-    std::error_code ec;
-    fs::create_directories(ctx.output_dir, ec);
-  }
+  if (!make_output_directory(ctx, out_path)) return;
   PendingOutput out(out_path);
-  if (out.file() == nullptr) {
-    report_error(ctx, "cannot create file", out_path);
-    return;
-  }
+  if (out.file() == nullptr) return fail_file(ctx, "cannot create file", "cannot create", out_path, out.error());
   // The writer buffers the samples itself; a second buffer would only copy.
   std::setvbuf(out.file(), nullptr, _IONBF, 0);
-  const WalkEnd end = write_sac(ctx, in, out.file(), first);
-  finish_output(ctx, out, end, path, out_path);
+  const WalkEnd end = write_sac(ctx, in, out.file(), lead);
+  finish_output(ctx, out, end, in, path, out_path);
 }
+
+namespace {
+
+int convert_all(const std::vector<std::string>& args, std::ostream& console, std::ostream& errors,
+                const StopSignals& stop, std::string& current) {
+  const ByteOrder order = find_switch(args, "-l") ? ByteOrder::little : ByteOrder::big;
+  Context ctx{console, errors, stop, current, SacWriter(order),
+              expand_output_dir(switch_value(args, "-o:", ""), current_directory(),
+                                home_directory())};
+  ctx.durable = any_starts_with(args, "-y");
+  for (const std::string& arg : args) {
+    if (stop.requested()) break;
+    convert_argument(ctx, arg);
+  }
+  if (stop.requested()) return status_interrupted;
+  return ctx.error_reported ? status_error : 0;
+}
+
+}  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& console, std::ostream& errors) {
   if (args.empty()) {
@@ -370,16 +495,16 @@ int run(const std::vector<std::string>& args, std::ostream& console, std::ostrea
     return 0;
   }
   const StopSignals stop;
-  const ByteOrder order = find_switch(args, "-l") ? ByteOrder::little : ByteOrder::big;
-  Context ctx{console, errors, stop, SacWriter(order),
-              expand_output_dir(switch_value(args, "-o:", ""), current_directory(),
-                                home_directory())};
-  for (const std::string& arg : args) {
-    if (stop.requested()) break;
-    convert_argument(ctx, arg);
+  std::string current;
+  try {
+    return convert_all(args, console, errors, stop, current);
+  } catch (const std::bad_alloc&) {
+    // The unfinished temporary went with the unwinding; this line needs no memory.
+    if (console.good()) console.flush();
+    errors << "ERROR: cannot convert " << (current.empty() ? "anything" : current.c_str()) << ": "
+           << std::strerror(ENOMEM) << '\n';
+    return status_no_memory;
   }
-  if (stop.requested()) return status_interrupted;
-  return ctx.error_reported ? status_error : 0;
 }
 
 }  // namespace hbk

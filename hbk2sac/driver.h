@@ -19,18 +19,23 @@ constexpr std::int32_t gap_fill_value = -2'147'483'647;
 
 // Exit status of a run that printed an "ERROR: " line.
 constexpr int status_error = 1;
-// Exit status of a run that was stopped by CTRL-C or SIGTERM.
+// Exit status of a run that was stopped by CTRL-C, SIGTERM, SIGPIPE, SIGHUP or SIGQUIT.
 constexpr int status_interrupted = 130;
+// Exit status of a run that ran out of memory (as the packet converters have it).
+constexpr int status_no_memory = 40;
 
 using pk::StopSignals;
 
 struct Context {
   std::ostream& console;
-  std::ostream& errors;  // standard error, for arguments that name no file
+  std::ostream& errors;  // standard error: the causes of failures, arguments that name no file
   const StopSignals& stop;
+  std::string& current;  // the argument or file being converted, for an out-of-memory line
   SacWriter writer;
   std::string output_dir;  // absolute and ending in "/", or empty
+  bool durable = false;    // -y: each output reaches the device before its rename
   bool error_reported = false;
+  bool console_failed = false;
 };
 
 void print_usage(std::ostream& out);
@@ -50,7 +55,8 @@ std::string output_path_for(const std::string& input, const std::string& output_
 
 // The input files that one command-line argument names: directory part of the
 // argument plus every non-directory entry whose name matches its last component.
-std::vector<std::string> expand_argument(const std::string& arg);
+// A directory that exists but cannot be listed sets `*error` (an errno) and names none.
+std::vector<std::string> expand_argument(const std::string& arg, int* error = nullptr);
 
 // Real-number form of a block number in the invalid-block warning.
 std::string block_number_real(long number);
@@ -59,12 +65,13 @@ std::string block_number_real(long number);
 // never past, the next block.
 std::uint64_t padding_count(Micros gap, std::uint32_t rate);
 
-// Converts one file into one SAC file, or reports why not with an "ERROR: " line
-// and leaves no SAC file of its own (an earlier one of that name stays).
+// Converts one file into one SAC file, or reports why not with an "ERROR: " line on
+// standard output and one with the cause on standard error, and leaves no SAC file
+// of its own (an earlier one of that name stays).
 void convert_file(Context& ctx, const std::string& path);
 
 // 0 when every file converted, status_error after an "ERROR: " line,
-// status_interrupted after CTRL-C or SIGTERM.
+// status_interrupted after a stop signal, status_no_memory when memory ran out.
 int run(const std::vector<std::string>& args, std::ostream& console,
         std::ostream& errors = std::cerr);
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "directories.h"
 #include "temporary_name.h"
 
 namespace hbk {
@@ -27,19 +28,23 @@ std::string temporary_name(const std::string& final_path, long pid, unsigned att
 
 PendingOutput::PendingOutput(std::string final_path) : final_path_(std::move(final_path)) {
   for (unsigned attempt = 0; attempt < max_attempts; ++attempt) {
-    const std::string name = temporary_name(final_path_, ::getpid(), attempt);
+    std::string name = temporary_name(final_path_, ::getpid(), attempt);
     const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) return;
-    file_ = ::fdopen(fd, "w+b");
-    if (file_ == nullptr) {
-      ::close(fd);
-      ::unlink(name.c_str());
+    if (fd < 0) {
+      error_ = errno;
       return;
     }
-    temporary_path_ = name;
+    // Taken over without allocating, so that from here on the destructor removes it.
+    temporary_path_ = std::move(name);
+    file_ = ::fdopen(fd, "w+b");
+    if (file_ == nullptr) {
+      error_ = errno;
+      ::close(fd);
+    }
     return;
   }
+  error_ = EEXIST;
 }
 
 PendingOutput::~PendingOutput() {
@@ -47,12 +52,19 @@ PendingOutput::~PendingOutput() {
   if (!temporary_path_.empty()) ::unlink(temporary_path_.c_str());
 }
 
-PendingOutput::Commit PendingOutput::commit() {
-  if (file_ == nullptr) return Commit::close_failed;
-  if (std::fclose(std::exchange(file_, nullptr)) != 0) return Commit::close_failed;
-  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) return Commit::rename_failed;
+PendingOutput::Commit PendingOutput::commit(bool durable) {
+  if (file_ == nullptr) return Commit::write_failed;
+  if (durable && ::fdatasync(::fileno(file_)) != 0) return failed(Commit::write_failed);
+  if (std::fclose(std::exchange(file_, nullptr)) != 0) return failed(Commit::write_failed);
+  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) return failed(Commit::rename_failed);
   temporary_path_.clear();
+  if (durable && (error_ = sync_directory(directory_of(final_path_))) != 0) return Commit::sync_failed;
   return Commit::done;
+}
+
+PendingOutput::Commit PendingOutput::failed(Commit what) {
+  error_ = errno;
+  return what;
 }
 
 }  // namespace hbk

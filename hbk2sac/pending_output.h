@@ -14,7 +14,7 @@ std::string temporary_name(const std::string& final_path, long pid, unsigned att
 
 class PendingOutput {
  public:
-  // file() is null when no temporary could be created.
+  // file() is null when no temporary could be created; error() says why.
   explicit PendingOutput(std::string final_path);
   // Removes the temporary unless it was committed.
   ~PendingOutput();
@@ -24,14 +24,22 @@ class PendingOutput {
   std::FILE* file() const { return file_; }
   const std::string& temporary_path() const { return temporary_path_; }
 
-  // Closes the temporary and renames it to the final name.
-  enum class Commit { done, close_failed, rename_failed };
-  Commit commit();
+  // Closes the temporary and renames it to the final name. A durable commit first
+  // flushes the data to the device, and afterwards the directory entry: without it a
+  // power cut soon after may leave the final name on an empty or short file.
+  // After sync_failed the file has its final name, but a power cut may yet undo that.
+  enum class Commit { done, write_failed, rename_failed, sync_failed };
+  Commit commit(bool durable);
+  // errno of the failed creation or commit step.
+  int error() const { return error_; }
 
  private:
+  Commit failed(Commit what);
+
   std::string final_path_;
   std::string temporary_path_;  // empty once renamed, or when none was created
   std::FILE* file_ = nullptr;
+  int error_ = 0;
 };
 
 }  // namespace hbk

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 namespace hbk {
@@ -61,6 +62,7 @@ void SacWriter::attach(std::FILE* out) {
   fill_ = 0;
   npts_ = 0;
   failed_ = false;
+  error_ = 0;
 }
 
 void SacWriter::set_float(int word, float v) { std::memcpy(header_.data() + 4 * word, &v, 4); }
@@ -130,7 +132,13 @@ void SacWriter::sac_header_from_block(const Block& first) {
 }
 
 void SacWriter::write_bytes(const void* data, std::size_t n) {
-  if (out_ == nullptr || std::fwrite(data, 1, n, out_) != n) failed_ = true;
+  if (out_ == nullptr || std::fwrite(data, 1, n, out_) != n) fail();
+}
+
+// The first failure is the one to tell; what follows is its consequence.
+void SacWriter::fail() {
+  if (!failed_) error_ = out_ == nullptr ? EBADF : errno;
+  failed_ = true;
 }
 
 void SacWriter::sac_flush() {
@@ -158,7 +166,7 @@ void SacWriter::sac_put_samples(std::span<const std::int32_t> samples) {
 
 void SacWriter::sac_write_header() {
   sac_flush();
-  if (out_ == nullptr || std::fseek(out_, 0, SEEK_SET) != 0) failed_ = true;
+  if (out_ == nullptr || std::fseek(out_, 0, SEEK_SET) != 0) fail();
   set_float(sac::depmin, static_cast<float>(run_min_));
   set_float(sac::depmax, static_cast<float>(run_max_));
   set_int(sac::npts, npts_);

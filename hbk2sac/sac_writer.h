@@ -61,6 +61,8 @@ class SacWriter {
 
   // True once a write or seek on the current file has failed.
   bool failed() const { return failed_; }
+  // errno of the first failed write or seek.
+  int error() const { return error_; }
   std::int32_t sample_count() const { return npts_; }
 
   // The header record in host order.
@@ -74,6 +76,7 @@ class SacWriter {
   void set_text(std::size_t at, std::size_t width, const std::string& text);
   void put_id_text(std::size_t at, const std::string& text);
   void write_bytes(const void* data, std::size_t n);
+  void fail();
   void append_to_buffer(std::span<const std::int32_t> samples);
 
   std::array<std::uint8_t, sac::header_size> header_{};
@@ -85,6 +88,7 @@ class SacWriter {
   std::int32_t npts_ = 0;
   bool reverse_ = false;
   bool failed_ = false;
+  int error_ = 0;
   std::FILE* out_ = nullptr;
 };
 

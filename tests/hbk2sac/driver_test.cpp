@@ -1,4 +1,5 @@
 #include "block_reader.h"
+#include "hbk_encoder.h"
 #include "driver.h"
 #include "pending_output.h"
 
@@ -89,7 +90,7 @@ TEST(HbkPendingOutput, TakesAFreeNameAndRenamesOnlyOnCommit) {
     EXPECT_EQ(out.temporary_path(), hbk::temporary_name(final_path, ::getpid(), 1));
     EXPECT_EQ(std::fputs("new", out.file()), 1);
     if (commit) {
-      EXPECT_EQ(out.commit(), hbk::PendingOutput::Commit::done);
+      EXPECT_EQ(out.commit(false), hbk::PendingOutput::Commit::done);
     }
   }
   EXPECT_EQ(testkit::read_file(final_path), "new");
@@ -179,7 +180,56 @@ TEST(HbkPatterns, ListingMatchesHiddenFilesAndSkipsDirectories) {
   EXPECT_EQ(got, (std::set<std::string>{prefix + "a.hbk", prefix + ".hidden.hbk"}));
   EXPECT_EQ(hbk::expand_argument(prefix + "?.[hH][bB][kK]").size(), 2u);
   EXPECT_TRUE(hbk::expand_argument(prefix + "none*").empty());
-  EXPECT_TRUE(hbk::expand_argument(prefix + "missing/*").empty());
+  // A directory that is not there names no file; one that cannot be read is a failure.
+  int error = 0;
+  EXPECT_TRUE(hbk::expand_argument(prefix + "missing/*", &error).empty());
+  EXPECT_TRUE(hbk::expand_argument(prefix + "a.hbk/*", &error).empty());
+  EXPECT_EQ(error, 0);
+  if (::geteuid() == 0) return;  // root reads any directory
+  fs::permissions(dir / "sub.hbk", fs::perms::none);
+  EXPECT_TRUE(hbk::expand_argument(prefix + "sub.hbk/*", &error).empty());
+  EXPECT_EQ(error, EACCES);
+  fs::permissions(dir / "sub.hbk", fs::perms::owner_all);
+}
+
+// A console whose writes after the first `writes` throw std::bad_alloc, as operator new
+// does when memory runs out.
+class MemoryRunsOut : public std::streambuf {
+ public:
+  explicit MemoryRunsOut(int writes) : left_(writes) {}
+
+ protected:
+  int_type overflow(int_type c) override { return take() ? c : traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return take() ? n : 0; }
+
+ private:
+  bool take() {
+    if (--left_ < 0) throw std::bad_alloc();
+    return true;
+  }
+  int left_;
+};
+
+// Memory that runs out in the middle of a file (at its gap warning) ends the run with its
+// own status and line; the unfinished temporary goes, the earlier SAC file stays.
+TEST(HbkMemory, RunningOutEndsTheRunAndLeavesNoTemporary) {
+  const testkit::ScratchDir scratch;
+  std::vector<hbk::Block> blocks;
+  for (const std::uint32_t seconds : {10u, 12u}) {
+    hbktest::BlockFields f = hbktest::fields_from_samples(std::vector<std::int32_t>(100, 7), 4);
+    f.timecode = hbktest::make_timecode(11'000, seconds);
+    blocks.push_back(hbktest::encode_block(f));
+  }
+  hbktest::write_blocks(scratch / "m.hbk", blocks);
+  testkit::write_file(scratch / "m.sac", "earlier");
+  MemoryRunsOut buffer(3);  // "Converting ", the name, the line end
+  std::ostream console(&buffer);
+  console.exceptions(std::ios::badbit);
+  std::ostringstream errors;
+  EXPECT_EQ(hbk::run({scratch / "m.hbk", "later.hbk"}, console, errors), hbk::status_no_memory);
+  EXPECT_EQ(errors.str(), "ERROR: cannot convert " + scratch / "m.hbk" + ": Cannot allocate memory\n");
+  EXPECT_EQ(testkit::list_files(scratch.path()), (std::vector<std::string>{"m.hbk", "m.sac"}));
+  EXPECT_EQ(testkit::read_file(scratch / "m.sac"), "earlier");
 }
 
 TEST(HbkUsage, PrintedOnlyWithoutArguments) {
@@ -195,7 +245,8 @@ TEST(HbkUsage, PrintedOnlyWithoutArguments) {
   EXPECT_TRUE(usage.ends_with(
       "\n  An output file of the same name with extension '.sac' is generated.\n"
       "  Any gaps in the time-series will be filled with value -2147483647\n"
-      "  Any blocks with a timestamp going backwards will be ignored.\n\n"));
+      "  Any blocks with a timestamp going backwards will be ignored.\n\n"
+      "    -y flushes each SAC file to the disk before it takes its name (durable run)\n\n"));
   EXPECT_NE(usage.find("\nConverter for HBK to SAC format\nUsage: HBK2SAC hbkfile [-l] "
                        "[-o:output_dir]\n  where\n    -l produces little-endian (intel) byte "
                        "order (default big-endian)\n"),

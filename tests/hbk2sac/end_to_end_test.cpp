@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -231,8 +233,42 @@ TEST_F(HbkEndToEnd, ArgumentsThatNameNoFileAreWarnedOfOnStandardError) {
   EXPECT_EQ(read_sac(dir_ / "out" / "x.sac", false).npts(), 100);
 }
 
-// Every file without a sample to give is reported as an ERROR, gets no SAC file and
-// leaves an earlier SAC file of its name as it was; the run goes on and ends with 1.
+// Blocks ahead of the first valid block with a sample rate are skipped with their
+// usual warnings; that block fixes the system, stream, rate and start time, so a damaged
+// identity in a bad first block costs none of the good blocks after it.
+TEST_F(HbkEndToEnd, DamagedLeadingBlocksAreSkippedAndTheFirstGoodOneFixesTheStream) {
+  hbk::Block invalid = with_sysid(block_at(5, 0, 100, 9000), 99);
+  invalid[hbk::off::record_count] = 251;
+  hbk::Block no_rate = block_at(7, 0, 100, 0);
+  no_rate[hbk::off::rate_code] = 0;
+  const hbk::Block other_rate = block_at(8, 0, 100, 0, 50);
+  struct Case {
+    const char* name;
+    std::vector<hbk::Block> blocks;
+    std::string warnings;
+  } cases[] = {
+      {"invalid.hbk", {invalid, block_at(10, 0, 100, 0), block_at(11, 0, 100, 100)},
+       "WARNING: Invalid block  1.00000000000000E+0000, skipping\n"},
+      {"no_rate.hbk", {no_rate, invalid, block_at(10, 0, 100, 0), other_rate, block_at(11, 0, 100, 100)},
+       "WARNING: Mismatched Samplerate found in block 1, skipping.\n"
+       "WARNING: Invalid block  2.00000000000000E+0000, skipping\n"
+       "WARNING: Mismatched Samplerate found in block 4, skipping.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    hbktest::write_blocks((dir_ / c.name).string(), c.blocks);
+    EXPECT_EQ(run(c.name), "Converting " + std::string(c.name) + "\n" + c.warnings + "status=0\n");
+    const SacFile sac = read_sac(dir_ / (std::string(c.name, std::strlen(c.name) - 4) + ".sac"));
+    ASSERT_EQ(sac.npts(), 200);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(sac.sample(i), float(i)) << i;
+    EXPECT_EQ(sac.word(74), 10u);  // nzsec of the first good block
+    EXPECT_EQ(sac.bytes.substr(440, 4), sys_text + '\0');
+  }
+}
+
+// Every file without a sample to give is reported as an ERROR on standard output and,
+// with its cause, on standard error; it gets no SAC file and leaves an earlier SAC file
+// of its name as it was; the run goes on and ends with 1.
 TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFileAndTheStatusShowsIt) {
   hbk::Block no_rate = block_at(10, 0, 100, 0);
   no_rate[hbk::off::rate_code] = 0;
@@ -242,10 +278,10 @@ TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFileAndTheStatusShowsIt) {
   empty_fields.sysid = hbktest::text_to_id(sys_text);
   empty_fields.streamid = hbktest::text_to_id(stream_text);
   empty_fields.timecode = hbktest::make_timecode(day, 10);
-  hbktest::write_blocks((dir_ / "a.hbk").string(), {no_rate, block_at(11, 0, 100, 0)});
+  hbktest::write_blocks((dir_ / "a.hbk").string(), {no_rate, no_rate});
   hbktest::write_blocks((dir_ / "b.hbk").string(), {}, std::string(1023, '\0'));
   fs::create_symlink(dir_ / "gone", dir_ / "c.hbk");
-  hbktest::write_blocks((dir_ / "e.hbk").string(), {invalid, block_at(11, 0, 100, 0)});
+  hbktest::write_blocks((dir_ / "e.hbk").string(), {invalid, invalid});
   hbktest::write_blocks((dir_ / "f.hbk").string(),
                         {hbktest::encode_block(empty_fields), with_sysid(block_at(10, 0, 100, 0), 1)});
   std::ofstream(dir_ / "blocker") << "a file where a directory should be";
@@ -254,21 +290,61 @@ TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFileAndTheStatusShowsIt) {
 
   const std::string d = dir_.string();
   EXPECT_EQ(run("a.hbk b.hbk c.hbk e.hbk f.hbk d.hbk"),
-            "Converting a.hbk\nERROR: no sample rate in the first block of file \"a.hbk\"\n"
+            "Converting a.hbk\nERROR: no block with a sample rate in file \"a.hbk\"\n"
+            "ERROR: cannot convert a.hbk: no block with a sample rate\n"
             "Converting b.hbk\nERROR: no complete block in file \"b.hbk\"\n"
+            "ERROR: cannot convert b.hbk: no complete block\n"
             "Converting c.hbk\nERROR: cannot open file \"c.hbk\"\n"
+            "ERROR: cannot open c.hbk: No such file or directory\n"
             "Converting e.hbk\nWARNING: Invalid block  1.00000000000000E+0000, skipping\n"
-            "ERROR: no valid first block in file \"e.hbk\"\n"
+            "WARNING: Invalid block  2.00000000000000E+0000, skipping\n"
+            "ERROR: no valid block in file \"e.hbk\"\nERROR: cannot convert e.hbk: no valid block\n"
             "Converting f.hbk\nWARNING: Mismatched SysID found in block 2, skipping.\n"
-            "ERROR: no usable block in file \"f.hbk\"\n"
+            "ERROR: no usable block in file \"f.hbk\"\nERROR: cannot convert f.hbk: no usable block\n"
             "Converting d.hbk\n"
             "status=1\n");
   EXPECT_EQ(read_sac(dir_ / "d.sac").npts(), 100);
   EXPECT_EQ(run("d.hbk -o:blocker/sub"),
-            "Converting d.hbk\nERROR: cannot create file \"" + d + "/blocker/sub/d.sac\"\nstatus=1\n");
+            "Converting d.hbk\nERROR: cannot create file \"" + d + "/blocker/sub/d.sac\"\n" +
+                "ERROR: cannot create directory " + d + "/blocker/sub: Not a directory\nstatus=1\n");
+  // The kernel refuses to read a process's memory at address 0.
+  EXPECT_EQ(run("/proc/self/mem"), "Converting mem\nERROR: cannot read file \"/proc/self/mem\"\n"
+                                   "ERROR: cannot read /proc/self/mem: Input/output error\nstatus=1\n");
   for (const char* name : {"a.sac", "e.sac", "f.sac"}) EXPECT_EQ(testkit::read_file(dir_ / name), "earlier");
   for (const char* name : {"b.sac", "c.sac"}) EXPECT_FALSE(fs::exists(dir_ / name)) << name;
   for (const std::string& name : testkit::list_files(dir_)) EXPECT_FALSE(name.ends_with(".part")) << name;
+}
+
+struct Unmount {
+  fs::path at;
+  ~Unmount() {
+    if (!at.empty()) testkit::run_shell("umount " + quoted(at));
+  }
+};
+
+// A directory no file can be created in: read-only for a user; for root, who writes
+// anyway, a read-only tmpfs. Returns the cause the program must name, or "" when neither
+// can be had.
+std::string lock_directory(const fs::path& d) {
+  if (::geteuid() != 0) {
+    fs::permissions(d, fs::perms::owner_read | fs::perms::owner_exec);
+    return "Permission denied";
+  }
+  return testkit::run_shell("mount -t tmpfs -o ro,size=16k tmpfs " + quoted(d) + " 2>/dev/null") == 0
+             ? "Read-only file system"
+             : "";
+}
+
+TEST_F(HbkEndToEnd, UnwritableDirectoryIsNamedWithItsCause) {
+  hbktest::write_blocks((dir_ / "d.hbk").string(), {block_at(10, 0, 100, 0)});
+  fs::create_directory(dir_ / "locked");
+  const std::string cause = lock_directory(dir_ / "locked");
+  if (cause.empty()) GTEST_SKIP() << "no way to make a directory unwritable";
+  const Unmount unmount{::geteuid() == 0 ? dir_ / "locked" : fs::path()};
+  const std::string sac = fs::canonical(dir_).string() + "/locked/d.sac";
+  EXPECT_EQ(run("d.hbk -o:locked"), "Converting d.hbk\nERROR: cannot create file \"" + sac +
+                                        "\"\nERROR: cannot create " + sac + ": " + cause + "\nstatus=1\n");
+  EXPECT_EQ(testkit::list_files(dir_), (std::vector<std::string>{"d.hbk"}));
 }
 
 TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheEarlierFileKept) {
@@ -281,17 +357,13 @@ TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheEarlierFileKept) {
   // would (16 blocks of 512 or 1024 bytes, depending on the shell).
   const std::string out = run("big.hbk small.hbk", "trap '' XFSZ; ulimit -f 16;");
   EXPECT_EQ(out, "Converting big.hbk\nERROR: cannot write file \"big.sac\"\n"
+                 "ERROR: cannot write big.sac: File too large\n"
                  "Converting small.hbk\nstatus=1\n");
   EXPECT_EQ(testkit::read_file(dir_ / "big.sac"), "earlier");
   EXPECT_EQ(read_sac(dir_ / "small.sac").npts(), 100);
   EXPECT_EQ(testkit::list_files(dir_),
             (std::vector<std::string>{"big.hbk", "big.sac", "small.hbk", "small.sac"}));
 }
-
-struct Unmount {
-  fs::path at;
-  ~Unmount() { testkit::run_shell("umount " + quoted(at)); }
-};
 
 TEST_F(HbkEndToEnd, FullDiskLeavesNoPartialFileUnderTheFinalName) {
   fs::create_directory(dir_ / "disk");
@@ -309,12 +381,60 @@ TEST_F(HbkEndToEnd, FullDiskLeavesNoPartialFileUnderTheFinalName) {
   for (std::uint32_t i = 0; i < 100; ++i) blocks.push_back(block_at(10 + 10 * i, 0, 1000, 0));
   fs::create_directory(dir_ / "new");
   hbktest::write_blocks((dir_ / "new" / "s.hbk").string(), blocks);
+  const std::string sac = (dir_ / "disk" / "s.sac").string();
   EXPECT_EQ(run("new/s.hbk t.hbk -o:disk"),
-            "Converting s.hbk\nERROR: cannot write file \"" + (dir_ / "disk" / "s.sac").string() +
-                "\"\nConverting t.hbk\nstatus=1\n");
+            "Converting s.hbk\nERROR: cannot write file \"" + sac + "\"\nERROR: cannot write " + sac +
+                ": No space left on device\nConverting t.hbk\nstatus=1\n");
   EXPECT_EQ(testkit::read_file(dir_ / "disk" / "s.sac"), earlier);
   EXPECT_EQ(read_sac(dir_ / "disk" / "t.sac").npts(), 100);
   EXPECT_EQ(testkit::list_files(dir_ / "disk"), (std::vector<std::string>{"s.sac", "t.sac"}));
+}
+
+// The shim logs each fdatasync, fsync and rename; temporaries are named with the pid.
+std::vector<std::string> sync_calls(const fs::path& log) {
+  std::istringstream lines(testkit::read_file(log));
+  std::vector<std::string> calls;
+  for (std::string l; std::getline(lines, l);)
+    calls.push_back(std::regex_replace(l, std::regex("hbk2sac-[0-9]+"), "hbk2sac-PID"));
+  return calls;
+}
+
+// With -y each file's data reaches the device before its rename, its directory entry
+// after; new directory levels are synced in their parents. Without -y nothing is synced.
+TEST_F(HbkEndToEnd, DurableRunFlushesEachFileBeforeItsRenameAndItsDirectoryAfter) {
+  for (const char* name : {"a.hbk", "b.hbk"}) hbktest::write_blocks((dir_ / name).string(), {block_at(10, 0, 100, 0)});
+  const fs::path log = dir_ / "sync.log";
+  const std::string preload = "SYNC_LOG=" + quoted(log) + " LD_PRELOAD=" + quoted(SYNC_LOG_SHIM) +
+                              " ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS";
+  const std::string root = fs::canonical(dir_).string(), out = root + "/out/deep";
+  const auto renamed = [&](const std::string& name) {
+    return "rename " + out + "/." + name + ".hbk2sac-PID.part " + out + "/" + name;
+  };
+  const auto flushed = [&](const std::string& name) { return "fdatasync " + out + "/." + name + ".hbk2sac-PID.part"; };
+  const std::vector<std::string> plain{renamed("a.sac"), renamed("b.sac")};
+  const std::vector<std::string> durable{"fsync " + root,     "fsync " + root + "/out", flushed("a.sac"),
+                                         renamed("a.sac"),    "fsync " + out,           flushed("b.sac"),
+                                         renamed("b.sac"),    "fsync " + out};
+  for (const auto& [switches, calls] : {std::pair{"", plain}, std::pair{" -y", durable}}) {
+    SCOPED_TRACE(switches);
+    fs::remove_all(dir_ / "out");
+    fs::remove(log);
+    EXPECT_EQ(run(std::string("a.hbk b.hbk -o:out/deep") + switches, preload),
+              "Converting a.hbk\nConverting b.hbk\nstatus=0\n");
+    EXPECT_EQ(sync_calls(log), calls);
+    EXPECT_EQ(read_sac(dir_ / "out" / "deep" / "b.sac").npts(), 100);
+  }
+}
+
+// Standard output that cannot be written is a failure of the run, told on standard error.
+TEST_F(HbkEndToEnd, UnwritableConsoleIsAFailure) {
+  hbktest::write_blocks((dir_ / "x.hbk").string(), {block_at(10, 0, 100, 0)});
+  const std::string program = quoted(fs::path(testkit::program_path("hbk2sac")));
+  const int status = testkit::run_shell("cd " + quoted(dir_) + " && " + program + " x.hbk >/dev/full 2>errors.txt");
+  EXPECT_EQ(status, hbk::status_error);
+  EXPECT_EQ(testkit::read_file(dir_ / "errors.txt"),
+            "ERROR: cannot write standard output: No space left on device\n");
+  EXPECT_EQ(read_sac(dir_ / "x.sac").npts(), 100);
 }
 
 // Starts hbk2sac in `dir` without a shell between, so that a signal reaches the

@@ -1,0 +1,57 @@
+#include "directories.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace hbk {
+
+namespace {
+
+bool is_directory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Makes one level; a level that exists already, as a directory or not, is left to
+// the next level's mkdir (or the final check) to refuse.
+int make_level(const std::string& level, bool durable, std::string& failed) {
+  if (is_directory(level)) return 0;
+  int error = ::mkdir(level.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno;
+  if (error == 0 && durable) error = sync_directory(directory_of(level));
+  if (error != 0) failed = level;
+  return error;
+}
+
+}  // namespace
+
+std::string directory_of(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int sync_directory(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = ::fsync(fd) == 0 ? 0 : errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+int make_directories(const std::string& dir, bool durable, std::string& failed) {
+  std::string path = dir;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (is_directory(path)) return 0;
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    if (const int error = make_level(path.substr(0, end), durable, failed); error != 0) return error;
+    if (end == std::string::npos) break;
+  }
+  if (is_directory(path)) return 0;
+  failed = path;
+  return ENOTDIR;
+}
+
+}  // namespace hbk
