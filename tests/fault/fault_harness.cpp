@@ -76,15 +76,17 @@ void write_hbk_inputs(const fs::path& dir) {
 
 std::vector<Case> cases(const fs::path& inputs) {
   const std::string pk = (inputs / "in.pk").string();
+  // Durable runs take the file calls only: their allocations and threads are those of
+  // the runs without the switch.
+  const std::vector<std::string> file_calls = {"open", "write", "pwrite", "fsync", "fdatasync", "close", "rename"};
   return {
       {"pk_segy -HY -GS -LY -QY", "pk_segy", {"-HY", "-GS", "-LY", "-QY", pk, "out"}},
       {"pk_seis -W4", "pk_seis", {"-W4", pk, "out"}},
-      // Durable outputs take the file calls only: the allocations and the thread are the
-      // same as without -Y.
-      {"pk_segy -HY -GS -LY -QY -Y", "pk_segy", {"-HY", "-GS", "-LY", "-QY", "-Y", pk, "out"},
-       {"open", "write", "pwrite", "fsync", "fdatasync", "close", "rename"}},
+      {"pk_segy -HY -GS -LY -QY -Y", "pk_segy", {"-HY", "-GS", "-LY", "-QY", "-Y", pk, "out"}, file_calls},
       {"pk_seis -WP -P2", "pk_seis", {"-WP", "-P2", pk, "out"}},
       {"hbk2sac a.hbk b.hbk", "hbk2sac", {(inputs / "a.hbk").string(), (inputs / "b.hbk").string(), "-o:out"}},
+      {"hbk2sac -y a.hbk b.hbk", "hbk2sac", {"-y", (inputs / "a.hbk").string(), (inputs / "b.hbk").string(), "-o:out"},
+       file_calls},
   };
 }
 
