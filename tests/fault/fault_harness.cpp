@@ -1,4 +1,5 @@
 // fault_harness --bin DIR --shim LIB [--work DIR] [--jobs N] [--findings FILE] [--show-held yes]
+//               [--only TEXT]
 //
 // For every program and switch set, and every kind of call: a clean run gives the
 // reference outputs, then one run per n fails the n-th call of that kind, into a directory
@@ -92,7 +93,7 @@ std::vector<Case> cases(const fs::path& inputs) {
 
 struct Options {
   fs::path bin, work;
-  std::string shim, findings;
+  std::string shim, findings, only;  // only: the cases whose label holds this text
   unsigned jobs = 2;
   bool show_held = false;
   bool keep_work = false;  // a directory named by --work stays, its inputs with it
@@ -106,6 +107,7 @@ Options parse(int argc, char** argv) {
     else if (key == "--shim") o.shim = value;
     else if (key == "--work") o.work = value, o.keep_work = true;
     else if (key == "--findings") o.findings = value;
+    else if (key == "--only") o.only = value;
     else if (key == "--show-held") o.show_held = value == "yes";
     else if (key == "--jobs") o.jobs = static_cast<unsigned>(std::max(1, std::stoi(value)));
     else throw std::invalid_argument("unknown option " + key);
@@ -323,6 +325,7 @@ int Harness::run() {
   std::vector<std::pair<Case, std::string>> work;
   std::map<std::string, Reference> refs;
   for (const Case& c : cases(inputs)) {
+    if (c.label.find(options_.only) == std::string::npos) continue;
     refs[c.label] = reference(c, options_.work / "reference", findings_);
     for (const char* call : kCalls)
       if (c.calls.empty() || std::find(c.calls.begin(), c.calls.end(), call) != c.calls.end()) work.emplace_back(c, call);
