@@ -63,15 +63,15 @@ std::string event_bit_weights(const Evt_list_str& evt) {
 }
 
 Units::~Units() {
-  for (Unit_list_str* u : ring_nodes(start)) {
+  for_each_in_ring(start, [](Unit_list_str* u) {
     close_stream(u->FdLog);
     close_stream(u->FdQcc);
-    for (Evt_list_str* e : ring_nodes(u->First_evt)) {
-      for (File_list_str* f : ring_nodes(e->First_chan)) delete f;
+    for_each_in_ring(u->First_evt, [](Evt_list_str* e) {
+      for_each_in_ring(e->First_chan, [](File_list_str* f) { delete f; });
       delete e;
-    }
+    });
     delete u;
-  }
+  });
 }
 
 std::string channel_base_name(const std::string& time, uint32_t unit, uint32_t strm, uint32_t chan) {

@@ -86,12 +86,12 @@ Temporaries::Created Temporaries::claim(const std::string& dir, const std::strin
   std::string path;
   for (unsigned n = 0; n < kMaxTemporaryCounter; ++n) {
     path = dir + temporary_name(described, owner, n);
-    if (take(path)) {
-      paths_.insert(path);
-      return {true, path};
-    }
-    // Taken before anything else can touch errno, copying the path included.
+    // Registered first: running out of memory must not leave a file made but unknown.
+    const bool registered = paths_.insert(path).second;
+    if (take(path)) return {true, path};
+    // Taken before anything else can touch errno.
     const int error = errno;
+    if (registered) paths_.erase(path);
     if (error != EEXIST) return {false, path, error};
   }
   return {false, path, EEXIST};
@@ -100,7 +100,12 @@ Temporaries::Created Temporaries::claim(const std::string& dir, const std::strin
 Temporaries::Created Temporaries::create(const std::string& dir, const std::string& described) {
   return claim(dir, described, [](const std::string& path) {
     const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    return fd >= 0 && ::close(fd) == 0;
+    if (fd < 0) return false;
+    if (::close(fd) == 0) return true;
+    const int error = errno;
+    ::unlink(path.c_str());
+    errno = error;
+    return false;
   });
 }
 
@@ -163,8 +168,13 @@ void AppendedFiles::close(std::FILE*& file, const std::string& path) {
   if (durable && before_[path] < 0) sync_directory(path.substr(0, path.find_last_of('/') + 1));
 }
 
-void AppendedFiles::close_quietly(std::FILE*& file, const std::string& path) {
-  if (close_stream_checked(file) != 0) cut_back(path);
+void AppendedFiles::close_quietly(std::FILE*& file) {
+  if (file) std::fclose(file);
+  file = nullptr;
+}
+
+void AppendedFiles::cut_back_all() {
+  for (const auto& [path, length] : before_) cut_back(path);
 }
 
 std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described) {

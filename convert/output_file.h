@@ -61,8 +61,8 @@ class Temporaries {
 
 // The files a run appends to rather than writes afresh - the log and the per-unit QCC
 // files, which runs share by name - and the length each had before the run first opened
-// it. One whose writes failed is cut back to that length (removed when the run made it),
-// so it never ends in a fragment.
+// it. When a write to one fails, or the run fails, each is cut back to that length
+// (removed when the run made it), so none ends in a fragment.
 class AppendedFiles {
  public:
   // Opens `path` for appending (failure ends the run with code 20), noting its length
@@ -71,9 +71,11 @@ class AppendedFiles {
   // Closes it (with -Y after syncing it, and its directory when the run made it); a
   // failed write, flush, sync or close cuts it back and ends the run with code 22.
   void close(std::FILE*& file, const std::string& path);
-  // For a run that has failed already: closes it, cutting it back only when its own
-  // writes failed.
-  void close_quietly(std::FILE*& file, const std::string& path);
+  // For a run that has failed: closes it unchecked.
+  static void close_quietly(std::FILE*& file);
+  // A run that failed leaves every such file as it was before the run: cut back, or gone
+  // when the run made it.
+  void cut_back_all();
 
  private:
   void cut_back(const std::string& path);

@@ -74,4 +74,16 @@ Node* find_in_ring(Node* from, Pred pred, Node* Node::*link = ring_links<Node>::
   return nullptr;
 }
 
+// Calls f on every node from `head` onwards, in ring order, without allocating (for
+// destructors, which may run when memory has run out); f may free the node it is given.
+template <typename Node, typename F>
+void for_each_in_ring(Node* head, F f) {
+  for (Node* n = head; n;) {
+    Node* next = n->*ring_links<Node>::next;
+    const bool last = next == head || next == nullptr;
+    f(n);
+    n = last ? nullptr : next;
+  }
+}
+
 }  // namespace pk

@@ -17,11 +17,11 @@ Conversion::~Conversion() {
   // their descriptors any more.
   outputs.writes.stop();
   if (FdQcc) std::fclose(FdQcc);
-  // A log or QCC file whose own writes failed is cut back to what it held before the run.
-  for (Unit_list_str* u : ring_nodes(units.start)) {
-    outputs.appended.close_quietly(u->FdLog, u->LogFile);
-    outputs.appended.close_quietly(u->FdQcc, u->QccFile);
-  }
+  // A failed run's logs and QCC files: pk_main cuts them back to what they held before it.
+  for_each_in_ring(units.start, [this](Unit_list_str* u) {
+    outputs.appended.close_quietly(u->FdLog);
+    outputs.appended.close_quietly(u->FdQcc);
+  });
 }
 
 }  // namespace pk

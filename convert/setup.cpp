@@ -436,28 +436,37 @@ std::string lower_case(std::string s) {
   return s;
 }
 
-// The run's exit code, a fatal one included. Running out of memory anywhere ends the run
-// as a fatal error does: with its code and message, its temporaries removed.
-int run_or_fail(RunSetup& run, Outputs& out, Writer& writer, const std::vector<std::string>& args) {
-  try {
-    return run_program(run, out, writer, args);
-  } catch (const Fatal& f) {
-    return static_cast<int>(f.code);
-  } catch (const std::bad_alloc&) {
-    try {
-      shut_down(ExitCode::no_memory, run.options.FileIn, ENOMEM);
-    } catch (const Fatal& f) {
-      return static_cast<int>(f.code);
-    }
-  }
+// Out of memory: the message of code 40 and the error line, put together without
+// allocating.
+int out_of_memory(const std::string& name) {
+  std::fputs("\nMemory allocation error for ", stdout);
+  std::fputs(name.c_str(), stdout);
+  std::fflush(stdout);
+  std::fputs("ERROR: out of memory converting ", stderr);
+  std::fputs(name.c_str(), stderr);
+  std::fputs(": ", stderr);
+  std::fputs(std::strerror(ENOMEM), stderr);
+  std::fputs("\n", stderr);
+  return static_cast<int>(ExitCode::no_memory);
 }
 
-}  // namespace
+// The run's exit code, a fatal one included. Running out of memory anywhere ends the run
+// as a fatal error does, with code 40. A run that fails leaves the logs and QCC files it
+// appended to as they were before it; its temporaries go with `out`.
+int run_or_fail(RunSetup& run, Outputs& out, Writer& writer, const std::vector<std::string>& args) {
+  int code = static_cast<int>(ExitCode::ok);
+  try {
+    code = run_program(run, out, writer, args);
+  } catch (const Fatal& f) {
+    code = static_cast<int>(f.code);
+  } catch (const std::bad_alloc&) {
+    code = out_of_memory(run.options.FileIn);
+  }
+  if (code != static_cast<int>(ExitCode::ok)) out.appended.cut_back_all();
+  return code;
+}
 
-int pk_main(int argc, char** argv, Writer& writer) {
-  const std::vector<std::string> args(argv, argv + argc);
-  RunSetup run;
-  run.program = writer.info().name;
+int run_in(Writer& writer, const std::vector<std::string>& args, RunSetup& run) {
   int code;
   {
     // Whatever the run had not published goes when `out` does; finished outputs stay.
@@ -470,6 +479,20 @@ int pk_main(int argc, char** argv, Writer& writer) {
   if (!run.OrgDir.empty() && ::chdir(run.OrgDir.c_str()) != 0)
     std::fprintf(stderr, "WARNING: cannot return to directory %s: %s\n", run.OrgDir.c_str(), std::strerror(errno));
   return code;
+}
+
+}  // namespace
+
+int pk_main(int argc, char** argv, Writer& writer) {
+  // Memory that runs out before the run has begun or after it has ended.
+  try {
+    const std::vector<std::string> args(argv, argv + argc);
+    RunSetup run;
+    run.program = writer.info().name;
+    return run_in(writer, args, run);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory("the run");
+  }
 }
 
 }  // namespace pk

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <unordered_set>
@@ -93,6 +94,13 @@ void append_channel_header(RecordWriter& records, const Channel& c, const std::s
 
 uint64_t sample_bytes(const Channel& c) { return uint64_t{c.samples} * kSampleBytes; }
 
+// A string stream that could not take all it was given (it keeps running out of memory
+// to itself) must not pass for complete.
+std::ostringstream& complete(std::ostringstream& stream) {
+  if (!stream) throw std::bad_alloc();
+  return stream;
+}
+
 // Bytes in front of the first channel's samples: the file's start, its header lines, the
 // channel's header and the start of its sample record. Their sizes do not depend on what
 // they hold, so every channel data file reserves this room; the channel that comes first
@@ -104,7 +112,7 @@ std::size_t head_room(SeiFraming framing) {
   for (int line = 1; line <= kFileLines; ++line) records->record(std::string(kLineCols, ' '));
   records->record(clean_seis_dt());
   records->begin_record(0);
-  return head.view().size();
+  return complete(head).view().size();
 }
 
 // The waveform file being assembled: what the record writer writes gathers in `pending`
@@ -116,7 +124,7 @@ struct Assembly {
   uint64_t room;  // reserved in front of each data file's samples
 
   void flush() {
-    sei.append(pending.view());
+    sei.append(complete(pending).view());
     pending.str({});
   }
 };
@@ -153,7 +161,7 @@ void append_samples(Outputs& out, RecordWriter& records, Assembly& assembly, con
 // Puts the head, which `pending` holds, into the room in front of the first channel's
 // samples and completes its record there.
 void complete_in_place(Assembly& assembly, const Channel& first) {
-  const std::string_view head = assembly.pending.view();
+  const std::string_view head = complete(assembly.pending).view();
   RawFile data(first.node->Filename, RawFile::Mode::write);
   if (head.size() != assembly.room) shut_down(ExitCode::write_error, data.path(), "the head does not fit its room");
   complete_record(data, assembly, first.samples);

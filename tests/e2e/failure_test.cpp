@@ -87,6 +87,16 @@ void expect_error_line(const SplitRun& r, const std::string& start, const std::s
   EXPECT_EQ(r.out.find(".part"), std::string::npos) << r.out;
 }
 
+// The call shim preloaded (under a sanitizer too, whose run-time would want to come first).
+const std::string kPreloadShim = "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" PK_CALL_SHIM;
+
+// The input, and the output directories a case writes into.
+void prepare(const ScratchDir& dir, const std::vector<pktest::Packet>& packets,
+             const std::vector<std::string>& outputs) {
+  pktest::write_packets(dir / "in.pk", packets);
+  for (const std::string& o : outputs) fs::create_directory(dir / o);
+}
+
 TEST(FullDisk, WriteErrorEndsTheRunAndOnlyWholeFilesRemain) {
   struct Case {
     std::string program, switches, size;
@@ -202,8 +212,7 @@ TEST(Interrupted, AClosedOutputPipeEndsTheRunCleanly) {
   for (const char* program : {"pk_segy", "pk_seis"}) {
     SCOPED_TRACE(program);
     ScratchDir dir;
-    pktest::write_packets(dir / "in.pk", packets);
-    fs::create_directory(dir / "out");
+    prepare(dir, packets, {"out"});
     const auto r = testkit::run_program(testkit::program_path(program),
                                         "-LY in.pk out 2>.stderr; echo $? >.rc) | head -c 300 >/dev/null",
                                         dir.path().string(), "(");
@@ -227,13 +236,11 @@ TEST(NoThread, TheEngineWritesTheSameBytesItself) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.program + " " + k.switches);
     ScratchDir dir;
-    pktest::write_packets(dir / "in.pk", packets);
-    fs::create_directory(dir / "threaded");
-    fs::create_directory(dir / "alone");
+    prepare(dir, packets, {"threaded", "alone"});
     const std::string program = testkit::program_path(k.program);
     const SplitRun threaded = run_split(program, k.switches + " -VN in.pk threaded", dir.path());
-    const SplitRun alone = run_split(program, k.switches + " -VN in.pk alone", dir.path(),
-                                     "PK_SHIM_NO_THREADS=1 ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" PK_CALL_SHIM);
+    const SplitRun alone =
+        run_split(program, k.switches + " -VN in.pk alone", dir.path(), "PK_SHIM_NO_THREADS=1 " + kPreloadShim);
     EXPECT_EQ(threaded.code, 0) << threaded.err;
     EXPECT_EQ(alone.code, 0) << alone.err;
     EXPECT_EQ(alone.err, "");
@@ -261,12 +268,10 @@ TEST(Durable, EachOutputIsSyncedBeforeItsRenameAndItsDirectoryAfter) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.program + " " + k.switches);
     ScratchDir dir;
-    pktest::write_packets(dir / "in.pk", packets);
-    fs::create_directory(dir / "out");
+    prepare(dir, packets, {"out"});
     const fs::path log = dir / "calls.txt";
     const SplitRun r = run_split(testkit::program_path(k.program), k.switches + " -VN in.pk out", dir.path(),
-                                 "PK_SHIM_LOG='" + log.string() +
-                                     "' ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" PK_CALL_SHIM);
+                                 "PK_SHIM_LOG='" + log.string() + "' " + kPreloadShim);
     EXPECT_EQ(r.code, 0) << r.err;
     std::vector<std::string> calls;
     std::ifstream in(log);
