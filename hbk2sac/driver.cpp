@@ -62,17 +62,28 @@ bool names_directory(DIR* listing, const dirent& entry) {
   return ::fstatat(::dirfd(listing), entry.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Empty when it cannot be had.
 std::string home_directory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
   if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr)
     return pw->pw_dir;
-  return "/";
+  return "";
 }
 
-std::string current_directory() {
-  std::error_code ec;
-  const fs::path cwd = fs::current_path(ec);
-  return ec ? std::string("/") : cwd.string();
+// The output directory made absolute. A relative name needs the current directory and
+// "~" the home directory; when that cannot be had the run must not guess one (writing
+// below "/" instead): returns the errno, 0 when all is well.
+int absolute_output_dir(const std::string& dir, std::string& absolute) {
+  std::string cwd, home;
+  const bool from_home = dir == "~" || dir.starts_with("~/");
+  if (from_home && (home = home_directory()).empty()) return ENOENT;
+  if (!from_home && !dir.empty() && dir[0] != '/') {
+    const std::unique_ptr<char, void (*)(void*)> current(::getcwd(nullptr, 0), std::free);
+    if (current == nullptr) return errno;
+    cwd = current.get();
+  }
+  absolute = expand_output_dir(dir, cwd, home);
+  return 0;
 }
 
 // After CTRL-C the run ends without finishing or reporting anything else: a read or
@@ -319,7 +330,6 @@ void convert_argument(Context& ctx, const std::string& arg) {
   ctx.current = arg;
   int listing_error = 0;
   const std::vector<std::string> files = expand_argument(arg, &listing_error);
-  // Memory that ran out is told once, for the whole run.
   if (listing_error == ENOMEM) throw std::bad_alloc();
   if (listing_error != 0 && !is_program_switch(arg))
     report_cause(ctx, "cannot list directory", directory_of(arg), std::strerror(listing_error));
@@ -463,6 +473,8 @@ void convert_file(Context& ctx, const std::string& path) {
   const std::string out_path = output_path_for(path, ctx.output_dir);
   if (!make_output_directory(ctx, out_path)) return;
   PendingOutput out(out_path);
+  // Memory that ran out is told once, for the whole run.
+  if (out.file() == nullptr && out.error() == ENOMEM) throw std::bad_alloc();
   if (out.file() == nullptr) return fail_file(ctx, "cannot create file", "cannot create", out_path, out.error());
   // The writer buffers the samples itself; a second buffer would only copy.
   std::setvbuf(out.file(), nullptr, _IONBF, 0);
@@ -475,9 +487,14 @@ namespace {
 int convert_all(const std::vector<std::string>& args, std::ostream& console, std::ostream& errors,
                 const StopSignals& stop, std::string& current) {
   const ByteOrder order = find_switch(args, "-l") ? ByteOrder::little : ByteOrder::big;
-  Context ctx{console, errors, stop, current, SacWriter(order),
-              expand_output_dir(switch_value(args, "-o:", ""), current_directory(),
-                                home_directory())};
+  const std::string dir_switch = switch_value(args, "-o:", "");
+  std::string output_dir;
+  if (const int error = absolute_output_dir(dir_switch, output_dir); error != 0) {
+    if (error == ENOMEM) throw std::bad_alloc();
+    errors << "ERROR: cannot resolve output directory " << dir_switch << ": " << std::strerror(error) << '\n';
+    return status_error;
+  }
+  Context ctx{console, errors, stop, current, SacWriter(order), output_dir};
   ctx.durable = any_starts_with(args, "-y");
   for (const std::string& arg : args) {
     if (stop.requested()) break;

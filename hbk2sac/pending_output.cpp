@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <utility>
 
 #include "directories.h"
@@ -20,10 +19,13 @@ constexpr unsigned max_attempts = 100;
 
 }  // namespace
 
+// Plain strings: std::filesystem::path::replace_filename crashes when an allocation
+// inside it fails.
 std::string temporary_name(const std::string& final_path, long pid, unsigned attempt) {
-  std::filesystem::path p(final_path);
-  p.replace_filename(pk::temporary_name(p.filename().string(), "hbk2sac-" + std::to_string(pid), attempt));
-  return p.string();
+  const auto slash = final_path.rfind('/');
+  const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+  return final_path.substr(0, name_at) +
+         pk::temporary_name(final_path.substr(name_at), "hbk2sac-" + std::to_string(pid), attempt);
 }
 
 PendingOutput::PendingOutput(std::string final_path) : final_path_(std::move(final_path)) {

@@ -307,6 +307,12 @@ TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFileAndTheStatusShowsIt) {
   EXPECT_EQ(run("d.hbk -o:blocker/sub"),
             "Converting d.hbk\nERROR: cannot create file \"" + d + "/blocker/sub/d.sac\"\n" +
                 "ERROR: cannot create directory " + d + "/blocker/sub: Not a directory\nstatus=1\n");
+  // A relative output directory in a current directory that is gone is not guessed.
+  fs::create_directory(dir_ / "gone");
+  const testkit::RunResult gone = testkit::run_program(testkit::program_path("hbk2sac"), quoted(dir_ / "d.hbk") + " -o:out",
+                                                       (dir_ / "gone").string(), "rmdir " + quoted(dir_ / "gone") + " &&");
+  EXPECT_EQ(gone.out + std::to_string(gone.code),
+            "ERROR: cannot resolve output directory out: No such file or directory\n1");
   // The kernel refuses to read a process's memory at address 0.
   EXPECT_EQ(run("/proc/self/mem"), "Converting mem\nERROR: cannot read file \"/proc/self/mem\"\n"
                                    "ERROR: cannot read /proc/self/mem: Input/output error\nstatus=1\n");
