@@ -1,7 +1,11 @@
-// What a run with one failed call must leave: a non-zero status and an ERROR line naming
-// the cause (unless it wrote exactly what a clean run writes), no temporary, and under
-// final names only whole files, the earlier run's among them. A failed run's log may
-// record what it did up to its failure after the earlier runs' records.
+// What a run with one failed call must leave:
+// - a non-zero status and an ERROR line naming the cause; status 0 only when the run wrote
+//   exactly what a clean run writes and the call was none it must have: a failed sync, or
+//   the close of a file it had written to, may have lost bytes that no look at the files
+//   can see, so those always fail the run;
+// - no temporary;
+// - under final names only whole files, the earlier run's among them. A failed run's log
+//   may record what it did up to its failure after the earlier runs' records.
 #include <cstring>
 #include <sstream>
 
@@ -83,6 +87,9 @@ std::vector<std::string> problems(const Fault& fault, const Outcome& run, const 
   check_files(run, ref, found);
   if (run.status == 0) {
     check_success(run, ref, found);
+    if (fault.call == "fsync" || fault.call == "fdatasync")
+      found.push_back("exit 0 after a failed " + fault.call + ": the outputs may not be on the device");
+    if (run.lost_writes()) found.push_back("exit 0 after a failed close of a file written to: its bytes may be lost");
   } else if (fault.call == "pthread_create") {
     found.push_back("a thread that cannot start ends the run (status " + std::to_string(run.status) +
                     ") instead of its work being done on the engine's thread");

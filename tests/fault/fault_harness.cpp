@@ -176,6 +176,7 @@ void describe(std::ostream& out, const Finding& f, const std::vector<long>& ns) 
   if (f.n > 0) out << " n = " << ranges(ns) << " (" << ns.size() << ")";
   out << "; e.g. n = " << f.n << (f.error ? std::string(", ") + strerrorname_np(f.error) : "") << ", status "
       << f.run.status << "\n";
+  if (!f.run.failed_on.empty()) out << "    the failed call's file: " << f.run.failed_on << "\n";
   for (const auto& w : f.what) out << "    " << w << "\n";
   if (!f.run.err.empty()) out << "    stderr: " << tail(f.run.err, 3) << "\n";
   if (!f.run.out.empty()) out << "    stdout ends: " << tail(f.run.out, 2) << "\n";

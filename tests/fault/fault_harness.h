@@ -13,7 +13,9 @@ namespace fault {
 // The kinds of call the shim fails, in the order of its count array.
 inline constexpr std::array<const char*, 10> kCalls = {"open",  "write",  "pwrite", "fsync",          "fdatasync",
                                                        "close", "rename", "mkdir",  "pthread_create", "malloc"};
-using Counts = std::array<long, kCalls.size()>;
+// Calls of each kind, then whether the failed call was the close of a descriptor that
+// had written bytes.
+using Counts = std::array<long, kCalls.size() + 1>;
 int call_index(const std::string& call);
 
 // Relative path below the output directory -> bytes.
@@ -43,6 +45,8 @@ struct Outcome {
   std::string out;  // standard output
   Files files;      // the output directory afterwards
   Counts counts{};  // calls of every kind, as the shim counted them
+  std::string failed_on;  // the file of the failed call, when it had one
+  bool lost_writes() const { return counts.back() != 0; }
 };
 
 // Runs `launch` under the shim at `shim` (none when empty) with `fault`, its output

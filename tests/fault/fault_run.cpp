@@ -23,6 +23,8 @@ namespace {
 
 // Long enough for any of these small runs; a run that takes longer hangs.
 constexpr auto kRunLimit = std::chrono::seconds(20);
+// What the shim maps: the counts, then the name of the file whose call it failed.
+constexpr std::size_t kWhereSize = 512;
 // Any fixed time: the logs of two runs then carry the same "System time".
 constexpr const char* kFixedTime = "1234567890";
 
@@ -122,14 +124,19 @@ Outcome run_once(const Launch& launch, const std::string& shim, const Fault& fau
   const fs::path out_dir = launch.cwd / "out", counts = launch.cwd / "counts";
   const fs::path out_text = launch.cwd / "stdout", err = launch.cwd / "stderr";
   restore(out_dir, before);
-  std::ofstream(counts, std::ios::trunc) << std::string(sizeof(Counts), '\0');
+  std::ofstream(counts, std::ios::trunc) << std::string(sizeof(Counts) + kWhereSize, '\0');
   Outcome out;
   wait_for(spawn(launch, environment(launch, shim, fault, counts), out_text, err), out);
   out.err = read_all(err);
   out.out = read_all(out_text);
   out.files = snapshot(out_dir);
   const std::string c = read_all(counts);
-  if (c.size() >= sizeof(Counts)) std::memcpy(out.counts.data(), c.data(), sizeof(Counts));
+  if (c.size() >= sizeof(Counts) + kWhereSize) {
+    std::memcpy(out.counts.data(), c.data(), sizeof(Counts));
+    out.failed_on = c.substr(sizeof(Counts), kWhereSize).c_str();
+    const std::string dir = launch.cwd.string() + "/";
+    if (out.failed_on.starts_with(dir)) out.failed_on.erase(0, dir.size());
+  }
   return out;
 }
 

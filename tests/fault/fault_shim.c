@@ -9,7 +9,9 @@
  *   FAULT_ERRNO   the errno it fails with, as a number
  *   FAULT_COUNTS  file the shim maps and counts every kind into (an array of longs, in
  *                 the order above), so the driver learns how many calls a run made even
- *                 when the run dies of a signal
+ *                 when the run dies of a signal; one more long says whether the failed
+ *                 call was the close of a descriptor that had written bytes, and the
+ *                 next bytes name the file of the failed call
  *   FAULT_TIME    a fixed value for time(), so that the logs of two runs compare equal
  *
  * Nothing is counted before main starts: the loader's and the static constructors'
@@ -43,12 +45,17 @@ static long fault_n;
 static int fault_errno = EIO;
 static char out_dir[PATH_MAX];
 static size_t out_len;
-static _Atomic long local_counts[K_COUNT];
+/* Counts of each kind, then whether a failed close lost written bytes; then the file. */
+#define WHERE_SIZE 512
+static _Atomic long local_counts[K_COUNT + 1];
 static _Atomic long* counts = local_counts;
+static char local_where[WHERE_SIZE];
+static char* where = local_where;
 static int fixed_time_set;
 static time_t fixed_time;
 
 #define MAX_FD 4096
+enum { UNTRACKED, TRACKED, WRITTEN };  /* WRITTEN: a file of the output that bytes went to */
 static _Atomic unsigned char tracked[MAX_FD];
 
 static int (*real_open)(const char*, int, ...);
@@ -68,18 +75,32 @@ static int (*real_fclose)(FILE*);
 static int (*real_fileno)(FILE*);
 extern void* __libc_malloc(size_t);
 
-/* Whether this call is the one to fail; every call of every kind is counted. */
-static int hit(int k) {
+/* Whether this call is the one to fail; every call of every kind is counted. The file
+ * of the failed call (its descriptor's or its path) is noted for the driver. */
+static int hit(int k, int fd, const char* path) {
   if (!armed) return 0;
   const long n = atomic_fetch_add(&counts[k], 1) + 1;
   if (k != chosen || n != fault_n) return 0;
+  if (fd >= 0) {
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t len = readlink(link, where, WHERE_SIZE - 1);
+    where[len > 0 ? len : 0] = 0;
+  } else if (path) {
+    snprintf(where, WHERE_SIZE, "%s", path);
+  }
   errno = fault_errno;
   return 1;
 }
 
 static int is_tracked(int fd) { return fd >= 0 && fd < MAX_FD && tracked[fd]; }
-static void track(int fd, int on) {
-  if (fd >= 0 && fd < MAX_FD) tracked[fd] = (unsigned char)on;
+static void track(int fd, int state) {
+  if (fd >= 0 && fd < MAX_FD) tracked[fd] = (unsigned char)state;
+}
+
+static ssize_t wrote(int fd, ssize_t n) {
+  if (n > 0) track(fd, WRITTEN);
+  return n;
 }
 
 /* Appends `path` to `buf` component by component, dropping "." and empty ones and
@@ -115,9 +136,13 @@ static int under_output(int dirfd, const char* path) {
 static void map_counts(const char* file) {
   const int fd = real_open(file, O_RDWR | O_CLOEXEC);
   if (fd < 0) return;
-  if (ftruncate(fd, sizeof local_counts) == 0) {
-    void* p = mmap(NULL, sizeof local_counts, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (p != MAP_FAILED) counts = p;
+  const size_t size = sizeof local_counts + WHERE_SIZE;
+  if (ftruncate(fd, (off_t)size) == 0) {
+    char* p = mmap(NULL, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p != MAP_FAILED) {
+      counts = (_Atomic long*)p;
+      where = p + sizeof local_counts;
+    }
   }
   real_close(fd);
 }
@@ -181,9 +206,9 @@ int __libc_start_main(main_fn main, int argc, char** argv, void (*init)(void), v
 
 static int open_counted(int dirfd, const char* path, int flags, mode_t mode) {
   const int out = under_output(dirfd, path);
-  if (out && hit(K_OPEN)) return -1;
+  if (out && hit(K_OPEN, -1, path)) return -1;
   const int fd = real_openat(dirfd, path, flags, mode);
-  if (out) track(fd, 1);
+  if (out) track(fd, TRACKED);
   return fd;
 }
 
@@ -219,45 +244,53 @@ int creat64(const char* path, mode_t mode) __attribute__((alias("creat")));
 /* ---- writing, flushing, closing ---- */
 
 ssize_t write(int fd, const void* buf, size_t n) {
-  if (is_tracked(fd) && hit(K_WRITE)) return -1;
-  return real_write(fd, buf, n);
+  if (!is_tracked(fd)) return real_write(fd, buf, n);
+  if (hit(K_WRITE, fd, NULL)) return -1;
+  return wrote(fd, real_write(fd, buf, n));
 }
 
 ssize_t writev(int fd, const struct iovec* iov, int count) {
-  if (is_tracked(fd) && hit(K_WRITE)) return -1;
-  return real_writev(fd, iov, count);
+  if (!is_tracked(fd)) return real_writev(fd, iov, count);
+  if (hit(K_WRITE, fd, NULL)) return -1;
+  return wrote(fd, real_writev(fd, iov, count));
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
-  if (is_tracked(fd) && hit(K_PWRITE)) return -1;
-  return real_pwrite(fd, buf, n, offset);
+  if (!is_tracked(fd)) return real_pwrite(fd, buf, n, offset);
+  if (hit(K_PWRITE, fd, NULL)) return -1;
+  return wrote(fd, real_pwrite(fd, buf, n, offset));
 }
 
 ssize_t pwrite64(int fd, const void* buf, size_t n, off_t offset) __attribute__((alias("pwrite")));
 
 int fsync(int fd) {
-  if (is_tracked(fd) && hit(K_FSYNC)) return -1;
+  if (is_tracked(fd) && hit(K_FSYNC, fd, NULL)) return -1;
   return real_fsync(fd);
 }
 
 int fdatasync(int fd) {
-  if (is_tracked(fd) && hit(K_FDATASYNC)) return -1;
+  if (is_tracked(fd) && hit(K_FDATASYNC, fd, NULL)) return -1;
   return real_fdatasync(fd);
 }
 
-/* A failed close still releases the descriptor, as the kernel's does. */
+/* A failed close still releases the descriptor, as the kernel's does. Where bytes were
+ * written through it, they may not have reached the file: the driver is told. */
 int close(int fd) {
   if (!is_tracked(fd)) return real_close(fd);
-  track(fd, 0);
+  const int written = tracked[fd] == WRITTEN;
+  const int failed = hit(K_CLOSE, fd, NULL);
+  track(fd, UNTRACKED);
   const int rc = real_close(fd);
-  if (hit(K_CLOSE)) return -1;
-  return rc;
+  if (!failed) return rc;
+  if (written) counts[K_COUNT] = 1;
+  errno = fault_errno;
+  return -1;
 }
 
 /* ---- names and directories ---- */
 
 int renameat2(int olddirfd, const char* from, int newdirfd, const char* to, unsigned flags) {
-  if ((under_output(olddirfd, from) || under_output(newdirfd, to)) && hit(K_RENAME)) return -1;
+  if ((under_output(olddirfd, from) || under_output(newdirfd, to)) && hit(K_RENAME, -1, to)) return -1;
   return real_renameat2(olddirfd, from, newdirfd, to, flags);
 }
 
@@ -268,7 +301,7 @@ int renameat(int olddirfd, const char* from, int newdirfd, const char* to) {
 int rename(const char* from, const char* to) { return renameat2(AT_FDCWD, from, AT_FDCWD, to, 0); }
 
 int mkdirat(int dirfd, const char* path, mode_t mode) {
-  if (under_output(dirfd, path) && hit(K_MKDIR)) return -1;
+  if (under_output(dirfd, path) && hit(K_MKDIR, -1, path)) return -1;
   return real_mkdirat(dirfd, path, mode);
 }
 
@@ -277,12 +310,12 @@ int mkdir(const char* path, mode_t mode) { return mkdirat(AT_FDCWD, path, mode);
 /* ---- threads, memory, time ---- */
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
-  if (hit(K_THREAD)) return EAGAIN;
+  if (hit(K_THREAD, -1, NULL)) return EAGAIN;
   return real_pthread_create(thread, attr, start, arg);
 }
 
 void* malloc(size_t n) {
-  if (hit(K_MALLOC)) return NULL;
+  if (hit(K_MALLOC, -1, NULL)) return NULL;
   return __libc_malloc(n);
 }
 
