@@ -407,7 +407,10 @@ bool parse_or_explain(RunSetup& run, const Writer& writer, const std::vector<std
   if (!complaint.empty()) std::printf("\n%s", complaint.c_str());
   std::fputs(syntax(run.options, writer).c_str(), stdout);
   std::fflush(stdout);
-  if (complaint.empty()) complaint = run.options.FileIn.empty() ? "No input file given" : "Wrong arguments, see the usage text";
+  const bool asked = std::any_of(args.begin() + (args.empty() ? 0 : 1), args.end(),
+                                 [](const std::string& a) { return a.starts_with("?"); });
+  if (complaint.empty()) complaint = asked ? "Usage text asked for" : run.options.FileIn.empty() ? "No input file given"
+                                                                                               : "Too many file names";
   std::fprintf(stderr, "ERROR: %s\n", complaint.c_str());
   return false;
 }

@@ -241,6 +241,12 @@ TEST(ExitPaths, UsageMissingAndEmptyInput) {
   EXPECT_EQ(bad.code, 2);
   EXPECT_NE(bad.out.find("\nInvalid value for switch -S: 12x\r\n\nPurpose:"), std::string::npos) << bad.out;
   EXPECT_NE(bad.out.find("ERROR: Invalid value for switch -S: 12x\n"), std::string::npos) << bad.out;
+  for (const auto& [args, line] : std::vector<std::pair<std::string, std::string>>{
+           {"a.pk b c", "ERROR: Too many file names\n"}, {"?", "ERROR: Usage text asked for\n"}, {"-VN", "ERROR: No input file given\n"}}) {
+    const RunResult r = run_program(PK_ENGINE, args, dir.path());
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+  }
   EXPECT_EQ(usage.out.substr(0, 27), "\nPK_SEGY - Version 03.22A  ");
 
   RunResult missing = run_program(PK_ENGINE, "in.pk", dir.path());

@@ -87,8 +87,10 @@ void expect_error_line(const SplitRun& r, const std::string& start, const std::s
   EXPECT_EQ(r.out.find(".part"), std::string::npos) << r.out;
 }
 
-// The call shim preloaded (under a sanitizer too, whose run-time would want to come first).
-const std::string kPreloadShim = "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" PK_CALL_SHIM;
+// The call shim preloaded (under a sanitizer too, whose run-time would want to come first;
+// the sanitizer's other options stay).
+const std::string kPreloadShim =
+    "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" LD_PRELOAD=" PK_CALL_SHIM;
 
 // The input, and the output directories a case writes into.
 void prepare(const ScratchDir& dir, const std::vector<pktest::Packet>& packets,
