@@ -237,6 +237,7 @@ Reference Harness::reference(const Case& c, const fs::path& dir, std::vector<Fin
   ref.first = first.files;
   const Outcome second = run_once(launch, options_.shim, {}, ref.first);
   ref.second = second.files;
+  ref.counts = second.counts;
   if (first.status != 0 || second.status != 0)
     found.push_back({c.label, "no fault", 0, 0, second, {"a clean run fails"}});
   expect_calls_seen(c, second, found);
@@ -267,9 +268,16 @@ void Harness::inject_all(const Case& c, const std::string& call, const Reference
   const Launch launch{(options_.bin / c.program).string(), c.args, dir};
   const std::vector<int> errors = errors_for(call);
   const auto index = static_cast<std::size_t>(call_index(call));
+  // Far more calls than a clean run makes: each failure makes the run try again.
+  const long limit = 4 * clean.counts[index] + 100;
   for (long n = 1;; ++n) {
     const Fault f{call, n, errors[static_cast<std::size_t>(n - 1) % errors.size()]};
     const Outcome o = run_once(launch, options_.shim, f, ref.first);
+    if (o.counts[index] >= n && n > limit) {
+      const std::lock_guard<std::mutex> guard(lock_);
+      findings_.push_back({c.label, call, n, f.error, o, {"a failed call makes the run call again without end"}});
+      return;
+    }
     if (o.counts[index] >= n) {
       record(c, f, o, problems(f, o, ref));
       continue;

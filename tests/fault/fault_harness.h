@@ -56,6 +56,7 @@ Outcome run_once(const Launch& launch, const std::string& shim, const Fault& fau
 // A clean run's outputs: into an empty directory, and again into the first run's files.
 struct Reference {
   Files first, second;
+  Counts counts{};  // the calls the second run made
 };
 
 // Every way a run with `fault` injected fell short; empty when the fault held.
