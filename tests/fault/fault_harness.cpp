@@ -85,6 +85,8 @@ std::vector<Case> cases(const fs::path& inputs) {
       {"pk_seis -W4", "pk_seis", {"-W4", pk, "out"}},
       {"pk_segy -HY -GS -LY -QY -Y", "pk_segy", {"-HY", "-GS", "-LY", "-QY", "-Y", pk, "out"}, file_calls},
       {"pk_seis -WP -P2", "pk_seis", {"-WP", "-P2", pk, "out"}},
+      {"pk_mseed -LY -QY", "pk_mseed", {"-LY", "-QY", pk, "out"}},
+      {"pk_mseed -Aout/sds", "pk_mseed", {"-Aout/sds", pk, "out"}},
       {"hbk2sac a.hbk b.hbk", "hbk2sac", {(inputs / "a.hbk").string(), (inputs / "b.hbk").string(), "-o:out"}},
       {"hbk2sac -y a.hbk b.hbk", "hbk2sac", {"-y", (inputs / "a.hbk").string(), (inputs / "b.hbk").string(), "-o:out"},
        file_calls},
