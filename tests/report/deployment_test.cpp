@@ -6,6 +6,9 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
+
+#include <unistd.h>
 
 #include "tests/support/hbk_encoder.h"
 #include "tests/support/output_readers.h"
@@ -91,21 +94,52 @@ TEST(ConvertDeployment, EveryInputOnceInItsOwnDirectoryWithEveryRunner) {
   if (skipped) GTEST_SKIP() << "GNU parallel is not installed: only xargs was tried";
 }
 
+// Stand-ins for the converters in dir/bin that print the arguments they were given; the
+// real pk_report.
+void write_standins(const ScratchDir& dir, const std::vector<std::string>& programs) {
+  fs::create_directories(dir / "bin");
+  for (const std::string& p : programs) write_file(dir / ("bin/" + p), "#!/bin/sh\necho \"${0##*/} $*\"\n");
+  run_shell("chmod +x '" + (dir / "bin") + "'/*");
+  fs::create_symlink(std::string(PK_BIN_DIR) + "/pk_report", dir / "bin/pk_report");
+}
+
+// The arguments a stand-in printed into its run record hold each part, and none of those
+// marked "!".
+void expect_given(const std::string& record, const std::vector<std::string>& parts) {
+  const std::size_t at = record.find("stdout| ");
+  ASSERT_NE(at, std::string::npos) << record;
+  const std::string given = record.substr(at, record.find('\n', at) - at);
+  for (const std::string& part : parts) {
+    if (part.starts_with("!")) EXPECT_EQ(given.find(part.substr(1)), std::string::npos) << given;
+    else EXPECT_NE(given.find(part), std::string::npos) << given;
+  }
+}
+
 // Which inputs are converted by which program with which switches; usage errors end with 2
-// before anything runs.
+// and a missing program with 3, before anything runs.
 TEST(ConvertDeployment, CommandLines) {
   struct Case {
     std::string args;
     int code;
-    std::map<std::string, std::vector<std::string>> commands;  // record: what its command holds and lacks ("!")
+    std::map<std::string, std::vector<std::string>> commands;  // record: what its program was given and not ("!")
+    std::vector<std::string> programs = {"pk_segy", "pk_seis", "pk_mseed", "hbk2sac"};
   };
   const std::string packet = "segy/a/st.pk.run", hbk = "sac/c/x.hbk.run";
   const std::vector<Case> cases = {
-      {"in out -HY -l", 0, {{packet, {"/pk_segy -VN -HY ", "! -l"}}, {hbk, {"/hbk2sac ", " -l", "!-HY"}}}},
-      {"--seisan in out -W4", 0, {{"seisan/a/st.pk.run", {"/pk_seis -VN -W4 "}}, {hbk, {"!-W4", "! -l"}}}},
-      {"in out --seisan", 0, {{"seisan/b/st.pk.run", {"/pk_seis -VN "}}}},
-      {"--all in in/out", 0, {{"segy/a/st.dat.run", {"/pk_segy "}}, {packet, {}}}},
+      {"in out -HY -l", 0, {{packet, {"pk_segy -VN -HY /", "! -l"}}, {hbk, {"hbk2sac /", " -l", "! -HY", "! -y"}}}},
+      {"--seisan in out -W4", 0, {{"seisan/a/st.pk.run", {"pk_seis -VN -W4 /"}}, {hbk, {"! -W4", "! -l"}}}},
+      {"in out --seisan", 0, {{"seisan/b/st.pk.run", {"pk_seis -VN /"}}}},
+      {"--all in in/out", 0, {{"segy/a/st.dat.run", {"pk_segy "}}, {packet, {}}}},
+      {"--sync in out -l", 0, {{packet, {"pk_segy -VN -Y /", "! -y"}}, {hbk, {" -l -y", "! -Y"}}}},
+      {"--seisan in out --sync", 0, {{"seisan/a/st.pk.run", {"pk_seis -VN -Y /"}}}},
+      {"--mseed --stations PKU.INI in out -Y", 0,
+       {{"mseed/a/st.pk.run", {"pk_mseed -VN -Y /", "/out/mseed/a/st.pk", "! -A"}}, {hbk, {"hbk2sac /"}}}},
+      {"--sds in/arch in out -LY", 0, {{"mseed/b/st.pk.run", {"pk_mseed -VN -A/", "/in/arch -LY /", "/out/mseed/b/st.pk"}}}},
+      {"--mseed in out", 3, {}, {"pk_segy", "hbk2sac"}},
+      {"in out", 3, {}, {"pk_segy"}},
       {"--stations PKU.INI in out", 2, {}},
+      {"--seisan --mseed in out", 2, {}},
+      {"--sds out/mseed/a in out", 2, {}},
       {"--bogus in out", 2, {}},
       {"in", 2, {}},
       {"in in", 2, {}},
@@ -114,22 +148,22 @@ TEST(ConvertDeployment, CommandLines) {
     SCOPED_TRACE(k.args);
     ScratchDir dir;
     write_tree(dir);
+    write_standins(dir, k.programs);
     write_file(dir / "PKU.INI", "");
-    // An earlier conversion's output inside the input tree is not taken for input.
+    // An earlier conversion's output inside the input tree is not taken for input, nor
+    // an archive's files there.
     fs::create_directories(dir / "in/out/segy/a/st.pk");
     write_file(dir / "in/out/segy/a/st.pk/old.RSY", "");
-    const RunResult r = convert(dir.path().string(), k.args, "CONVERT_DEPLOYMENT_RUNNER=xargs");
-    ASSERT_EQ(r.code, k.code) << r.out;
-    const std::string out = dir / (k.args.find("in/out") != std::string::npos ? "in/out" : "out");
-    EXPECT_EQ(run_records(out).size(), k.code == 2 ? 0u : k.args.starts_with("--all") ? 4u : 3u);
-    for (const auto& [record, parts] : k.commands) {
-      const std::string text = read_file(out + "/runs/" + record);
-      const std::string command = text.substr(text.find("command:"), text.find('\n', text.find("command:")) - text.find("command:"));
-      for (const std::string& part : parts) {
-        if (part.starts_with("!")) EXPECT_EQ(command.find(part.substr(1)), std::string::npos) << command;
-        else EXPECT_NE(command.find(part), std::string::npos) << command;
-      }
+    if (k.args.starts_with("--sds")) {
+      fs::create_directories(dir / "in/arch/2011/XX");
+      write_file(dir / "in/arch/2011/XX/day.pk", "");
     }
+    const RunResult r = convert(dir.path().string(), k.args, "CONVERT_DEPLOYMENT_RUNNER=xargs PK_BIN_DIR=bin");
+    ASSERT_EQ(r.code, k.code) << r.out;
+    EXPECT_EQ(k.code == 3, r.out.find(" not found in ") != std::string::npos) << r.out;
+    const std::string out = dir / (k.args.find("in/out") != std::string::npos ? "in/out" : "out");
+    EXPECT_EQ(run_records(out).size(), k.code != 0 ? 0u : k.args.starts_with("--all") ? 4u : 3u);
+    for (const auto& [record, parts] : k.commands) expect_given(read_file(out + "/runs/" + record), parts);
   }
 }
 
@@ -164,25 +198,140 @@ bool running(const std::string& pid) {
   return state != std::string::npos && stat.at(state + 2) != 'Z';
 }
 
-// Runs that take long: the interrupt reaches every one of them, and the run ends with 130.
-TEST(ConvertDeployment, AnInterruptStopsEveryRun) {
+// Runs that take long: a stop signal reaches every one of them, the run ends with 130, and
+// no temporary of the script's is left, although the converters take a while to stop.
+TEST(ConvertDeployment, AStopSignalStopsEveryRunAndLeavesNoTemporary) {
+  for (const char* runner : {"", "xargs"}) {
+    if (*runner == 0 && !on_path("parallel")) continue;
+    for (const char* signal : {"INT", "TERM", "HUP"}) {
+      SCOPED_TRACE(std::string(signal) + " " + runner);
+      ScratchDir dir;
+      write_tree(dir);
+      fs::create_directory(dir / "bin");
+      write_file(dir / "bin/pk_segy",
+                 "#!/bin/sh\necho $$ >> \"$0.pids\"\ntrap 'kill $!; sleep 0.6; exit 1' TERM\nsleep 60 & wait\n");
+      for (const char* p : {"hbk2sac", "pk_report"}) write_file(dir / ("bin/" + std::string(p)), "#!/bin/sh\nexit 0\n");
+      run_shell("chmod +x '" + (dir / "bin") + "'/*");
+      const auto t0 = std::chrono::steady_clock::now();
+      // Job control, so that the background run does not start with interrupts ignored.
+      const int rc = run_shell("cd '" + dir.path().string() + "' && CONVERT_DEPLOYMENT_RUNNER=" + runner +
+                               " bash -c 'set -m; PK_BIN_DIR=\"$PWD/bin\" " + PK_SOURCE_DIR +
+                               "/scripts/convert-deployment -j 2 in out > log 2>&1 & pid=$!; "
+                               "while [ $(cat bin/pk_segy.pids 2>/dev/null | wc -l) -lt 2 ]; do sleep 0.1; done; "
+                               "kill -" + signal + " $pid; wait $pid; exit $?'");
+      EXPECT_EQ(rc, 130) << read_file(dir / "log");
+      EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
+      for (const auto& line : reporttest::csv_lines(read_file(dir / "bin/pk_segy.pids"))) {
+        EXPECT_FALSE(running(line.at(0))) << "run " << line.at(0) << " still going";
+      }
+      for (const std::string& f : list_files(dir / "out")) EXPECT_FALSE(f.ends_with(".part")) << f;
+    }
+  }
+}
+
+// ssh servers on loopback addresses for login files: root logins with a throwaway key, one
+// sshd per name. Each ends by itself after a minute should the test not stop it.
+class SshMachines {
+ public:
+  SshMachines(const ScratchDir& dir, int port) : dir_(dir / "ssh"), port_(port) {
+    fs::create_directories(dir_);
+    ready_ = run_shell("cd '" + dir_ + "' && ssh-keygen -q -t ed25519 -N '' -f host_key && ssh-keygen -q -t ed25519 -N '' -f key"
+                       " && cp key.pub authorized_keys && mkdir -p /run/sshd") == 0;
+    write_file(dir_ + "/ssh_config", "Host 127.0.0.*\n  Port " + std::to_string(port) + "\n  IdentityFile " + dir_ +
+                                         "/key\n  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n"
+                                         "  BatchMode yes\n  ConnectTimeout 5\n  LogLevel ERROR\n");
+  }
+  ~SshMachines() {
+    for (const std::string& name : started_) stop(name);
+  }
+  // An sshd for `name` listening on each address; false when it did not come up.
+  bool start(const std::string& name, const std::vector<std::string>& addresses) {
+    std::string config = "HostKey " + dir_ + "/host_key\nAuthorizedKeysFile " + dir_ + "/authorized_keys\n"
+                         "StrictModes no\nPermitRootLogin yes\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                         "UsePAM no\nPidFile " + dir_ + "/" + name + ".pid\n";
+    for (const std::string& a : addresses) config += "ListenAddress " + a + ":" + std::to_string(port_) + "\n";
+    write_file(dir_ + "/" + name + ".conf", config);
+    started_.push_back(name);
+    return ready_ && run_shell("cd '" + dir_ + "' && (timeout 60 /usr/sbin/sshd -D -f " + name + ".conf -E " + name +
+                               ".log &) && for i in $(seq 50); do [ -s " + name + ".pid ] && exit 0; sleep 0.1; done; exit 1") == 0;
+  }
+  void stop(const std::string& name) {
+    run_shell("cd '" + dir_ + "' && [ -s " + name + ".pid ] && kill $(cat " + name + ".pid) && rm " + name + ".pid");
+  }
+  std::string ssh_command() const { return "ssh -F " + dir_ + "/ssh_config"; }
+  std::string log(const std::string& name) const { return read_file(dir_ + "/" + name + ".log"); }
+
+ private:
+  std::string dir_;
+  int port_;
+  bool ready_ = false;
+  std::vector<std::string> started_;
+};
+
+// Each job's line in GNU parallel's joblog is its last attempt: its record names the same
+// machine and tells the same outcome. Every input but `bad` converted on 127.0.0.1. Returns
+// the number of jobs.
+int expect_last_attempts_recorded(const ScratchDir& dir, const std::string& bad) {
+  std::istringstream joblog(read_file(dir / "out/runs/joblog"));
+  int jobs = 0;
+  for (std::string line; std::getline(joblog, line);) {
+    std::vector<std::string> f;
+    for (std::istringstream fields(line); std::getline(fields, f.emplace_back(), '\t');) {}
+    if (f.size() < 9 || f[0] == "Seq") continue;
+    ++jobs;
+    const std::string job = f[8].substr(f[8].rfind(' ') + 1);
+    const std::string record = read_file(dir / ("out/runs/" + job + ".run"));
+    SCOPED_TRACE(job + "\n" + record);
+    EXPECT_NE(record.find("\nsshlogin: " + f[1] + "\n"), std::string::npos);
+    if (job == bad) {
+      EXPECT_NE(record.find(f[1].ends_with(".3") ? "\nstatus: 22\n" : "\nstatus: 1\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(f[1], "root@127.0.0.1");
+      EXPECT_NE(record.find("\nstatus: 0\n"), std::string::npos);
+    }
+  }
+  return jobs;
+}
+
+// Machines that fail do not fail the inputs: 127.0.0.2 does not answer (its sshd is stopped)
+// and is left out at the start; on 127.0.0.3 every conversion fails (a full disk, say), so
+// each of its runs is tried again on 127.0.0.1. Only an input that failed on every machine
+// is a failed one, and its record is that of its last attempt.
+TEST(ConvertDeployment, MachinesThatFailDoNotFailTheRuns) {
+  if (::geteuid() != 0) GTEST_SKIP() << "ssh logins to this machine need root";
+  if (!fs::exists("/usr/sbin/sshd") || !on_path("parallel")) GTEST_SKIP() << "sshd (openssh-server) or GNU parallel is not installed";
   ScratchDir dir;
   write_tree(dir);
+  write_file(dir / "in/b/notes.pk", "station notes, not packets\n");
   fs::create_directory(dir / "bin");
-  write_file(dir / "bin/pk_segy", "#!/bin/sh\necho $$ >> \"$0.pids\"\nexec sleep 60\n");
-  for (const char* p : {"hbk2sac", "pk_report"}) write_file(dir / ("bin/" + std::string(p)), "#!/bin/sh\nexit 0\n");
-  run_shell("chmod +x '" + (dir / "bin") + "'/*");
-  const auto t0 = std::chrono::steady_clock::now();
-  // Job control, so that the background run does not start with interrupts ignored.
-  const int rc = run_shell("cd '" + dir.path().string() + "' && bash -c 'set -m; PK_BIN_DIR=\"$PWD/bin\" " +
-                           std::string(PK_SOURCE_DIR) + "/scripts/convert-deployment -j 2 in out > log 2>&1 & pid=$!; "
-                           "while [ $(cat bin/pk_segy.pids 2>/dev/null | wc -l) -lt 2 ]; do sleep 0.1; done; "
-                           "kill -INT $pid; wait $pid; exit $?'");
-  EXPECT_EQ(rc, 130) << read_file(dir / "log");
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
-  for (const auto& line : reporttest::csv_lines(read_file(dir / "bin/pk_segy.pids"))) {
-    EXPECT_FALSE(running(line.at(0))) << "run " << line.at(0) << " still going";
+  // The programs, except on 127.0.0.3; every attempt noted with its machine's address.
+  for (const char* p : {"pk_segy", "hbk2sac"}) {
+    write_file(dir / ("bin/" + std::string(p)),
+               "#!/bin/sh\nserver=$(echo \"$SSH_CONNECTION\" | cut -d' ' -f3)\n"
+               "echo \"$server $*\" >> " + (dir / "attempts") + "\n"
+               "[ \"$server\" = 127.0.0.3 ] && { echo 'cannot write: No space left on device' >&2; exit 22; }\n"
+               "exec " + PK_BIN_DIR + "/" + p + " \"$@\"\n");
   }
+  fs::create_symlink(std::string(PK_BIN_DIR) + "/pk_report", dir / "bin/pk_report");
+  run_shell("chmod +x '" + (dir / "bin") + "'/*");
+  SshMachines machines(dir, 20000 + ::getpid() % 20000);
+  if (!machines.start("up", {"127.0.0.1", "127.0.0.3"}) || !machines.start("down", {"127.0.0.2"}))
+    GTEST_SKIP() << "sshd did not start: " << machines.log("up") << machines.log("down");
+  machines.stop("down");
+  write_file(dir / "login", "2/root@127.0.0.1\n2/root@127.0.0.2\n2/root@127.0.0.3\n");
+
+  const RunResult r = convert(dir.path().string(), "--sshloginfile login in out",
+                              "PK_BIN_DIR=bin PARALLEL_SSH='" + machines.ssh_command() + "'");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("1 of 4 runs failed"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  segy/b/notes.pk\n"), std::string::npos) << r.out;
+  const std::string attempts = read_file(dir / "attempts");
+  EXPECT_EQ(attempts.find("127.0.0.2 "), std::string::npos) << attempts;
+  // The bad input is tried once per line of the login file, every time on a machine that answers.
+  const std::regex bad_input(" -VN " + (dir / "in/b/notes.pk") + " ");
+  EXPECT_EQ(std::distance(std::sregex_iterator(attempts.begin(), attempts.end(), bad_input), std::sregex_iterator()), 3) << attempts;
+  for (const char* server : {"127.0.0.1 ", "127.0.0.3 "}) EXPECT_NE(attempts.find(server + std::string("-VN ") + (dir / "in/b/notes.pk")), std::string::npos) << attempts;
+  EXPECT_EQ(expect_last_attempts_recorded(dir, "segy/b/notes.pk"), 4);
 }
 
 // Every trace the programs write from the field recordings is a row of the report.
