@@ -3,6 +3,7 @@
 #include <libmseed.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -53,7 +54,7 @@ bool steim1_holds(int32_t a, int32_t b) {
 
 RecordPacker::RecordPacker(const SeedId& id, double rate, Sink sink)
     : msr_(msr_init(nullptr)), rate_(rate), sink_(std::move(sink)) {
-  if (!msr_) shut_down(ExitCode::no_memory, "miniSEED record");
+  if (!msr_) shut_down(ExitCode::no_memory, "miniSEED record", ENOMEM);
   copy_code(msr_->network, id.network);
   copy_code(msr_->station, id.station);
   copy_code(msr_->location, id.location);
