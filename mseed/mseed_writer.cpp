@@ -1,6 +1,7 @@
 #include "mseed/mseed_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -127,7 +128,7 @@ std::optional<Pending> MseedWriter::write_stream(Outputs& out, const EventNode& 
   const std::string name = stream_file_name(evt, chans.front()->Strm_num);
   const std::string path = create_temporary(out, dir, name);
   AppendingFile file;
-  if (!file.open(path, out.writes)) shut_down(ExitCode::open_error, path);
+  if (!file.open(path, out.writes)) shut_down(ExitCode::open_error, path, errno);
   const double rate = rate_of(evt);
   for (ChannelNode* chan : chans) {
     const uint64_t count = stored_samples(*chan);

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "convert/failure.h"
+#include "mseed/libmseed_calls.h"
 
 namespace pk::mseed {
 
@@ -20,10 +21,6 @@ constexpr std::size_t kPackAt = 32768;
 // (13 words in the first frame, 15 in the 62 after it), 32-bit integers (4032 bytes).
 constexpr std::size_t kSteim1RecordSamples = 13 + 62 * 15;
 constexpr std::size_t kInt32RecordSamples = (kRecordLength - 64) / 4;
-
-void to_sink(char* record, int length, void* packer_sink) {
-  (*static_cast<RecordPacker::Sink*>(packer_sink))(std::string_view(record, static_cast<std::size_t>(length)));
-}
 
 void copy_code(char* field, const std::string& code) {
   std::strncpy(field, code.c_str(), 10);
@@ -52,8 +49,7 @@ bool steim1_holds(int32_t a, int32_t b) {
 }
 
 RecordPacker::RecordPacker(const SeedId& id, double rate, Sink sink)
-    : msr_(msr_init(nullptr)), rate_(rate), sink_(std::move(sink)) {
-  if (!msr_) shut_down(ExitCode::no_memory, "miniSEED record");
+    : msr_(new_record()), rate_(rate), sink_(std::move(sink)) {
   copy_code(msr_->network, id.network);
   copy_code(msr_->station, id.station);
   copy_code(msr_->location, id.location);
@@ -121,8 +117,9 @@ std::size_t RecordPacker::pack_with(int8_t encoding, std::size_t at, std::size_t
   // which the checks above never compared with: X0 holds the sample itself.
   if (msr_->ststate) msr_->ststate->comphistory = 0;
   int64_t packed = 0;
-  if (msr_pack(msr_, to_sink, &sink_, &packed, flush, 0) < 0 || (flush && packed != static_cast<int64_t>(count)))
-    shut_down_saying(ExitCode::write_error, "\nlibmseed could not pack the samples of " + std::string(msr_->channel));
+  if (pack_records(msr_, sink_, &packed, flush) < 0 || (flush && packed != static_cast<int64_t>(count)))
+    shut_down_saying(ExitCode::write_error, "\nlibmseed could not pack the samples of " + std::string(msr_->channel),
+                     msr_->channel, "libmseed could not pack them");
   return static_cast<std::size_t>(packed);
 }
 

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
+#include <dirent.h>
+#include <memory>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,11 +71,15 @@ int take_lock(const std::string& path, Fd& lock) {
 }
 
 void remove_stale_temporaries(const std::string& dir, const std::string& name) {
-  std::string prefix = "." + name + ".pk_mseed-";
-  std::error_code ignored;  // a leftover that cannot go now goes another time
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
-    std::string leaf = entry.path().filename().string();
-    if (leaf.starts_with(prefix) && leaf.ends_with(".part")) std::filesystem::remove(entry.path(), ignored);
+  // Plain readdir rather than a directory_iterator: that one aborts or frees a wild
+  // pointer when an allocation inside it fails. A leftover that cannot go now (the
+  // directory unreadable, memory short) goes another time.
+  const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+  if (!listing) return;
+  const std::string prefix = "." + name + ".pk_mseed-";
+  while (const dirent* entry = ::readdir(listing.get())) {
+    const std::string_view leaf(entry->d_name);
+    if (leaf.starts_with(prefix) && leaf.ends_with(".part")) ::unlink((dir + entry->d_name).c_str());
   }
 }
 
@@ -87,7 +93,7 @@ int Replacement::create() {
     std::string path = dir_ + temporary_name(name_, owner, n);
     fd_ = Fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd_.ok()) {
-      temporary_ = path;
+      temporary_ = std::move(path);  // no allocation between creating it and owning it
       return 0;
     }
     if (errno != EEXIST || n >= 100) return errno;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <unistd.h>
 
+#include "mseed/libmseed_calls.h"
+
 namespace pk::sds {
 
 namespace {
@@ -20,6 +22,16 @@ struct FreeRecord {
   }
 };
 using RecordPtr = std::unique_ptr<MSRecord, FreeRecord>;
+
+// A header template packs samples it borrows: msr_free must not take them, even when an
+// exception leaves packing halfway.
+struct FreeTemplate {
+  void operator()(MSRecord* m) const {
+    m->datasamples = nullptr;
+    FreeRecord{}(m);
+  }
+};
+using TemplatePtr = std::unique_ptr<MSRecord, FreeTemplate>;
 
 Problem damaged(off_t at) { return {"decode the record at byte " + std::to_string(at) + " of", EBADMSG}; }
 
@@ -57,7 +69,7 @@ std::optional<Problem> scan_records(int fd, const std::function<void(const MSRec
     int len = ms_detect(buf.data() + pos, static_cast<int>(have - pos));
     if (len <= 0 || static_cast<std::size_t>(len) > have - pos) return damaged(at);
     MSRecord* raw = header.release();
-    int rc = msr_unpack(buf.data() + pos, len, &raw, 0, 0);
+    int rc = unpack_record(buf.data() + pos, len, &raw, false);
     header.reset(raw);
     if (rc != MS_NOERROR) return damaged(at);
     each(*header, at, len);
@@ -114,10 +126,6 @@ std::vector<int8_t> candidates(const MSRecord& original) {
   return order;
 }
 
-void append_record(char* record, int length, void* to) {
-  static_cast<std::vector<char>*>(to)->insert(static_cast<std::vector<char>*>(to)->end(), record, record + length);
-}
-
 // The packed records decode to exactly the template's samples, first one at its start.
 bool gives_back(const std::vector<char>& packed, const MSRecord& tmpl, Micros start) {
   std::size_t size = static_cast<std::size_t>(ms_samplesize(tmpl.sampletype));
@@ -128,7 +136,7 @@ bool gives_back(const std::vector<char>& packed, const MSRecord& tmpl, Micros st
   char copy[kPackedLength];  // decoding may swap bytes in place; the packed records stay as they are
   for (std::size_t at = 0; same && at < packed.size(); at += kPackedLength) {
     std::memcpy(copy, packed.data() + at, kPackedLength);
-    same = msr_unpack(copy, kPackedLength, &raw, 1, 0) == MS_NOERROR &&
+    same = unpack_record(copy, kPackedLength, &raw, true) == MS_NOERROR &&
            raw->sampletype == tmpl.sampletype && seen + raw->numsamples <= tmpl.numsamples &&
            (at > 0 || raw->starttime == start) &&
            std::memcmp(raw->datasamples, want + seen * size, raw->numsamples * size) == 0;
@@ -138,9 +146,10 @@ bool gives_back(const std::vector<char>& packed, const MSRecord& tmpl, Micros st
   return same && seen == tmpl.numsamples;
 }
 
-// A header template like the decoded record's, for samples from `start` on.
-RecordPtr make_template(const MSRecord& like, Micros start) {
-  RecordPtr t(msr_init(nullptr));
+// A header template like the decoded record's, for samples from `start` on; null when
+// libmseed refuses the blockette that holds the start's microseconds.
+TemplatePtr make_template(const MSRecord& like, Micros start) {
+  TemplatePtr t(new_record());
   std::memcpy(t->network, like.network, sizeof t->network);
   std::memcpy(t->station, like.station, sizeof t->station);
   std::memcpy(t->location, like.location, sizeof t->location);
@@ -155,13 +164,14 @@ RecordPtr make_template(const MSRecord& like, Micros start) {
   if (like.Blkt1001 || start % 100 != 0) {
     blkt_1001_s b{};
     if (like.Blkt1001) b.timing_qual = like.Blkt1001->timing_qual;
-    msr_addblockette(t.get(), reinterpret_cast<char*>(&b), sizeof b, 1001, 0);
+    if (!add_blockette(t.get(), reinterpret_cast<char*>(&b), sizeof b, 1001)) return nullptr;
   }
   return t;
 }
 
 bool pack_exactly(const MSRecord& decoded, int64_t first, int64_t count, Micros start, std::vector<char>& out) {
-  RecordPtr t = make_template(decoded, start);
+  TemplatePtr t = make_template(decoded, start);
+  if (!t) return false;
   t->datasamples = static_cast<char*>(decoded.datasamples) + first * ms_samplesize(decoded.sampletype);
   t->numsamples = count;
   bool done = false;
@@ -172,13 +182,13 @@ bool pack_exactly(const MSRecord& decoded, int64_t first, int64_t count, Micros 
     t->starttime = start;
     t->sequence_number = 1;
     int64_t n = 0;
-    if (msr_pack(t.get(), append_record, &packed, &n, 1, 0) >= 0 && n == count && gives_back(packed, *t, start)) {
+    const auto append = [&packed](std::string_view record) { packed.insert(packed.end(), record.begin(), record.end()); };
+    if (pack_records(t.get(), append, &n, true) >= 0 && n == count && gives_back(packed, *t, start)) {
       out.insert(out.end(), packed.begin(), packed.end());
       done = true;
       break;
     }
   }
-  t->datasamples = nullptr;  // the decoded record's; msr_free must not take it
   return done;
 }
 
@@ -189,7 +199,7 @@ std::optional<Problem> cut_record(int fd, const Piece& p, int64_t first, int64_t
   std::vector<char> bytes(static_cast<std::size_t>(p.length));
   if (auto problem = read_at(fd, p.offset, bytes.size(), bytes.data())) return problem;
   MSRecord* raw = nullptr;
-  int rc = msr_unpack(bytes.data(), p.length, &raw, 1, 0);
+  int rc = unpack_record(bytes.data(), p.length, &raw, true);
   RecordPtr decoded(raw);
   if (rc != MS_NOERROR || decoded->numsamples != p.samples || first + count > decoded->numsamples)
     return damaged(p.offset);

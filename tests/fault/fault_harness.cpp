@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/fault/fault_harness.h"
@@ -33,6 +34,10 @@ struct Case {
   std::string label, program;
   std::vector<std::string> args;
   std::vector<std::string> calls;  // the calls to fail; empty: every kind
+  // An archive (a directory below out/, ending in '/') whose files each event's merge
+  // rewrites whole, and the arguments of a run converting the first event alone.
+  std::string archive;
+  std::vector<std::string> first_event_args;
 };
 
 // The errnos each kind fails with, taken in turn as n goes up.
@@ -44,11 +49,11 @@ std::vector<int> errors_for(const std::string& call) {
   return {ENOSPC, EIO};
 }
 
-// Two events of two channels and a state-of-health packet: every kind of file the
-// packet programs write, in few calls.
-void write_packet_input(const fs::path& path) {
+// Two events (or the first alone) of two channels and a state-of-health packet: every
+// kind of file the packet programs write, in few calls.
+void write_packet_input(const fs::path& path, unsigned events) {
   std::vector<pktest::Packet> packets;
-  for (unsigned event = 1; event <= 2; ++event) {
+  for (unsigned event = 1; event <= events; ++event) {
     pktest::Recording rec{.unit = 0x3E51, .event = event, .start = "2019045120" + std::to_string(event) + "00000"};
     for (unsigned ch = 0; ch < 2; ++ch)
       rec.channels.push_back({.channel = ch, .format = pktest::kFmt16,
@@ -76,7 +81,7 @@ void write_hbk_inputs(const fs::path& dir) {
 }
 
 std::vector<Case> cases(const fs::path& inputs) {
-  const std::string pk = (inputs / "in.pk").string();
+  const std::string pk = (inputs / "in.pk").string(), first_event = (inputs / "first_event.pk").string();
   // Durable runs take the file calls only: their allocations and threads are those of
   // the runs without the switch.
   const std::vector<std::string> file_calls = {"open", "write", "pwrite", "fsync", "fdatasync", "close", "rename"};
@@ -86,7 +91,7 @@ std::vector<Case> cases(const fs::path& inputs) {
       {"pk_segy -HY -GS -LY -QY -Y", "pk_segy", {"-HY", "-GS", "-LY", "-QY", "-Y", pk, "out"}, file_calls},
       {"pk_seis -WP -P2", "pk_seis", {"-WP", "-P2", pk, "out"}},
       {"pk_mseed -LY -QY", "pk_mseed", {"-LY", "-QY", pk, "out"}},
-      {"pk_mseed -Aout/sds", "pk_mseed", {"-Aout/sds", pk, "out"}},
+      {"pk_mseed -Aout/sds", "pk_mseed", {"-Aout/sds", pk, "out"}, {}, "sds/", {"-Aout/sds", first_event, "out"}},
       {"hbk2sac a.hbk b.hbk", "hbk2sac", {(inputs / "a.hbk").string(), (inputs / "b.hbk").string(), "-o:out"}},
       {"hbk2sac -y a.hbk b.hbk", "hbk2sac", {"-y", (inputs / "a.hbk").string(), (inputs / "b.hbk").string(), "-o:out"},
        file_calls},
@@ -202,6 +207,7 @@ class Harness {
 
  private:
   Reference reference(const Case& c, const fs::path& dir, std::vector<Finding>& found);
+  Midway midway(const Case& c, const fs::path& dir, const Files& before);
   void inject_all(const Case& c, const std::string& call, const Reference& ref, const fs::path& dir);
   void record(const Case& c, const Fault& f, const Outcome& o, const std::vector<std::string>& what);
   void report(std::ostream& out, double seconds) const;
@@ -240,11 +246,24 @@ Reference Harness::reference(const Case& c, const fs::path& dir, std::vector<Fin
   const Outcome second = run_once(launch, options_.shim, {}, ref.first);
   ref.second = second.files;
   ref.counts = second.counts;
+  ref.midway = midway(c, dir, ref.first);
+  ref.midway_from_empty = midway(c, dir, {});
   if (first.status != 0 || second.status != 0)
     found.push_back({c.label, "no fault", 0, 0, second, {"a clean run fails"}});
   expect_calls_seen(c, second, found);
   expect_same_without_shim(c, launch, ref.first, found);
   return ref;
+}
+
+// The archive's files after a clean run of the first event alone into `before`.
+Midway Harness::midway(const Case& c, const fs::path& dir, const Files& before) {
+  Midway m;
+  if (c.archive.empty()) return m;
+  const Outcome o = run_once({(options_.bin / c.program).string(), c.first_event_args, dir}, options_.shim, {}, before);
+  if (o.status != 0) throw std::runtime_error(c.label + ": a clean run of the first event alone fails");
+  for (const auto& [name, bytes] : o.files)
+    if (name.starts_with(c.archive)) m[name].insert(bytes);
+  return m;
 }
 
 void Harness::record(const Case& c, const Fault& f, const Outcome& o, const std::vector<std::string>& what) {
@@ -266,7 +285,7 @@ void Harness::record(const Case& c, const Fault& f, const Outcome& o, const std:
 // empty output directory; every other call into one holding an earlier run's outputs.
 void Harness::inject_all(const Case& c, const std::string& call, const Reference& clean, const fs::path& dir) {
   fs::create_directories(dir);
-  const Reference ref = call == "mkdir" ? Reference{{}, clean.first} : clean;
+  const Reference ref = call == "mkdir" ? Reference{{}, clean.first, clean.counts, clean.midway_from_empty, {}} : clean;
   const Launch launch{(options_.bin / c.program).string(), c.args, dir};
   const std::vector<int> errors = errors_for(call);
   const auto index = static_cast<std::size_t>(call_index(call));
@@ -331,7 +350,8 @@ int Harness::run() {
   const auto start = std::chrono::steady_clock::now();
   const fs::path inputs = options_.work / "inputs";
   fs::create_directories(inputs);
-  write_packet_input(inputs / "in.pk");
+  write_packet_input(inputs / "in.pk", 2);
+  write_packet_input(inputs / "first_event.pk", 1);
   write_hbk_inputs(inputs);
   std::vector<std::pair<Case, std::string>> work;
   std::map<std::string, Reference> refs;

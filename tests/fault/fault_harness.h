@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,16 @@ struct Outcome {
 // directory holding `before`.
 Outcome run_once(const Launch& launch, const std::string& shim, const Fault& fault, const Files& before);
 
+// Contents an archive file (a day file a run rewrites once per event) holds midway
+// through a clean run: after the merges of its earlier events only.
+using Midway = std::map<std::string, std::set<std::string>>;
+
 // A clean run's outputs: into an empty directory, and again into the first run's files.
 struct Reference {
   Files first, second;
   Counts counts{};  // the calls the second run made
+  Midway midway;             // of a run into `first`
+  Midway midway_from_empty;  // of a run into an empty directory
 };
 
 // Every way a run with `fault` injected fell short; empty when the fault held.

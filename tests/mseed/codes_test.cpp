@@ -117,6 +117,22 @@ TEST(RecordPacker, EverySampleRoundTripsWhateverTheDifferences) {
   }
 }
 
+// A sink that fails (a write, memory running out) ends the packing with its own
+// exception once libmseed has returned, and gets no record after the one it refused.
+TEST(RecordPacker, ASinkThatThrowsEndsThePackingWithItsException) {
+  struct SinkFailed {};
+  int records = 0;
+  pk::mseed::RecordPacker packer({"XX", "TEST", "", "HHZ"}, 100, [&](std::string_view) {
+    ++records;
+    throw SinkFailed{};
+  });
+  std::vector<int32_t> noise(40000);  // differences of up to 2^20: some 40 records
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<int32_t>((i * 2654435761u) % (1u << 20));
+  packer.start_run(0);
+  EXPECT_THROW(packer.add(noise), SinkFailed);
+  EXPECT_EQ(records, 1);
+}
+
 // A time mark starts a record at the packet's own time; samples before it keep theirs.
 TEST(MseedWriter, TimeMarkStartsARecordAtThePacketTime) {
   testkit::ScratchDir dir;

@@ -1,0 +1,27 @@
+// The libmseed calls that allocate, made safe for C++: a failure for want of memory
+// becomes std::bad_alloc, as everywhere else in the program (the run ends with code 40),
+// rather than passing for a damaged record; and nothing a record sink throws unwinds
+// through libmseed's C frames.
+#pragma once
+
+#include <libmseed.h>
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace pk {
+
+using RecordSink = std::function<void(std::string_view record)>;
+
+// msr_init(nullptr); std::bad_alloc when it cannot allocate.
+MSRecord* new_record();
+// msr_pack, each record to `sink`; what the sink threw is thrown again once libmseed has
+// returned. Returns msr_pack's result: -1 for samples it could not pack.
+int pack_records(MSRecord* msr, const RecordSink& sink, int64_t* packed, bool flush);
+// msr_unpack; MS_NOERROR or the error of a record libmseed cannot read.
+int unpack_record(char* record, int length, MSRecord** msr, bool decode_samples);
+// msr_addblockette; false when libmseed refused the blockette.
+bool add_blockette(MSRecord* msr, char* blockette, int length, int type);
+
+}  // namespace pk
