@@ -12,6 +12,7 @@
 #include "convert/ring.h"
 #include "mseed/sds_archive.h"
 #include "convert/setup.h"
+#include "common/stop_signals.h"
 #include "common/temporary_name.h"
 
 namespace pk::mseed {
@@ -150,6 +151,8 @@ void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files, bool 
   const std::optional<SdsFailure> failure = merge_into_sds(archive_root, paths, durable);
   for (const std::string& p : paths) out.temps.remove(p);
   if (!failure) return;
+  // CTRL-C or SIGTERM while a day file was merged: the run stops as it would elsewhere.
+  if (failure->error_number == EINTR && stop_requested()) shut_down(ExitCode::aborted);
   // The archive says what it could not do ("create directory", "write"), so the line
   // names that rather than the generic write error.
   std::fputs(exit_message(ExitCode::write_error, failure->path).c_str(), stdout);

@@ -1,6 +1,9 @@
 // pk_mseed as a program: packet files in, miniSEED files out, read back by libmseed and by
 // mseed2sac, an independent reader.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -274,6 +277,16 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   std::vector<int32_t> samples;
   for (const auto& rec : mseedtest::read_records(day.string())) samples.insert(samples.end(), rec.samples.begin(), rec.samples.end());
   EXPECT_EQ(samples, recording(0).channels[1].samples);
+  // CTRL-C while the run waits for a day file another run holds: it stops as any run does.
+  const int held = open((day.parent_path() / ".XX.A12F..HH2.D.2005.283.lock").c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const auto stopped = run_in(dir.path(), env + " timeout --preserve-status -s INT 1", "pk_mseed", "-VN -Aarchive in.pk out");
+  close(held);
+  EXPECT_EQ(stopped.code, 1) << stopped.out;
+  EXPECT_NE(stopped.out.find("ERROR: conversion stopped"), std::string::npos) << stopped.out;
+  for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+    EXPECT_FALSE(e.path().filename().string().ends_with(".part")) << e.path();
   const auto usage = run_in(dir.path(), env, "pk_mseed", "-A in.pk");
   EXPECT_EQ(usage.code, 2);
   EXPECT_NE(usage.out.find("Invalid value for switch -A: \r\n"), std::string::npos);
