@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/decode.h"
 #include "common/pkfile.h"
 #include "common/records.h"
 
@@ -344,6 +345,16 @@ void log_ehet(std::FILE* fd, const uint8_t* pkt) {
     const auto w = text_at(pkt, 130 + 8 * i, 8);
     if (w.front() != ' ') std::fprintf(fd, "                      %2d %.8s\r\n", i, w.data());
   }
+}
+
+void log_compressed_report(std::FILE* fd, const uint8_t* pkt, const CompressedResult& r) {
+  std::fprintf(fd, "     Read start 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.x0)));
+  std::fprintf(fd, "stop 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.xn)));
+  std::fprintf(fd, "samples %d\r\n", static_cast<int>(r.n));
+  std::fprintf(fd, "     Calc start 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.calc_start)));
+  std::fprintf(fd, "stop 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.calc_stop)));
+  std::fprintf(fd, "samples %d\r\n", static_cast<int>(r.decoded));
+  log_block(fd, pkt, 0);
 }
 
 }  // namespace pk

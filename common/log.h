@@ -7,6 +7,8 @@
 
 namespace pk {
 
+struct CompressedResult;
+
 // One header line for any known packet type. `sign` is the continuity mark
 // of the last DT packet (' ', '-' or '+'); it is consumed (reset to 0).
 void log_head(std::FILE* fd, const uint8_t* pkt, int type, int& sign, uint32_t blk_cnt);
@@ -23,6 +25,9 @@ void log_ad(std::FILE* fd, const uint8_t* pkt);
 void log_dr(std::FILE* fd, const uint8_t* pkt);
 // A disk format record: 1024 bytes without packet header.
 void log_dk_fmt(std::FILE* fd, const uint8_t* rec);
+// A compressed packet that does not add up: what it says and what decoding it gave, then
+// the packet in hex.
+void log_compressed_report(std::FILE* fd, const uint8_t* pkt, const CompressedResult& r);
 // The older EH/ET layout.
 void log_ehet(std::FILE* fd, const uint8_t* pkt);
 

@@ -87,13 +87,19 @@ float eh_sample_rate(const uint8_t* pkt, const Progress& progress) {
   return rate == 0.0f ? 1000.0f : rate;
 }
 
+// A compressed packet that does not add up goes into its unit's log.
+void report_compressed(const ChannelNode& file, const uint8_t* pkt, const CompressedResult& r) {
+  const UnitNode* unit = file.Evt_pointer ? file.Evt_pointer->Unit_pointer : nullptr;
+  if (r.needs_report() && unit && unit->FdLog) log_compressed_report(unit->FdLog, pkt, r);
+}
+
 void decode_dt(Conversion& conv, ChannelNode& file, const uint8_t* pkt) {
   const uint8_t format = dt_pkt{pkt}.dat_fmt();
   switch (dt_sample_format(format)) {
     case SampleFormat::kInt32: proc_32_raw(conv.rules, file, pkt); break;
     case SampleFormat::kInt16: proc_16_blk(conv.rules, file, pkt); break;
-    case SampleFormat::kCompressed: proc_c0_blk(conv.rules, file, pkt); break;
-    case SampleFormat::kCompressed2: proc_c2_blk(conv.rules, file, pkt); break;
+    case SampleFormat::kCompressed: report_compressed(file, pkt, proc_c0_blk(conv.rules, file, pkt)); break;
+    case SampleFormat::kCompressed2: report_compressed(file, pkt, proc_c2_blk(conv.rules, file, pkt)); break;
     case SampleFormat::kUnknown: ++conv.Undecoded_dt[format]; break;
   }
 }

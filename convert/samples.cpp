@@ -5,7 +5,6 @@
 
 #include "common/decode.h"
 #include "convert/failure.h"
-#include "common/log.h"
 #include "convert/qcc.h"
 #include "convert/sample_layout.h"
 #include "convert/samples.h"
@@ -83,35 +82,25 @@ void proc_32_raw(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt
 
 namespace {
 
-// Both compressed formats after decoding: the samples, the report of a packet that does
-// not add up, and the value the channel's next packet continues from.
-void store_compressed(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt, const int32_t* s,
-                      const CompressedResult& r) {
+// Both compressed formats after decoding: the samples and the value the channel's next
+// packet continues from. The caller reports a packet that does not add up.
+CompressedResult store_compressed(const SampleRules& rules, ChannelNode& file, const int32_t* s,
+                                  const CompressedResult& r) {
   emit_samples(rules, file, s, r.count);
-  const UnitNode* unit = file.Evt_pointer ? file.Evt_pointer->Unit_pointer : nullptr;
-  if (r.needs_report() && unit && unit->FdLog) {
-    std::FILE* log = unit->FdLog;
-    std::fprintf(log, "     Read start 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.x0)));
-    std::fprintf(log, "stop 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.xn)));
-    std::fprintf(log, "samples %d\r\n", static_cast<int>(r.n));
-    std::fprintf(log, "     Calc start 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.calc_start)));
-    std::fprintf(log, "stop 0x%08lX  ", static_cast<unsigned long>(static_cast<uint32_t>(r.calc_stop)));
-    std::fprintf(log, "samples %d\r\n", static_cast<int>(r.decoded));
-    log_block(log, pkt, 0);
-  }
   file.Last_sample = r.xn;
+  return r;
 }
 
 }  // namespace
 
-void proc_c0_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
+CompressedResult proc_c0_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMaxC0Samples];
-  store_compressed(rules, file, pkt, s, decode_c0(pkt, file.Last_sample, s));
+  return store_compressed(rules, file, s, decode_c0(pkt, file.Last_sample, s));
 }
 
-void proc_c2_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
+CompressedResult proc_c2_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt) {
   int32_t s[kMaxC2Samples];
-  store_compressed(rules, file, pkt, s, decode_c2(pkt, file.Last_sample, s));
+  return store_compressed(rules, file, s, decode_c2(pkt, file.Last_sample, s));
 }
 
 }  // namespace pk

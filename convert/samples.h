@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/decode.h"
 #include "convert/lists.h"
 #include "convert/run.h"
 
@@ -12,7 +13,9 @@ namespace pk {
 
 void proc_16_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
 void proc_32_raw(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
-void proc_c0_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
-void proc_c2_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
+// The compressed formats return what the decoder found, for the caller to report a packet
+// that does not add up.
+CompressedResult proc_c0_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
+CompressedResult proc_c2_blk(const SampleRules& rules, ChannelNode& file, const uint8_t* pkt);
 
 }  // namespace pk
