@@ -49,10 +49,7 @@ std::string cause_text(ExitCode code, Cause cause) {
 }  // namespace
 
 std::string error_line(ExitCode code, const std::string& name, Cause cause) {
-  std::string line = "ERROR: ";
-  line.append(what_failed(code));
-  if (!name.empty()) line.append(1, ' ').append(final_name(name));
-  return line.append(": ").append(cause_text(code, cause)).append(1, '\n');
+  return failure_line(what_failed(code), final_name(name), cause_text(code, cause));
 }
 
 void shut_down(ExitCode code, const std::string& name, Cause cause) {

@@ -6,21 +6,9 @@
 #include <cstdio>
 #include <string>
 
-namespace pk {
+#include "common/failure.h"
 
-enum class ExitCode : int {
-  ok = 0,
-  aborted = 1,             // CTRL-C, SIGTERM, SIGHUP, SIGQUIT or a closed output pipe
-  nothing_to_convert = 1,  // an empty input, or one without a packet
-  usage = 2,
-  no_directory = 10,
-  open_error = 20,
-  read_error = 21,
-  write_error = 22,
-  no_unique_name = 23,
-  no_memory = 40,
-  no_current_directory = 255,
-};
+namespace pk {
 
 // Thrown by shut_down_saying; carries the exit status.
 struct Fatal {

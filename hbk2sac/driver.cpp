@@ -100,7 +100,7 @@ void report_cause(Context& ctx, const std::string& what, const std::string& path
                   const std::string& cause) {
   if (ctx.stop.requested()) return;
   ctx.console.flush();
-  ctx.errors << "ERROR: " << what << ' ' << path << ": " << cause << '\n';
+  ctx.errors << pk::failure_line(what, path, cause);
   ctx.error_reported = true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hbk2sac/sac_writer.h"
+#include "common/failure.h"
 #include "common/stop_signals.h"
 
 #include <cstdint>
@@ -18,11 +19,11 @@ namespace hbk {
 constexpr std::int32_t kGapFillValue = -2'147'483'647;
 
 // Exit status of a run that printed an "ERROR: " line.
-constexpr int kStatusError = 1;
+constexpr int kStatusError = pk::status_of(pk::ExitCode::files_failed);
 // Exit status of a run that was stopped by CTRL-C, SIGTERM, SIGPIPE, SIGHUP or SIGQUIT.
-constexpr int kStatusInterrupted = 130;
+constexpr int kStatusInterrupted = pk::status_of(pk::ExitCode::interrupted);
 // Exit status of a run that ran out of memory (as the packet converters have it).
-constexpr int kStatusNoMemory = 40;
+constexpr int kStatusNoMemory = pk::status_of(pk::ExitCode::no_memory);
 
 using pk::StopSignals;
 

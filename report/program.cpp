@@ -5,6 +5,7 @@
 #include <functional>
 #include <unistd.h>
 
+#include "common/failure.h"
 #include "common/temporary_name.h"
 #include "report/csv_writer.h"
 #include "report/html_writer.h"
@@ -13,6 +14,7 @@
 namespace report {
 
 namespace fs = std::filesystem;
+using pk::ExitCode;
 
 namespace {
 
@@ -23,13 +25,13 @@ constexpr const char* kUsageText =
     "OUTPUT_DIR/runs, and writes report.csv and report.html into REPORT_DIR (default: OUTPUT_DIR).\n";
 
 // Written under a hidden name and renamed when complete: a reader never sees half a report.
-int write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write, std::ostream& err) {
+ExitCode write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write, std::ostream& err) {
   const std::string owner = "pk_report-" + std::to_string(::getpid());
   const fs::path part = path.parent_path() / pk::temporary_name(path.filename().string(), owner, 0);
   std::ofstream file(part, std::ios::binary | std::ios::trunc);
   if (!file) {
     err << "pk_report: cannot create " << part.string() << "\n";
-    return kCannotCreate;
+    return ExitCode::open_error;
   }
   write(file);
   file.close();
@@ -37,9 +39,9 @@ int write_report_file(const fs::path& path, const std::function<void(std::ostrea
   if (file.fail() || (fs::rename(part, path, ec), ec)) {
     err << "pk_report: write error on " << path.string() << "\n";
     fs::remove(part, ec);
-    return kWriteError;
+    return ExitCode::write_error;
   }
-  return kDone;
+  return ExitCode::ok;
 }
 
 void print_summary(std::ostream& out, const Report& r) {
@@ -55,24 +57,24 @@ void print_summary(std::ostream& out, const Report& r) {
 int run_pk_report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty() || args.size() > 2 || args[0].starts_with('-')) {
     err << kUsageText;
-    return kUsage;
+    return pk::status_of(ExitCode::usage);
   }
   const fs::path dir = args[0], report_dir = args.size() == 2 ? fs::path(args[1]) : dir;
   std::error_code ec;
   for (const fs::path& d : {dir, report_dir})
     if (!fs::is_directory(d, ec)) {
       err << "pk_report: " << d.string() << " is not a directory\n";
-      return kNoDirectory;
+      return pk::status_of(ExitCode::no_directory);
     }
   Report r;
   build_report(dir, r);
-  int status = write_report_file(report_dir / "report.csv", [&](std::ostream& o) { write_csv(o, r); }, err);
-  if (status == kDone)
+  ExitCode status = write_report_file(report_dir / "report.csv", [&](std::ostream& o) { write_csv(o, r); }, err);
+  if (status == ExitCode::ok)
     status = write_report_file(report_dir / "report.html", [&](std::ostream& o) { write_html(o, r); }, err);
-  if (status != kDone) return status;
+  if (status != ExitCode::ok) return pk::status_of(status);
   print_summary(out, r);
   out << "wrote " << (report_dir / "report.csv").string() << " and " << (report_dir / "report.html").string() << "\n";
-  return out.flush() ? kDone : kWriteError;
+  return pk::status_of(out.flush() ? ExitCode::ok : ExitCode::write_error);
 }
 
 }  // namespace report

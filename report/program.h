@@ -7,9 +7,8 @@
 
 namespace report {
 
-// Exit statuses, as the converters use them.
-enum Status { kDone = 0, kUsage = 2, kNoDirectory = 10, kCannotCreate = 20, kWriteError = 22 };
-
+// 0 when both report files were written, else the status of the first failure: a usage
+// error, a missing directory, a report file that cannot be created or written.
 int run_pk_report(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace report

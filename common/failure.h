@@ -1,0 +1,30 @@
+// How every program of the project ends a failed run: one list of exit codes, and one
+// line on standard error saying what failed, on which file, and why.
+#pragma once
+
+#include <string>
+
+namespace pk {
+
+enum class ExitCode : int {
+  ok = 0,
+  aborted = 1,             // CTRL-C, SIGTERM, SIGHUP, SIGQUIT or a closed output pipe
+  nothing_to_convert = 1,  // an empty input, or one without a packet
+  files_failed = 1,        // hbk2sac: a file that got no output, after its "ERROR: " line
+  usage = 2,
+  no_directory = 10,
+  open_error = 20,  // pk_report: a report file that cannot be created
+  read_error = 21,
+  write_error = 22,
+  no_unique_name = 23,
+  no_memory = 40,
+  interrupted = 130,  // hbk2sac: stopped by a signal
+  no_current_directory = 255,
+};
+
+constexpr int status_of(ExitCode code) { return static_cast<int>(code); }
+
+// "ERROR: <what> <path>: <cause>" and a newline; without a path "ERROR: <what>: <cause>".
+std::string failure_line(const std::string& what, const std::string& path, const std::string& cause);
+
+}  // namespace pk
