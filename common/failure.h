@@ -24,7 +24,19 @@ enum class ExitCode : int {
 
 constexpr int status_of(ExitCode code) { return static_cast<int>(code); }
 
+// What failed, on which file (its final name, or the directory that failed) and why: the
+// errno of the failing call. A writer returns it; the program's edge reports it.
+struct Failure {
+  ExitCode code = ExitCode::ok;
+  const char* what = "";
+  std::string path;
+  int error_number = 0;
+  bool failed() const { return code != ExitCode::ok; }
+};
+
 // "ERROR: <what> <path>: <cause>" and a newline; without a path "ERROR: <what>: <cause>".
 std::string failure_line(const std::string& what, const std::string& path, const std::string& cause);
+// The line of a failure, its errno as the cause.
+std::string failure_line(const Failure& failure);
 
 }  // namespace pk

@@ -104,6 +104,10 @@ void report_cause(Context& ctx, const std::string& what, const std::string& path
   ctx.error_reported = true;
 }
 
+void report_cause(Context& ctx, const pk::Failure& failure) {
+  report_cause(ctx, failure.what, failure.path, std::strerror(failure.error_number));
+}
+
 // A file that gets no SAC file: its console line, and the cause on standard error.
 void fail_file(Context& ctx, const std::string& console_what, const std::string& what,
                const std::string& path, const std::string& cause) {
@@ -288,15 +292,11 @@ void finish_output(Context& ctx, PendingOutput& out, WalkEnd end, const BlockRea
       return fail_file(ctx, "no usable block in file", "cannot convert", in_path, "no usable block");
     case WalkEnd::complete: break;
   }
-  switch (out.commit(ctx.durable)) {
-    case PendingOutput::Commit::done: return;
-    case PendingOutput::Commit::write_failed:
-      return fail_file(ctx, "cannot write file", "cannot write", out_path, out.error());
-    case PendingOutput::Commit::rename_failed:
-      return fail_file(ctx, "cannot create file", "cannot create", out_path, out.error());
-    case PendingOutput::Commit::sync_failed:
-      return report_cause(ctx, "cannot sync directory", directory_of(out_path), std::strerror(out.error()));
-  }
+  const pk::Failure failure = out.commit(ctx.durable);
+  if (!failure.failed()) return;
+  // A directory that could not be synced leaves the file in place under its final name.
+  if (failure.path != out_path) return report_cause(ctx, failure);
+  fail_file(ctx, std::string(failure.what) + " file", failure.what, out_path, failure.error_number);
 }
 
 // The directory is made again for every file, as a run may take long; the console

@@ -54,19 +54,21 @@ PendingOutput::~PendingOutput() {
   if (!temporary_path_.empty()) ::unlink(temporary_path_.c_str());
 }
 
-PendingOutput::Commit PendingOutput::commit(bool durable) {
-  if (file_ == nullptr) return Commit::write_failed;
-  if (durable && ::fdatasync(::fileno(file_)) != 0) return failed(Commit::write_failed);
-  if (std::fclose(std::exchange(file_, nullptr)) != 0) return failed(Commit::write_failed);
-  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) return failed(Commit::rename_failed);
+pk::Failure PendingOutput::commit(bool durable) {
+  if (file_ == nullptr) return failed("cannot write", final_path_, error_);
+  if (durable && ::fdatasync(::fileno(file_)) != 0) return failed("cannot write", final_path_, errno);
+  if (std::fclose(std::exchange(file_, nullptr)) != 0) return failed("cannot write", final_path_, errno);
+  if (std::rename(temporary_path_.c_str(), final_path_.c_str()) != 0)
+    return failed("cannot create", final_path_, errno);
   temporary_path_.clear();
-  if (durable && (error_ = sync_directory(directory_of(final_path_))) != 0) return Commit::sync_failed;
-  return Commit::done;
+  const std::string directory = directory_of(final_path_);
+  if (durable && (error_ = sync_directory(directory)) != 0) return failed("cannot sync directory", directory, error_);
+  return {};
 }
 
-PendingOutput::Commit PendingOutput::failed(Commit what) {
-  error_ = errno;
-  return what;
+pk::Failure PendingOutput::failed(const char* what, const std::string& path, int error) {
+  error_ = error;
+  return {pk::ExitCode::files_failed, what, path, error};
 }
 
 }  // namespace hbk

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/failure.h"
+
 namespace hbk {
 
 // ".a.sac.hbk2sac-4711.part" beside "a.sac" for process 4711; a later attempt
@@ -27,14 +29,14 @@ class PendingOutput {
   // Closes the temporary and renames it to the final name. A durable commit first
   // flushes the data to the device, and afterwards the directory entry: without it a
   // power cut soon after may leave the final name on an empty or short file.
-  // After sync_failed the file has its final name, but a power cut may yet undo that.
-  enum class Commit { done, write_failed, rename_failed, sync_failed };
-  Commit commit(bool durable);
+  // A failure naming the directory comes after the rename: the file has its final name,
+  // but a power cut may yet undo that.
+  pk::Failure commit(bool durable);
   // errno of the failed creation or commit step.
   int error() const { return error_; }
 
  private:
-  Commit failed(Commit what);
+  pk::Failure failed(const char* what, const std::string& path, int error);
 
   std::string final_path_;
   std::string temporary_path_;  // empty once renamed, or when none was created

@@ -61,7 +61,6 @@ void SacWriter::attach(std::FILE* out) {
   out_ = out;
   fill_ = 0;
   npts_ = 0;
-  failed_ = false;
   error_ = 0;
 }
 
@@ -137,8 +136,8 @@ void SacWriter::write_bytes(const void* data, std::size_t n) {
 
 // The first failure is the one to tell; what follows is its consequence.
 void SacWriter::fail() {
-  if (!failed_) error_ = out_ == nullptr ? EBADF : errno;
-  failed_ = true;
+  // The first failure's errno is kept, and one always: a short write need not set errno.
+  if (error_ == 0) error_ = out_ == nullptr ? EBADF : errno != 0 ? errno : EIO;
 }
 
 void SacWriter::flush() {

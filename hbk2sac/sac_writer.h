@@ -60,7 +60,7 @@ class SacWriter {
   void sac_put_sample(std::int32_t v) { sac_put_samples({&v, 1}); }
 
   // True once a write or seek on the current file has failed.
-  bool failed() const { return failed_; }
+  bool failed() const { return error_ != 0; }
   // errno of the first failed write or seek.
   int error() const { return error_; }
   std::int32_t sample_count() const { return npts_; }
@@ -87,7 +87,6 @@ class SacWriter {
   std::int32_t run_min_ = 0;
   std::int32_t npts_ = 0;
   bool reverse_ = false;
-  bool failed_ = false;
   int error_ = 0;
   std::FILE* out_ = nullptr;
 };
