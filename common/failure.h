@@ -25,10 +25,11 @@ enum class ExitCode : int {
 constexpr int status_of(ExitCode code) { return static_cast<int>(code); }
 
 // What failed, on which file (its final name, or the directory that failed) and why: the
-// errno of the failing call. A writer returns it; the program's edge reports it.
+// errno of the failing call. A writer returns it, or the packet programs throw it, and the
+// program's edge reports it.
 struct Failure {
   ExitCode code = ExitCode::ok;
-  const char* what = "";
+  std::string what;
   std::string path;
   int error_number = 0;
   bool failed() const { return code != ExitCode::ok; }

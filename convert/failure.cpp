@@ -60,7 +60,7 @@ void shut_down_saying(ExitCode code, const std::string& message, const std::stri
   std::fputs(message.c_str(), stdout);
   std::fflush(stdout);
   std::fputs(error_line(code, name, cause).c_str(), stderr);
-  throw Fatal{code};
+  throw Failure{code, what_failed(code), final_name(name), cause.error};
 }
 
 int close_stream_checked(std::FILE*& file) {

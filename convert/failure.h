@@ -10,11 +10,6 @@
 
 namespace pk {
 
-// Thrown by shut_down_saying; carries the exit status.
-struct Fatal {
-  ExitCode code;
-};
-
 // Why something failed: the errno of the failing call, or a text where no call failed
 // (a file cut short from outside, say).
 struct Cause {
@@ -31,6 +26,8 @@ std::string exit_message(ExitCode code, const std::string& name);
 // A temporary's name is given as the final file's.
 std::string error_line(ExitCode code, const std::string& name, Cause cause);
 
+// shut_down and shut_down_saying throw the failure (its exit code, what failed, the final
+// path and the errno) for pk_main to turn into the exit status.
 // Ends the run with `code` after printing its message, and its error line.
 [[noreturn]] void shut_down(ExitCode code, const std::string& name = {}, Cause cause = {});
 // Ends the run with `code` after printing `message`: the fatal paths with a text of

@@ -417,7 +417,7 @@ int run_or_fail(RunSetup& run, Outputs& out, Writer& writer, const std::vector<s
   int code = static_cast<int>(ExitCode::ok);
   try {
     code = run_program(run, out, writer, args);
-  } catch (const Fatal& f) {
+  } catch (const Failure& f) {
     code = static_cast<int>(f.code);
   } catch (const std::bad_alloc&) {
     code = out_of_memory(run.options.FileIn);

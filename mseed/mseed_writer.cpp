@@ -157,9 +157,11 @@ void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files, bool 
   // names that rather than the generic write error.
   std::fputs(exit_message(ExitCode::write_error, failure->path).c_str(), stdout);
   std::fflush(stdout);
-  std::fprintf(stderr, "ERROR: cannot %s %s: %s\n", failure->what.c_str(), final_name(failure->path).c_str(),
-               failure->error_number ? std::strerror(failure->error_number) : "damaged miniSEED record");
-  throw Fatal{ExitCode::write_error};
+  const Failure failed{ExitCode::write_error, "cannot " + failure->what, final_name(failure->path),
+                       failure->error_number};
+  const std::string cause = failed.error_number ? std::strerror(failed.error_number) : "damaged miniSEED record";
+  std::fputs(failure_line(failed.what, failed.path, cause).c_str(), stderr);
+  throw failed;
 }
 
 void MseedWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt) {

@@ -83,7 +83,7 @@ TEST(AppendingFile, AppendsPartOfAnotherFileAndNoticesAShortSource) {
   try {
     out.append_from(in, src.size() - 2, 3);
     ADD_FAILURE() << "no fatal error";
-  } catch (const pk::Fatal& f) {
+  } catch (const pk::Failure& f) {
     EXPECT_EQ(f.code, pk::ExitCode::read_error);
   }
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile read error for " + dir / "src");
@@ -102,7 +102,7 @@ TEST(AppendingFile, AWriteThatFailsBehindTheEngineEndsTheRun) {
     out.append(std::string(700 * 1024, 'x'));
     out.close();
     ADD_FAILURE() << "no fatal error";
-  } catch (const pk::Fatal& f) {
+  } catch (const pk::Failure& f) {
     EXPECT_EQ(f.code, pk::ExitCode::write_error);
   }
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile write error for /dev/full");

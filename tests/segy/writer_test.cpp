@@ -198,7 +198,7 @@ TEST_F(SegyWriterTest, ChannelDataCutShortIsAReadError) {
   try {
     e.merge(writer, run);
     FAIL() << "no fatal error";
-  } catch (const pk::Fatal& f) {
+  } catch (const pk::Failure& f) {
     EXPECT_EQ(f.code, pk::ExitCode::read_error);
   }
 }
@@ -341,7 +341,7 @@ TEST_F(SegyWriterTest, NoNameLeftForTheGatherPublishesNothingOfTheEvent) {
   try {
     e.merge(writer, run);
     ADD_FAILURE() << "no fatal error";
-  } catch (const pk::Fatal& f) {
+  } catch (const pk::Failure& f) {
     EXPECT_EQ(f.code, pk::ExitCode::no_unique_name);
   }
   testing::internal::GetCapturedStdout();
@@ -357,7 +357,7 @@ TEST_F(SegyWriterTest, UnwritableOutputEndsTheRunWithCode20) {
   try {
     e.merge(writer, run);
     FAIL() << "no fatal error";
-  } catch (const pk::Fatal& f) {
+  } catch (const pk::Failure& f) {
     EXPECT_EQ(f.code, pk::ExitCode::open_error);
   }
 }

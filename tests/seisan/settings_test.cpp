@@ -93,6 +93,6 @@ TEST(SeisSettings, LoadClearsAndTakesTheUnitsSection) {
   settings.path = "PKU.INI";
   settings.text.reset();
   testing::internal::CaptureStdout();
-  EXPECT_THROW(pk::seis::load_station_settings(settings, unit), pk::Fatal);
+  EXPECT_THROW(pk::seis::load_station_settings(settings, unit), pk::Failure);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFile open error for PKU.INI");
 }

@@ -95,7 +95,7 @@ struct HandEvent {
     int code = -1;
     try {
       close();
-    } catch (const pk::Fatal& f) {
+    } catch (const pk::Failure& f) {
       code = static_cast<int>(f.code);
     }
     return {code, testing::internal::GetCapturedStdout()};
