@@ -410,7 +410,7 @@ std::vector<std::string> sync_calls(const fs::path& log) {
 TEST_F(HbkEndToEnd, DurableRunFlushesEachFileBeforeItsRenameAndItsDirectoryAfter) {
   for (const char* name : {"a.hbk", "b.hbk"}) hbktest::write_blocks((dir_ / name).string(), {block_at(10, 0, 100, 0)});
   const fs::path log = dir_ / "sync.log";
-  const std::string preload = "SYNC_LOG=" + quoted(log) + " LD_PRELOAD=" + quoted(SYNC_LOG_SHIM) +
+  const std::string preload = "PK_SHIM_LOG=" + quoted(log) + " LD_PRELOAD=" + quoted(PK_CALL_SHIM) +
                               " ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS";
   const std::string root = fs::canonical(dir_).string(), out = root + "/out/deep";
   const auto renamed = [&](const std::string& name) {
