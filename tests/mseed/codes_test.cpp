@@ -1,13 +1,14 @@
 // SEED codes from the settings text, records packed exactly whatever the differences, and
 // a new record wherever a packet's time breaks the count of samples.
 #include <gtest/gtest.h>
+#include <libmseed.h>
 
 #include <limits>
 #include <set>
 
 #include "mseed/mseed_writer.h"
 #include "mseed/record_packer.h"
-#include "tests/mseed/mseed_records.h"
+#include "tests/support/mseed_files.h"
 #include "mseed/seed_codes.h"
 #include "seisan/seis_settings.h"
 #include "tests/support/testkit.h"

@@ -17,7 +17,7 @@
 #include "common/packet_time.h"
 #include "tests/support/pkenc.h"
 #include "common/pkfile.h"
-#include "tests/mseed/mseed_records.h"
+#include "tests/support/mseed_files.h"
 #include "common/records.h"
 #include "tests/support/testkit.h"
 
@@ -36,10 +36,6 @@ std::vector<int32_t> wave(std::size_t n, int32_t amp) {
   return v;
 }
 
-std::string id_of(const mseedtest::Record& r) {
-  return r.network + "." + r.station + "." + r.location + "." + r.channel;
-}
-
 // Samples of every SEED id in the files of `dir`, with each record's start.
 struct Channel {
   std::vector<int32_t> samples;
@@ -52,14 +48,14 @@ std::map<std::string, Channel> channels_in(const fs::path& dir) {
   for (const auto& name : testkit::list_files(dir)) {
     if (fs::path(name).extension() != ".mseed") continue;
     for (const auto& r : mseedtest::read_records((dir / name).string())) {
-      Channel& c = out[id_of(r)];
+      Channel& c = out[r.id()];
       EXPECT_TRUE(r.frames_whole) << name;
       EXPECT_EQ(r.reclen, 4096);
       EXPECT_EQ(r.quality, 'D');
       c.starts.push_back({c.samples.size(), r.start_us});
       c.samples.insert(c.samples.end(), r.samples.begin(), r.samples.end());
       c.rate = r.rate;
-      c.id = id_of(r);
+      c.id = r.id();
     }
   }
   return out;

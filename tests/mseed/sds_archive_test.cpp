@@ -42,7 +42,7 @@ TEST(SdsArchive, SplitsRecordsAtMidnightIntoTheirDayFilesKeepingTheEncoding) {
   int64_t midnight = utc(2026, 1, 1, 0, 0, 0);
   int crossing = 0;
   for (const Record& r : read_records(tmp / "in.mseed"))
-    crossing += r.start < midnight && r.start + static_cast<int64_t>(r.samples.size()) * 10000 > midnight;
+    crossing += r.start_us < midnight && r.start_us + static_cast<int64_t>(r.samples.size()) * 10000 > midnight;
   ASSERT_EQ(crossing, 2) << "the input should hold a record across midnight in each channel";
 
   merge_ok(tmp / "sds", {tmp / "in.mseed"});
@@ -254,7 +254,7 @@ TEST(SdsArchive, WhatNewDataDoesNotCoverInAForeignDayFileStays) {
   append_records(dir + "/XX.TST01..HHZ.D.2026.034", x, t0 + 3600 * kSecond, signal(0, 100));
   merge_ok(tmp / "sds", {tmp / "new.mseed"});
   int twice = 0;
-  for (const Record& r : read_records(dir + "/XX.TST01..HHZ.D.2026.034")) twice += r.start == t0 + 3600 * kSecond;
+  for (const Record& r : read_records(dir + "/XX.TST01..HHZ.D.2026.034")) twice += r.start_us == t0 + 3600 * kSecond;
   EXPECT_EQ(twice, 2);
 }
 

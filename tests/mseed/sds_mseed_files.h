@@ -1,5 +1,4 @@
-// miniSEED files for the archive tests, written and read with libmseed's own packing
-// and file reader, and an SDS tree read back as one map of samples.
+// An SDS tree read back with libmseed as one map of samples, for the archive tests.
 #pragma once
 
 #include <cstdint>
@@ -9,30 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/mseed_files.h"
+
 namespace sdstest {
 
-constexpr int64_t kSecond = 1000000;  // libmseed counts microseconds
-
-// Microseconds since 1970 of a UTC date and time.
-int64_t utc(int year, int month, int day, int hour, int minute, int second);
-
-struct Stream {
-  std::string network = "XX", station = "TST01", location = "", channel = "HHZ";
-  double rate = 100;
-  int8_t encoding = 11;  // Steim-2
-};
-
-// Appends `samples` from `start` on as 4096-byte records.
-void append_records(const std::string& path, const Stream& s, int64_t start, const std::vector<int32_t>& samples);
-
-struct Record {
-  std::string id;  // NET.STA.LOC.CHAN
-  int64_t start;
-  double rate;
-  int encoding;
-  std::vector<int32_t> samples;
-};
-std::vector<Record> read_records(const std::string& path);
+using mseedtest::append_records, mseedtest::read_records, mseedtest::utc;
+using mseedtest::kSecond, mseedtest::Record, mseedtest::Stream;
 
 using Samples = std::map<std::pair<std::string, int64_t>, int32_t>;  // (id, time) -> value
 
