@@ -1,15 +1,14 @@
 // pk_report's rows against what the programs wrote, and against headers made by hand for
 // the cases the programs do not produce every day.
 #include <gtest/gtest.h>
-#include <libmseed.h>
 
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <set>
 
 #include "tests/support/hbk_encoder.h"
+#include "tests/support/mseed_files.h"
 #include "tests/support/output_readers.h"
 #include "tests/support/pkenc.h"
 #include "tests/report/report_kit.h"
@@ -159,27 +158,9 @@ struct MseedPiece {
 std::string mseed_records(const std::vector<MseedPiece>& pieces) {
   std::string bytes;
   for (const MseedPiece& p : pieces) {
-    std::vector<int32_t> samples = ramp(static_cast<std::size_t>(p.samples), 3, 2);
-    MSRecord* msr = msr_init(nullptr);
-    std::strcpy(msr->network, "XX");
-    std::strcpy(msr->station, p.station);
-    std::strcpy(msr->location, p.location);
-    std::strcpy(msr->channel, p.channel);
-    msr->dataquality = 'D';
-    msr->starttime = ms_time2hptime(2011, 200, 12, 0, 0, 0) + std::llround(p.start_s * HPTMODULUS);
-    msr->samprate = 100;
-    msr->reclen = 512;
-    msr->encoding = DE_STEIM2;
-    msr->byteorder = 1;
-    msr->datasamples = samples.data();
-    msr->numsamples = p.samples;
-    msr->sampletype = 'i';
-    int64_t packed = 0;
-    const auto keep = [](char* record, int len, void* out) { static_cast<std::string*>(out)->append(record, static_cast<std::size_t>(len)); };
-    EXPECT_GE(msr_pack(msr, keep, &bytes, &packed, 1, 0), 1);
-    EXPECT_EQ(packed, p.samples);
-    msr->datasamples = nullptr;  // the vector's
-    msr_free(&msr);
+    const mseedtest::Stream s{.station = p.station, .location = p.location, .channel = p.channel, .reclen = 512};
+    const int64_t start = mseedtest::utc(2011, 7, 19, 12, 0, 0) + std::llround(p.start_s * mseedtest::kSecond);
+    bytes += mseedtest::pack_records(s, start, ramp(static_cast<std::size_t>(p.samples), 3, 2));
   }
   return bytes;
 }
