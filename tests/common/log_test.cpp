@@ -1,8 +1,15 @@
-// Whole-text comparisons of the packet dumps against texts written out from
-// the log formats.
+// The packet dumps. Most are one table row each: a packet whose text fields each hold
+// their own letter, and what every line of the dump shows after its label. A field read
+// at a wrong offset or width shows a mixed or cut text, swapped fields show out of order,
+// a lost line end splits the lines differently; a few whole lines check the labels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/log.h"
 #include "tests/common/test_packet.h"
@@ -12,41 +19,103 @@ using namespace pktest;
 using testkit::capture;
 
 namespace {
-// Consecutive blank-padded text fields of the given widths.
-void fields(Packet& p, std::size_t off, std::initializer_list<const char*> values,
-            std::initializer_list<std::size_t> widths) {
-  auto w = widths.begin();
-  for (const char* v : values) {
-    put_text(p, off, v);
-    off += *w++;
+
+using Dump = void (*)(std::FILE*, const uint8_t*);
+
+// The lines of a dump without their CR LF; any other line end fails the test.
+std::vector<std::string> crlf_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t from = 0;
+  for (std::size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+    lines.push_back(text.substr(from, at - from));
+  EXPECT_EQ(from, text.size()) << "text after the last CR LF";
+  for (const std::string& line : lines) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+  return lines;
+}
+
+// A body or entry line shows what follows its 36-column label; any other line shows whole.
+std::string shown(const std::string& line) {
+  const bool labelled = line.size() >= 36 && line.starts_with("     ") && line.compare(34, 2, ": ") == 0;
+  return labelled ? line.substr(36) : line;
+}
+
+struct Field {
+  std::size_t off, width;
+  bool marks = false;  // one character per channel, a blank shown as '_'
+};
+
+// A packet and what its dump must show, built side by side.
+class Case {
+ public:
+  explicit Case(const char* type, uint8_t fill = ' ') : p_(test_packet(type, fill)) {}
+  Packet& packet() { return p_; }
+  const Packet& packet() const { return p_; }
+  const std::vector<std::string>& shown() const { return shown_; }
+  const std::vector<std::pair<std::size_t, std::string>>& whole() const { return whole_; }
+
+  // Each field its own letter and a closing blank, expected on the next lines in order.
+  Case& lettered(std::size_t base, std::initializer_list<Field> fields) {
+    for (const Field& f : fields) {
+      const std::string text(f.width - 1, next_letter());
+      put_text(p_, base + f.off, text + ' ');
+      shown_.push_back(text + (f.marks ? '_' : ' '));
+    }
+    return *this;
   }
+  // Fields back to back from `base`.
+  Case& lettered_run(std::size_t base, std::initializer_list<std::size_t> widths) {
+    for (std::size_t w : widths) {
+      lettered(base, {{0, w}});
+      base += w;
+    }
+    return *this;
+  }
+  Case& shows(std::initializer_list<std::string> lines) {
+    shown_.insert(shown_.end(), lines);
+    return *this;
+  }
+  // The whole of the line last expected.
+  Case& line(const std::string& text) {
+    whole_.emplace_back(shown_.size() - 1, text);
+    return *this;
+  }
+  // Its label: five blanks and 29 columns in a body, six blanks and 28 columns in an entry.
+  Case& body(std::string label) { return line("     " + padded(label, 29) + ": " + shown_.back()); }
+  Case& entry(std::string label) { return line("      " + padded(label, 28) + ": " + shown_.back()); }
+
+ private:
+  static std::string padded(std::string s, std::size_t width) {
+    s.resize(std::max(width, s.size()), ' ');
+    return s;
+  }
+  char next_letter() {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    return kLetters[letters_++ % (sizeof kLetters - 1)];
+  }
+  Packet p_;
+  std::vector<std::string> shown_;
+  std::vector<std::pair<std::size_t, std::string>> whole_;
+  std::size_t letters_ = 0;
+};
+
+// ---- EH, ET, NH, NT ----
+
+// What the four share: the four times, the rate (with a MES block it runs over the trigger
+// type) and the stream name.
+Case event_packet(const char* type, bool mes) {
+  Case c(type);
+  c.lettered(96, {{0, 16}}).body("Trigger time").lettered_run(112, {16, 16, 16}).body("Last sample time");
+  if (mes)
+    c.lettered(88, {{0, 8}}).body("Sample rate");
+  else
+    c.lettered(88, {{0, 4}, {4, 4}}).body("Trigger type");
+  c.lettered(64, {{0, 24}}).body("Stream Name");
+  return c;
 }
-}  // namespace
 
-namespace {
-
-const char* kEventTimes[4] = {"2003365235959900", "2003365235959000", "2004001000001500", "2004001000001990"};
-const std::string kEventTimeLines =
-    "     Trigger time                 : 2003365235959900\r\n"
-    "     First sample time            : 2003365235959000\r\n"
-    "     Detrigger time               : 2004001000001500\r\n"
-    "     Last sample time             : 2004001000001990\r\n";
-const std::string kChannelLines =
-    "     Channel Information          : BitWght   Gain  FSVoltage\r\n"
-    "                   Channel  1     : 1.59uV    x32   2.5V    \r\n"
-    "                   Channel 12     : 2.00uV    x1    5V      \r\n";
-
-void event_body(Packet& p) {
-  put_bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
-  put_text(p, 64, "Stream One");
-  put_text(p, 88, "100 CON ");
-  for (int i = 0; i < 4; ++i) put_text(p, 96 + 16 * i, kEventTimes[i]);
-}
-
-Packet full_eh() {
-  Packet p = test_packet("EH");
-  event_body(p);
-  // channels 1 and 12; channel 2's bit weight starts with a blank and is left out
+// Channels 1 and 12; channel 2's bit weight starts with a blank and is left out.
+void channel_table(Case& c) {
+  Packet& p = c.packet();
   put_text(p, 160, "1.59uV  ");
   put_text(p, 168, " 9.9uV  ");
   put_text(p, 160 + 8 * 11, "2.00uV  ");
@@ -54,378 +123,158 @@ Packet full_eh() {
   put_text(p, 288 + 4 * 11, "x1  ");
   put_text(p, 352, "2.5V    ");
   put_text(p, 352 + 8 * 11, "5V      ");
-  return p;
+  c.shows({"BitWght   Gain  FSVoltage"}).body("Channel Information");
+  c.shows({"1.59uV    x32   2.5V    ", "2.00uV    x1    5V      "});
+  c.line("                   Channel 12     : 2.00uV    x1    5V      ");
 }
 
-void mes_dau(Packet& p) {
-  put_text(p, 88, "250.0000");
-  put_text(p, 944, "0000012345000003V2.1    433.9200TX07    SITEA   PKS2    RCV1    ");
-  put_text(p, 1012, "0012000000");
+Case eh_just_long_enough() {
+  Case c = event_packet("EH", false);
+  put_bytes(c.packet(), 12, {0x00, 0x58});
+  channel_table(c);
+  return c;
 }
 
-Packet nh_packet() {
-  Packet p = test_packet("NH");
-  put_bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00});
-  put_text(p, 64, "Net");
-  put_text(p, 88, "100 EVT ");
-  for (int i = 0; i < 4; ++i) put_text(p, 96 + 16 * i, kEventTimes[i]);
-  return p;
+Case et_with_mes_dau() {
+  Case c = event_packet("ET", true);
+  channel_table(c);
+  c.lettered(0, {{960, 8}}).body("MES-DAU Version");
+  c.lettered(0, {{968, 8}, {976, 8}, {984, 8}, {992, 8}, {1000, 8}, {1012, 4}, {1016, 2}, {1018, 4}, {944, 10}});
+  return c.lettered(0, {{954, 6}}).body("MES-DAU Overscale Count");
 }
 
-}  // namespace
-
-TEST(LogHead, NonEventTypesPadTheEventColumns) {
-  const Packet p = test_packet("SC");
-  int sign = 0;
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 5, sign, 42); }),
-            "SC 03:365:23:59:59.900 X:01 U:1234 N:0007                           B:0000000042\r\n");
+// 57 bytes or fewer: the first 31 characters of the trigger message and nothing else.
+Case eh_short() {
+  Case c("EH");
+  put_bytes(c.packet(), 12, {0x00, 0x57});
+  put_text(c.packet(), 24, "123456789012345678901234567890123");
+  return c.shows({"1234567890123456789012345678901"});
 }
 
-TEST(LogHead, DataPacketShowsChannelLetterAndConsumesTheMark) {
-  Packet p = test_packet("DT", 0);
-  put_bytes(p, 16, {0x00, 0x12, 0x12, 0x11, 0x02, 0x50, 0x00, 0x32});
-  int sign = 5;
-  const std::string out = capture([&](std::FILE* f) {
-    pk::log_head(f, p.data(), 3, sign, 7);
-    pk::log_head(f, p.data(), 3, sign, 8);
-    sign = -2;
-    pk::log_head(f, p.data(), 3, sign, 9);
-  });
-  EXPECT_EQ(out,
-            "DT+03:365:23:59:59.900 X:01 U:1234 N:0007 E:0012 D:2 C:B S:250 F:32 B:0000000007\r\n"
-            "DT 03:365:23:59:59.900 X:01 U:1234 N:0007 E:0012 D:2 C:B S:250 F:32 B:0000000008\r\n"
-            "DT-03:365:23:59:59.900 X:01 U:1234 N:0007 E:0012 D:2 C:B S:250 F:32 B:0000000009\r\n");
-  EXPECT_EQ(sign, 0);
+Case nt_with_mes_cru() {
+  Case c = event_packet("NT", true);
+  c.lettered(0, {{960, 8}, {968, 8}, {976, 8}, {984, 8}}).body("MES-CRU Transmitter Site");
+  c.lettered(0, {{992, 8}}).body("MES-CRU (Transmitter Freq)");
+  return c.lettered(0, {{1000, 8}, {1012, 4}, {1016, 2}, {1018, 4}}).body("MES-CRU Data Channel Position");
 }
 
-TEST(LogHead, EventPacketsAndOddHeaderBytes) {
-  Packet p = full_eh();
-  put_text(p, 0, "ET");
-  p[3] = 0x9A;                       // bad year nibble
-  put_bytes(p, 4, {0x00, 0x00});          // unit 0 is shown as stored
-  int sign = 0;
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 2, sign, 1234567890); }),
-            "ET 9::365:23:59:59.900 X:01 U:0000 N:0007 E:0012 D:1           F:C0 B:1234567890\r\n");
-}
+Case nh_without_mes() { return event_packet("NH", false); }
 
-TEST(LogEhEt, FullPacketWithoutMesBlock) {
-  const Packet p = full_eh();
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }),
-      kEventTimeLines +
-      "     Sample rate                  : 100 \r\n"
-      "     Trigger type                 : CON \r\n"
-      "     Stream Name                  : Stream One              \r\n" +
-      kChannelLines);
-}
+// ---- SC, DS, CD, AD, OM ----
 
-TEST(LogEhEt, ShortPacketGivesOnlyTheTriggerMessage) {
-  Packet p = full_eh();
-  put_bytes(p, 12, {0x00, 0x57});
-  put_text(p, 24, "123456789012345678901234567890123");
-  mes_dau(p);
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }), "1234567890123456789012345678901\r\n");
-  put_bytes(p, 12, {0x00, 0x58});
-  EXPECT_NE(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }).find("Trigger time"), std::string::npos);
-}
-
-TEST(LogEhEt, ZeroMesBlockStillCountsForTheDump) {
-  Packet p = full_eh();
-  mes_dau(p);
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_eh_et(f, p.data()); }),
-      kEventTimeLines +
-      "     Sample rate                  : 250.0000\r\n"
-      "     Stream Name                  : Stream One              \r\n" +
-      kChannelLines +
-      "     MES-DAU Version              : V2.1    \r\n"
-      "     MES-DAU Transmitter Frequency: 433.9200\r\n"
-      "     MES-DAU Transmitter Id       : TX07    \r\n"
-      "     MES-DAU Transmitter Site     : SITEA   \r\n"
-      "     MES-DAU Sensor               : PKS2    \r\n"
-      "     MES-DAU Receiver Site        : RCV1    \r\n"
-      "     MES-DAU Propagation Delay    : 0012\r\n"
-      "     MES-DAU Data Channel         : 00\r\n"
-      "     MES-DAU Data Channel Position: 0000\r\n"
-      "     MES-DAU Sample Count         : 0000012345\r\n"
-      "     MES-DAU Overscale Count      : 000003\r\n");
-}
-
-TEST(LogNhNt, WithoutAndWithMesBlock) {
-  Packet p = nh_packet();
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_nh_nt(f, p.data()); }),
-      kEventTimeLines +
-      "     Sample rate                  : 100 \r\n"
-      "     Trigger type                 : EVT \r\n"
-      "     Stream Name                  : Net                     \r\n");
-  put_text(p, 88, "40.00000");
-  put_text(p, 960, "CRU3    151.2500ID9     HILL    150.0000BASE    ");
-  put_text(p, 1012, "0007020004");
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_nh_nt(f, p.data()); }),
-      kEventTimeLines +
-      "     Sample rate                  : 40.00000\r\n"
-      "     Stream Name                  : Net                     \r\n"
-      "     MES-CRU Version              : CRU3    \r\n"
-      "     MES-CRU Transmitter Frequency: 151.2500\r\n"
-      "     MES-CRU Transmitter Id       : ID9     \r\n"
-      "     MES-CRU Transmitter Site     : HILL    \r\n"
-      "     MES-CRU (Transmitter Freq)   : 150.0000\r\n"
-      "     MES-CRU Site                 : BASE    \r\n"
-      "     MES-CRU Propagation Delay    : 0007\r\n"
-      "     MES-CRU Data Channel         : 02\r\n"
-      "     MES-CRU Data Channel Position: 0004\r\n");
-}
-
-namespace {
-// The dump of one channel entry as LogSc fills it.
-std::string sc_channel(const std::string& num, const std::string& name) {
-  return "      Channel Number              : " + num + "\r\n      Channel Name                : " + name +
-         std::string(10 - name.size(), ' ') +
-         "\r\n"
-         "      Azimuth                     : 90.0      \r\n"
-         "      Inclination                 : 0.0       \r\n"
-         "      X Coordinate                : 12.5      \r\n"
-         "      Y Coordinate                : -3.25     \r\n"
-         "      Z Coordinate                : 100       \r\n"
-         "      Unit type for X, Y          : m   \r\n"
-         "      Unit type for Z             : m   \r\n"
-         "      Preamp Gain                 : 32  \r\n"
-         "      Sensor Model                : PKS-1       \r\n"
-         "      Sensor Serial Number        : A-99        \r\n"
-         "      Comments                    : buried 1 m                              \r\n"
-         "      Bit-count Voltage           : 1.5e-6  \r\n"
-         "\r\n";
-}
-}  // namespace
-
-TEST(LogSc, TwoUsedChannelEntries) {
-  Packet p = test_packet("SC");
-  put_text(p, 16, "07Basin survey");
-  put_text(p, 42, "Line 4 refraction");
-  put_text(p, 82, "0123North ridge");
-  put_text(p, 110, "Near the gate");
-  put_text(p, 150, "PK-7");
-  put_text(p, 162, "SN7741");
-  put_text(p, 174, "20030010000000GPS C1234");
-  for (const auto& [k, num, name] : {std::tuple{0, "01", "Vertical"}, std::tuple{2, "03", "East"}}) {
-    const std::size_t e = 202 + 146 * k;
-    put_text(p, e, num);
-    put_text(p, e + 2, name);
-    put_text(p, e + 12, "90.0");
-    put_text(p, e + 22, "0.0");
-    put_text(p, e + 32, "12.5");
-    put_text(p, e + 42, "-3.25");
-    put_text(p, e + 52, "100");
-    put_text(p, e + 62, "m   m   32  PKS-1");
-    put_text(p, e + 86, "A-99");
-    put_text(p, e + 98, "buried 1 m");
-    put_text(p, e + 138, "1.5e-6");
+// Channel entries 1 and 3 used, 2, 4 and 5 blank.
+Case sc_two_channels() {
+  Case c("SC");
+  c.lettered(16, {{0, 2}}).body("Experiment Number");
+  c.lettered_run(18, {24, 40, 4, 24, 40, 12, 12, 14, 4, 10}).body("Time Clock S/N");
+  for (std::size_t entry : {202 + 0 * 146, 202 + 2 * 146}) {
+    c.shows({""}).lettered(entry, {{0, 2}}).entry("Channel Number");
+    c.lettered_run(entry + 2, {10, 10, 10, 10, 10, 10, 4, 4, 4, 12, 12, 40, 8}).entry("Bit-count Voltage");
   }
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_sc(f, p.data()); }),
-      "     Experiment Number            : 07\r\n"
-      "     Experiment Name              : Basin survey            \r\n"
-      "     Experiment Comment           : Line 4 refraction                       \r\n"
-      "     Station Number               : 0123\r\n"
-      "     Station Name                 : North ridge             \r\n"
-      "     Station Comment              : Near the gate                           \r\n"
-      "     DAS Model                    : PK-7        \r\n"
-      "     DAS Serial Number            : SN7741      \r\n"
-      "     Experiment Start             : 20030010000000\r\n"
-      "     Time Clock Type              : GPS \r\n"
-      "     Time Clock S/N               : C1234     \r\n"
-      "\r\n" +
-      sc_channel("01", "Vertical") + sc_channel("03", "East"));
+  return c.shows({""});
 }
 
-namespace {
-// One stream entry: number, name, channels 1-3 and 5, rate 100, format 16.
-void ds_stream(Packet& p, int k, const char* num, const char* name, const char* trg) {
+// Stream entry k of a DS packet, up to its trigger type.
+void ds_stream(Case& c, std::size_t k, const char* trigger) {
   const std::size_t e = 16 + 230 * k;
-  put_text(p, e, num);
-  put_text(p, e + 2, name);
-  put_text(p, e + 26, "123 5");
-  put_text(p, e + 42, "100 16");
-  put_text(p, e + 64, trg);
+  c.lettered(e, {{0, 2}}).body("Data Stream No");
+  c.lettered(e, {{2, 24}, {26, 16, true}, {42, 4}, {46, 2}}).body("Data Format");
+  put_text(c.packet(), e + 64, trigger);
+  c.shows({trigger});
 }
-// The dump's lines of such an entry up to its trigger type.
-std::string stream_head(const std::string& num, const std::string& name, const std::string& trg) {
-  return "     Data Stream No               : " + num + "\r\n     Data Stream Name             : " + name +
-         std::string(24 - name.size(), ' ') +
-         "\r\n     Channels Included            : 123_5___________\r\n"
-         "     Sample Rate                  : 100 \r\n     Data Format                  : 16\r\n"
-         "     Trigger Type                 : " + trg + "\r\n";
-}
-}  // namespace
+std::size_t trigger_record(std::size_t k) { return 16 + 230 * k + 68; }
 
-TEST(LogDs, EveryTriggerRecordOverSeveralPackets) {
-  Packet a = test_packet("DS");
-  ds_stream(a, 0, "01", "Events", " EVT");
-  fields(a, 16 + 68, {"1 3", "02", "10.0", "1.5", "2.5", "60", "FILTER", "0.5", "30", "YES", "4.0", "2.0", "ON"},
-         {16, 2, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 4});
-  ds_stream(a, 1, "02", "Timed", "TIM ");
-  fields(a, 246 + 68, {"20030010000000", "00010000", "0024", "PRETRIG", "300"}, {14, 8, 4, 8, 8});
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, a.data()); }),
-      stream_head("01", "Events", " EVT") +
-      "      Trigger Channels            : 1_3_____________\r\n"
-      "      Minimum Channels            : 02\r\n"
-      "      Trigger Window              : 10.0    \r\n"
-      "      Pretrigger Length           : 1.5     \r\n"
-      "      Posttrigger Length          : 2.5     \r\n"
-      "      Record Length               : 60      \r\n"
-      "      STA Length                  : 0.5     \r\n"
-      "      LTA Length                  : 30      \r\n"
-      "      Mean Removal                : YES     \r\n"
-      "      Trigger Ratio               : 4.0     \r\n"
-      "      Detrigger Ratio             : 2.0     \r\n"
-      "      LTA hold                    : ON  \r\n"
-      "\r\n" +
-      stream_head("02", "Timed", "TIM ") +
-      "      Start Time                  : 20030010000000\r\n"
-      "      Repeat Interval             : 00010000\r\n"
-      "      Number of Intervals         : 0024\r\n"
-      "      Record Length               : 300     \r\n"
-      "\r\n");
-
-  Packet b = test_packet("DS");
-  ds_stream(b, 0, "03", "Level", "LEV ");
-  put_text(b, 16 + 68, "1000    5       120     ");
-  ds_stream(b, 2, "04", "Continuous", "con ");
-  put_text(b, 476 + 68, "3600    ");
-  ds_stream(b, 3, "05", "External", "EXT ");
-  put_text(b, 706 + 68, "0.25    30      ");
-  put_text(b, 936, "5X reserved bytes never form a stream");
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, b.data()); }),
-      stream_head("03", "Level", "LEV ") +
-      "      Trigger Level               : 1000    \r\n"
-      "      Pretrigger Length           : 5       \r\n"
-      "      Record Length               : 120     \r\n"
-      "\r\n" +
-      stream_head("04", "Continuous", "con ") +
-      "      Record Length               : 3600    \r\n"
-      "\r\n" +
-      stream_head("05", "External", "EXT ") +
-      "      Pretrigger Length           : 0.25    \r\n"
-      "      Record Length               : 30      \r\n"
-      "\r\n");
-
-  Packet c = test_packet("DS");
-  ds_stream(c, 0, "06", "Radio", "RAD ");
-  put_text(c, 16 + 68, "1       20      ");
-  ds_stream(c, 1, "07", "Cross", "CRS ");
-  put_text(c, 246 + 68, "012       40      ");
-  ds_stream(c, 2, "08", "List", "TML ");
-  for (int k = 1; k <= 11; ++k)
-    if (k != 4) put_text(c, 476 + 68 + 14 * (k - 1), "2003" + std::string(k < 10 ? "00" : "0") + std::to_string(k) + "120000");
-  put_text(c, 476 + 68 + 154, "600     ");
-  ds_stream(c, 3, "09", "Mixed", "Evt ");
-  put_text(c, 706 + 68, "1 3             0210.0");
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ds(f, c.data()); }),
-      stream_head("06", "Radio", "RAD ") +
-      "      Pretrigger Length           : 1       \r\n"
-      "      Record Length               : 20      \r\n"
-      "\r\n" +
-      stream_head("07", "Cross", "CRS ") +
-      "      Trigger Stream Number       : 01\r\n"
-      "      Pretrigger Length           : 2       \r\n"
-      "      Record Length               : 40      \r\n"
-      "\r\n" +
-      stream_head("08", "List", "TML ") +
-      "   Start Time 01               : 2003001120000 \r\n"
-      "   Start Time 02               : 2003002120000 \r\n"
-      "   Start Time 03               : 2003003120000 \r\n"
-      "   Start Time 04               :               \r\n"
-      "   Start Time 05               : 2003005120000 \r\n"
-      "   Start Time 06               : 2003006120000 \r\n"
-      "   Start Time 07               : 2003007120000 \r\n"
-      "   Start Time 08               : 2003008120000 \r\n"
-      "   Start Time 09               : 2003009120000 \r\n"
-      "   Start Time 10               : 2003010120000 \r\n"
-      "   Start Time 11               : 2003011120000 \r\n"
-      "      Record Length               : 600     \r\n"
-      "\r\n" +
-      stream_head("09", "Mixed", "Evt ") +
-      "\r\n");
+Case ds_event_and_timed() {
+  Case c("DS");
+  ds_stream(c, 0, " EVT");
+  c.lettered(trigger_record(0), {{0, 16, true}}).entry("Trigger Channels");
+  c.lettered(trigger_record(0), {{16, 2}, {18, 8}, {26, 8}, {34, 8}, {42, 8}, {58, 8}, {66, 8}, {74, 8}, {82, 8},
+                                 {90, 8}, {98, 4}});
+  c.entry("LTA hold").shows({""});
+  ds_stream(c, 1, "TIM ");
+  c.lettered(trigger_record(1), {{0, 14}, {14, 8}, {22, 4}}).entry("Number of Intervals");
+  return c.lettered(trigger_record(1), {{34, 8}}).shows({""});
 }
 
-TEST(LogCd, StepFieldsOnlyWhenSwitchedOn) {
-  Packet p = test_packet("CD");
-  fields(p, 16, {"20030011200000", "00001000", "0010", "00000060", "OFF", "0.5", "2", "0.125", "A"},
-         {14, 8, 4, 8, 4, 8, 8, 8, 4});
-  const std::string schedule =
-      "     Start Time                   : 20030011200000\r\n"
-      "     Repeat Interval              : 00001000\r\n"
-      "     No of Intervals              : 0010\r\n"
-      "     Length of Intervals          : 00000060\r\n";
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_cd(f, p.data()); }),
-      schedule +
-      "     Step                         : OFF \r\n"
-      "\r\n");
-  put_text(p, 50, "on  ");
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_cd(f, p.data()); }),
-      schedule +
-      "     Step                         : on  \r\n"
-      "\r\n"
-      "     Step Period                  : 0.5     \r\n"
-      "     Step Size                    : 2       \r\n"
-      "     Step Amplitude               : 0.125   \r\n"
-      "     Step Output                  : A   \r\n"
-      "\r\n");
+// Stream 2 blank; bytes past the fourth stream never form one.
+Case ds_level_continuous_external() {
+  Case c("DS");
+  ds_stream(c, 0, "LEV ");
+  c.lettered(trigger_record(0), {{0, 8}}).entry("Trigger Level").lettered_run(trigger_record(0) + 8, {8, 8});
+  c.shows({""});
+  ds_stream(c, 2, "con ");
+  c.lettered(trigger_record(2), {{0, 8}}).entry("Record Length").shows({""});
+  ds_stream(c, 3, "EXT ");
+  c.lettered_run(trigger_record(3), {8, 8}).shows({""});
+  put_text(c.packet(), 936, "5X reserved bytes never form a stream");
+  return c;
 }
 
-TEST(LogOm, FlagsPowerAndWakeEntries) {
-  Packet p = test_packet("OM");
-  put_text(p, 16, "0102");
-  put_text(p, 20, "12 DYN800030YnTO");
-  fields(p, 48, {"01", "001120000000", "003600", "086400", "07"}, {2, 12, 6, 6, 2});
-  fields(p, 48 + 64 * 3, {"04", "002000000000", "000060", "000000", "01"}, {2, 12, 6, 6, 2});
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_om(f, p.data()); }),
-      "     Power State                  : 01\r\n"
-      "     Recording Mode               : 02\r\n"
-      "     Primary Disk ID              : 1\r\n"
-      "     Secondary Disk ID            : 2\r\n"
-      "     Tape ID                      :  \r\n"
-      "     Auto-dump Device             : D\r\n"
-      "     Auto-dump on ET Block        : Enabled\r\n"
-      "     Auto-dump in Serial Mode     : Disabled\r\n"
-      "     Auto-dump Threshold          : 80%\r\n"
-      "     SCSI Powerdown Delay         : 0030 seconds\r\n"
-      "     SCSI Disk Wrap               : Enabled\r\n"
-      "     SCSI Directory               : Disabled\r\n"
-      "     SCSI Device Power            : Toggle\r\n"
-      "     SCSI Termintor Power         : Always On\r\n"
-      "     Wake Sequence Information\r\n"
-      "\r\n"
-      "      Sequence number             : 01\r\n"
-      "      Start time                  : 001120000000\r\n"
-      "      Power Duration              :     003600\r\n"
-      "      Repeat Interval             :     086400\r\n"
-      "      Number of Intervals         : 07\r\n"
-      "\r\n"
-      "      Sequence number             : 04\r\n"
-      "      Start time                  : 002000000000\r\n"
-      "      Power Duration              :     000060\r\n"
-      "      Repeat Interval             :     000000\r\n"
-      "      Number of Intervals         : 01\r\n"
-      "\r\n");
+Case ds_radio_cross_list_none() {
+  Case c("DS");
+  ds_stream(c, 0, "RAD ");
+  c.lettered_run(trigger_record(0), {8, 8}).shows({""});
+  ds_stream(c, 1, "CRS ");
+  c.lettered_run(trigger_record(1), {2}).entry("Trigger Stream Number").lettered_run(trigger_record(1) + 2, {8, 8});
+  c.shows({""});
+  ds_stream(c, 2, "TML ");
+  for (int k = 1; k <= 11; ++k) {
+    char time[15], line[64];
+    std::snprintf(time, sizeof time, "2003%03d12000%02d", 100 + k, k);
+    std::snprintf(line, sizeof line, "   Start Time %02d               : %s", k, time);
+    put_text(c.packet(), trigger_record(2) + 14 * (k - 1), time);
+    c.shows({line});
+  }
+  c.lettered(trigger_record(2), {{154, 8}}).entry("Record Length").shows({""});
+  ds_stream(c, 3, "Evt ");  // neither all upper nor all lower case: no trigger record
+  put_text(c.packet(), trigger_record(3), "1 3             0210.0");
+  return c.shows({""});
 }
 
-TEST(LogAd, AuxiliaryDefinition) {
-  Packet p = test_packet("AD");
-  fields(p, 18, {"12  5", "0.010", "16", "3600"}, {16, 8, 2, 8});
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_ad(f, p.data()); }),
-      "     Channels Included            : 12__5___________\r\n"
-      "     Sample Interval              : 0.010   \r\n"
-      "     Data Format                  : 16\r\n"
-      "     Record Length                : 3600    \r\n"
-      "\r\n");
+Case cd_step_off() {
+  Case c("CD");
+  c.lettered_run(16, {14, 8, 4, 8}).body("Length of Intervals");
+  put_text(c.packet(), 50, "OFF 0.5     2       ");
+  return c.shows({"OFF ", ""});
 }
 
-TEST(LogDr, SectorFlagAbsentTimesAndWideValues) {
-  Packet p = test_packet("DR", 0);
-  put_u32be(p, 16, 200);
-  put_u32be(p, 20, 402);
-  p[25] = 1;
-  put_u16be(p, 26, 2);
-  put_u32be(p, 28, 17);
-  std::size_t e = 32;
+Case cd_step_on() {
+  Case c("CD");
+  c.lettered(16, {{0, 14}}).body("Start Time").lettered_run(30, {8, 4, 8});
+  put_text(c.packet(), 50, "on  ");
+  c.shows({"on  "}).body("Step").shows({""});
+  c.lettered_run(54, {8, 8, 8}).body("Step Amplitude").lettered(78, {{0, 4}});
+  return c.body("Step Output").shows({""});
+}
+
+Case ad_channels() {
+  Case c("AD");
+  put_text(c.packet(), 18, "12  5");
+  c.shows({"12__5___________"}).body("Channels Included");
+  c.lettered_run(34, {8, 2, 8}).body("Record Length");
+  return c.shows({""});
+}
+
+// Wake-up entries 1 and 4 used.
+Case om_flags_and_wakes() {
+  Case c("OM");
+  put_text(c.packet(), 16, "010212 DYN800030YnTO");
+  c.shows({"01", "02", "1"}).body("Primary Disk ID").shows({"2", " "}).body("Tape ID").shows({"D"});
+  c.shows({"Enabled"}).body("Auto-dump on ET Block").shows({"Disabled"}).body("Auto-dump in Serial Mode");
+  c.shows({"80%"}).body("Auto-dump Threshold").shows({"0030 seconds"}).body("SCSI Powerdown Delay");
+  c.shows({"Enabled", "Disabled"}).body("SCSI Directory");
+  c.shows({"Toggle"}).body("SCSI Device Power").shows({"Always On"}).body("SCSI Termintor Power");
+  c.shows({"     Wake Sequence Information"});
+  put_text(c.packet(), 48, "01" "001120000000" "003600" "086400" "07");
+  put_text(c.packet(), 48 + 64 * 3, "04" "002000000000" "000060" "000000" "01");
+  c.shows({"", "01", "001120000000"}).entry("Start time").shows({"    003600"}).entry("Power Duration");
+  c.shows({"    086400"}).entry("Repeat Interval").shows({"07"}).entry("Number of Intervals");
+  return c.shows({"", "04", "002000000000", "    000060", "    000000", "01", ""});
+}
+
+// ---- DR ----
+
+void dr_first_entry(Packet& p, std::size_t e) {
   put_u32be(p, e, 16);
   put_bytes(p, e + 4, {1, 2});
   put_u16be(p, e + 6, 80);
@@ -443,9 +292,10 @@ TEST(LogDr, SectorFlagAbsentTimesAndWideValues) {
   put_u16be(p, e + 58, 0xC0);
   put_u32be(p, e + 60, 5);
   put_u32be(p, e + 64, 1234);
-  e += 80;
+}
+
+void dr_wide_entry(Packet& p, std::size_t e) {
   put_u32be(p, e, 17);
-  put_bytes(p, e + 4, {0, 0});
   put_u16be(p, e + 6, 80);
   put_u16be(p, e + 8, 0xFFFF);
   put_u16be(p, e + 10, 0xFFFF);
@@ -454,92 +304,128 @@ TEST(LogDr, SectorFlagAbsentTimesAndWideValues) {
   put_u16be(p, e + 58, 0x1234);
   put_u32be(p, e + 60, 0xFFFFFFFF);
   put_u32be(p, e + 68, 3);
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_dr(f, p.data()); }),
-      "     Prev Dir Location (Block)    : 0000000100\r\n"
-      "     Next Dir Location (Block)    : 0000000201\r\n"
-      "     Block/Sector Flag            : 1\r\n"
-      "     No of dir entries            : 2\r\n"
-      "     Last Entry Number            : 17\r\n"
-      "\r\n"
-      "      Entry Number                : 16\r\n"
-      "      Entry Status                : 1\r\n"
-      "      Entry Format                : 2\r\n"
-      "      Entry Length                : 80\r\n"
-      "      Unit ID                     : 0291\r\n"
-      "      Event Number                : 7\r\n"
-      "      Event Header Flag           : 1\r\n"
-      "      Event Trailer Flag          : 0\r\n"
-      "      Stream Number               : 2\r\n"
-      "      Data Stream Name            : STREAM1 \r\n"
-      "      Trigger Type                : CON \r\n"
-      "      Data Format                 : C0\r\n"
-      "      Data Location (Block)       : 0000000105\r\n"
-      "      Data Length (Blocks)        : 0000001234\r\n"
-      "      Disk Errors (Blocks)        : 0\r\n"
-      "      Trigger time                : 2005:001:01:00:00.250\r\n"
-      "      First sample time           : 2005:001:01:00:00.007\r\n"
-      "      Detrigger time              : \r\n"
-      "      Last sample time            : \r\n"
-      "      Entry time                  : 2003:002:00:00:00.000\r\n"
-      "\r\n"
-      "      Entry Number                : 17\r\n"
-      "      Entry Status                : 0\r\n"
-      "      Entry Format                : 0\r\n"
-      "      Entry Length                : 80\r\n"
-      "      Unit ID                     : 65535\r\n"
-      "      Event Number                : 65535\r\n"
-      "      Event Header Flag           : 255\r\n"
-      "      Event Trailer Flag          : 1\r\n"
-      "      Stream Number               : 0\r\n"
-      "      Data Stream Name            : LONGNAME\r\n"
-      "      Trigger Type                : EVT \r\n"
-      "      Data Format                 : 1234\r\n"
-      "      Data Location (Block)       : 4294967395\r\n"
-      "      Data Length (Blocks)        : 0000000000\r\n"
-      "      Disk Errors (Blocks)        : 3\r\n"
-      "      Trigger time                : \r\n"
-      "      First sample time           : \r\n"
-      "      Detrigger time              : \r\n"
-      "      Last sample time            : \r\n"
-      "      Entry time                  : \r\n");
 }
 
-TEST(LogDr, WalkStopsAtTheLastEntryThatFits) {
-  Packet p = test_packet("DR", 0);
-  put_u16be(p, 26, 40);
-  for (std::size_t e = 32; e + 80 <= 1024; e += 80) put_u16be(p, e + 6, 80);
-  const std::string out = capture([&](std::FILE* f) { pk::log_dr(f, p.data()); });
-  std::size_t entries = 0;
-  const std::string entry = "\r\n      Entry Number";
-  for (std::size_t at = out.find(entry); at != std::string::npos; at = out.find(entry, at + 1))
-    ++entries;
-  EXPECT_EQ(entries, 12u);
+// Sector addressing halves the locations; absent times show their label alone.
+Case dr_two_entries() {
+  Case c("DR", 0);
+  Packet& p = c.packet();
+  put_u32be(p, 16, 200);
+  put_u32be(p, 20, 402);
+  p[25] = 1;
+  put_u16be(p, 26, 2);
+  put_u32be(p, 28, 17);
+  dr_first_entry(p, 32);
+  dr_wide_entry(p, 112);
+  c.shows({"0000000100"}).body("Prev Dir Location (Block)").shows({"0000000201"}).body("Next Dir Location (Block)");
+  c.shows({"1"}).body("Block/Sector Flag").shows({"2"}).body("No of dir entries");
+  c.shows({"17"}).body("Last Entry Number");
+  c.shows({"", "16", "1", "2"}).entry("Entry Format").shows({"80", "0291"}).entry("Unit ID");
+  c.shows({"7", "1", "0"}).entry("Event Trailer Flag").shows({"2", "STREAM1 ", "CON "}).entry("Trigger Type");
+  c.shows({"C0"}).entry("Data Format").shows({"0000000105"}).entry("Data Location (Block)");
+  c.shows({"0000001234"}).entry("Data Length (Blocks)").shows({"0"}).entry("Disk Errors (Blocks)");
+  c.shows({"2005:001:01:00:00.250", "2005:001:01:00:00.007"}).entry("First sample time");
+  c.shows({"", ""}).entry("Last sample time").shows({"2003:002:00:00:00.000"}).entry("Entry time");
+  c.shows({"", "17", "0", "0", "80", "65535", "65535", "255", "1", "0", "LONGNAME", "EVT ", "1234"});
+  return c.shows({"4294967395", "0000000000", "3", "", "", "", "", ""}).entry("Entry time");
 }
 
-TEST(LogBlock, StateOfHealthLines) {
-  Packet p = test_packet("SH", 0);
-  const std::string lf = "GPS LOCK\nBATT 12.1V\n";
-  put_text(p, 24, lf);
-  put_bytes(p, 12, {0x00, 0x44});  // 24 + 20 bytes
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }),
-            "     GPS LOCK\n     BATT 12.1V\n     \r\n");
+struct DumpRow {
+  const char* name;
+  Dump dump;
+  Case (*build)();
+  friend void PrintTo(const DumpRow& row, std::ostream* os) { *os << row.name; }
+};
 
-  const std::string crlf = "TEMP 21C\r\nDISK 80%";
-  put_text(p, 24, crlf);
-  put_bytes(p, 12, {0x00, 0x42});  // 24 + 18 bytes
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }),
-            "     TEMP 21C\r\n     DISK 80%\r\n\r\n");
+const DumpRow kDumps[] = {
+    {"EhJustLongEnough", pk::log_eh_et, eh_just_long_enough},
+    {"EtWithMesDau", pk::log_eh_et, et_with_mes_dau},
+    {"EhShortGivesTheTriggerMessage", pk::log_eh_et, eh_short},
+    {"NhWithoutMes", pk::log_nh_nt, nh_without_mes},
+    {"NtWithMesCru", pk::log_nh_nt, nt_with_mes_cru},
+    {"ScTwoChannels", pk::log_sc, sc_two_channels},
+    {"DsEventAndTimed", pk::log_ds, ds_event_and_timed},
+    {"DsLevelContinuousExternal", pk::log_ds, ds_level_continuous_external},
+    {"DsRadioCrossListNone", pk::log_ds, ds_radio_cross_list_none},
+    {"CdStepOff", pk::log_cd, cd_step_off},
+    {"CdStepOn", pk::log_cd, cd_step_on},
+    {"AdChannels", pk::log_ad, ad_channels},
+    {"OmFlagsAndWakes", pk::log_om, om_flags_and_wakes},
+    {"DrTwoEntries", pk::log_dr, dr_two_entries},
+};
 
-  put_bytes(p, 12, {0x00, 0x24});  // no text at all
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }), "     \r\n\r\n");
+class LogDump : public testing::TestWithParam<DumpRow> {};
+
+TEST_P(LogDump, ShowsEveryFieldInOrder) {
+  const Case c = GetParam().build();
+  const std::vector<std::string> lines = crlf_lines(capture([&](std::FILE* f) { GetParam().dump(f, c.packet().data()); }));
+  std::vector<std::string> values;
+  std::transform(lines.begin(), lines.end(), std::back_inserter(values), shown);
+  EXPECT_EQ(values, c.shown());
+  for (const auto& [at, line] : c.whole()) EXPECT_EQ(at < lines.size() ? lines[at] : "<no line>", line);
 }
 
-TEST(LogBlock, ByteCountBeyondThePacketIsClamped) {
-  Packet p = test_packet("SH", 'a');
-  put_bytes(p, 12, {0x99, 0xFF});  // 9999 and more: only the packet's own bytes
-  p[1023] = 'z';
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }),
-            "     " + std::string(999, 'a') + "z\r\n\r\n");
+INSTANTIATE_TEST_SUITE_P(Packets, LogDump, testing::ValuesIn(kDumps),
+                         [](const testing::TestParamInfo<DumpRow>& row) { return std::string(row.param.name); });
+
+}  // namespace
+
+TEST(LogHead, NonEventTypesPadTheEventColumns) {
+  const Packet p = test_packet("SC");
+  int sign = 0;
+  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 5, sign, 42); }),
+            "SC 03:365:23:59:59.900 X:01 U:1234 N:0007                           B:0000000042\r\n");
+}
+
+TEST(LogHead, DataPacketShowsChannelLetterAndConsumesTheMark) {
+  Packet p = test_packet("DT", 0);
+  put_bytes(p, 4, {0x9A, 0x2F});
+  put_bytes(p, 16, {0x00, 0x12, 0x12, 0x11, 0x02, 0x50, 0x00, 0x32});
+  int sign = 5;
+  const std::string out = capture([&](std::FILE* f) {
+    pk::log_head(f, p.data(), 3, sign, 7);
+    pk::log_head(f, p.data(), 3, sign, 8);
+    sign = -2;
+    pk::log_head(f, p.data(), 3, sign, 9);
+  });
+  EXPECT_EQ(out,
+            "DT+03:365:23:59:59.900 X:01 U:9A2F N:0007 E:0012 D:2 C:B S:250 F:32 B:0000000007\r\n"
+            "DT 03:365:23:59:59.900 X:01 U:9A2F N:0007 E:0012 D:2 C:B S:250 F:32 B:0000000008\r\n"
+            "DT-03:365:23:59:59.900 X:01 U:9A2F N:0007 E:0012 D:2 C:B S:250 F:32 B:0000000009\r\n");
+  EXPECT_EQ(sign, 0);
+}
+
+TEST(LogHead, EventPacketsAndOddHeaderBytes) {
+  Packet p = test_packet("ET");
+  put_bytes(p, 16, {0x00, 0x12, 0x01, 0x00, 0x00, 0x00, 0x00, 0xC0});
+  p[3] = 0x9A;                       // bad year nibble
+  put_bytes(p, 4, {0x00, 0x00});          // unit 0 is shown as stored
+  int sign = 0;
+  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 2, sign, 1234567890); }),
+            "ET 9::365:23:59:59.900 X:01 U:0000 N:0007 E:0012 D:1           F:C0 B:1234567890\r\n");
+}
+
+// The text of an SH packet up to its byte count, every line indented, closed by CR LF.
+TEST(LogBlock, StateOfHealthText) {
+  struct Row {
+    std::string text;
+    uint8_t count_hi, count_lo;  // BCD byte count, 24 header and prefix bytes included
+    std::string out;
+  };
+  const Row rows[] = {
+      {"GPS LOCK\nBATT 12.1V\n", 0x00, 0x44, "     GPS LOCK\n     BATT 12.1V\n     \r\n"},
+      {"TEMP 21C\r\nDISK 80%", 0x00, 0x42, "     TEMP 21C\r\n     DISK 80%\r\n\r\n"},
+      {"OK\r!", 0x00, 0x28, "     OK\r!\n\r\n"},  // a CR before the last byte stands for the line's own
+      {"", 0x00, 0x24, "     \r\n\r\n"},
+      {std::string(999, 'a') + "z", 0x99, 0xFF, "     " + std::string(999, 'a') + "z\r\n\r\n"},  // only the packet's bytes
+  };
+  for (const Row& row : rows) {
+    Packet p = test_packet("SH", 0);
+    p[23] = '\n';  // not part of the text
+    put_text(p, 24, row.text);
+    put_bytes(p, 12, {row.count_hi, row.count_lo});
+    EXPECT_EQ(capture([&](std::FILE* f) { pk::log_block(f, p.data(), 4); }), row.out) << row.text;
+  }
 }
 
 TEST(LogBlock, HexDumpOfAWholePacket) {
@@ -577,7 +463,7 @@ TEST(LogDkFmt, PositionsHalvedCountsAsStored) {
 TEST(LogEhet, OlderLayout) {
   Packet p = test_packet("EH");
   put_text(p, 24, "123456789012345678901234567890123");
-  for (int i = 0; i < 4; ++i) put_text(p, 58 + 16 * i, kEventTimes[i]);
+  put_text(p, 58, "2003365235959900" "2003365235959000" "2004001000001500" "2004001000001990");
   put_text(p, 122, "100 EVT ");
   put_text(p, 130, "1.59uV  ");
   put_text(p, 130 + 8 * 15, "3.0uV   ");
