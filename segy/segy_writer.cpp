@@ -90,8 +90,9 @@ std::vector<ChannelNode*> channels_in_order(const EventNode& evt) {
 // published, so neither a short gather nor its traces as loose files stand in for it,
 // and an earlier run's whole gather stays.
 [[noreturn]] void gather_open_failed(const std::string& path, int error) {
-  std::fprintf(stderr, "\r\nCannot open '%s' for output.\n", final_name(path).c_str());
-  shut_down(ExitCode::open_error, path, error);
+  Failure failure = fatal_failure(ExitCode::open_error, path, error);
+  failure.notice = "\r\nCannot open '" + failure.path + "' for output.\n";
+  throw failure;
 }
 
 }  // namespace
@@ -317,7 +318,8 @@ void SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   TraceHeader t{};
   const std::size_t got = std::fread(t.data(), 1, t.size(), trace);
   if (got == 0) return;  // an empty trace file has nothing to add
-  if (got != t.size()) shut_down(ExitCode::read_error, trace_path, std::ferror(trace) ? Cause(errno) : Cause("cut short"));
+  if (got != t.size() && std::ferror(trace)) shut_down(ExitCode::read_error, trace_path, errno);
+  if (got != t.size()) shut_down(ExitCode::read_error, trace_path, "cut short");
 
   const std::string path = gather_file(out, receiver, directory, trace_file.name);
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
