@@ -78,7 +78,8 @@ void check_error_line(const Fault& fault, const std::string& err, std::vector<st
   for (std::string line; std::getline(lines, line);) {
     if (!line.starts_with("ERROR: ")) continue;
     if (line.find(".part") != std::string::npos) found.push_back("an ERROR line names a temporary: " + line);
-    if (fault.call == "close" && line.starts_with("ERROR: cannot open")) found.push_back("a close read as an open: " + line);
+    if (fault.call == "close" && line.starts_with("ERROR: cannot open"))
+      found.push_back("a close read as an open: " + line);
     named = named || line.find(": " + cause) != std::string::npos;
   }
   if (!named) found.push_back("no ERROR line naming \"" + cause + "\" on standard error");
