@@ -2,7 +2,9 @@
 // line on standard error saying what failed, on which file, and why.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <utility>
 
 namespace pk {
 
@@ -25,19 +27,31 @@ enum class ExitCode : int {
 constexpr int status_of(ExitCode code) { return static_cast<int>(code); }
 
 // What failed, on which file (its final name, or the directory that failed) and why: the
-// errno of the failing call. A writer returns it, or the packet programs throw it, and the
-// program's edge reports it.
+// errno of the failing call, or a text where no call failed (a file cut short from
+// outside). A writer returns it, or the packet programs throw it, and the program's edge
+// reports it: the packet programs print `message` on the console before the line.
 struct Failure {
+  Failure() = default;
+  Failure(ExitCode code, std::string what, std::string path, int error_number, std::string cause = {})
+      : code(code), what(std::move(what)), path(std::move(path)), error_number(error_number), cause(std::move(cause)) {}
+
   ExitCode code = ExitCode::ok;
   std::string what;
   std::string path;
   int error_number = 0;
+  std::string cause;    // empty: the errno's text
+  std::string message;  // the console text, exactly as printed
+  std::string notice;   // a text of its own on standard error before the console text
   bool failed() const { return code != ExitCode::ok; }
+  // The cause as the line gives it.
+  const char* cause_text() const;
 };
 
 // "ERROR: <what> <path>: <cause>" and a newline; without a path "ERROR: <what>: <cause>".
 std::string failure_line(const std::string& what, const std::string& path, const std::string& cause);
-// The line of a failure, its errno as the cause.
+// The line of a failure.
 std::string failure_line(const Failure& failure);
+// Writes the line of a failure to `stream` without allocating: memory may be what ran out.
+void put_failure_line(std::FILE* stream, const Failure& failure);
 
 }  // namespace pk

@@ -38,9 +38,8 @@ const char* what_failed(ExitCode code) {
   }
 }
 
-std::string cause_text(ExitCode code, Cause cause) {
-  if (cause.text) return cause.text;
-  if (cause.error != 0) return std::strerror(cause.error);
+// Why a run ended where no call failed.
+const char* implied_cause(ExitCode code) {
   if (code == ExitCode::aborted && stop_signal() != 0) return strsignal(stop_signal());
   if (code == ExitCode::no_unique_name) return "all 25 names are taken";
   return "unknown cause";
@@ -48,19 +47,32 @@ std::string cause_text(ExitCode code, Cause cause) {
 
 }  // namespace
 
-std::string error_line(ExitCode code, const std::string& name, Cause cause) {
-  return failure_line(what_failed(code), final_name(name), cause_text(code, cause));
+Failure fatal_failure(ExitCode code, const std::string& name, int error) {
+  const std::string shown = final_name(name);
+  Failure failure(code, what_failed(code), shown, error, error == 0 ? implied_cause(code) : "");
+  failure.message = exit_message(code, shown);
+  return failure;
 }
 
-void shut_down(ExitCode code, const std::string& name, Cause cause) {
-  shut_down_saying(code, exit_message(code, final_name(name)), name, cause);
+void shut_down(ExitCode code, const std::string& name, int error) { throw fatal_failure(code, name, error); }
+
+void shut_down(ExitCode code, const std::string& name, const char* cause) {
+  Failure failure = fatal_failure(code, name);
+  failure.cause = cause;
+  throw failure;
 }
 
-void shut_down_saying(ExitCode code, const std::string& message, const std::string& name, Cause cause) {
-  std::fputs(message.c_str(), stdout);
+void shut_down_saying(ExitCode code, const std::string& message, const std::string& name, int error) {
+  Failure failure = fatal_failure(code, name, error);
+  failure.message = message;
+  throw failure;
+}
+
+void report_failure(const Failure& failure) {
+  std::fputs(failure.notice.c_str(), stderr);
+  std::fputs(failure.message.c_str(), stdout);
   std::fflush(stdout);
-  std::fputs(error_line(code, name, cause).c_str(), stderr);
-  throw Failure{code, what_failed(code), final_name(name), cause.error};
+  put_failure_line(stderr, failure);
 }
 
 int close_stream_checked(std::FILE*& file) {

@@ -1,6 +1,6 @@
-// The one way a packet program's run ends early: an exit code, its message on the
-// console, a line saying what failed and why on standard error, and an exception that
-// pk_main turns into the exit status after cleaning up.
+// The one way a packet program's run ends early: the failure site throws the failure (its
+// exit code, console message, what failed, the final path and the cause), and pk_main
+// prints it and turns it into the exit status after cleaning up.
 #pragma once
 
 #include <cstdio>
@@ -10,30 +10,24 @@
 
 namespace pk {
 
-// Why something failed: the errno of the failing call, or a text where no call failed
-// (a file cut short from outside, say).
-struct Cause {
-  Cause() = default;
-  Cause(int error) : error(error) {}  // NOLINT: an errno reads as its cause
-  Cause(const char* text) : text(text) {}  // NOLINT
-  int error = 0;
-  const char* text = nullptr;
-};
-
 // The console message of a code, naming `name` where it has a %s.
 std::string exit_message(ExitCode code, const std::string& name);
-// The line on standard error for a run ending with `code`: "ERROR: <what> <name>: <cause>".
-// A temporary's name is given as the final file's.
-std::string error_line(ExitCode code, const std::string& name, Cause cause);
+// The failure of a run ending with `code` on `name` (a temporary is named as its final
+// file): its console message and what failed; the cause is `error`, or where that is 0
+// what the code implies.
+Failure fatal_failure(ExitCode code, const std::string& name = {}, int error = 0);
 
-// shut_down and shut_down_saying throw the failure (its exit code, what failed, the final
-// path and the errno) for pk_main to turn into the exit status.
-// Ends the run with `code` after printing its message, and its error line.
-[[noreturn]] void shut_down(ExitCode code, const std::string& name = {}, Cause cause = {});
-// Ends the run with `code` after printing `message`: the fatal paths with a text of
-// their own, and shut_down itself. `name` and `cause` make the error line.
+// Ends the run with `code`: throws its failure.
+[[noreturn]] void shut_down(ExitCode code, const std::string& name = {}, int error = 0);
+// The same where no call failed: `cause` says why.
+[[noreturn]] void shut_down(ExitCode code, const std::string& name, const char* cause);
+// Ends the run with `code` and a console message of its own instead of the code's.
 [[noreturn]] void shut_down_saying(ExitCode code, const std::string& message, const std::string& name = {},
-                                   Cause cause = {});
+                                   int error = 0);
+
+// What pk_main prints of a failed run: the console message, then the line on standard
+// error. Allocates nothing.
+void report_failure(const Failure& failure);
 
 // Closes a file the run has written, if open. A write that failed on the way (stdio
 // keeps the error) or at flushing or closing ends the run with code 22 naming `path`.

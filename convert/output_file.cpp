@@ -98,15 +98,19 @@ Temporaries::Created Temporaries::claim(const std::string& dir, const std::strin
 }
 
 Temporaries::Created Temporaries::create(const std::string& dir, const std::string& described) {
-  return claim(dir, described, [](const std::string& path) {
+  bool unclosed = false;
+  Created made = claim(dir, described, [&unclosed](const std::string& path) {
     const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     if (::close(fd) == 0) return true;
     const int error = errno;
     ::unlink(path.c_str());
     errno = error;
+    unclosed = true;
     return false;
   });
+  made.unclosed = !made.ok && unclosed;
+  return made;
 }
 
 // Renamed without replacing anything: a rename over an existing file, even an empty one,
@@ -177,9 +181,15 @@ void AppendedFiles::cut_back_all() {
   for (const auto& [path, length] : before_) cut_back(path);
 }
 
+Failure creation_failure(const Temporaries::Created& made, const std::string& name) {
+  Failure failure = fatal_failure(ExitCode::open_error, name, made.error);
+  if (made.unclosed) failure.what = "cannot write";
+  return failure;
+}
+
 std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described) {
   const Temporaries::Created c = out.temps.create(dir, described);
-  if (!c.ok) shut_down(ExitCode::open_error, c.path, c.error);
+  if (!c.ok) throw creation_failure(c, c.path);
   return c.path;
 }
 
@@ -201,7 +211,7 @@ std::string move_temporary(Outputs& out, const std::string& from, const std::str
 void take_run_start(Outputs& out) {
   // The first file the run makes: one that cannot be made names the output directory.
   const Temporaries::Created made = out.temps.create(out.Dir, "run-start");
-  if (!made.ok) shut_down(ExitCode::open_error, out.Dir, made.error);
+  if (!made.ok) throw creation_failure(made, out.Dir);
   const std::string& probe = made.path;
   timespec created{}, now{};
   if (change_time(probe, created)) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/failure.h"
 #include "common/temporary_name.h"
 #include "convert/write_behind.h"
 
@@ -34,6 +35,7 @@ class Temporaries {
     bool ok;
     std::string path;  // the file; for a failure the name that could not be created
     int error = 0;     // for a failure, the errno of the last attempt
+    bool unclosed = false;  // for a failure, made but it would not close
   };
   // Creates the temporary of file `described` in `dir` (ending in '/'), empty and
   // exclusively: a name already there - another machine's run with the same process id
@@ -118,6 +120,9 @@ std::string level_dir(uint16_t path_option, const std::string& time);
 // created ends the run with code 10.
 std::string make_output_dir(const Outputs& out, const std::string& time);
 
+// A temporary that could not be made ends the run with code 20; the line says "cannot
+// write" when it was made but would not close. `name` is the file shown.
+Failure creation_failure(const Temporaries::Created& made, const std::string& name);
 // Temporaries::create for files the run cannot do without: failure ends the run with code 20.
 std::string create_temporary(Outputs& out, const std::string& dir, const std::string& described);
 

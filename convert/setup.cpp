@@ -372,7 +372,8 @@ bool parse_or_explain(RunSetup& run, Writer& writer, const std::vector<std::stri
   return false;
 }
 
-int run_program(RunSetup& run, Outputs& out, Writer& writer, const std::vector<std::string>& args) {
+int run_program(RunSetup& run, Outputs& out, Writer& writer, const std::vector<std::string>& args,
+                std::optional<StopSignals>& interrupts) {
   std::printf("\n%s - Version %s", run.program.c_str(), kVersion);
   std::printf("\n%s", kMakerLine);
   run.Sys_time = std::time(nullptr);
@@ -383,7 +384,7 @@ int run_program(RunSetup& run, Outputs& out, Writer& writer, const std::vector<s
   if (!open_input(in)) return static_cast<int>(ExitCode::nothing_to_convert);
   enter_output_directory(run, out);
   // From here on CTRL-C ends the run with code 1; what it had not finished goes with it.
-  const StopSignals interrupts;
+  interrupts.emplace();
   take_run_start(out);
   read_settings(run, writer, args.empty() ? std::string() : args[0]);
   run.File_temp = base_name_without_extension(run.options.FileIn);
@@ -413,11 +414,15 @@ int out_of_memory(const std::string& name) {
 // The run's exit code, a fatal one included. Running out of memory anywhere ends the run
 // as a fatal error does, with code 40. A run that fails leaves the logs and QCC files it
 // appended to as they were before it; its temporaries go with `out`.
+// The stop signals stay caught while a failure is told and the appended files are cut
+// back, so that neither a closed pipe nor a second CTRL-C cuts that short.
 int run_or_fail(RunSetup& run, Outputs& out, Writer& writer, const std::vector<std::string>& args) {
   int code = static_cast<int>(ExitCode::ok);
+  std::optional<StopSignals> interrupts;
   try {
-    code = run_program(run, out, writer, args);
+    code = run_program(run, out, writer, args, interrupts);
   } catch (const Failure& f) {
+    report_failure(f);
     code = static_cast<int>(f.code);
   } catch (const std::bad_alloc&) {
     code = out_of_memory(run.options.FileIn);

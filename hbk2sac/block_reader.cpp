@@ -20,7 +20,7 @@ static_assert(sizeof(Block) == kBlockSize, "blocks lie back to back in the read 
 }  // namespace
 
 BlockReader::BlockReader(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), blocks_(kBlocksPerRead) {
+    : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), blocks_(kBlocksPerRead) {
   if (fd_ < 0) error_ = errno;
 }
 

@@ -21,6 +21,7 @@ class BlockReader {
   // errno of the failed open or read; 0 while none failed. A read cut short by
   // CTRL-C counts as failed (EINTR); the caller knows about the signal.
   int error() const { return error_; }
+  const std::string& path() const { return path_; }
 
   // The next whole block as stored in the file, valid until the next call; null at
   // the end of the file, after a read error and after a read cut short by a signal.
@@ -30,6 +31,7 @@ class BlockReader {
  private:
   bool refill();
 
+  std::string path_;
   int fd_ = -1;
   int error_ = 0;
   std::vector<Block> blocks_;

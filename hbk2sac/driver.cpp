@@ -86,38 +86,30 @@ int absolute_output_dir(const std::string& dir, std::string& absolute) {
   return 0;
 }
 
-// After CTRL-C the run ends without finishing or reporting anything else: a read or
-// open cut short by the signal is no fault of the file.
-void report_error(Context& ctx, const std::string& what, const std::string& path) {
-  if (ctx.stop.requested()) return;
-  ctx.console << "ERROR: " << what << " \"" << path << "\"\n";
-  ctx.error_reported = true;
+// A file that gets no SAC file: the console's line naming it, and the cause on standard
+// error (`error`, or `cause` where no call failed).
+pk::Failure file_failure(const std::string& console_what, const std::string& what, const std::string& path,
+                         int error, std::string cause = {}) {
+  pk::Failure failure(pk::ExitCode::files_failed, what, path, error, std::move(cause));
+  failure.message = "ERROR: " + console_what + " \"" + path + "\"\n";
+  return failure;
 }
 
-// Every failure once more on standard error, with its cause, for scripts and logs.
-// Standard output goes first, so that on one terminal the lines keep their order.
-void report_cause(Context& ctx, const std::string& what, const std::string& path,
-                  const std::string& cause) {
+// Every failure is told here: its console line, if any, then once more on standard error
+// with its cause, for scripts and logs. Standard output goes first, so that on one
+// terminal the lines keep their order. After CTRL-C the run ends without reporting
+// anything else: a read or open cut short by the signal is no fault of the file.
+void report(Context& ctx, const pk::Failure& failure) {
   if (ctx.stop.requested()) return;
+  ctx.console << failure.message;
   ctx.console.flush();
-  ctx.errors << pk::failure_line(what, path, cause);
+  ctx.errors << pk::failure_line(failure);
   ctx.error_reported = true;
 }
 
-void report_cause(Context& ctx, const pk::Failure& failure) {
-  report_cause(ctx, failure.what, failure.path, std::strerror(failure.error_number));
-}
-
-// A file that gets no SAC file: its console line, and the cause on standard error.
-void fail_file(Context& ctx, const std::string& console_what, const std::string& what,
-               const std::string& path, const std::string& cause) {
-  report_error(ctx, console_what, path);
-  report_cause(ctx, what, path, cause);
-}
-
-void fail_file(Context& ctx, const std::string& console_what, const std::string& what,
-               const std::string& path, int error) {
-  fail_file(ctx, console_what, what, path, std::strerror(error));
+// A failure beside the file's conversion: no console line.
+void report(Context& ctx, const std::string& what, const std::string& path, int error) {
+  report(ctx, pk::Failure(pk::ExitCode::files_failed, what, path, error));
 }
 
 void warn_invalid_block(std::ostream& out, long number) {
@@ -218,24 +210,23 @@ struct FileLead {
   std::vector<BlockHead> before;
 };
 
-enum class LeadEnd { found, none, read_failed, interrupted };
-
-LeadEnd find_reference(Context& ctx, BlockReader& in, FileLead& lead) {
+// Whether the reference was found; false also when the input could not be read or the
+// run was stopped.
+bool find_reference(Context& ctx, BlockReader& in, FileLead& lead) {
   Block& b = lead.reference;
   for (const Block* stored; !ctx.stop.requested() && (stored = in.next()) != nullptr;) {
     b = *stored;
     swap_block(b);
-    if (block_is_valid(b) && block_rate_code(b) != 0) return LeadEnd::found;
+    if (block_is_valid(b) && block_rate_code(b) != 0) return true;
     BlockHead& head = lead.before.emplace_back();
     std::copy_n(b.begin(), head.size(), head.begin());
   }
-  if (ctx.stop.requested()) return LeadEnd::interrupted;
-  return in.error() != 0 ? LeadEnd::read_failed : LeadEnd::none;
+  return false;
 }
 
 // Not one block could fix the stream: the invalid ones are warned of as usual, and
 // the file gets no SAC file.
-void refuse_file(Context& ctx, const FileLead& lead, const std::string& path) {
+pk::Failure refuse_file(Context& ctx, const FileLead& lead, const std::string& path) {
   bool any_valid = false;
   long number = 0;
   for (const BlockHead& head : lead.before) {
@@ -248,14 +239,13 @@ void refuse_file(Context& ctx, const FileLead& lead, const std::string& path) {
   const std::string reason = lead.before.empty() ? "no complete block"
                              : any_valid         ? "no block with a sample rate"
                                                  : "no valid block";
-  fail_file(ctx, reason + " in file", "cannot convert", path, reason);
+  return file_failure(reason + " in file", "cannot convert", path, 0, reason);
 }
 
-enum class WalkEnd { complete, no_samples, write_failed, read_failed, interrupted };
-
-WalkEnd write_sac(Context& ctx, BlockReader& in, std::FILE* out, const FileLead& lead) {
+// Why the SAC file is not whole; none when it is, or when the run was stopped.
+pk::Failure write_sac(Context& ctx, BlockReader& in, PendingOutput& out, const FileLead& lead) {
   SacWriter& w = ctx.writer;
-  w.attach(out);
+  w.attach(out.file());
   w.sac_header_from_block(lead.reference);
   w.sac_write_header();
 
@@ -272,31 +262,25 @@ WalkEnd write_sac(Context& ctx, BlockReader& in, std::FILE* out, const FileLead&
 
   w.sac_write_header();
   w.flush();
-  if (ctx.stop.requested()) return WalkEnd::interrupted;
-  if (w.failed()) return WalkEnd::write_failed;
-  if (in.error() != 0) return WalkEnd::read_failed;
-  return w.sample_count() == 0 ? WalkEnd::no_samples : WalkEnd::complete;
+  if (ctx.stop.requested()) return {};
+  if (w.failed()) return file_failure("cannot write file", "cannot write", out.final_path(), w.error());
+  if (in.error() != 0) return file_failure("cannot read file", "cannot read", in.path(), in.error());
+  if (w.sample_count() == 0)
+    return file_failure("no usable block in file", "cannot convert", in.path(), 0, "no usable block");
+  return {};
 }
 
 // Renames a whole SAC file to its final name; in every other case the temporary
 // goes with `out` and an earlier file of the final name stays as it was.
-void finish_output(Context& ctx, PendingOutput& out, WalkEnd end, const BlockReader& in,
-                   const std::string& in_path, const std::string& out_path) {
-  const int write_error = ctx.writer.error();
+pk::Failure finish_output(Context& ctx, PendingOutput& out, const FileLead& lead, BlockReader& in) {
+  pk::Failure failure = write_sac(ctx, in, out, lead);
   ctx.writer.attach(nullptr);
-  switch (end) {
-    case WalkEnd::interrupted: return;
-    case WalkEnd::write_failed: return fail_file(ctx, "cannot write file", "cannot write", out_path, write_error);
-    case WalkEnd::read_failed: return fail_file(ctx, "cannot read file", "cannot read", in_path, in.error());
-    case WalkEnd::no_samples:
-      return fail_file(ctx, "no usable block in file", "cannot convert", in_path, "no usable block");
-    case WalkEnd::complete: break;
-  }
-  const pk::Failure failure = out.commit(ctx.durable);
-  if (!failure.failed()) return;
+  if (failure.failed() || ctx.stop.requested()) return failure;
+  failure = out.commit(ctx.durable);
   // A directory that could not be synced leaves the file in place under its final name.
-  if (failure.path != out_path) return report_cause(ctx, failure);
-  fail_file(ctx, std::string(failure.what) + " file", failure.what, out_path, failure.error_number);
+  if (failure.failed() && failure.path == out.final_path())
+    failure.message = "ERROR: " + failure.what + " file \"" + failure.path + "\"\n";
+  return failure;
 }
 
 // The directory is made again for every file, as a run may take long; the console
@@ -306,8 +290,9 @@ bool make_output_directory(Context& ctx, const std::string& out_path) {
   std::string failed;
   const int error = make_directories(ctx.output_dir, ctx.durable, failed);
   if (error == 0) return true;
-  report_error(ctx, "cannot create file", out_path);
-  report_cause(ctx, "cannot create directory", failed, std::strerror(error));
+  pk::Failure failure = file_failure("cannot create file", "cannot create directory", out_path, error);
+  failure.path = failed;
+  report(ctx, failure);
   return false;
 }
 
@@ -323,7 +308,7 @@ void check_console(Context& ctx) {
   if (ctx.console_failed || ctx.console.flush()) return;
   const int error = errno;
   ctx.console_failed = true;
-  report_cause(ctx, "cannot write", "standard output", std::strerror(error));
+  report(ctx, "cannot write", "standard output", error);
 }
 
 void convert_argument(Context& ctx, const std::string& arg) {
@@ -332,7 +317,7 @@ void convert_argument(Context& ctx, const std::string& arg) {
   const std::vector<std::string> files = expand_argument(arg, &listing_error);
   if (listing_error == ENOMEM) throw std::bad_alloc();
   if (listing_error != 0 && !is_program_switch(arg))
-    report_cause(ctx, "cannot list directory", directory_of(arg), std::strerror(listing_error));
+    report(ctx, "cannot list directory", directory_of(arg), listing_error);
   else if (files.empty() && !is_program_switch(arg))
     warn_no_match(ctx, arg);
   ctx.writer.sac_init_header();
@@ -459,27 +444,34 @@ std::uint64_t padding_count(Micros gap, std::uint32_t rate) {
   return whole + (rest + us - 1) / us;
 }
 
-void convert_file(Context& ctx, const std::string& path) {
-  BlockReader in(path);
-  if (!in.is_open()) return fail_file(ctx, "cannot open file", "cannot open", path, in.error());
-  FileLead lead;
-  switch (find_reference(ctx, in, lead)) {
-    case LeadEnd::found: break;
-    case LeadEnd::interrupted: return;
-    case LeadEnd::read_failed: return fail_file(ctx, "cannot read file", "cannot read", path, in.error());
-    case LeadEnd::none: return refuse_file(ctx, lead, path);
-  }
+namespace {
 
-  const std::string out_path = output_path_for(path, ctx.output_dir);
-  if (!make_output_directory(ctx, out_path)) return;
+// The file's SAC file, or why it has none.
+pk::Failure convert_opened(Context& ctx, BlockReader& in) {
+  FileLead lead;
+  if (!find_reference(ctx, in, lead)) {
+    if (ctx.stop.requested()) return {};
+    if (in.error() != 0) return file_failure("cannot read file", "cannot read", in.path(), in.error());
+    return refuse_file(ctx, lead, in.path());
+  }
+  const std::string out_path = output_path_for(in.path(), ctx.output_dir);
+  if (!make_output_directory(ctx, out_path)) return {};
   PendingOutput out(out_path);
   // Memory that ran out is told once, for the whole run.
   if (out.file() == nullptr && out.error() == ENOMEM) throw std::bad_alloc();
-  if (out.file() == nullptr) return fail_file(ctx, "cannot create file", "cannot create", out_path, out.error());
+  if (out.file() == nullptr) return file_failure("cannot create file", "cannot create", out_path, out.error());
   // The writer buffers the samples itself; a second buffer would only copy.
   std::setvbuf(out.file(), nullptr, _IONBF, 0);
-  const WalkEnd end = write_sac(ctx, in, out.file(), lead);
-  finish_output(ctx, out, end, in, path, out_path);
+  return finish_output(ctx, out, lead, in);
+}
+
+}  // namespace
+
+void convert_file(Context& ctx, const std::string& path) {
+  BlockReader in(path);
+  if (!in.is_open()) return report(ctx, file_failure("cannot open file", "cannot open", path, in.error()));
+  const pk::Failure failure = convert_opened(ctx, in);
+  if (failure.failed()) report(ctx, failure);
 }
 
 namespace {
@@ -491,7 +483,7 @@ int convert_all(const std::vector<std::string>& args, std::ostream& console, std
   std::string output_dir;
   if (const int error = absolute_output_dir(dir_switch, output_dir); error != 0) {
     if (error == ENOMEM) throw std::bad_alloc();
-    errors << "ERROR: cannot resolve output directory " << dir_switch << ": " << std::strerror(error) << '\n';
+    errors << pk::failure_line("cannot resolve output directory", dir_switch, std::strerror(error));
     return kStatusError;
   }
   Context ctx{console, errors, stop, current, SacWriter(order), output_dir};

@@ -25,6 +25,7 @@ class PendingOutput {
 
   std::FILE* file() const { return file_; }
   const std::string& temporary_path() const { return temporary_path_; }
+  const std::string& final_path() const { return final_path_; }
 
   // Closes the temporary and renames it to the final name. A durable commit first
   // flushes the data to the device, and afterwards the directory entry: without it a

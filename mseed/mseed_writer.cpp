@@ -148,20 +148,16 @@ std::optional<Pending> MseedWriter::write_stream(Outputs& out, const EventNode& 
 void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files, bool durable) const {
   std::vector<std::string> paths;
   for (const Pending& f : files) paths.push_back(f.temporary);
-  const std::optional<SdsFailure> failure = merge_into_sds(archive_root, paths, durable);
+  std::optional<Failure> failure = merge_into_sds(archive_root, paths, durable);
   for (const std::string& p : paths) out.temps.remove(p);
   if (!failure) return;
   // CTRL-C or SIGTERM while a day file was merged: the run stops as it would elsewhere.
   if (failure->error_number == EINTR && stop_requested()) shut_down(ExitCode::aborted);
   // The archive says what it could not do ("create directory", "write"), so the line
   // names that rather than the generic write error.
-  std::fputs(exit_message(ExitCode::write_error, failure->path).c_str(), stdout);
-  std::fflush(stdout);
-  const Failure failed{ExitCode::write_error, "cannot " + failure->what, final_name(failure->path),
-                       failure->error_number};
-  const std::string cause = failed.error_number ? std::strerror(failed.error_number) : "damaged miniSEED record";
-  std::fputs(failure_line(failed.what, failed.path, cause).c_str(), stderr);
-  throw failed;
+  failure->message = exit_message(ExitCode::write_error, failure->path);
+  failure->path = final_name(failure->path);
+  throw *failure;
 }
 
 void MseedWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt) {

@@ -35,6 +35,14 @@ std::size_t first_break(const std::vector<int32_t>& s, std::size_t from, std::si
   return end;
 }
 
+// libmseed refused samples the encoding checks let through.
+[[noreturn]] void cannot_pack(const std::string& channel) {
+  Failure failure = fatal_failure(ExitCode::write_error, channel);
+  failure.message = "\nlibmseed could not pack the samples of " + channel;
+  failure.cause = "libmseed could not pack them";
+  throw failure;
+}
+
 }  // namespace
 
 bool steim2_holds(int32_t a, int32_t b) {
@@ -118,8 +126,7 @@ std::size_t RecordPacker::pack_with(int8_t encoding, std::size_t at, std::size_t
   if (msr_->ststate) msr_->ststate->comphistory = 0;
   int64_t packed = 0;
   if (pack_records(msr_, sink_, &packed, flush) < 0 || (flush && packed != static_cast<int64_t>(count)))
-    shut_down_saying(ExitCode::write_error, "\nlibmseed could not pack the samples of " + std::string(msr_->channel),
-                     msr_->channel, "libmseed could not pack them");
+    cannot_pack(msr_->channel);
   return static_cast<std::size_t>(packed);
 }
 

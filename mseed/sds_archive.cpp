@@ -20,6 +20,11 @@ namespace {
 
 using namespace sds;
 
+// A day file the run cannot finish fails it with the write-error code.
+Failure cannot(const std::string& what, const std::string& path, int error) {
+  return Failure(ExitCode::write_error, "cannot " + what, path, error, error == 0 ? "damaged miniSEED record" : "");
+}
+
 // One channel's samples of one UTC day from the inputs.
 struct Target {
   std::string network, station, location, channel;
@@ -58,9 +63,9 @@ Piece piece_of(const MSRecord& m, unsigned source, off_t offset, int length) {
           .length = length};
 }
 
-std::optional<SdsFailure> index_input(const std::string& path, unsigned source, std::map<TargetKey, Target>& targets) {
+std::optional<Failure> index_input(const std::string& path, unsigned source, std::map<TargetKey, Target>& targets) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.ok()) return SdsFailure{"open", path, errno};
+  if (!fd.ok()) return cannot("open", path, errno);
   bool unusable = false;
   auto problem = scan_records(fd.get(), [&](const MSRecord& m, off_t offset, int length) {
     if (!usable_code(m.network, false) || !usable_code(m.station, false) || !usable_code(m.location, true) ||
@@ -69,8 +74,8 @@ std::optional<SdsFailure> index_input(const std::string& path, unsigned source, 
     else
       add_record(targets, m, piece_of(m, source, offset, length));
   });
-  if (problem) return SdsFailure{problem->what, path, problem->error_number};
-  if (unusable) return SdsFailure{"use the SEED codes (letters, digits, '-', '_') of a record in", path, EINVAL};
+  if (problem) return cannot(problem->what, path, problem->error_number);
+  if (unusable) return cannot("use the SEED codes (letters, digits, '-', '_') of a record in", path, EINVAL);
   return std::nullopt;
 }
 
@@ -98,21 +103,21 @@ struct Sources {
   std::vector<Fd> fds;
 };
 
-std::optional<SdsFailure> open_sources(const Target& t, Sources& s) {
+std::optional<Failure> open_sources(const Target& t, Sources& s) {
   for (const Piece& p : t.pieces) {
     if (s.fds[p.source].ok()) continue;
     s.fds[p.source] = Fd(::open(s.paths[p.source].c_str(), O_RDONLY | O_CLOEXEC));
-    if (!s.fds[p.source].ok()) return SdsFailure{"open", s.paths[p.source], errno};
+    if (!s.fds[p.source].ok()) return cannot("open", s.paths[p.source], errno);
   }
   return std::nullopt;
 }
 
 // Writes the cuts into the replacement, a megabyte at a time.
-std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts,
+std::optional<Failure> write_cuts(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts,
                                      const Sources& s, Replacement& out, const std::string& file) {
   std::vector<char> pending;
   for (std::size_t k = 0; k <= cuts.size(); ++k) {
-    if (stop_requested()) return SdsFailure{"finish", file, EINTR};
+    if (stop_requested()) return cannot("finish", file, EINTR);
     if (k < cuts.size()) {
       const Piece& p = ranked[cuts[k].piece];
       int fd = s.fds[p.source].get();
@@ -123,10 +128,10 @@ std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std
       } else {
         problem = cut_record(fd, p, cuts[k].first, cuts[k].count, cuts[k].start, pending);
       }
-      if (problem) return SdsFailure{problem->what, s.paths[p.source], problem->error_number};
+      if (problem) return cannot(problem->what, s.paths[p.source], problem->error_number);
     }
     if (pending.size() < (1u << 20) && k < cuts.size()) continue;
-    if (int e = out.write(pending.data(), pending.size())) return SdsFailure{"write", file, e};
+    if (int e = out.write(pending.data(), pending.size())) return cannot("write", file, e);
     pending.clear();
   }
   return std::nullopt;
@@ -135,9 +140,9 @@ std::optional<SdsFailure> write_cuts(const std::vector<Piece>& ranked, const std
 // The old day file's records, ranked below everything new. Only new data takes their
 // samples away: records of another channel, or overlapping each other (a day file some
 // other tool wrote), stay as they are.
-std::optional<SdsFailure> read_old(const std::string& file, const Target& t, Sources& s, std::vector<Piece>& ranked) {
+std::optional<Failure> read_old(const std::string& file, const Target& t, Sources& s, std::vector<Piece>& ranked) {
   s.fds[0] = Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!s.fds[0].ok()) return errno == ENOENT ? std::nullopt : std::optional(SdsFailure{"open", file, errno});
+  if (!s.fds[0].ok()) return errno == ENOENT ? std::nullopt : std::optional(cannot("open", file, errno));
   std::map<std::string, unsigned> channels{{t.network + '.' + t.station + '.' + t.location + '.' + t.channel, 0}};
   auto problem = scan_records(s.fds[0].get(), [&](const MSRecord& m, off_t offset, int length) {
     std::string id = std::string(m.network) + '.' + m.station + '.' + m.location + '.' + m.channel;
@@ -146,20 +151,20 @@ std::optional<SdsFailure> read_old(const std::string& file, const Target& t, Sou
     p.covers = false;
     ranked.push_back(p);
   });
-  if (problem) return SdsFailure{problem->what, file, problem->error_number};
+  if (problem) return cannot(problem->what, file, problem->error_number);
   return std::nullopt;
 }
 
-std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, const std::vector<std::string>& inputs,
+std::optional<Failure> merge_day(const std::string& root, const Target& t, const std::vector<std::string>& inputs,
                                     bool durable) {
   DayPaths at = day_paths(root, t);
   std::string file = at.dir + at.name, failed;
-  if (int e = make_directories(at.dir, durable, failed)) return SdsFailure{"create directory", failed, e};
+  if (int e = make_directories(at.dir, durable, failed)) return cannot("create directory", failed, e);
   // A lock file that is never renamed or removed: every run locks the same inode. The
   // day file itself would not do, since a run waiting on it would hold the inode that
   // the run before it has just renamed away.
   Fd lock;
-  if (int e = take_lock(at.dir + "." + at.name + ".lock", lock)) return SdsFailure{"lock", file, e};
+  if (int e = take_lock(at.dir + "." + at.name + ".lock", lock)) return cannot("lock", file, e);
   remove_stale_temporaries(at.dir, at.name);
   Sources s{{file}, {}};
   s.paths.insert(s.paths.end(), inputs.begin(), inputs.end());
@@ -169,16 +174,16 @@ std::optional<SdsFailure> merge_day(const std::string& root, const Target& t, co
   if (auto f = open_sources(t, s)) return f;
   ranked.insert(ranked.end(), t.pieces.begin(), t.pieces.end());
   Replacement out(at.dir, at.name);
-  if (int e = out.create()) return SdsFailure{"create a temporary beside", file, e};
+  if (int e = out.create()) return cannot("create a temporary beside", file, e);
   if (auto f = write_cuts(ranked, resolve(ranked), s, out, file)) return f;
   std::string step;
-  if (int e = out.publish(durable, step)) return SdsFailure{step, file, e};
+  if (int e = out.publish(durable, step)) return cannot(step, file, e);
   return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<SdsFailure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
+std::optional<Failure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
                                          bool durable) {
   std::map<TargetKey, Target> targets;
   for (std::size_t i = 0; i < record_files.size(); ++i)

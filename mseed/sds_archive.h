@@ -7,16 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace pk {
+#include "common/failure.h"
 
-struct SdsFailure {
-  // What failed, a verb to follow "cannot ": "create directory", "lock", "open", "read",
-  // "write", "sync", "close", "rename into", "finish" (stopped), "decode the record at
-  // byte N of" (errno EBADMSG) ...
-  std::string what;
-  std::string path;   // the final path concerned (a day file, directory or input), never a temporary
-  int error_number;   // errno; EBADMSG for a damaged record, EINVAL for SEED codes unfit for names
-};
+namespace pk {
 
 // Merges the miniSEED records of `record_files` (any record length, encoding and SEED
 // ids) into the day files under `root`. Each day file touched is rewritten whole under
@@ -28,11 +21,15 @@ struct SdsFailure {
 // it replaces the old one, and its directory entry after. CTRL-C or SIGTERM caught by a
 // StopSignals ends the merge as a failure with EINTR. On failure the day file
 // concerned keeps its old contents and no temporary is left; day files finished before
-// keep their new contents.
+// keep their new contents. The failure (code 22) says what could not be done ("cannot
+// create directory", "cannot lock", "cannot write", "cannot finish" when stopped, "cannot
+// decode the record at byte N of" with EBADMSG, ...) on which final path (a day file,
+// directory or input, never a temporary), and the errno (EINVAL for SEED codes unfit
+// for names).
 // Memory: the headers of all input records (under 100 bytes each), then per day file
 // its old records' headers and one decoded record at a time - never a day of samples.
 // Records copied whole are read back from their files when the day file is written.
-std::optional<SdsFailure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
+std::optional<Failure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
                                          bool durable);
 
 }  // namespace pk

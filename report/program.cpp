@@ -1,5 +1,6 @@
 #include "report/program.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,24 +25,43 @@ constexpr const char* kUsageText =
     "(.mseed, SDS day files NET.STA.LOC.CHAN.D.YEAR.DAY) file below OUTPUT_DIR and the run records in\n"
     "OUTPUT_DIR/runs, and writes report.csv and report.html into REPORT_DIR (default: OUTPUT_DIR).\n";
 
+// A failure of pk_report, with the line it prints for it.
+pk::Failure failure(ExitCode code, const std::string& what, const fs::path& path, int error, std::string line) {
+  pk::Failure failed(code, what, path.string(), error);
+  failed.message = "pk_report: " + std::move(line) + "\n";
+  return failed;
+}
+
 // Written under a hidden name and renamed when complete: a reader never sees half a report.
-ExitCode write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write, std::ostream& err) {
+pk::Failure write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write) {
   const std::string owner = "pk_report-" + std::to_string(::getpid());
   const fs::path part = path.parent_path() / pk::temporary_name(path.filename().string(), owner, 0);
   std::ofstream file(part, std::ios::binary | std::ios::trunc);
-  if (!file) {
-    err << "pk_report: cannot create " << part.string() << "\n";
-    return ExitCode::open_error;
-  }
+  if (!file) return failure(ExitCode::open_error, "cannot create", part, errno, "cannot create " + part.string());
   write(file);
   file.close();
   std::error_code ec;
   if (file.fail() || (fs::rename(part, path, ec), ec)) {
-    err << "pk_report: write error on " << path.string() << "\n";
+    const int error = ec ? ec.value() : EIO;
     fs::remove(part, ec);
-    return ExitCode::write_error;
+    return failure(ExitCode::write_error, "cannot write", path, error, "write error on " + path.string());
   }
-  return ExitCode::ok;
+  return {};
+}
+
+pk::Failure write_reports(const fs::path& report_dir, const Report& r) {
+  pk::Failure failed = write_report_file(report_dir / "report.csv", [&](std::ostream& o) { write_csv(o, r); });
+  if (failed.failed()) return failed;
+  return write_report_file(report_dir / "report.html", [&](std::ostream& o) { write_html(o, r); });
+}
+
+pk::Failure check_directories(const fs::path& dir, const fs::path& report_dir) {
+  std::error_code ec;
+  for (const fs::path& d : {dir, report_dir})
+    if (!fs::is_directory(d, ec))
+      return failure(ExitCode::no_directory, "cannot enter directory", d, ec ? ec.value() : ENOTDIR,
+                     d.string() + " is not a directory");
+  return {};
 }
 
 void print_summary(std::ostream& out, const Report& r) {
@@ -60,18 +80,16 @@ int run_pk_report(const std::vector<std::string>& args, std::ostream& out, std::
     return pk::status_of(ExitCode::usage);
   }
   const fs::path dir = args[0], report_dir = args.size() == 2 ? fs::path(args[1]) : dir;
-  std::error_code ec;
-  for (const fs::path& d : {dir, report_dir})
-    if (!fs::is_directory(d, ec)) {
-      err << "pk_report: " << d.string() << " is not a directory\n";
-      return pk::status_of(ExitCode::no_directory);
-    }
   Report r;
-  build_report(dir, r);
-  ExitCode status = write_report_file(report_dir / "report.csv", [&](std::ostream& o) { write_csv(o, r); }, err);
-  if (status == ExitCode::ok)
-    status = write_report_file(report_dir / "report.html", [&](std::ostream& o) { write_html(o, r); }, err);
-  if (status != ExitCode::ok) return pk::status_of(status);
+  pk::Failure failed = check_directories(dir, report_dir);
+  if (!failed.failed()) {
+    build_report(dir, r);
+    failed = write_reports(report_dir, r);
+  }
+  if (failed.failed()) {
+    err << failed.message;
+    return pk::status_of(failed.code);
+  }
   print_summary(out, r);
   out << "wrote " << (report_dir / "report.csv").string() << " and " << (report_dir / "report.html").string() << "\n";
   return pk::status_of(out.flush() ? ExitCode::ok : ExitCode::write_error);

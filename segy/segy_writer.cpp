@@ -89,9 +89,9 @@ std::vector<ChannelNode*> channels_in_order(const EventNode& evt) {
 // A gather that cannot be written whole fails the run: the event's other files are not
 // published, so neither a short gather nor its traces as loose files stand in for it,
 // and an earlier run's whole gather stays.
-[[noreturn]] void gather_open_failed(const std::string& path, int error) {
-  std::fprintf(stderr, "\r\nCannot open '%s' for output.\n", final_name(path).c_str());
-  shut_down(ExitCode::open_error, path, error);
+[[noreturn]] void gather_open_failed(Failure failure) {
+  failure.notice = "\r\nCannot open '" + failure.path + "' for output.\n";
+  throw failure;
 }
 
 }  // namespace
@@ -249,7 +249,7 @@ void SegyWriter::gathering(Outputs& out, const flag_strc& flags, const std::stri
   for (TraceFile& t : traces) {
     const std::string& path = t.path;
     FilePtr trace(std::fopen(path.c_str(), "rb"));
-    if (!trace) gather_open_failed(path, errno);
+    if (!trace) gather_open_failed(fatal_failure(ExitCode::open_error, path, errno));
     if (flags.file_header_output && std::fseek(trace.get(), kFileHeaderSize, SEEK_SET) != 0)
       shut_down(ExitCode::read_error, path, errno);
     update_file(out, flags.recv_gather, trace.get(), t, directory);
@@ -271,7 +271,7 @@ std::string SegyWriter::gather_file(Outputs& out, bool receiver, const std::stri
 
   // Created empty: the first trace appended writes the file header.
   const Temporaries::Created temporary = out.temps.create(directory, name);
-  if (!temporary.ok) gather_open_failed(temporary.path, temporary.error);
+  if (!temporary.ok) gather_open_failed(creation_failure(temporary, temporary.path));
   if (receiver) Recv_info[uid] = {temporary.path, directory, name};
   else Shot_info[name] = temporary.path;
   return temporary.path;
@@ -317,11 +317,12 @@ void SegyWriter::update_file(Outputs& out, bool receiver, std::FILE* trace, cons
   TraceHeader t{};
   const std::size_t got = std::fread(t.data(), 1, t.size(), trace);
   if (got == 0) return;  // an empty trace file has nothing to add
-  if (got != t.size()) shut_down(ExitCode::read_error, trace_path, std::ferror(trace) ? Cause(errno) : Cause("cut short"));
+  if (got != t.size() && std::ferror(trace)) shut_down(ExitCode::read_error, trace_path, errno);
+  if (got != t.size()) shut_down(ExitCode::read_error, trace_path, "cut short");
 
   const std::string path = gather_file(out, receiver, directory, trace_file.name);
   FilePtr gather(std::fopen(path.c_str(), "r+b"));
-  if (!gather) gather_open_failed(path, errno);
+  if (!gather) gather_open_failed(fatal_failure(ExitCode::open_error, path, errno));
   FileHeader g{};
   const std::size_t head = std::fread(g.data(), 1, g.size(), gather.get());
   if (head != 0 && head != g.size()) shut_down(ExitCode::read_error, path, "cut short");

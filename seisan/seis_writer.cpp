@@ -180,10 +180,12 @@ void refuse_unframable(const RecordWriter& records, const std::vector<Channel>& 
                        const std::string& sei) {
   for (const Channel& c : chans) {
     if (records.fits(sample_bytes(c))) continue;
-    std::printf("\n %lu samples of channel %u are too many for one SEISAN record with 4-byte lengths"
-                " (-WP has no limit)",
-                static_cast<unsigned long>(c.samples), c.node->Chan_num + 1);
-    shut_down(ExitCode::write_error, sei, "too many samples for one record with 4-byte lengths");
+    Failure failure = fatal_failure(ExitCode::write_error, sei);
+    failure.message = format("\n %lu samples of channel %u are too many for one SEISAN record with 4-byte lengths"
+                             " (-WP has no limit)",
+                             static_cast<unsigned long>(c.samples), c.node->Chan_num + 1) + failure.message;
+    failure.cause = "too many samples for one record with 4-byte lengths";
+    throw failure;
   }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "convert/failure.h"
 #include "convert/lists.h"
@@ -241,6 +242,24 @@ TEST(ShutDown, MessagesOfTheCodeTable) {
   EXPECT_EQ(pk::exit_message(pk::ExitCode::open_error, "x.pk"), "\nFile open error for x.pk");
   EXPECT_EQ(pk::exit_message(pk::ExitCode::no_directory, "d"), "\nUnable to change to directory d");
   EXPECT_EQ(pk::exit_message(static_cast<pk::ExitCode>(99), ""), "\nUnknown error: processing terminated.");
+}
+
+// What pk_main prints of a failure: a writer's own standard-error text, the console message,
+// the line with a temporary named as its final file and a cause text, or no path at all.
+TEST(ShutDown, TheEdgePrintsTheFailureAsBuilt) {
+  pk::Failure cut = pk::fatal_failure(pk::ExitCode::read_error, "d/.a.RSY.pk_segy-7.part");
+  cut.cause = "cut short";
+  cut.notice = "\r\nCannot open 'a' for output.\n";
+  const pk::Failure stopped = pk::fatal_failure(pk::ExitCode::aborted, {}, EPIPE);
+  for (const auto& [f, out, err] : {std::tuple{cut, "\nFile read error for d/a.RSY",
+                                               "\r\nCannot open 'a' for output.\nERROR: cannot read d/a.RSY: cut short\n"},
+                                    std::tuple{stopped, "\nProgram aborted by user", "ERROR: conversion stopped: Broken pipe\n"}}) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    pk::report_failure(f);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), out);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
+  }
 }
 
 // ---------------------------------------------------------------- exit paths of the program

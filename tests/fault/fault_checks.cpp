@@ -69,14 +69,17 @@ void check_success(const Outcome& run, const Reference& ref, std::vector<std::st
   }
 }
 
-// The line "ERROR: <what> <final path>: <cause>" on standard error.
-void check_error_line(const std::string& err, int error, std::vector<std::string>& found) {
-  const std::string cause = std::strerror(error);
+// The line "ERROR: <what> <final path>: <cause>" on standard error; a failed close is no
+// failure to open.
+void check_error_line(const Fault& fault, const std::string& err, std::vector<std::string>& found) {
+  const std::string cause = std::strerror(fault.error);
   std::istringstream lines(err);
   bool named = false;
   for (std::string line; std::getline(lines, line);) {
     if (!line.starts_with("ERROR: ")) continue;
     if (line.find(".part") != std::string::npos) found.push_back("an ERROR line names a temporary: " + line);
+    if (fault.call == "close" && line.starts_with("ERROR: cannot open"))
+      found.push_back("a close read as an open: " + line);
     named = named || line.find(": " + cause) != std::string::npos;
   }
   if (!named) found.push_back("no ERROR line naming \"" + cause + "\" on standard error");
@@ -98,7 +101,7 @@ std::vector<std::string> problems(const Fault& fault, const Outcome& run, const 
     found.push_back("a thread that cannot start ends the run (status " + std::to_string(run.status) +
                     ") instead of its work being done on the engine's thread");
   } else {
-    check_error_line(run.err, fault.error, found);
+    check_error_line(fault, run.err, found);
   }
   return found;
 }

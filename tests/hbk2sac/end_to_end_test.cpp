@@ -307,6 +307,11 @@ TEST_F(HbkEndToEnd, UnusableInputsLeaveNoFileAndTheStatusShowsIt) {
   EXPECT_EQ(run("d.hbk -o:blocker/sub"),
             "Converting d.hbk\nERROR: cannot create file \"" + d + "/blocker/sub/d.sac\"\n" +
                 "ERROR: cannot create directory " + d + "/blocker/sub: Not a directory\nstatus=1\n");
+  // The whole file cannot take its name: a directory holds it.
+  hbktest::write_blocks((dir_ / "g.hbk").string(), {block_at(10, 0, 100, 0)});
+  fs::create_directories(dir_ / "g.sac" / "kept");
+  EXPECT_EQ(run("g.hbk"), "Converting g.hbk\nERROR: cannot create file \"g.sac\"\n"
+                          "ERROR: cannot create g.sac: Is a directory\nstatus=1\n");
   // A relative output directory in a current directory that is gone is not guessed.
   fs::create_directory(dir_ / "gone");
   const testkit::RunResult gone = testkit::run_program(testkit::program_path("hbk2sac"), quoted(dir_ / "d.hbk") + " -o:out",

@@ -283,6 +283,13 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   EXPECT_NE(stopped.out.find("ERROR: conversion stopped"), std::string::npos) << stopped.out;
   for (const auto& e : fs::recursive_directory_iterator(dir.path()))
     EXPECT_FALSE(e.path().filename().string().ends_with(".part")) << e.path();
+  // An archive that cannot be written: both lines name the directory the merge could not make.
+  testkit::write_file(dir.path() / "blocked", "a file where the archive should be");
+  const auto blocked = run_in(dir.path(), env, "pk_mseed", "-VN -Ablocked in.pk out");
+  const std::string year = (dir.path() / "blocked/2005").string();
+  EXPECT_EQ(blocked.code, 22);
+  EXPECT_NE(blocked.out.find("\nFile write error for " + year), std::string::npos) << blocked.out;
+  EXPECT_NE(blocked.out.find("ERROR: cannot create directory " + year + ": Not a directory\n"), std::string::npos);
   const auto usage = run_in(dir.path(), env, "pk_mseed", "-A in.pk");
   EXPECT_EQ(usage.code, 2);
   EXPECT_NE(usage.out.find("Invalid value for switch -A: \r\n"), std::string::npos);

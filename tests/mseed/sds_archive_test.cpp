@@ -174,7 +174,7 @@ TEST(SdsArchive, FailuresNameTheFinalPathAndLeaveTheOldDayFileAndNoTemporary) {
     rlimit small{8192, 8192};
     setrlimit(RLIMIT_FSIZE, &small);
     auto f = pk::merge_into_sds(tmp / "sds", {tmp / "new.mseed"}, true);
-    _exit(!f ? 1 : f->path != day ? 2 : f->error_number != EFBIG ? 3 : f->what != "write" ? 4 : 0);
+    _exit(!f ? 1 : f->path != day ? 2 : f->error_number != EFBIG ? 3 : f->what != "cannot write" ? 4 : 0);
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);

@@ -93,12 +93,14 @@ struct HandEvent {
   std::pair<int, std::string> close_fatally() {
     testing::internal::CaptureStdout();
     int code = -1;
+    std::string message;  // what pk_main prints after the run's own output
     try {
       close();
     } catch (const pk::Failure& f) {
       code = static_cast<int>(f.code);
+      message = f.message;
     }
-    return {code, testing::internal::GetCapturedStdout()};
+    return {code, testing::internal::GetCapturedStdout() + message};
   }
 
   fs::path sei() const {
