@@ -25,10 +25,11 @@ constexpr const char* kUsageText =
     "(.mseed, SDS day files NET.STA.LOC.CHAN.D.YEAR.DAY) file below OUTPUT_DIR and the run records in\n"
     "OUTPUT_DIR/runs, and writes report.csv and report.html into REPORT_DIR (default: OUTPUT_DIR).\n";
 
-// A failure of pk_report, with the line it prints for it.
-pk::Failure failure(ExitCode code, const std::string& what, const fs::path& path, int error, std::string line) {
+// A failure of pk_report, with the line it prints for it: what failed on which final
+// file, and why.
+pk::Failure failure(ExitCode code, const std::string& what, const fs::path& path, int error) {
   pk::Failure failed(code, what, path.string(), error);
-  failed.message = "pk_report: " + std::move(line) + "\n";
+  failed.message = pk::failure_line(failed);
   return failed;
 }
 
@@ -37,14 +38,17 @@ pk::Failure write_report_file(const fs::path& path, const std::function<void(std
   const std::string owner = "pk_report-" + std::to_string(::getpid());
   const fs::path part = path.parent_path() / pk::temporary_name(path.filename().string(), owner, 0);
   std::ofstream file(part, std::ios::binary | std::ios::trunc);
-  if (!file) return failure(ExitCode::open_error, "cannot create", part, errno, "cannot create " + part.string());
+  if (!file) return failure(ExitCode::open_error, "cannot create", path, errno);
+  errno = 0;
   write(file);
   file.close();
+  // The stream keeps no errno of its own: the failed write's is still there.
+  const int write_error = errno != 0 ? errno : EIO;
   std::error_code ec;
   if (file.fail() || (fs::rename(part, path, ec), ec)) {
-    const int error = ec ? ec.value() : EIO;
+    const int error = ec ? ec.value() : write_error;
     fs::remove(part, ec);
-    return failure(ExitCode::write_error, "cannot write", path, error, "write error on " + path.string());
+    return failure(ExitCode::write_error, "cannot write", path, error);
   }
   return {};
 }
@@ -59,8 +63,7 @@ pk::Failure check_directories(const fs::path& dir, const fs::path& report_dir) {
   std::error_code ec;
   for (const fs::path& d : {dir, report_dir})
     if (!fs::is_directory(d, ec))
-      return failure(ExitCode::no_directory, "cannot enter directory", d, ec ? ec.value() : ENOTDIR,
-                     d.string() + " is not a directory");
+      return failure(ExitCode::no_directory, "cannot enter directory", d, ec ? ec.value() : ENOTDIR);
   return {};
 }
 
