@@ -216,14 +216,22 @@ TEST(SdsArchive, ARunWaitsForTheLockAndStopsOnCtrlC) {
 }
 
 // Inputs that cannot go into the archive are refused before anything is written: SEED
-// codes that would climb out of it as directory names, bytes that are no record.
+// codes that would climb out of it as directory names, bytes that are no record, a
+// record whose length libmseed refuses. libmseed says nothing itself: the failure does.
 TEST(SdsArchive, RefusesUnfitInputsBeforeWritingAnything) {
   ScratchDir tmp;
   append_records(tmp / "climbs.mseed", Stream{.network = "..", .station = "ETC"}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
   append_records(tmp / "damaged.mseed", Stream{}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
   testkit::write_file(tmp / "damaged.mseed", testkit::read_file(tmp / "damaged.mseed") + std::string(4096, 'x'));
-  for (auto [input, error] : {std::pair{"climbs.mseed", EINVAL}, std::pair{"damaged.mseed", EBADMSG}}) {
+  append_records(tmp / "length.mseed", Stream{}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
+  std::string bytes = testkit::read_file(tmp / "length.mseed");
+  bytes[54] = 3;  // blockette 1000: records of 2^3 bytes
+  testkit::write_file(tmp / "length.mseed", bytes);
+  for (auto [input, error] :
+       {std::pair{"climbs.mseed", EINVAL}, std::pair{"damaged.mseed", EBADMSG}, std::pair{"length.mseed", EBADMSG}}) {
+    testing::internal::CaptureStderr();
     auto failure = pk::merge_into_sds(tmp / "sds/in", {tmp / input}, false);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << input;
     ASSERT_TRUE(failure) << input;
     EXPECT_EQ(failure->error_number, error) << input;
     EXPECT_EQ(failure->path, tmp / input);
