@@ -140,22 +140,37 @@ TEST(DamagedRecording, EverySampleStillThereOnceAtItsTime) {
   }
 }
 
-// -T and -S count over the whole event, not again in each segment.
+// -T and -S count over the whole event, not again in each segment; a segment after the
+// limit is used up stores nothing and has no files (the event's first keeps its own).
 TEST(DamagedRecording, DiscardsAndLimitSpanTheSegments) {
+  struct Case {
+    const char* program;
+    const char* switches;
+    std::vector<std::pair<int, int>> traces;  // samples [from, to) of each file's channel
+  };
+  const Case cases[] = {{"pk_segy", "-T130 -S250", {{130, 200}, {300, 480}}},
+                        {"pk_segy", "-S150", {{0, 150}}},
+                        {"pk_segy", "-S0", {{0, 0}}},
+                        {"pk_seis", "-S200", {{0, 200}}}};
   pktest::Recording rec;
   std::vector<int32_t> s(800);
   for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int32_t>(i);
   rec.channels.push_back({.channel = 0, .samples = s, .per_packet = 100});
-  ScratchDir dir;
-  pktest::write_packets(dir / "in.pk", damaged(rec.packets(), Damage::removed, 3));  // samples 200 to 299
-  fs::create_directory(dir / "out");
-  const auto r = testkit::run_program(testkit::program_path("pk_segy"), "-VN -T130 -S250 in.pk out", dir.path());
-  ASSERT_EQ(r.code, 0) << r.out;
-  std::vector<TimedChannel> traces = read_traces(dir / "out");
-  std::sort(traces.begin(), traces.end(), [](auto& a, auto& b) { return a.start_ms < b.start_ms; });
-  ASSERT_EQ(traces.size(), 2u);
-  EXPECT_EQ(traces[0].samples, std::vector<int32_t>(s.begin() + 130, s.begin() + 200));
-  EXPECT_EQ(traces[1].samples, std::vector<int32_t>(s.begin() + 300, s.begin() + 480));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.program) + " " + c.switches);
+    ScratchDir dir;
+    pktest::write_packets(dir / "in.pk", damaged(rec.packets(), Damage::removed, 3));  // samples 200 to 299
+    fs::create_directory(dir / "out");
+    const auto r =
+        testkit::run_program(testkit::program_path(c.program), std::string("-VN ") + c.switches + " in.pk out", dir.path());
+    ASSERT_EQ(r.code, 0) << r.out;
+    std::vector<TimedChannel> traces =
+        std::string(c.program) == "pk_segy" ? read_traces(dir / "out") : read_sei_channels(dir / "out");
+    std::sort(traces.begin(), traces.end(), [](auto& a, auto& b) { return a.start_ms < b.start_ms; });
+    ASSERT_EQ(traces.size(), c.traces.size());
+    for (std::size_t i = 0; i < traces.size(); ++i)
+      EXPECT_EQ(traces[i].samples, std::vector<int32_t>(s.begin() + c.traces[i].first, s.begin() + c.traces[i].second));
+  }
 }
 
 // A packet stamped a second late: SEG-Y and SEISAN files keep placing samples by count,
