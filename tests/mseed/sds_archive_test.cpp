@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "mseed/libmseed_calls.h"
 #include "mseed/sds_archive.h"
 #include "tests/mseed/sds_mseed_files.h"
 #include "common/stop_signals.h"
@@ -217,7 +218,8 @@ TEST(SdsArchive, ARunWaitsForTheLockAndStopsOnCtrlC) {
 
 // Inputs that cannot go into the archive are refused before anything is written: SEED
 // codes that would climb out of it as directory names, bytes that are no record, a
-// record whose length libmseed refuses. libmseed says nothing itself: the failure does.
+// record whose length libmseed refuses. libmseed says nothing itself: its explanation is
+// kept for the failure's line.
 TEST(SdsArchive, RefusesUnfitInputsBeforeWritingAnything) {
   ScratchDir tmp;
   append_records(tmp / "climbs.mseed", Stream{.network = "..", .station = "ETC"}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
@@ -227,11 +229,18 @@ TEST(SdsArchive, RefusesUnfitInputsBeforeWritingAnything) {
   std::string bytes = testkit::read_file(tmp / "length.mseed");
   bytes[54] = 3;  // blockette 1000: records of 2^3 bytes
   testkit::write_file(tmp / "length.mseed", bytes);
-  for (auto [input, error] :
-       {std::pair{"climbs.mseed", EINVAL}, std::pair{"damaged.mseed", EBADMSG}, std::pair{"length.mseed", EBADMSG}}) {
+  const struct {
+    const char* input;
+    int error;
+    const char* libmseed_says;  // by the last libmseed call
+  } cases[] = {{"length.mseed", EBADMSG, "msr_unpack(XX_TST01__HHZ_D): Record length is out of range: 8"},
+               {"climbs.mseed", EINVAL, "-"},
+               {"damaged.mseed", EBADMSG, "-"}};
+  for (auto [input, error, libmseed_says] : cases) {
     testing::internal::CaptureStderr();
     auto failure = pk::merge_into_sds(tmp / "sds/in", {tmp / input}, false);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << input;
+    EXPECT_EQ(pk::libmseed_error("-"), libmseed_says) << input;
     ASSERT_TRUE(failure) << input;
     EXPECT_EQ(failure->error_number, error) << input;
     EXPECT_EQ(failure->path, tmp / input);
