@@ -332,8 +332,8 @@ void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char
 
 namespace {
 
-// Takes the channels that could store nothing out of a later segment; true when none is
-// left, so that the segment has no files at all.
+// Takes the channels that could store nothing out of a later segment, which then begins
+// with the first of the others; true when none is left, so that it has no files at all.
 bool drop_spent_channels(OpenChannels& open, EventNode* evt) {
   bool dropped = false;
   for (ChannelNode* f : ring_nodes(evt->First_chan)) {
@@ -344,7 +344,11 @@ bool drop_spent_channels(OpenChannels& open, EventNode* evt) {
     delete f;
     dropped = true;
   }
-  return dropped && !evt->First_chan;
+  if (!dropped || !evt->First_chan) return dropped;
+  evt->First_smp_time = evt->First_chan->First_smp_time;
+  for (const ChannelNode* f : ring_nodes(evt->First_chan))
+    if (is_later(evt->First_smp_time, f->First_smp_time)) evt->First_smp_time = f->First_smp_time;
+  return false;
 }
 
 }  // namespace
