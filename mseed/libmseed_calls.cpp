@@ -73,6 +73,11 @@ int pack_records(MSRecord* msr, const RecordSink& sink, int64_t* packed, bool fl
   return records;
 }
 
+int detect_record(const char* record, int length) {
+  clear_error();
+  return ms_detect(record, length);
+}
+
 int unpack_record(char* record, int length, MSRecord** msr, bool decode_samples) {
   clear_error();
   errno = 0;

@@ -21,6 +21,8 @@ MSRecord* new_record();
 // msr_pack, each record to `sink`; what the sink threw is thrown again once libmseed has
 // returned. Returns msr_pack's result: -1 for samples it could not pack.
 int pack_records(MSRecord* msr, const RecordSink& sink, int64_t* packed, bool flush);
+// ms_detect: the length of the record at `record`, or 0 or less for none.
+int detect_record(const char* record, int length);
 // msr_unpack; MS_NOERROR or the error of a record libmseed cannot read.
 int unpack_record(char* record, int length, MSRecord** msr, bool decode_samples);
 // msr_addblockette; false when libmseed refused the blockette.
