@@ -209,6 +209,8 @@ EventNode* find_event(OpenChannels& open, UnitNode* unit, const uint8_t* pkt) {
 
 namespace {
 
+bool can_store(const Conversion& conv, const ChannelNode& f) { return conv.options.sample_limit != 0 && !f.limit_spent; }
+
 ChannelNode* create_file(Conversion& conv, EventNode* evt, uint32_t evt_num, uint32_t strm, uint32_t chan,
                            const PacketTime& time) {
   auto* f = new ChannelNode;
@@ -216,11 +218,6 @@ ChannelNode* create_file(Conversion& conv, EventNode* evt, uint32_t evt_num, uin
   f->Evt_num = evt_num;
   f->Strm_num = strm;
   f->Chan_num = chan;
-  const std::string dir = make_output_dir(conv.outputs, time.text());
-  // With a sample limit of 0 nothing is ever stored, so no data file is made.
-  if (conv.options.sample_limit != 0)
-    f->Filename = conv.writer.create_channel_data(conv.setup, conv.outputs, dir,
-                                                  channel_base_name(time.text(), evt->Unit_num, strm, chan));
   f->discard_count = conv.options.discard_count;
   // A channel of a later segment goes on where the event's earlier segments left it.
   for (const ChannelCarry& c : evt->carried) {
@@ -228,6 +225,12 @@ ChannelNode* create_file(Conversion& conv, EventNode* evt, uint32_t evt_num, uin
     f->discard_count = c.discard_count;
     f->stored_before = c.stored_before;
   }
+  f->limit_spent = !evt->event_start.text().empty() && f->stored_before >= conv.options.sample_limit;
+  const std::string dir = make_output_dir(conv.outputs, time.text());
+  // With a sample limit of 0 nothing is ever stored, so no data file is made.
+  if (can_store(conv, *f))
+    f->Filename = conv.writer.create_channel_data(conv.setup, conv.outputs, dir,
+                                                  channel_base_name(time.text(), evt->Unit_num, strm, chan));
   f->First_smp_time = time;
   f->Next_smp_time = time.text();
   f->Evt_pointer = evt;
@@ -239,7 +242,7 @@ ChannelNode* create_file(Conversion& conv, EventNode* evt, uint32_t evt_num, uin
 void open_for_appending(Conversion& conv, ChannelNode* f, ChannelNode* entry, bool created) {
   if (f->data.is_open()) return;
   if (created) {
-    if (conv.options.sample_limit != 0) {
+    if (can_store(conv, *f)) {
       close_one_open_channel(conv.open, entry, f);
       open_channel_file(conv, f);
     }

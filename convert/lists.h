@@ -97,6 +97,9 @@ struct ChannelNode {
   uint32_t discard_count = 0;  // samples still to discard
   uint64_t discarded = 0;  // samples -T discarded so far
   uint64_t stored_before = 0;  // samples stored in the event's earlier segments
+  // A later segment's channel whose event had used up the -S limit before it began: it
+  // stores nothing and gets no file, since a later segment is there only to keep samples.
+  bool limit_spent = false;
   int32_t Last_sample = 0;
   uint32_t Unit_num = 0, Evt_num = 0, Strm_num = 0, Chan_num = 0;
   AppendingFile data;              // the channel data file while open

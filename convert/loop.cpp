@@ -330,7 +330,31 @@ void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char
   }
 }
 
+namespace {
+
+// Takes the channels that could store nothing out of a later segment, which then begins
+// with the first of the others; true when none is left, so that it has no files at all.
+bool drop_spent_channels(OpenChannels& open, EventNode* evt) {
+  bool dropped = false;
+  for (ChannelNode* f : ring_nodes(evt->First_chan)) {
+    if (!f->limit_spent) continue;
+    ChannelNode* before = unlink(f);
+    if (evt->First_chan == f) evt->First_chan = before;
+    cls_file(open, f);
+    delete f;
+    dropped = true;
+  }
+  if (!dropped || !evt->First_chan) return dropped;
+  evt->First_smp_time = evt->First_chan->First_smp_time;
+  for (const ChannelNode* f : ring_nodes(evt->First_chan))
+    if (is_later(evt->First_smp_time, f->First_smp_time)) evt->First_smp_time = f->First_smp_time;
+  return false;
+}
+
+}  // namespace
+
 void close_event(Conversion& conv, EventNode* evt, bool at_end_of_input) {
+  if (drop_spent_channels(conv.open, evt)) return del_evt_ptr(conv.open, evt);
   if (at_end_of_input) conv.writer.closing_at_end_of_input(*evt);
   evt->Chan_each.clear();
   for (const ChannelNode* f : ring_nodes(evt->First_chan)) evt->Chan_each.push_back(f->Chan_num);

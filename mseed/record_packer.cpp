@@ -39,7 +39,7 @@ std::size_t first_break(const std::vector<int32_t>& s, std::size_t from, std::si
 [[noreturn]] void cannot_pack(const std::string& channel) {
   Failure failure = fatal_failure(ExitCode::write_error, channel);
   failure.message = "\nlibmseed could not pack the samples of " + channel;
-  failure.cause = "libmseed could not pack them";
+  failure.cause = libmseed_error("libmseed could not pack them");
   throw failure;
 }
 

@@ -25,6 +25,13 @@ Failure cannot(const std::string& what, const std::string& path, int error) {
   return Failure(ExitCode::write_error, "cannot " + what, path, error, error == 0 ? "damaged miniSEED record" : "");
 }
 
+// A problem with a file's records: libmseed's explanation is the cause where it gave one.
+Failure cannot(const Problem& problem, const std::string& path) {
+  Failure failure = cannot(problem.what, path, problem.error_number);
+  if (!problem.cause.empty()) failure.cause = problem.cause;
+  return failure;
+}
+
 // One channel's samples of one UTC day from the inputs.
 struct Target {
   std::string network, station, location, channel;
@@ -74,7 +81,7 @@ std::optional<Failure> index_input(const std::string& path, unsigned source, std
     else
       add_record(targets, m, piece_of(m, source, offset, length));
   });
-  if (problem) return cannot(problem->what, path, problem->error_number);
+  if (problem) return cannot(*problem, path);
   if (unusable) return cannot("use the SEED codes (letters, digits, '-', '_') of a record in", path, EINVAL);
   return std::nullopt;
 }
@@ -128,7 +135,7 @@ std::optional<Failure> write_cuts(const std::vector<Piece>& ranked, const std::v
       } else {
         problem = cut_record(fd, p, cuts[k].first, cuts[k].count, cuts[k].start, pending);
       }
-      if (problem) return cannot(problem->what, s.paths[p.source], problem->error_number);
+      if (problem) return cannot(*problem, s.paths[p.source]);
     }
     if (pending.size() < (1u << 20) && k < cuts.size()) continue;
     if (int e = out.write(pending.data(), pending.size())) return cannot("write", file, e);
@@ -151,7 +158,7 @@ std::optional<Failure> read_old(const std::string& file, const Target& t, Source
     p.covers = false;
     ranked.push_back(p);
   });
-  if (problem) return cannot(problem->what, file, problem->error_number);
+  if (problem) return cannot(*problem, file);
   return std::nullopt;
 }
 

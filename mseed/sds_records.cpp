@@ -33,7 +33,9 @@ struct FreeTemplate {
 };
 using TemplatePtr = std::unique_ptr<MSRecord, FreeTemplate>;
 
-Problem damaged(off_t at) { return {"decode the record at byte " + std::to_string(at) + " of", EBADMSG}; }
+Problem damaged(off_t at) {
+  return {"decode the record at byte " + std::to_string(at) + " of", EBADMSG, libmseed_error("")};
+}
 
 // Moves the unread bytes to the front and reads on until the buffer is full or the file
 // ends. Returns an errno, 0 on success.
@@ -66,7 +68,7 @@ std::optional<Problem> scan_records(int fd, const std::function<void(const MSRec
     }
     if (pos == have) break;
     off_t at = base + static_cast<off_t>(pos);
-    int len = ms_detect(buf.data() + pos, static_cast<int>(have - pos));
+    int len = detect_record(buf.data() + pos, static_cast<int>(have - pos));
     if (len <= 0 || static_cast<std::size_t>(len) > have - pos) return damaged(at);
     MSRecord* raw = header.release();
     int rc = unpack_record(buf.data() + pos, len, &raw, false);

@@ -14,10 +14,11 @@
 namespace pk::sds {
 
 // What went wrong, for the caller to name the file: an errno, or EBADMSG for bytes that
-// are no usable miniSEED record.
+// are no usable miniSEED record, with libmseed's explanation when it gave one.
 struct Problem {
   std::string what;
   int error_number;
+  std::string cause = {};
 };
 
 // Calls `each` with every record's header (samples not decoded), its offset and length,

@@ -4,7 +4,11 @@
 // that other work on a busy machine counts little and alike; prints the best time per
 // sample of each compressed format found, and their ratio.
 //
-// Usage: decode_bench in.pk... (PASSES in the environment, default 50)
+// Then the floor of pk_mseed: the samples of the first file, decoded per channel as a run
+// stores them, packed by pk_mseed's own RecordPacker (libmseed, 4096-byte Steim-2 records)
+// into a sink that drops the records, in chunks as pk_mseed reads its data files back.
+//
+// Usage: decode_bench in.pk... (PASSES in the environment, default 50; PACK_PASSES, default 3)
 #include <algorithm>
 #include <ctime>
 #include <cstdio>
@@ -12,11 +16,14 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/decode.h"
 #include "common/pkfile.h"
+#include "mseed/record_packer.h"
 
 namespace {
 
@@ -68,6 +75,67 @@ void time_one_pass(Format& f) {
 
 double ns_per_sample(const Format& f) { return f.best * 1e9 / static_cast<double>(f.samples); }
 
+int passes_from(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text ? std::max(1, std::atoi(text)) : fallback;
+}
+
+// Each channel's samples of a packet file (by stream and channel), every packet
+// continuing its channel's previous one.
+std::map<unsigned, std::vector<int32_t>> channel_samples(const std::vector<uint8_t>& file,
+                                                         const std::vector<Format>& formats) {
+  std::map<unsigned, std::vector<int32_t>> channels;
+  std::vector<int32_t> out(pk::kMaxDtSamples);
+  for (std::size_t off = 0; off + pk::kPacketSize <= file.size(); off += pk::kPacketSize) {
+    const uint8_t* p = file.data() + off;
+    if (pk::code_set(p) != pk::kDT) continue;
+    const auto f = std::find_if(formats.begin(), formats.end(),
+                                [&](const Format& g) { return g.kind == pk::dt_sample_format(p[23]); });
+    if (f == formats.end()) continue;
+    std::vector<int32_t>& samples = channels[pk::bcd2i(p + 18, 2)];
+    const pk::CompressedResult r = f->decode(p, samples.empty() ? 0 : samples.back(), out.data());
+    samples.insert(samples.end(), out.begin(), out.begin() + r.count);
+  }
+  return channels;
+}
+
+// Processor seconds of the fastest pass packing every channel, and the bytes of records a
+// pass packs; std::abort when a pass packs a different number than the first.
+double best_packing_seconds(const std::map<unsigned, std::vector<int32_t>>& channels, int passes,
+                            std::size_t& first_bytes) {
+  constexpr std::size_t kChunk = 16384;  // as pk_mseed reads a channel data file
+  const pk::mseed::SeedId id{"XX", "BENCH", "", "HHZ"};
+  double best = 1e30;
+  for (int pass = 0; pass < passes; ++pass) {
+    std::size_t bytes = 0;
+    const double t0 = thread_seconds();
+    for (const auto& [key, samples] : channels) {
+      pk::mseed::RecordPacker packer(id, 100.0, [&bytes](std::string_view record) { bytes += record.size(); });
+      packer.start_run(0);
+      for (std::size_t at = 0; at < samples.size(); at += kChunk)
+        packer.add(std::span(samples).subspan(at, std::min(kChunk, samples.size() - at)));
+      packer.finish();
+    }
+    best = std::min(best, thread_seconds() - t0);
+    if (pass == 0) first_bytes = bytes;
+    if (bytes != first_bytes || bytes == 0) std::abort();
+  }
+  return best;
+}
+
+void print_packing(const std::vector<uint8_t>& file, const std::vector<Format>& formats) {
+  const auto channels = channel_samples(file, formats);
+  std::size_t samples = 0;
+  for (const auto& [key, s] : channels) samples += s.size();
+  if (samples == 0) return;
+  std::size_t bytes = 0;
+  const double seconds = best_packing_seconds(channels, passes_from("PACK_PASSES", 3), bytes);
+  std::printf("packing alone (RecordPacker, libmseed Steim-2): %zu channels %zu samples %zu records of %d bytes "
+              "%.3f ns/sample %.3f s\n",
+              channels.size(), samples, bytes / pk::mseed::kRecordLength, pk::mseed::kRecordLength,
+              seconds * 1e9 / static_cast<double>(samples), seconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,13 +158,13 @@ int main(int argc, char** argv) {
     for (const auto& file : files) add_jobs(file, f);
   std::erase_if(formats, [](const Format& f) { return f.samples == 0; });
 
-  const char* passes_text = std::getenv("PASSES");
-  const int passes = passes_text ? std::max(1, std::atoi(passes_text)) : 50;
+  const int passes = passes_from("PASSES", 50);
   for (int pass = 0; pass < passes; ++pass)
     for (Format& f : formats) time_one_pass(f);
   for (const Format& f : formats)
     std::printf("%s %zu packets %zu samples %.3f ns/sample\n", f.name, f.jobs.size(), f.samples, ns_per_sample(f));
   if (formats.size() == 2)
     std::printf("0xC2 / 0xC0 per sample: %.2f\n", ns_per_sample(formats[1]) / ns_per_sample(formats[0]));
+  print_packing(files.front(), formats);
   return 0;
 }

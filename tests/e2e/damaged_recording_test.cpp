@@ -140,22 +140,59 @@ TEST(DamagedRecording, EverySampleStillThereOnceAtItsTime) {
   }
 }
 
-// -T and -S count over the whole event, not again in each segment.
+// -T and -S count over the whole event, not again in each segment; a channel that has
+// used up the limit before a segment begins has no file in it (the event's first segment
+// keeps its own), and the segment begins with the channels that store samples.
 TEST(DamagedRecording, DiscardsAndLimitSpanTheSegments) {
-  pktest::Recording rec;
+  struct Trace {
+    unsigned chan;
+    int from, to;  // samples [from, to)
+  };
+  struct Case {
+    const char* program;
+    const char* switches;
+    std::size_t per_packet_0;  // of the first channel; 0: a second channel of 100 a packet
+    std::size_t removed;       // packet
+    std::vector<Trace> traces;
+    const char* later_file;    // the name the later segment's file takes
+  };
+  const Case cases[] = {
+      {"pk_segy", "-T130 -S250", 100, 3, {{0, 130, 200}, {0, 300, 480}}, "2003_001_00_00_03_01234_1_1.RSY"},
+      {"pk_segy", "-S150", 100, 3, {{0, 0, 150}}, nullptr},
+      {"pk_segy", "-S0", 100, 3, {{0, 0, 0}}, nullptr},
+      {"pk_seis", "-S200", 100, 3, {{0, 0, 200}}, nullptr},
+      // Packets: EH, channel 1 from sample 0, channel 2 from 0 (removed), channel 1 from 50
+      // (0.5 s, the break) and from 100, channel 2 from 100 (1 s).
+      {"pk_segy", "-S50", 50, 2, {{0, 0, 50}, {1, 100, 150}}, "2003_001_00_00_01_01234_1_2.RSY"},
+      {"pk_seis", "-S50", 50, 2, {{0, 0, 50}, {1, 100, 150}}, "2003_001_00_00_01_1234_1.SEI"},
+  };
   std::vector<int32_t> s(800);
   for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<int32_t>(i);
-  rec.channels.push_back({.channel = 0, .samples = s, .per_packet = 100});
-  ScratchDir dir;
-  pktest::write_packets(dir / "in.pk", damaged(rec.packets(), Damage::removed, 3));  // samples 200 to 299
-  fs::create_directory(dir / "out");
-  const auto r = testkit::run_program(testkit::program_path("pk_segy"), "-VN -T130 -S250 in.pk out", dir.path());
-  ASSERT_EQ(r.code, 0) << r.out;
-  std::vector<TimedChannel> traces = read_traces(dir / "out");
-  std::sort(traces.begin(), traces.end(), [](auto& a, auto& b) { return a.start_ms < b.start_ms; });
-  ASSERT_EQ(traces.size(), 2u);
-  EXPECT_EQ(traces[0].samples, std::vector<int32_t>(s.begin() + 130, s.begin() + 200));
-  EXPECT_EQ(traces[1].samples, std::vector<int32_t>(s.begin() + 300, s.begin() + 480));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.program) + " " + c.switches);
+    pktest::Recording rec;
+    rec.channels.push_back({.channel = 0, .samples = s, .per_packet = c.per_packet_0});
+    if (c.per_packet_0 != 100) rec.channels.push_back({.channel = 1, .samples = s, .per_packet = 100});
+    ScratchDir dir;
+    pktest::write_packets(dir / "in.pk", damaged(rec.packets(), Damage::removed, c.removed));
+    fs::create_directory(dir / "out");
+    const auto r =
+        testkit::run_program(testkit::program_path(c.program), std::string("-VN ") + c.switches + " in.pk out", dir.path());
+    ASSERT_EQ(r.code, 0) << r.out;
+    std::vector<TimedChannel> traces =
+        std::string(c.program) == "pk_segy" ? read_traces(dir / "out") : read_sei_channels(dir / "out");
+    std::sort(traces.begin(), traces.end(), [](auto& a, auto& b) { return a.start_ms < b.start_ms; });
+    ASSERT_EQ(traces.size(), c.traces.size());
+    for (std::size_t i = 0; i < traces.size(); ++i) {
+      EXPECT_EQ(traces[i].chan, c.traces[i].chan);
+      EXPECT_EQ(traces[i].samples, std::vector<int32_t>(s.begin() + c.traces[i].from, s.begin() + c.traces[i].to));
+    }
+    if (c.later_file) {
+      std::string names;
+      for (const std::string& name : testkit::list_files(dir / "out")) names += name + " ";
+      EXPECT_TRUE(fs::exists(dir.path() / "out" / c.later_file)) << names;
+    }
+  }
 }
 
 // A packet stamped a second late: SEG-Y and SEISAN files keep placing samples by count,

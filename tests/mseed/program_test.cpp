@@ -290,6 +290,16 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   EXPECT_EQ(blocked.code, 22);
   EXPECT_NE(blocked.out.find("\nFile write error for " + year), std::string::npos) << blocked.out;
   EXPECT_NE(blocked.out.find("ERROR: cannot create directory " + year + ": Not a directory\n"), std::string::npos);
+  // A damaged day file: one line says so, with libmseed's explanation; libmseed says nothing itself.
+  std::string bytes = testkit::read_file(day);
+  bytes[54] = 3;  // blockette 1000: records of 2^3 bytes
+  testkit::write_file(day, bytes);
+  const auto damaged = run_in(dir.path(), env, "pk_mseed", "-VN -Aarchive in.pk out");
+  EXPECT_EQ(damaged.code, 22);
+  EXPECT_NE(damaged.out.find("ERROR: cannot decode the record at byte 0 of " + day.string() + ": msr_unpack("),
+            std::string::npos) << damaged.out;
+  EXPECT_EQ(damaged.out.find("ERROR"), damaged.out.rfind("ERROR")) << damaged.out;
+  EXPECT_EQ(damaged.out.find("Error:"), std::string::npos) << damaged.out;
   const auto usage = run_in(dir.path(), env, "pk_mseed", "-A in.pk");
   EXPECT_EQ(usage.code, 2);
   EXPECT_NE(usage.out.find("Invalid value for switch -A: \r\n"), std::string::npos);

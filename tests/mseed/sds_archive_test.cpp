@@ -216,15 +216,31 @@ TEST(SdsArchive, ARunWaitsForTheLockAndStopsOnCtrlC) {
 }
 
 // Inputs that cannot go into the archive are refused before anything is written: SEED
-// codes that would climb out of it as directory names, bytes that are no record.
+// codes that would climb out of it as directory names, bytes that are no record, a
+// record whose length libmseed refuses. libmseed says nothing itself: its explanation is
+// kept for the failure's line.
 TEST(SdsArchive, RefusesUnfitInputsBeforeWritingAnything) {
   ScratchDir tmp;
   append_records(tmp / "climbs.mseed", Stream{.network = "..", .station = "ETC"}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
   append_records(tmp / "damaged.mseed", Stream{}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
   testkit::write_file(tmp / "damaged.mseed", testkit::read_file(tmp / "damaged.mseed") + std::string(4096, 'x'));
-  for (auto [input, error] : {std::pair{"climbs.mseed", EINVAL}, std::pair{"damaged.mseed", EBADMSG}}) {
+  append_records(tmp / "length.mseed", Stream{}, utc(2026, 1, 2, 0, 0, 0), signal(0, 100));
+  std::string bytes = testkit::read_file(tmp / "length.mseed");
+  bytes[54] = 3;  // blockette 1000: records of 2^3 bytes
+  testkit::write_file(tmp / "length.mseed", bytes);
+  const struct {
+    const char* input;
+    int error;
+    const char* cause;  // libmseed's explanation; empty: none
+  } cases[] = {{"length.mseed", EBADMSG, "msr_unpack(XX_TST01__HHZ_D): Record length is out of range: 8"},
+               {"climbs.mseed", EINVAL, ""},
+               {"damaged.mseed", EBADMSG, ""}};
+  for (auto [input, error, cause] : cases) {
+    testing::internal::CaptureStderr();
     auto failure = pk::merge_into_sds(tmp / "sds/in", {tmp / input}, false);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << input;
     ASSERT_TRUE(failure) << input;
+    EXPECT_EQ(failure->cause, cause) << input;
     EXPECT_EQ(failure->error_number, error) << input;
     EXPECT_EQ(failure->path, tmp / input);
     EXPECT_FALSE(std::filesystem::exists(tmp / "sds")) << input;
