@@ -122,11 +122,11 @@ CompressedResult decode_frames(const uint8_t* pkt, int32_t last_sample, int32_t*
 
 SampleFormat dt_sample_format(uint8_t dat_fmt) {
   switch (dat_fmt) {
-    case 0x16: case 0x17: case 0x01: return SampleFormat::kInt16;
-    case 0x32: case 0x33: case 0x00: return SampleFormat::kInt32;
-    case 0xC0: case 0xC1: case 0x02: case 0x03: return SampleFormat::kCompressed;
-    case 0xC2: return SampleFormat::kCompressed2;
-    default: return SampleFormat::kUnknown;
+    case 0x16: case 0x17: case 0x01: return SampleFormat::int16;
+    case 0x32: case 0x33: case 0x00: return SampleFormat::int32;
+    case 0xC0: case 0xC1: case 0x02: case 0x03: return SampleFormat::compressed;
+    case 0xC2: return SampleFormat::compressed2;
+    default: return SampleFormat::unknown;
   }
 }
 

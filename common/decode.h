@@ -16,9 +16,9 @@ constexpr std::size_t kMaxC2Samples = 1561;  // the same words, at most 7 differ
 // Room for the samples of any DT packet.
 constexpr std::size_t kMaxDtSamples = kMaxC2Samples;
 
-// Which decoder the data-format byte selects: kCompressed is the first compressed format
-// (0xC0 and its aliases), kCompressed2 the second (0xC2).
-enum class SampleFormat { kInt16, kInt32, kCompressed, kCompressed2, kUnknown };
+// Which decoder the data-format byte selects: `compressed` is the first compressed format
+// (0xC0 and its aliases), `compressed2` the second (0xC2).
+enum class SampleFormat { int16, int32, compressed, compressed2, unknown };
 SampleFormat dt_sample_format(uint8_t dat_fmt);
 
 void clear_w0(uint8_t codes[16]);

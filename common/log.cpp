@@ -56,16 +56,17 @@ char channel_char(unsigned chan) {
   return static_cast<char>(chan < 10 ? '0' + chan : 'A' + (chan - 10));
 }
 
-bool carries_event(int type) {
-  return type == kEH || type == kET || type == kDT || type == kNH || type == kNT;
+bool carries_event(PacketType type) {
+  using enum PacketType;
+  return type == eh || type == et || type == dt || type == nh || type == nt;
 }
 
-void event_fields(std::FILE* fd, const uint8_t* pkt, int type) {
+void event_fields(std::FILE* fd, const uint8_t* pkt, PacketType type) {
   char evt[4], strm[2];
   unbcd(evt, pkt + 16, 2);
   unbcd(strm, pkt + 18, 1);
   std::fprintf(fd, " E:%4.4s D:%1.1s", evt, strm + 1);
-  if (type == kDT) {
+  if (type == PacketType::dt) {
     const dt_pkt dt{pkt};
     std::fprintf(fd, " C:%c S:%3.3d", channel_char(dt.chan_num()), static_cast<int>(dt.nsamp()));
   } else {
@@ -208,7 +209,7 @@ void old_time(std::FILE* fd, const char* label, std::string_view t) {
 
 }  // namespace
 
-void log_head(std::FILE* fd, const uint8_t* pkt, int type, int& sign, uint32_t blk_cnt) {
+void log_head(std::FILE* fd, const uint8_t* pkt, PacketType type, int& sign, uint32_t blk_cnt) {
   char t[14];
   unbcd(t, pkt + pack_head_strc::year, 1);
   unbcd(t + 2, pkt + pack_head_strc::time, 6);

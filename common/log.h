@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/pkfile.h"
+
 namespace pk {
 
 struct CompressedResult;
 
 // One header line for any known packet type. `sign` is the continuity mark
 // of the last DT packet (' ', '-' or '+'); it is consumed (reset to 0).
-void log_head(std::FILE* fd, const uint8_t* pkt, int type, int& sign, uint32_t blk_cnt);
+void log_head(std::FILE* fd, const uint8_t* pkt, PacketType type, int& sign, uint32_t blk_cnt);
 // mode 4: the SH text; mode 0: a hex dump of the whole packet.
 void log_block(std::FILE* fd, const uint8_t* pkt, int mode);
 // The callers add one more "\r\n" after log_eh_et, log_nh_nt and log_dr.

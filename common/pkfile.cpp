@@ -38,12 +38,12 @@ std::string secs_split(const uint8_t* t) {
   return buf;
 }
 
-int code_set(const uint8_t* p) {
+PacketType code_set(const uint8_t* p) {
   static constexpr char kCodes[] = "EHETDTSHSCDSCDOMADDRNHNT";
   for (int i = 0; i < 12; ++i)
     if (p[0] == static_cast<uint8_t>(kCodes[2 * i]) && p[1] == static_cast<uint8_t>(kCodes[2 * i + 1]))
-      return i + 1;
-  return 0;
+      return static_cast<PacketType>(i + 1);
+  return PacketType::unknown;
 }
 
 std::string hex_str(const uint8_t* in) {

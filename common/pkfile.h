@@ -14,9 +14,9 @@ namespace pk {
 constexpr std::size_t kPacketSize = 1024;
 
 // Packet type codes as returned by code_set().
-enum PacketType : int {
-  kUnknown = 0, kEH = 1, kET = 2, kDT = 3, kSH = 4, kSC = 5, kDS = 6,
-  kCD = 7, kOM = 8, kAD = 9, kDR = 10, kNH = 11, kNT = 12
+enum class PacketType : int {
+  unknown = 0, eh = 1, et = 2, dt = 3, sh = 4, sc = 5, ds = 6,
+  cd = 7, om = 8, ad = 9, dr = 10, nh = 11, nt = 12
 };
 
 // Byte positions of the 16-byte packet header.
@@ -44,7 +44,7 @@ void unbcd(char* out, const uint8_t* in, std::size_t n);
 unsigned bcd2i(const uint8_t* in, std::size_t n);
 // Packed disk time (7 bits year-1984, 25 bits seconds of year) as "YYYYDDDHHMMSS".
 std::string secs_split(const uint8_t* t);
-int code_set(const uint8_t* p);
+PacketType code_set(const uint8_t* p);
 // One 68-character dump line of 16 bytes.
 std::string hex_str(const uint8_t* in);
 int isleap(int year, int gregorian);

@@ -169,7 +169,7 @@ EventNode* find_event(OpenChannels& open, UnitNode* unit, const uint8_t* pkt) {
   const uint32_t evt_num = eh.evt_num();
   const uint32_t seq = header_seq_num(pkt);
   // Only EH and ET packets carry these times; in a DT packet the same bytes are samples.
-  const bool carries_times = code_set(pkt) != kDT;
+  const bool carries_times = code_set(pkt) != PacketType::dt;
   const PacketTime fst(carries_times ? scan_word(eh.fst_smp_tim()) : std::string());
   const PacketTime lst(carries_times ? scan_word(eh.lst_smp_tim()) : std::string());
 

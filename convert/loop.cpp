@@ -96,11 +96,11 @@ void report_compressed(const ChannelNode& file, const uint8_t* pkt, const Compre
 void decode_dt(Conversion& conv, ChannelNode& file, const uint8_t* pkt) {
   const uint8_t format = dt_pkt{pkt}.dat_fmt();
   switch (dt_sample_format(format)) {
-    case SampleFormat::kInt32: proc_32_raw(conv.rules, file, pkt); break;
-    case SampleFormat::kInt16: proc_16_blk(conv.rules, file, pkt); break;
-    case SampleFormat::kCompressed: report_compressed(file, pkt, proc_c0_blk(conv.rules, file, pkt)); break;
-    case SampleFormat::kCompressed2: report_compressed(file, pkt, proc_c2_blk(conv.rules, file, pkt)); break;
-    case SampleFormat::kUnknown: ++conv.Undecoded_dt[format]; break;
+    case SampleFormat::int32: proc_32_raw(conv.rules, file, pkt); break;
+    case SampleFormat::int16: proc_16_blk(conv.rules, file, pkt); break;
+    case SampleFormat::compressed: report_compressed(file, pkt, proc_c0_blk(conv.rules, file, pkt)); break;
+    case SampleFormat::compressed2: report_compressed(file, pkt, proc_c2_blk(conv.rules, file, pkt)); break;
+    case SampleFormat::unknown: ++conv.Undecoded_dt[format]; break;
   }
 }
 
@@ -183,11 +183,11 @@ EventNode* next_segment(Conversion& conv, UnitNode* unit, EventNode* evt) {
 // whatever its frames hold.
 std::size_t most_samples(const uint8_t* pkt) {
   switch (dt_sample_format(dt_pkt{pkt}.dat_fmt())) {
-    case SampleFormat::kInt16: return dt_sample_count(pkt, kMax16Samples);
-    case SampleFormat::kInt32: return dt_sample_count(pkt, kMax32Samples);
-    case SampleFormat::kCompressed: return kMaxC0Samples;
-    case SampleFormat::kCompressed2: return kMaxC2Samples;
-    case SampleFormat::kUnknown: break;
+    case SampleFormat::int16: return dt_sample_count(pkt, kMax16Samples);
+    case SampleFormat::int32: return dt_sample_count(pkt, kMax32Samples);
+    case SampleFormat::compressed: return kMaxC0Samples;
+    case SampleFormat::compressed2: return kMaxC2Samples;
+    case SampleFormat::unknown: break;
   }
   return 0;
 }
@@ -221,7 +221,7 @@ EventNode* segment_for(Conversion& conv, UnitNode* unit, EventNode* evt, const u
 void on_dt(Conversion& conv, UnitNode* unit, const uint8_t* pkt, const Progress& progress) {
   EventNode* evt = segment_for(conv, unit, find_event(conv.open, unit, pkt), pkt);
   ChannelNode* file = find_file(conv, evt, pkt);
-  if (unit->FdLog && !conv.options.dont_log_dt) log_head(unit->FdLog, pkt, kDT, conv.sign, conv.Blk_cnt);
+  if (unit->FdLog && !conv.options.dont_log_dt) log_head(unit->FdLog, pkt, PacketType::dt, conv.sign, conv.Blk_cnt);
   progress.dt_line(ushort(unit->Unit_num), static_cast<unsigned>(file->Evt_num), file->Strm_num + 1,
                    file->Chan_num + 1);
   const uint32_t stored_at = file->stored, trash_at = file->discard_count;
@@ -231,61 +231,61 @@ void on_dt(Conversion& conv, UnitNode* unit, const uint8_t* pkt, const Progress&
 
 // A download that wrote a packet of an event twice: the copy is no packet of its own.
 // Only event packets count: they carry the sequence a copy would break.
-bool repeats_previous(UnitNode* unit, const uint8_t* pkt, int type) {
-  if (type != kEH && type != kET && type != kDT) return false;
+bool repeats_previous(UnitNode* unit, const uint8_t* pkt, PacketType type) {
+  if (type != PacketType::eh && type != PacketType::et && type != PacketType::dt) return false;
   if (unit->has_previous && std::memcmp(unit->previous_packet.data(), pkt, kPacketSize) == 0) return true;
   std::memcpy(unit->previous_packet.data(), pkt, kPacketSize);
   unit->has_previous = true;
   return false;
 }
 
-void on_nh_nt(Conversion& conv, UnitNode* unit, const uint8_t* pkt, int type, const Progress& progress) {
-  progress.line(type == kNH ? "\r%05lu       NH      %04hX       %04u          -          -    "
-                            : "\r%05lu       NT      %04hX       %04u          -          -    ",
+void on_nh_nt(Conversion& conv, UnitNode* unit, const uint8_t* pkt, PacketType type, const Progress& progress) {
+  progress.line(type == PacketType::nh ? "\r%05lu       NH      %04hX       %04u          -          -    "
+                                        : "\r%05lu       NT      %04hX       %04u          -          -    ",
                 ushort(unit->Unit_num), bcd2i(pkt + 16, 2));
   if (unit->FdLog) {
     log_nh_nt(unit->FdLog, pkt);
     std::fputs("\r\n", unit->FdLog);
   }
-  if (type == kNH && conv.options.Qcc_on) qcc_nh_heads(conv.FdQcc, conv.Blk_cnt, pkt);
+  if (type == PacketType::nh && conv.options.Qcc_on) qcc_nh_heads(conv.FdQcc, conv.Blk_cnt, pkt);
 }
 
 // The packets that are only shown and logged.
-void on_state_packet(const UnitNode* unit, const uint8_t* pkt, int type, const Progress& progress) {
+void on_state_packet(const UnitNode* unit, const uint8_t* pkt, PacketType type, const Progress& progress) {
   const char* letters = reinterpret_cast<const char*>(pkt);
-  if (type == kSH)
+  if (type == PacketType::sh)
     progress.line("\r%05lu       %2.2s      %04hX          -          -          -   ", letters, ushort(unit->Unit_num));
   else
     progress.line("\r%05lu       %2.2s         -          -          -          -   ", letters);
   std::FILE* log = unit->FdLog;
   if (!log) return;
   switch (type) {
-    case kSH: log_block(log, pkt, 4); break;
-    case kSC: log_sc(log, pkt); break;
-    case kDS: log_ds(log, pkt); break;
-    case kCD: log_cd(log, pkt); break;
-    case kOM: log_om(log, pkt); break;
-    case kAD: log_ad(log, pkt); break;
-    case kDR: log_dr(log, pkt); std::fputs("\r\n", log); break;
+    case PacketType::sh: log_block(log, pkt, 4); break;
+    case PacketType::sc: log_sc(log, pkt); break;
+    case PacketType::ds: log_ds(log, pkt); break;
+    case PacketType::cd: log_cd(log, pkt); break;
+    case PacketType::om: log_om(log, pkt); break;
+    case PacketType::ad: log_ad(log, pkt); break;
+    case PacketType::dr: log_dr(log, pkt); std::fputs("\r\n", log); break;
     default: break;
   }
 }
 
 void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progress) {
-  const int type = code_set(pkt);
-  if (type == kUnknown) return;
+  const PacketType type = code_set(pkt);
+  if (type == PacketType::unknown) return;
   UnitNode* unit = find_unit(conv, pkt);
   if (repeats_previous(unit, pkt, type)) {
     conv.damage.packet_repeated(unit->Unit_num);
     return;
   }
-  if (type != kDT && unit->FdLog) log_head(unit->FdLog, pkt, type, conv.sign, conv.Blk_cnt);
+  if (type != PacketType::dt && unit->FdLog) log_head(unit->FdLog, pkt, type, conv.sign, conv.Blk_cnt);
   switch (type) {
-    case kEH: on_eh(conv, unit, pkt, progress); break;
-    case kET: on_et(conv, unit, pkt, progress); break;
-    case kDT: on_dt(conv, unit, pkt, progress); break;
-    case kNH:
-    case kNT: on_nh_nt(conv, unit, pkt, type, progress); break;
+    case PacketType::eh: on_eh(conv, unit, pkt, progress); break;
+    case PacketType::et: on_et(conv, unit, pkt, progress); break;
+    case PacketType::dt: on_dt(conv, unit, pkt, progress); break;
+    case PacketType::nh:
+    case PacketType::nt: on_nh_nt(conv, unit, pkt, type, progress); break;
     default: on_state_packet(unit, pkt, type, progress); break;
   }
 }

@@ -68,9 +68,9 @@ struct QccOut {
 
 void et_or_missing(const QccOut& out, uint32_t blk_cnt, const UnitNode& unit, const EventNode& evt,
                    const uint8_t* pkt) {
-  if (code_set(pkt) == kET) {
+  if (code_set(pkt) == PacketType::et) {
     int no_mark = 0;
-    if (out.unit) log_head(out.unit, pkt, kET, no_mark, blk_cnt);
+    if (out.unit) log_head(out.unit, pkt, PacketType::et, no_mark, blk_cnt);
     return;
   }
   std::printf("\nNo ET block for U:%04hX E:%04u", unit_id(unit), static_cast<unsigned>(evt.Evt_num));
@@ -150,7 +150,7 @@ void qcc_nh_heads(std::FILE* run_qcc, uint32_t blk_cnt, const uint8_t* pkt) {
   if (!run_qcc) return;
   int no_mark = 0;
   std::fputs("\r\n\r\n", run_qcc);
-  log_head(run_qcc, pkt, kNH, no_mark, blk_cnt);
+  log_head(run_qcc, pkt, PacketType::nh, no_mark, blk_cnt);
   std::fputs(kHeadRange, run_qcc);
   std::fputs(kHeadMean, run_qcc);
 }

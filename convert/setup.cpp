@@ -276,7 +276,7 @@ void report_no_packet(const std::string& input, const char* why = nullptr) {
 bool input_has_packet(PacketInput& in) {
   uint8_t packet[kPacketSize];
   bool found = false;
-  while (!found && read_block(in, packet)) found = code_set(packet) != kUnknown;
+  while (!found && read_block(in, packet)) found = code_set(packet) != PacketType::unknown;
   if (std::fseek(in.file.get(), 0, SEEK_SET) != 0) shut_down(ExitCode::read_error, in.name, errno);
   return found;
 }

@@ -48,7 +48,7 @@ void add_jobs(const std::vector<uint8_t>& file, Format& f) {
   std::vector<int32_t> out(pk::kMaxDtSamples);
   for (std::size_t off = 0; off + pk::kPacketSize <= file.size(); off += pk::kPacketSize) {
     const uint8_t* p = file.data() + off;
-    if (pk::code_set(p) != pk::kDT || pk::dt_sample_format(p[23]) != f.kind) continue;
+    if (pk::code_set(p) != pk::PacketType::dt || pk::dt_sample_format(p[23]) != f.kind) continue;
     const unsigned key = pk::bcd2i(p + 18, 2);
     f.jobs.push_back({p, last[key]});
     const pk::CompressedResult r = f.decode(p, last[key], out.data());
@@ -88,7 +88,7 @@ std::map<unsigned, std::vector<int32_t>> channel_samples(const std::vector<uint8
   std::vector<int32_t> out(pk::kMaxDtSamples);
   for (std::size_t off = 0; off + pk::kPacketSize <= file.size(); off += pk::kPacketSize) {
     const uint8_t* p = file.data() + off;
-    if (pk::code_set(p) != pk::kDT) continue;
+    if (pk::code_set(p) != pk::PacketType::dt) continue;
     const auto f = std::find_if(formats.begin(), formats.end(),
                                 [&](const Format& g) { return g.kind == pk::dt_sample_format(p[23]); });
     if (f == formats.end()) continue;
@@ -152,8 +152,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::vector<Format> formats = {{pk::SampleFormat::kCompressed, "0xC0", pk::decode_c0},
-                                 {pk::SampleFormat::kCompressed2, "0xC2", pk::decode_c2}};
+  std::vector<Format> formats = {{pk::SampleFormat::compressed, "0xC0", pk::decode_c0},
+                                 {pk::SampleFormat::compressed2, "0xC2", pk::decode_c2}};
   for (Format& f : formats)
     for (const auto& file : files) add_jobs(file, f);
   std::erase_if(formats, [](const Format& f) { return f.samples == 0; });

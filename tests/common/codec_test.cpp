@@ -126,7 +126,7 @@ TEST(HexLine, BytesAndPrintableCharacters) {
 TEST(PacketType, TwoLetterCodes) {
   const char* types[] = {"EH", "ET", "DT", "SH", "SC", "DS", "CD", "OM", "AD", "DR", "NH", "NT"};
   for (int i = 0; i < 12; ++i)
-    EXPECT_EQ(pk::code_set(reinterpret_cast<const uint8_t*>(types[i])), i + 1) << types[i];
+    EXPECT_EQ(static_cast<int>(pk::code_set(reinterpret_cast<const uint8_t*>(types[i]))), i + 1) << types[i];
   for (const char* other : {"XX", "dt", "HE", "D ", "TD"})
-    EXPECT_EQ(pk::code_set(reinterpret_cast<const uint8_t*>(other)), 0) << other;
+    EXPECT_EQ(pk::code_set(reinterpret_cast<const uint8_t*>(other)), pk::PacketType::unknown) << other;
 }

@@ -144,7 +144,7 @@ TEST(LogRun, FieldRecordingsLogOneHeaderLinePerPacket) {
     std::vector<std::string> expected;
     const std::string raw = read_file(input);
     for (std::size_t off = 0, n = 0; off + 1024 <= raw.size(); off += 1024, ++n)
-      if (pk::code_set(reinterpret_cast<const uint8_t*>(raw.data() + off)) != 0) {
+      if (pk::code_set(reinterpret_cast<const uint8_t*>(raw.data() + off)) != pk::PacketType::unknown) {
         char b[16];
         std::snprintf(b, sizeof b, "%010zu", n);
         expected.push_back(raw.substr(off, 2) + "@" + b);

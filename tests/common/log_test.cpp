@@ -373,7 +373,7 @@ INSTANTIATE_TEST_SUITE_P(Packets, LogDump, testing::ValuesIn(kDumps),
 TEST(LogHead, NonEventTypesPadTheEventColumns) {
   const Packet p = test_packet("SC");
   int sign = 0;
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 5, sign, 42); }),
+  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), pk::PacketType::sc, sign, 42); }),
             "SC 03:365:23:59:59.900 X:01 U:1234 N:0007                           B:0000000042\r\n");
 }
 
@@ -383,10 +383,10 @@ TEST(LogHead, DataPacketShowsChannelLetterAndConsumesTheMark) {
   put_bytes(p, 16, {0x00, 0x12, 0x12, 0x11, 0x02, 0x50, 0x00, 0x32});
   int sign = 5;
   const std::string out = capture([&](std::FILE* f) {
-    pk::log_head(f, p.data(), 3, sign, 7);
-    pk::log_head(f, p.data(), 3, sign, 8);
+    pk::log_head(f, p.data(), pk::PacketType::dt, sign, 7);
+    pk::log_head(f, p.data(), pk::PacketType::dt, sign, 8);
     sign = -2;
-    pk::log_head(f, p.data(), 3, sign, 9);
+    pk::log_head(f, p.data(), pk::PacketType::dt, sign, 9);
   });
   EXPECT_EQ(out,
             "DT+03:365:23:59:59.900 X:01 U:9A2F N:0007 E:0012 D:2 C:B S:250 F:32 B:0000000007\r\n"
@@ -401,7 +401,7 @@ TEST(LogHead, EventPacketsAndOddHeaderBytes) {
   p[3] = 0x9A;                       // bad year nibble
   put_bytes(p, 4, {0x00, 0x00});          // unit 0 is shown as stored
   int sign = 0;
-  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), 2, sign, 1234567890); }),
+  EXPECT_EQ(capture([&](std::FILE* f) { pk::log_head(f, p.data(), pk::PacketType::et, sign, 1234567890); }),
             "ET 9::365:23:59:59.900 X:01 U:0000 N:0007 E:0012 D:1           F:C0 B:1234567890\r\n");
 }
 
@@ -489,7 +489,7 @@ TEST(LogDumps, ArbitraryBytesStayInsideThePacket) {
     p.fill(static_cast<uint8_t>(fill));
     const std::string out = capture([&](std::FILE* f) {
       int sign = 1;
-      for (int type = 0; type <= 12; ++type) pk::log_head(f, p.data(), type, sign, 0);
+      for (int type = 0; type <= 12; ++type) pk::log_head(f, p.data(), static_cast<pk::PacketType>(type), sign, 0);
       pk::log_block(f, p.data(), 4);
       pk::log_block(f, p.data(), 0);
       pk::log_eh_et(f, p.data());

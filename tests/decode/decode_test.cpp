@@ -275,11 +275,11 @@ TEST(Integer, LastSampleOfAFullPacketIsTheLastWord) {
 
 TEST(Formats, ByteSelectsTheDecoder) {
   using pk::SampleFormat;
-  for (uint8_t b : {0x16, 0x17, 0x01}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kInt16);
-  for (uint8_t b : {0x32, 0x33, 0x00}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kInt32);
-  for (uint8_t b : {0xC0, 0xC1, 0x02, 0x03}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kCompressed);
-  EXPECT_EQ(pk::dt_sample_format(0xC2), SampleFormat::kCompressed2);
-  for (uint8_t b : {0x40, 0xC3, 0xC4, 0x04, 0x18}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::kUnknown);
+  for (uint8_t b : {0x16, 0x17, 0x01}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::int16);
+  for (uint8_t b : {0x32, 0x33, 0x00}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::int32);
+  for (uint8_t b : {0xC0, 0xC1, 0x02, 0x03}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::compressed);
+  EXPECT_EQ(pk::dt_sample_format(0xC2), SampleFormat::compressed2);
+  for (uint8_t b : {0x40, 0xC3, 0xC4, 0x04, 0x18}) EXPECT_EQ(pk::dt_sample_format(b), SampleFormat::unknown);
 }
 
 }  // namespace

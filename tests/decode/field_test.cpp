@@ -38,8 +38,8 @@ TEST(FieldRecording, CompressedPacketsContinueChannelByChannel) {
   int compressed = 0;
   for (std::size_t i = 0; i < packets.size(); ++i) {
     const Packet& p = packets[i];
-    if (pk::code_set(p.data()) != pk::kDT) continue;
-    ASSERT_EQ(pk::dt_sample_format(p[23]), pk::SampleFormat::kCompressed) << "packet " << i;
+    if (pk::code_set(p.data()) != pk::PacketType::dt) continue;
+    ASSERT_EQ(pk::dt_sample_format(p[23]), pk::SampleFormat::compressed) << "packet " << i;
     const ChannelKey k = key_of(p);
     const pk::CompressedResult r = pk::decode_c0(p.data(), last[k], out.data());
     EXPECT_FALSE(r.needs_report()) << "packet " << i << " channel " << k.second << ": read " << r.x0 << ".." << r.xn
@@ -62,17 +62,17 @@ TEST(FieldRecording, IntegerPacketsDecodeTheirCount) {
     const char* name;
     pk::SampleFormat format;
   };
-  for (const File f : {File{"packets-16bit-3ch.pk", pk::SampleFormat::kInt16},
-                       File{"packets-32bit-3ch.pk", pk::SampleFormat::kInt32}}) {
+  for (const File f : {File{"packets-16bit-3ch.pk", pk::SampleFormat::int16},
+                       File{"packets-32bit-3ch.pk", pk::SampleFormat::int32}}) {
     SCOPED_TRACE(f.name);
     const auto packets = read_field_packets(f.name);
     if (packets.empty()) GTEST_SKIP() << "field recording not available";
     int seen = 0;
     for (const Packet& p : packets) {
-      if (pk::code_set(p.data()) != pk::kDT) continue;
+      if (pk::code_set(p.data()) != pk::PacketType::dt) continue;
       ASSERT_EQ(pk::dt_sample_format(p[23]), f.format);
       std::vector<int32_t> out(pk::kMax16Samples);
-      const std::size_t n = f.format == pk::SampleFormat::kInt16 ? pk::decode_16(p.data(), out.data())
+      const std::size_t n = f.format == pk::SampleFormat::int16 ? pk::decode_16(p.data(), out.data())
                                                                  : pk::decode_32(p.data(), out.data());
       EXPECT_EQ(n, pk::bcd2i(p.data() + 20, 2));
       ++seen;

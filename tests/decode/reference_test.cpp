@@ -40,8 +40,8 @@ TEST(ReferenceVectors, EachPacketDecodesToTheIndependentDecodersSamples) {
       SCOPED_TRACE(i);
       const auto* p = reinterpret_cast<const uint8_t*>(packets.data() + i * pk::kPacketSize);
       std::vector<int32_t> out(pk::kMaxC2Samples + 1, 0x5A5A5A5A);
-      const bool second = pk::dt_sample_format(p[23]) == pk::SampleFormat::kCompressed2;
-      ASSERT_TRUE(second || pk::dt_sample_format(p[23]) == pk::SampleFormat::kCompressed);
+      const bool second = pk::dt_sample_format(p[23]) == pk::SampleFormat::compressed2;
+      ASSERT_TRUE(second || pk::dt_sample_format(p[23]) == pk::SampleFormat::compressed);
       const pk::CompressedResult r = (second ? pk::decode_c2 : pk::decode_c0)(p, last, out.data());
       out.resize(r.count);
       EXPECT_EQ(out, expected[i]);

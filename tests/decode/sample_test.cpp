@@ -30,7 +30,7 @@ TEST(SampleRecording, HoldsOneCleanEventInThreeFormats) {
   ASSERT_EQ(bytes.size() % pk::kPacketSize, 0u);
   ASSERT_LE(bytes.size(), 32u * 1024);
 
-  std::map<int, int> types;
+  std::map<pk::PacketType, int> types;
   std::map<uint8_t, std::size_t> samples_by_format;
   std::map<unsigned, std::size_t> samples_by_channel;
   std::map<unsigned, int32_t> last;
@@ -39,22 +39,22 @@ TEST(SampleRecording, HoldsOneCleanEventInThreeFormats) {
   bool in_event = false;
   for (std::size_t off = 0; off < bytes.size(); off += pk::kPacketSize) {
     const uint8_t* p = bytes.data() + off;
-    const int type = pk::code_set(p);
+    const pk::PacketType type = pk::code_set(p);
     ++types[type];
     EXPECT_EQ(pk::header_unit_id(p), pk::header_unit_id(bytes.data()));
-    if (type == pk::kEH) in_event = true;
-    if (in_event && type != pk::kEH) {
+    if (type == pk::PacketType::eh) in_event = true;
+    if (in_event && type != pk::PacketType::eh) {
       EXPECT_EQ(pk::header_seq_num(p), prev_seq + 1);
     }
-    if (type == pk::kET) in_event = false;
+    if (type == pk::PacketType::et) in_event = false;
     prev_seq = pk::header_seq_num(p);
-    if (type != pk::kDT) continue;
+    if (type != pk::PacketType::dt) continue;
     const unsigned ch = pk::bcd2i(p + 19, 1);
     std::size_t n = 0;
     switch (pk::dt_sample_format(p[23])) {
-      case pk::SampleFormat::kInt16: n = pk::decode_16(p, out.data()); break;
-      case pk::SampleFormat::kInt32: n = pk::decode_32(p, out.data()); break;
-      case pk::SampleFormat::kCompressed: {
+      case pk::SampleFormat::int16: n = pk::decode_16(p, out.data()); break;
+      case pk::SampleFormat::int32: n = pk::decode_32(p, out.data()); break;
+      case pk::SampleFormat::compressed: {
         const pk::CompressedResult r = pk::decode_c0(p, last[ch], out.data());
         EXPECT_FALSE(r.needs_report()) << "packet at " << off;
         last[ch] = r.xn;
@@ -66,9 +66,10 @@ TEST(SampleRecording, HoldsOneCleanEventInThreeFormats) {
     samples_by_format[p[23]] += n;
     samples_by_channel[ch] += n;
   }
-  for (int t : {pk::kEH, pk::kET, pk::kSC, pk::kDS, pk::kOM, pk::kSH}) EXPECT_EQ(types[t], 1) << "type " << t;
-  EXPECT_GE(types[pk::kDT], 3);
-  EXPECT_EQ(types[pk::kUnknown], 0);
+  using enum pk::PacketType;
+  for (pk::PacketType t : {eh, et, sc, ds, om, sh}) EXPECT_EQ(types[t], 1) << "type " << static_cast<int>(t);
+  EXPECT_GE(types[pk::PacketType::dt], 3);
+  EXPECT_EQ(types[pk::PacketType::unknown], 0);
   EXPECT_EQ(samples_by_format.size(), 3u);
   EXPECT_EQ(samples_by_channel.size(), 3u);
   for (const auto& [ch, n] : samples_by_channel) EXPECT_GE(n, 200u) << "channel " << ch;

@@ -103,7 +103,7 @@ void expect_each_sample_once_in_time(const pktest::Recording& rec, const std::ve
   std::map<unsigned, std::vector<int>> wanted;
   for (const auto& c : rec.channels) wanted[c.channel].assign(c.samples.size(), 0);
   for (const Packet& p : input) {
-    if (pk::code_set(p.data()) != pk::kDT) continue;
+    if (pk::code_set(p.data()) != pk::PacketType::dt) continue;
     const long long i = pktest::time_diff_ms(rec.start, pk::header_time_string(p.data())) / interval_ms;
     for (unsigned k = 0; k < pk::bcd2i(p.data() + 20, 2); ++k) wanted[pk::bcd2i(p.data() + 19, 1)][i + k] = 1;
   }

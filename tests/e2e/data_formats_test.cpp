@@ -35,7 +35,7 @@ std::vector<Samples> reference_channels(const std::string& packets, const Scratc
   std::vector<unsigned> channel_of_record;
   for (std::size_t off = 0; off + 1024 <= packets.size(); off += 1024) {
     const auto* p = reinterpret_cast<const uint8_t*>(packets.data() + off);
-    if (pk::code_set(p) != pk::kDT) continue;
+    if (pk::code_set(p) != pk::PacketType::dt) continue;
     const testkit::MseedRecord r = testkit::packet_frames_record(p, channel_of_record.size());
     records.append(reinterpret_cast<const char*>(r.data()), r.size());
     channel_of_record.push_back(pk::bcd2i(p + 19, 1));

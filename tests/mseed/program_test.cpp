@@ -145,9 +145,9 @@ std::map<Key, std::vector<PacketStart>> packet_starts(const fs::path& input) {
   const std::string bytes = testkit::read_file(input);
   for (std::size_t at = 0; at + pk::kPacketSize <= bytes.size(); at += pk::kPacketSize) {
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
-    if (pk::code_set(p) != pk::kDT) continue;
+    if (pk::code_set(p) != pk::PacketType::dt) continue;
     const pk::dt_pkt dt{p};
-    if (pk::dt_sample_format(dt.dat_fmt()) == pk::SampleFormat::kUnknown) continue;
+    if (pk::dt_sample_format(dt.dat_fmt()) == pk::SampleFormat::unknown) continue;
     const Key key = pk::format("%04X_%u_%u", pk::header_unit_id(p), dt.strm_num() + 1, dt.chan_num() + 1);
     const auto ms = pk::PacketTime(pk::header_time_string(p)).instant().time_since_epoch().count();
     out[key].push_back({counts[key], ms * 1000});

@@ -545,14 +545,14 @@ std::vector<Packet> Recording::packets() const {
     while (pos < all.size()) {
       Chunk chunk{pos, c, {}};
       const pk::SampleFormat kind = pk::dt_sample_format(ch.format);
-      if (kind == pk::SampleFormat::kCompressed || kind == pk::SampleFormat::kCompressed2) {
+      if (kind == pk::SampleFormat::compressed || kind == pk::SampleFormat::compressed2) {
         const C0Options opt{.prev = pos > 0 ? all[pos - 1] : 0, .max_samples = ch.per_packet ? ch.per_packet : kMaxC2};
-        C0Packet cp = kind == pk::SampleFormat::kCompressed ? make_dt_c0(dh, all.subspan(pos), opt)
+        C0Packet cp = kind == pk::SampleFormat::compressed ? make_dt_c0(dh, all.subspan(pos), opt)
                                                             : make_dt_c2(dh, all.subspan(pos), opt);
         chunk.pkt = cp.pkt;
         pos += cp.consumed;
       } else {
-        const bool is16 = kind == pk::SampleFormat::kInt16;
+        const bool is16 = kind == pk::SampleFormat::int16;
         const std::size_t cap = is16 ? kMax16 : kMax32;
         const std::size_t n = std::min({all.size() - pos, ch.per_packet ? ch.per_packet : cap, cap});
         chunk.pkt = is16 ? make_dt16(dh, all.subspan(pos, n)) : make_dt32(dh, all.subspan(pos, n));
