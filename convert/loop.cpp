@@ -1,6 +1,7 @@
 #include "convert/loop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -20,11 +21,13 @@
 namespace pk {
 
 bool read_block(PacketInput& in, uint8_t* buffer) {
+  errno = 0;
   const std::size_t got = std::fread(buffer, 1, kPacketSize, in.file.get());
   if (got == kPacketSize) return true;
+  const int error = errno;  // an input that is a directory, a disk that fails
   if (stop_requested()) shut_down(ExitCode::aborted);
   if (std::feof(in.file.get())) return false;
-  shut_down(ExitCode::read_error, in.name);
+  shut_down(ExitCode::read_error, in.name, error);
 }
 
 namespace {
