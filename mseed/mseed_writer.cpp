@@ -145,11 +145,13 @@ std::optional<Pending> MseedWriter::write_stream(Outputs& out, const EventNode& 
   return Pending{path, name};
 }
 
-void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files, bool durable) const {
+void MseedWriter::archive(Outputs& out, const EventNode& evt, const std::vector<Pending>& files, bool durable) {
   std::vector<std::string> paths;
   for (const Pending& f : files) paths.push_back(f.temporary);
-  std::optional<Failure> failure = merge_into_sds(archive_root, paths, durable);
+  std::map<std::string, int64_t> left_out;
+  std::optional<Failure> failure = merge_into_sds(archive_root, paths, durable, &left_out);
   for (const std::string& p : paths) out.temps.remove(p);
+  for (const auto& [id, count] : left_out) left_out_[{evt.Unit_num, evt.Evt_num, id}] += count;
   if (!failure) return;
   // CTRL-C or SIGTERM while a day file was merged: the run stops as it would elsewhere.
   if (failure->error_number == EINTR && stop_requested()) shut_down(ExitCode::aborted);
@@ -168,7 +170,17 @@ void MseedWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt
     if (auto file = write_stream(out, evt, chans, dir)) files.push_back(std::move(*file));
   if (files.empty()) return;
   if (archive_root.empty()) publish(out, dir, files);
-  else archive(out, files, run.options.durable);
+  else archive(out, evt, files, run.options.durable);
+}
+
+void MseedWriter::write_notes(std::FILE* out) const {
+  for (const auto& [key, count] : left_out_) {
+    const auto& [unit, evt, id] = key;
+    std::fprintf(out,
+                 "WARNING: unit %04X event %u: %lld sample%s of %s %s not in the archive: the packet times went "
+                 "back and later samples of the event took their times\n",
+                 unit, evt, static_cast<long long>(count), count == 1 ? "" : "s", id.c_str(), count == 1 ? "is" : "are");
+  }
 }
 
 }  // namespace pk::mseed

@@ -2,9 +2,11 @@
 // holding all its channels, or (-A) the same records merged into an SDS archive's day files.
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "convert/lists.h"
@@ -37,6 +39,8 @@ class MseedWriter : public Writer {
   // Each packet's samples start a record at the packet's own time.
   bool places_samples_by_count() const override { return false; }
   void finish_event(const RunSetup& run, Outputs& out, EventNode& evt) override;
+  // -A: samples of an event whose packet times went back, which the archive has only once.
+  void write_notes(std::FILE* out) const override;
 
   // The SDS tree -A named, absolute; empty: event files.
   std::string archive_root;
@@ -45,10 +49,12 @@ class MseedWriter : public Writer {
   // Writes one stream's file; nothing when none of its channels has a sample.
   std::optional<Pending> write_stream(Outputs& out, const EventNode& evt, const std::vector<ChannelNode*>& chans,
                        const std::string& dir);
-  void archive(Outputs& out, const std::vector<Pending>& files, bool durable) const;
+  void archive(Outputs& out, const EventNode& evt, const std::vector<Pending>& files, bool durable);
 
   std::map<uint32_t, UnitCodes> units_;
   uint32_t trash_ = 0;  // -T
+  // Samples the archive could not take, by unit, event and SEED id.
+  std::map<std::tuple<uint32_t, uint32_t, std::string>, int64_t> left_out_;
 };
 
 }  // namespace pk::mseed

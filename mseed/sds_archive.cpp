@@ -163,7 +163,7 @@ std::optional<Failure> read_old(const std::string& file, const Target& t, Source
 }
 
 std::optional<Failure> merge_day(const std::string& root, const Target& t, const std::vector<std::string>& inputs,
-                                    bool durable) {
+                                    bool durable, int64_t& left_out) {
   DayPaths at = day_paths(root, t);
   std::string file = at.dir + at.name, failed;
   if (int e = make_directories(at.dir, durable, failed)) return cannot("create directory", failed, e);
@@ -182,7 +182,9 @@ std::optional<Failure> merge_day(const std::string& root, const Target& t, const
   ranked.insert(ranked.end(), t.pieces.begin(), t.pieces.end());
   Replacement out(at.dir, at.name);
   if (int e = out.create()) return cannot("create a temporary beside", file, e);
-  if (auto f = write_cuts(ranked, resolve(ranked), s, out, file)) return f;
+  const std::vector<Cut> cuts = resolve(ranked);
+  if (auto f = write_cuts(ranked, cuts, s, out, file)) return f;
+  left_out += covering_samples_left_out(ranked, cuts);
   std::string step;
   if (int e = out.publish(durable, step)) return cannot(step, file, e);
   return std::nullopt;
@@ -191,12 +193,16 @@ std::optional<Failure> merge_day(const std::string& root, const Target& t, const
 }  // namespace
 
 std::optional<Failure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
-                                         bool durable) {
+                                         bool durable, std::map<std::string, int64_t>* left_out) {
   std::map<TargetKey, Target> targets;
   for (std::size_t i = 0; i < record_files.size(); ++i)
     if (auto f = index_input(record_files[i], static_cast<unsigned>(i + 1), targets)) return f;
-  for (const auto& [key, target] : targets)
-    if (auto f = merge_day(root, target, record_files, durable)) return f;
+  for (const auto& [key, target] : targets) {
+    int64_t left = 0;
+    if (auto f = merge_day(root, target, record_files, durable, left)) return f;
+    if (left_out && left > 0)
+      (*left_out)[target.network + '.' + target.station + '.' + target.location + '.' + target.channel] += left;
+  }
   return std::nullopt;
 }
 

@@ -3,6 +3,8 @@
 // each day file an empty hidden ".NAME.lock" stays: the lock every run takes to rewrite it.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,10 +28,13 @@ namespace pk {
 // decode the record at byte N of" with EBADMSG, ...) on which final path (a day file,
 // directory or input, never a temporary), and the errno (EINVAL for SEED codes unfit
 // for names).
+// `left_out`, when given, counts by SEED id ("NET.STA.LOC.CHAN") the samples of the inputs
+// that are not in the archive because later input samples have their times (records of
+// one input that go back in time, or the same data twice).
 // Memory: the headers of all input records (under 100 bytes each), then per day file
 // its old records' headers and one decoded record at a time - never a day of samples.
 // Records copied whole are read back from their files when the day file is written.
 std::optional<Failure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
-                                         bool durable);
+                                         bool durable, std::map<std::string, int64_t>* left_out = nullptr);
 
 }  // namespace pk

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 #include <map>
+#include <utility>
 
 namespace pk::sds {
 
@@ -80,6 +81,12 @@ void add_free_runs(const std::vector<Piece>& ranked, std::size_t k, int64_t lo, 
   if (run >= 0) push(run, hi);
 }
 
+// The samples [first, second) of a piece that fall within [from, until).
+std::pair<int64_t, int64_t> own_samples(const Piece& p) {
+  if (is_point(p)) return {0, p.start >= p.from && p.start < p.until ? 1 : 0};
+  return {first_at_or_after(p, p.from), first_at_or_after(p, p.until)};
+}
+
 }  // namespace
 
 std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
@@ -88,8 +95,7 @@ std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
   for (std::size_t k = ranked.size(); k-- > 0;) {
     const Piece& p = ranked[k];
     Covered& covered = by_channel[p.channel];
-    int64_t lo = first_at_or_after(p, p.from), hi = first_at_or_after(p, p.until);
-    if (is_point(p)) lo = 0, hi = p.start >= p.from && p.start < p.until ? 1 : 0;
+    const auto [lo, hi] = own_samples(p);
     if (lo >= hi) continue;
     add_free_runs(ranked, k, lo, hi, covered, cuts);
     if (!p.covers) continue;
@@ -98,6 +104,18 @@ std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
   }
   std::stable_sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) { return a.start < b.start; });
   return cuts;
+}
+
+int64_t covering_samples_left_out(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts) {
+  int64_t left_out = 0;
+  for (const Piece& p : ranked) {
+    if (!p.covers) continue;
+    const auto [lo, hi] = own_samples(p);
+    left_out += std::max<int64_t>(hi - lo, 0);
+  }
+  for (const Cut& c : cuts)
+    if (ranked[c.piece].covers) left_out -= c.count;
+  return left_out;
 }
 
 }  // namespace pk::sds

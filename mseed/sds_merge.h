@@ -46,4 +46,8 @@ struct Cut {
 // never overlaps by more than half an interval.
 std::vector<Cut> resolve(const std::vector<Piece>& ranked);
 
+// How many samples of the covering pieces the cuts leave out: those a later covering
+// piece has the times of (new data over new data).
+int64_t covering_samples_left_out(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts);
+
 }  // namespace pk::sds

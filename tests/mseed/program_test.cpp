@@ -211,6 +211,25 @@ void expect_packet_times(const Channel& chan, const std::vector<PacketStart>& pa
   }
 }
 
+// Samples of each SEED id in the day files of an SDS tree.
+std::map<std::string, std::size_t> archived_counts(const fs::path& root) {
+  std::map<std::string, std::size_t> out;
+  if (!fs::exists(root)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file() && !e.path().filename().string().starts_with("."))
+      for (const auto& r : mseedtest::read_records(e.path().string())) out[r.id()] += r.samples.size();
+  return out;
+}
+
+// What the run said the archive could not take of a SEED id (packet times that went back).
+std::size_t told_left_out(const std::string& said, const std::string& id) {
+  const std::string tail = " of " + id + " are not in the archive";
+  const auto at = said.find(tail);
+  if (at == std::string::npos) return 0;
+  const auto from = said.rfind(": ", at) + 2;
+  return std::stoul(said.substr(from, at - from));
+}
+
 }  // namespace
 
 // Every field recording: each channel's samples are pk_segy's, read back by libmseed and by
@@ -233,6 +252,9 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
     ASSERT_EQ(mseed_run.code, 0);
     // Its records keep the packet times, so no tear is reported as placed by count.
     EXPECT_EQ(mseed_run.out.find("placed by count"), std::string::npos);
+    const auto archive_run = run_in(dir.path(), no_ini, "pk_mseed", "-VN -Aarchive " + in + " ms");
+    ASSERT_EQ(archive_run.code, 0) << archive_run.out;
+    auto archived = archived_counts(dir.path() / "archive");
     const auto segy = segy_channels(dir.path() / "segy");
     const auto ms = mseed_channels(dir.path() / "ms");
     const auto sac = sac_samples(dir.path() / "ms");
@@ -250,6 +272,8 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
       std::sort(as_float.begin(), as_float.end());
       EXPECT_EQ(sac.count(chan.id) ? sac.at(chan.id) : std::vector<float>{}, as_float) << chan.id;
       expect_packet_times(chan, packets.count(key) ? packets.at(key) : std::vector<PacketStart>{}, key);
+      // An archive holds one sample per time: what packet times that went back cost is told.
+      EXPECT_EQ(archived[chan.id] + told_left_out(archive_run.out, chan.id), chan.samples.size()) << archive_run.out;
       ++compared;
     }
   }
