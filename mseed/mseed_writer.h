@@ -12,6 +12,7 @@
 #include "convert/lists.h"
 #include "convert/output_file.h"
 #include "convert/run.h"
+#include "mseed/sds_archive.h"
 #include "mseed/seed_codes.h"
 #include "convert/writer.h"
 
@@ -53,8 +54,13 @@ class MseedWriter : public Writer {
 
   std::map<uint32_t, UnitCodes> units_;
   uint32_t trash_ = 0;  // -T
-  // Samples the archive could not take, by unit, event and SEED id.
-  std::map<std::tuple<uint32_t, uint32_t, std::string>, int64_t> left_out_;
+  // What the archive could not keep, by unit, event and SEED id: the event's own samples
+  // that its later ones have the times of, and the run's earlier ones it replaced.
+  struct Lost {
+    int64_t left_out = 0, replaced = 0;
+  };
+  std::map<std::tuple<uint32_t, uint32_t, std::string>, Lost> lost_;
+  MergeNotes merged_;  // the spans the run has merged so far
 };
 
 }  // namespace pk::mseed

@@ -118,4 +118,38 @@ int64_t covering_samples_left_out(const std::vector<Piece>& ranked, const std::v
   return left_out;
 }
 
+namespace {
+
+bool within(const Spans& spans, Micros t) {
+  return std::any_of(spans.begin(), spans.end(), [t](const auto& s) { return s.first <= t && t <= s.second; });
+}
+
+bool meets(const Spans& spans, Micros first, Micros last) {
+  return std::any_of(spans.begin(), spans.end(), [&](const auto& s) { return s.first <= last && first <= s.second; });
+}
+
+}  // namespace
+
+int64_t old_samples_replaced_within(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts,
+                                    const Spans& spans) {
+  std::map<std::size_t, std::vector<std::pair<int64_t, int64_t>>> kept;  // by piece: [first, end)
+  for (const Cut& c : cuts) kept[c.piece].emplace_back(c.first, c.first + c.count);
+  int64_t replaced = 0;
+  for (std::size_t k = 0; k < ranked.size(); ++k) {
+    const Piece& p = ranked[k];
+    const auto [lo, hi] = own_samples(p);
+    if (p.covers || p.channel != 0 || lo >= hi) continue;
+    const auto& runs = kept[k];
+    int64_t stay = 0;
+    for (const auto& r : runs) stay += r.second - r.first;
+    if (stay == hi - lo) continue;  // the common case, and the only one of a run without overlaps
+    if (!meets(spans, sample_time(p, lo), sample_time(p, hi - 1))) continue;
+    for (int64_t i = lo; i < hi; ++i) {
+      const bool stays = std::any_of(runs.begin(), runs.end(), [i](const auto& r) { return r.first <= i && i < r.second; });
+      if (!stays && within(spans, sample_time(p, i))) ++replaced;
+    }
+  }
+  return replaced;
+}
+
 }  // namespace pk::sds

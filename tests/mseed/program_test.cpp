@@ -290,6 +290,8 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   for (int run = 0; run < 2; ++run) {
     const auto r = run_in(dir.path(), env, "pk_mseed", "-VN -Aarchive in.pk out");
     ASSERT_EQ(r.code, 0) << r.out;
+    // What an earlier run put there is replaced without a word.
+    EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
   }
   EXPECT_TRUE(testkit::list_files(dir.path() / "out").empty());
   const fs::path day = dir.path() / "archive/2005/XX/A12F/HH2.D/XX.A12F..HH2.D.2005.283";
@@ -297,6 +299,20 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   std::vector<int32_t> samples;
   for (const auto& rec : mseedtest::read_records(day.string())) samples.insert(samples.end(), rec.samples.begin(), rec.samples.end());
   EXPECT_EQ(samples, recording(0).channels[1].samples);
+  // Two events of one run at the same times (a clock set back): the archive keeps the
+  // later one's samples, and the run says what that cost.
+  pktest::Recording again = recording(0);
+  again.event = 2;
+  for (auto& c : again.channels) std::reverse(c.samples.begin(), c.samples.end());
+  std::vector<pktest::Packet> both = recording(0).packets();
+  for (const auto& p : again.packets()) both.push_back(p);
+  pktest::write_packets((dir.path() / "twice.pk").string(), both);
+  const auto twice = run_in(dir.path(), env, "pk_mseed", "-VN -Atwice twice.pk out");
+  ASSERT_EQ(twice.code, 0) << twice.out;
+  EXPECT_NE(twice.out.find("\nWARNING: unit A12F event 2: its samples of XX.A12F..HH2 replaced 1500 samples that the "
+                           "run had put in the archive at the same times\n"),
+            std::string::npos)
+      << twice.out;
   // CTRL-C while the run waits for a day file another run holds: it stops as any run does.
   const int held = open((day.parent_path() / ".XX.A12F..HH2.D.2005.283.lock").c_str(), O_RDWR);
   ASSERT_GE(held, 0);
