@@ -1,6 +1,7 @@
 #include "convert/loop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -20,11 +21,16 @@
 namespace pk {
 
 bool read_block(PacketInput& in, uint8_t* buffer) {
+  errno = 0;
   const std::size_t got = std::fread(buffer, 1, kPacketSize, in.file.get());
   if (got == kPacketSize) return true;
+  const int error = errno;  // an input that is a directory, a disk that fails
   if (stop_requested()) shut_down(ExitCode::aborted);
-  if (std::feof(in.file.get())) return false;
-  shut_down(ExitCode::read_error, in.name);
+  if (std::feof(in.file.get())) {
+    in.partial_bytes = got;
+    return false;
+  }
+  shut_down(ExitCode::read_error, in.name, error);
 }
 
 namespace {
@@ -273,7 +279,10 @@ void on_state_packet(const UnitNode* unit, const uint8_t* pkt, PacketType type, 
 
 void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progress) {
   const PacketType type = code_set(pkt);
-  if (type == PacketType::unknown) return;
+  if (type == PacketType::unknown) {
+    ++conv.Unknown_blocks;
+    return;
+  }
   UnitNode* unit = find_unit(conv, pkt);
   if (repeats_previous(unit, pkt, type)) {
     conv.damage.packet_repeated(unit->Unit_num);
@@ -328,6 +337,17 @@ void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char
       std::fprintf(out, "WARNING: %lu DT packets in data format 0x%02zX were not decoded; their samples are missing%s",
                    n, format, line_end);
   }
+  // A damaged header or a cut-off copy: whatever samples such blocks held are lost.
+  const uint32_t blocks = conv.Unknown_blocks;
+  if (blocks == 1)
+    std::fprintf(out, "WARNING: 1 block of 1024 bytes is no PASSCAL packet and was skipped; any samples in it are "
+                 "missing%s", line_end);
+  else if (blocks > 1)
+    std::fprintf(out, "WARNING: %lu blocks of 1024 bytes are no PASSCAL packets and were skipped; any samples in "
+                 "them are missing%s", static_cast<unsigned long>(blocks), line_end);
+  if (conv.Partial_bytes > 0)
+    std::fprintf(out, "WARNING: the input ends in a cut-off packet of %zu bytes, which was skipped; any samples in it "
+                 "are missing%s", conv.Partial_bytes, line_end);
 }
 
 namespace {
@@ -384,6 +404,7 @@ void pk_cvt(Conversion& conv, PacketInput& in) {
     handle_packet(conv, packet, progress);
     ++conv.Blk_cnt;
   }
+  conv.Partial_bytes = in.partial_bytes;
   end_of_input(conv, packet);
 }
 

@@ -1,6 +1,7 @@
 // The packet conversion loop shared by pk_segy and pk_seis.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -17,11 +18,12 @@ struct PacketInput {
   std::vector<char> buffer;  // the stream's: outlives it
   FilePtr file;
   std::string name;
+  std::size_t partial_bytes = 0;  // of the cut-off packet the input ended in
 };
 
 // Reads the next packet: true for a whole packet, false at the end of the input (a
-// trailing partial packet is dropped). A read error ends the run with code 21, CTRL-C
-// with code 1.
+// trailing partial packet is dropped, its size noted). A read error ends the run with
+// code 21, CTRL-C with code 1.
 bool read_block(PacketInput& in, uint8_t* buffer);
 
 
@@ -29,7 +31,8 @@ bool read_block(PacketInput& in, uint8_t* buffer);
 void pk_cvt(Conversion& conv, PacketInput& in);
 // The closing sequence of an event: channel order, writer, freeing.
 void close_event(Conversion& conv, EventNode* evt, bool at_end_of_input);
-// One line per data-format byte whose DT packets went undecoded, each ending in line_end.
+// One line per data-format byte whose DT packets went undecoded, one for the blocks that
+// are no packets and one for a cut-off packet at the end, each ending in line_end.
 void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char* line_end);
 
 }  // namespace pk

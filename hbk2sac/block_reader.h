@@ -27,6 +27,9 @@ class BlockReader {
   // the end of the file, after a read error and after a read cut short by a signal.
   // A trailing partial block is never handed out.
   Block* next();
+  // Bytes after the last whole block; once next() has given null at the end of the
+  // file, those of a trailing partial block.
+  std::size_t partial_bytes() const { return filled_ - next_ * kBlockSize; }
 
  private:
   bool refill();

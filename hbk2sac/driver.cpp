@@ -259,6 +259,9 @@ pk::Failure write_sac(Context& ctx, BlockReader& in, PendingOutput& out, const F
     swap_block(*b);
     going = walk.handle(*b, ++number);
   }
+  if (going && !ctx.stop.requested() && in.error() == 0 && in.partial_bytes() > 0)
+    ctx.console << "WARNING: Partial block of " << in.partial_bytes()
+                << " bytes at the end of the file, skipping; any samples in it are missing\n";
 
   w.sac_write_header();
   w.flush();

@@ -145,11 +145,18 @@ std::optional<Pending> MseedWriter::write_stream(Outputs& out, const EventNode& 
   return Pending{path, name};
 }
 
-void MseedWriter::archive(Outputs& out, const std::vector<Pending>& files, bool durable) const {
+void MseedWriter::archive(Outputs& out, const EventNode& evt, const std::vector<Pending>& files, bool durable) {
   std::vector<std::string> paths;
   for (const Pending& f : files) paths.push_back(f.temporary);
-  std::optional<Failure> failure = merge_into_sds(archive_root, paths, durable);
+  merged_.channels.clear();
+  std::optional<Failure> failure = merge_into_sds(archive_root, paths, durable, &merged_);
   for (const std::string& p : paths) out.temps.remove(p);
+  for (const auto& [id, note] : merged_.channels) {
+    Lost& lost = lost_[{evt.Unit_num, evt.Evt_num, id}];
+    lost.left_out += note.left_out;
+    lost.replaced += note.replaced;
+    if (note.first <= note.last) merged_.earlier[id].emplace_back(note.first, note.last);
+  }
   if (!failure) return;
   // CTRL-C or SIGTERM while a day file was merged: the run stops as it would elsewhere.
   if (failure->error_number == EINTR && stop_requested()) shut_down(ExitCode::aborted);
@@ -168,7 +175,24 @@ void MseedWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt
     if (auto file = write_stream(out, evt, chans, dir)) files.push_back(std::move(*file));
   if (files.empty()) return;
   if (archive_root.empty()) publish(out, dir, files);
-  else archive(out, files, run.options.durable);
+  else archive(out, evt, files, run.options.durable);
+}
+
+void MseedWriter::write_notes(std::FILE* out) const {
+  for (const auto& [key, lost] : lost_) {
+    const auto& [unit, evt, id] = key;
+    const long long n = lost.left_out, r = lost.replaced;
+    if (n > 0)
+      std::fprintf(out,
+                   "WARNING: unit %04X event %u: %lld sample%s of %s %s not in the archive: the packet times went "
+                   "back and later samples of the event took their times\n",
+                   unit, evt, n, n == 1 ? "" : "s", id.c_str(), n == 1 ? "is" : "are");
+    if (r > 0)
+      std::fprintf(out,
+                   "WARNING: unit %04X event %u: its samples of %s replaced %lld sample%s that the run had put in "
+                   "the archive at the same times\n",
+                   unit, evt, id.c_str(), r, r == 1 ? "" : "s");
+  }
 }
 
 }  // namespace pk::mseed

@@ -2,14 +2,17 @@
 // holding all its channels, or (-A) the same records merged into an SDS archive's day files.
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "convert/lists.h"
 #include "convert/output_file.h"
 #include "convert/run.h"
+#include "mseed/sds_archive.h"
 #include "mseed/seed_codes.h"
 #include "convert/writer.h"
 
@@ -37,6 +40,8 @@ class MseedWriter : public Writer {
   // Each packet's samples start a record at the packet's own time.
   bool places_samples_by_count() const override { return false; }
   void finish_event(const RunSetup& run, Outputs& out, EventNode& evt) override;
+  // -A: samples of an event whose packet times went back, which the archive has only once.
+  void write_notes(std::FILE* out) const override;
 
   // The SDS tree -A named, absolute; empty: event files.
   std::string archive_root;
@@ -45,10 +50,17 @@ class MseedWriter : public Writer {
   // Writes one stream's file; nothing when none of its channels has a sample.
   std::optional<Pending> write_stream(Outputs& out, const EventNode& evt, const std::vector<ChannelNode*>& chans,
                        const std::string& dir);
-  void archive(Outputs& out, const std::vector<Pending>& files, bool durable) const;
+  void archive(Outputs& out, const EventNode& evt, const std::vector<Pending>& files, bool durable);
 
   std::map<uint32_t, UnitCodes> units_;
   uint32_t trash_ = 0;  // -T
+  // What the archive could not keep, by unit, event and SEED id: the event's own samples
+  // that its later ones have the times of, and the run's earlier ones it replaced.
+  struct Lost {
+    int64_t left_out = 0, replaced = 0;
+  };
+  std::map<std::tuple<uint32_t, uint32_t, std::string>, Lost> lost_;
+  MergeNotes merged_;  // the spans the run has merged so far
 };
 
 }  // namespace pk::mseed

@@ -1,5 +1,6 @@
 #include "mseed/sds_archive.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -163,7 +164,7 @@ std::optional<Failure> read_old(const std::string& file, const Target& t, Source
 }
 
 std::optional<Failure> merge_day(const std::string& root, const Target& t, const std::vector<std::string>& inputs,
-                                    bool durable) {
+                                    bool durable, const Spans& earlier, MergeNotes::Channel& note) {
   DayPaths at = day_paths(root, t);
   std::string file = at.dir + at.name, failed;
   if (int e = make_directories(at.dir, durable, failed)) return cannot("create directory", failed, e);
@@ -182,21 +183,38 @@ std::optional<Failure> merge_day(const std::string& root, const Target& t, const
   ranked.insert(ranked.end(), t.pieces.begin(), t.pieces.end());
   Replacement out(at.dir, at.name);
   if (int e = out.create()) return cannot("create a temporary beside", file, e);
-  if (auto f = write_cuts(ranked, resolve(ranked), s, out, file)) return f;
+  const std::vector<Cut> cuts = resolve(ranked);
+  if (auto f = write_cuts(ranked, cuts, s, out, file)) return f;
+  note.left_out += covering_samples_left_out(ranked, cuts);
+  if (!earlier.empty()) note.replaced += old_samples_replaced_within(ranked, cuts, earlier);
   std::string step;
   if (int e = out.publish(durable, step)) return cannot(step, file, e);
   return std::nullopt;
 }
 
+// The first and last sample time of a day's pieces join the channel's note.
+void note_extent(const Target& t, MergeNotes::Channel& note) {
+  for (const Piece& p : t.pieces) {
+    note.first = std::max(std::min(note.first, p.start), p.from);
+    note.last = std::min(std::max(note.last, sample_time(p, p.samples > 0 ? p.samples - 1 : 0)), p.until - 1);
+  }
+}
+
 }  // namespace
 
 std::optional<Failure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
-                                         bool durable) {
+                                         bool durable, MergeNotes* notes) {
   std::map<TargetKey, Target> targets;
   for (std::size_t i = 0; i < record_files.size(); ++i)
     if (auto f = index_input(record_files[i], static_cast<unsigned>(i + 1), targets)) return f;
-  for (const auto& [key, target] : targets)
-    if (auto f = merge_day(root, target, record_files, durable)) return f;
+  MergeNotes unused;
+  MergeNotes& n = notes ? *notes : unused;
+  for (const auto& [key, target] : targets) {
+    const std::string id = target.network + '.' + target.station + '.' + target.location + '.' + target.channel;
+    MergeNotes::Channel& note = n.channels[id];
+    if (auto f = merge_day(root, target, record_files, durable, n.earlier[id], note)) return f;
+    note_extent(target, note);
+  }
   return std::nullopt;
 }
 

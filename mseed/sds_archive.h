@@ -3,8 +3,11 @@
 // each day file an empty hidden ".NAME.lock" stays: the lock every run takes to rewrite it.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/failure.h"
@@ -26,10 +29,21 @@ namespace pk {
 // decode the record at byte N of" with EBADMSG, ...) on which final path (a day file,
 // directory or input, never a temporary), and the errno (EINVAL for SEED codes unfit
 // for names).
+// `notes`, when given, tells per SEED id what the merge did beside adding the inputs, and
+// takes the spans of day file data worth counting when replaced (a run's earlier merges).
 // Memory: the headers of all input records (under 100 bytes each), then per day file
 // its old records' headers and one decoded record at a time - never a day of samples.
 // Records copied whole are read back from their files when the day file is written.
+struct MergeNotes {
+  struct Channel {
+    int64_t first = INT64_MAX, last = INT64_MIN;  // times (us) of the inputs' first and last sample
+    int64_t left_out = 0;  // input samples that later input samples have the times of
+    int64_t replaced = 0;  // samples within `earlier` that the inputs replaced
+  };
+  std::map<std::string, std::vector<std::pair<int64_t, int64_t>>> earlier;  // closed spans (us), by id
+  std::map<std::string, Channel> channels;                                  // by id ("NET.STA.LOC.CHAN")
+};
 std::optional<Failure> merge_into_sds(const std::string& root, const std::vector<std::string>& record_files,
-                                         bool durable);
+                                         bool durable, MergeNotes* notes = nullptr);
 
 }  // namespace pk

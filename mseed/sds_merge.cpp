@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 #include <map>
+#include <utility>
 
 namespace pk::sds {
 
@@ -80,6 +81,12 @@ void add_free_runs(const std::vector<Piece>& ranked, std::size_t k, int64_t lo, 
   if (run >= 0) push(run, hi);
 }
 
+// The samples [first, second) of a piece that fall within [from, until).
+std::pair<int64_t, int64_t> own_samples(const Piece& p) {
+  if (is_point(p)) return {0, p.start >= p.from && p.start < p.until ? 1 : 0};
+  return {first_at_or_after(p, p.from), first_at_or_after(p, p.until)};
+}
+
 }  // namespace
 
 std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
@@ -88,8 +95,7 @@ std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
   for (std::size_t k = ranked.size(); k-- > 0;) {
     const Piece& p = ranked[k];
     Covered& covered = by_channel[p.channel];
-    int64_t lo = first_at_or_after(p, p.from), hi = first_at_or_after(p, p.until);
-    if (is_point(p)) lo = 0, hi = p.start >= p.from && p.start < p.until ? 1 : 0;
+    const auto [lo, hi] = own_samples(p);
     if (lo >= hi) continue;
     add_free_runs(ranked, k, lo, hi, covered, cuts);
     if (!p.covers) continue;
@@ -98,6 +104,52 @@ std::vector<Cut> resolve(const std::vector<Piece>& ranked) {
   }
   std::stable_sort(cuts.begin(), cuts.end(), [](const Cut& a, const Cut& b) { return a.start < b.start; });
   return cuts;
+}
+
+int64_t covering_samples_left_out(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts) {
+  int64_t left_out = 0;
+  for (const Piece& p : ranked) {
+    if (!p.covers) continue;
+    const auto [lo, hi] = own_samples(p);
+    left_out += std::max<int64_t>(hi - lo, 0);
+  }
+  for (const Cut& c : cuts)
+    if (ranked[c.piece].covers) left_out -= c.count;
+  return left_out;
+}
+
+namespace {
+
+bool within(const Spans& spans, Micros t) {
+  return std::any_of(spans.begin(), spans.end(), [t](const auto& s) { return s.first <= t && t <= s.second; });
+}
+
+bool meets(const Spans& spans, Micros first, Micros last) {
+  return std::any_of(spans.begin(), spans.end(), [&](const auto& s) { return s.first <= last && first <= s.second; });
+}
+
+}  // namespace
+
+int64_t old_samples_replaced_within(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts,
+                                    const Spans& spans) {
+  std::map<std::size_t, std::vector<std::pair<int64_t, int64_t>>> kept;  // by piece: [first, end)
+  for (const Cut& c : cuts) kept[c.piece].emplace_back(c.first, c.first + c.count);
+  int64_t replaced = 0;
+  for (std::size_t k = 0; k < ranked.size(); ++k) {
+    const Piece& p = ranked[k];
+    const auto [lo, hi] = own_samples(p);
+    if (p.covers || p.channel != 0 || lo >= hi) continue;
+    const auto& runs = kept[k];
+    int64_t stay = 0;
+    for (const auto& r : runs) stay += r.second - r.first;
+    if (stay == hi - lo) continue;  // the common case, and the only one of a run without overlaps
+    if (!meets(spans, sample_time(p, lo), sample_time(p, hi - 1))) continue;
+    for (int64_t i = lo; i < hi; ++i) {
+      const bool stays = std::any_of(runs.begin(), runs.end(), [i](const auto& r) { return r.first <= i && i < r.second; });
+      if (!stays && within(spans, sample_time(p, i))) ++replaced;
+    }
+  }
+  return replaced;
 }
 
 }  // namespace pk::sds

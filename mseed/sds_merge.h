@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace pk::sds {
@@ -45,5 +46,17 @@ struct Cut {
 // piece within that distance of a higher piece's sample gives way to it, and what stays
 // never overlaps by more than half an interval.
 std::vector<Cut> resolve(const std::vector<Piece>& ranked);
+
+// How many samples of the covering pieces the cuts leave out: those a later covering
+// piece has the times of (new data over new data).
+int64_t covering_samples_left_out(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts);
+
+// Closed time spans [first, last] of samples.
+using Spans = std::vector<std::pair<Micros, Micros>>;
+
+// How many samples of the pieces that cover nothing (the old day file's) of channel 0
+// the cuts leave out within `spans`: old data there that new data replaced.
+int64_t old_samples_replaced_within(const std::vector<Piece>& ranked, const std::vector<Cut>& cuts,
+                                    const Spans& spans);
 
 }  // namespace pk::sds

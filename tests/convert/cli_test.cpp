@@ -292,6 +292,11 @@ TEST(ExitPaths, UsageMissingAndEmptyInput) {
   EXPECT_NE(empty.out.find("ERROR: no PASSCAL packet found in empty.pk: the file is empty\n"), std::string::npos)
       << empty.out;
 
+  std::filesystem::create_directory(dir / "folder.pk");
+  RunResult folder = run_program(PK_ENGINE, "folder.pk", dir.path());
+  EXPECT_EQ(folder.code, 21);
+  EXPECT_NE(folder.out.find("ERROR: cannot read folder.pk: Is a directory\n"), std::string::npos) << folder.out;
+
   RunResult nodir = run_program(PK_ENGINE, "empty.pk nowhere", dir.path());
   EXPECT_EQ(nodir.code, 1);  // the empty input ends the run before the directory is entered
 }

@@ -65,16 +65,25 @@ std::vector<TimedChannel> read_sei_channels(const fs::path& dir) {
   return out;
 }
 
-enum class Damage { removed, repeated, swapped };
+enum class Damage { removed, repeated, swapped, garbled, cut };
 
-// The input with the DT packet at `at` removed, written twice, or swapped with the next.
+// The input with the DT packet at `at` removed, written twice, swapped with the next,
+// its type letters garbled, or the last (cut off by `write_damaged`).
 std::vector<Packet> damaged(std::vector<Packet> p, Damage d, std::size_t at) {
   switch (d) {
     case Damage::removed: p.erase(p.begin() + static_cast<long>(at)); break;
     case Damage::repeated: p.insert(p.begin() + static_cast<long>(at), p[at]); break;
     case Damage::swapped: std::swap(p[at], p[at + 1]); break;
+    case Damage::garbled: p[at][0] = 0; break;
+    case Damage::cut: p.resize(at + 1); break;
   }
   return p;
+}
+
+// Writes the damaged input; a cut one ends 500 bytes into its last packet.
+void write_damaged(const fs::path& file, const std::vector<Packet>& input, Damage d) {
+  pktest::write_packets(file, input);
+  if (d == Damage::cut) fs::resize_file(file, (input.size() - 1) * 1024 + 500);
 }
 
 struct Case {
@@ -121,21 +130,29 @@ TEST(DamagedRecording, EverySampleStillThereOnceAtItsTime) {
   const std::vector<Packet> intact = rec.packets();
   const Case cases[] = {{"pk_segy", Damage::removed, 11}, {"pk_segy", Damage::repeated, 11},
                         {"pk_segy", Damage::swapped, 11}, {"pk_seis", Damage::removed, 5},
-                        {"pk_seis", Damage::swapped, 20}, {"pk_segy", Damage::removed, 2}};
+                        {"pk_seis", Damage::swapped, 20}, {"pk_segy", Damage::removed, 2},
+                        {"pk_segy", Damage::garbled, 27}, {"pk_seis", Damage::garbled, 7},
+                        {"pk_segy", Damage::cut, 12}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.program) + " " + std::to_string(static_cast<int>(c.damage)) + " " +
                  std::to_string(c.at));
     ScratchDir dir;
-    const std::vector<Packet> input = damaged(intact, c.damage, c.at);
-    pktest::write_packets(dir / "in.pk", input);
+    std::vector<Packet> input = damaged(intact, c.damage, c.at);
+    write_damaged(dir / "in.pk", input, c.damage);
+    if (c.damage == Damage::cut) input.pop_back();
     fs::create_directory(dir / "out");
     const auto r = testkit::run_program(testkit::program_path(c.program), "-VN in.pk out", dir.path());
     ASSERT_EQ(r.code, 0) << r.out;
     const bool segy = std::string(c.program) == "pk_segy";
     expect_each_sample_once_in_time(rec, input, segy ? read_traces(dir / "out") : read_sei_channels(dir / "out"));
-    const std::string said = c.damage == Damage::repeated
-                                 ? "\nWARNING: unit AE4C: 1 packet repeating the one before byte for byte skipped\n"
-                                 : "\nWARNING: unit AE4C event 427: packet sequence broken ";
+    const std::map<Damage, std::string> lines{
+        {Damage::repeated, "\nWARNING: unit AE4C: 1 packet repeating the one before byte for byte skipped\n"},
+        {Damage::garbled,
+         "\nWARNING: 1 block of 1024 bytes is no PASSCAL packet and was skipped; any samples in it are missing\n"},
+        {Damage::cut, "\nWARNING: the input ends in a cut-off packet of 500 bytes, which was skipped; any samples in "
+                      "it are missing\n"}};
+    const std::string said = lines.count(c.damage) ? lines.at(c.damage)
+                                                   : "\nWARNING: unit AE4C event 427: packet sequence broken ";
     EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
   }
 }

@@ -101,6 +101,7 @@ TEST_F(HbkEndToEnd, WarningsNameTheirBlocksAndGoodBlocksStillCount) {
             "WARNING: Invalid block  3.00000000000000E+0000, skipping\n"
             "WARNING: Mismatched SysID found in block 4, skipping.\n"
             "WARNING: Mismatched Samplerate found in block 5, skipping.\n"
+            "WARNING: Partial block of 100 bytes at the end of the file, skipping; any samples in it are missing\n"
             "status=0\n");
   const SacFile sac = read_sac(dir_ / "w.sac");
   ASSERT_TRUE(sac.ok());

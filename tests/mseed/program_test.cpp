@@ -211,6 +211,25 @@ void expect_packet_times(const Channel& chan, const std::vector<PacketStart>& pa
   }
 }
 
+// Samples of each SEED id in the day files of an SDS tree.
+std::map<std::string, std::size_t> archived_counts(const fs::path& root) {
+  std::map<std::string, std::size_t> out;
+  if (!fs::exists(root)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file() && !e.path().filename().string().starts_with("."))
+      for (const auto& r : mseedtest::read_records(e.path().string())) out[r.id()] += r.samples.size();
+  return out;
+}
+
+// What the run said the archive could not take of a SEED id (packet times that went back).
+std::size_t told_left_out(const std::string& said, const std::string& id) {
+  const std::string tail = " of " + id + " are not in the archive";
+  const auto at = said.find(tail);
+  if (at == std::string::npos) return 0;
+  const auto from = said.rfind(": ", at) + 2;
+  return std::stoul(said.substr(from, at - from));
+}
+
 }  // namespace
 
 // Every field recording: each channel's samples are pk_segy's, read back by libmseed and by
@@ -233,6 +252,9 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
     ASSERT_EQ(mseed_run.code, 0);
     // Its records keep the packet times, so no tear is reported as placed by count.
     EXPECT_EQ(mseed_run.out.find("placed by count"), std::string::npos);
+    const auto archive_run = run_in(dir.path(), no_ini, "pk_mseed", "-VN -Aarchive " + in + " ms");
+    ASSERT_EQ(archive_run.code, 0) << archive_run.out;
+    auto archived = archived_counts(dir.path() / "archive");
     const auto segy = segy_channels(dir.path() / "segy");
     const auto ms = mseed_channels(dir.path() / "ms");
     const auto sac = sac_samples(dir.path() / "ms");
@@ -250,6 +272,8 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
       std::sort(as_float.begin(), as_float.end());
       EXPECT_EQ(sac.count(chan.id) ? sac.at(chan.id) : std::vector<float>{}, as_float) << chan.id;
       expect_packet_times(chan, packets.count(key) ? packets.at(key) : std::vector<PacketStart>{}, key);
+      // An archive holds one sample per time: what packet times that went back cost is told.
+      EXPECT_EQ(archived[chan.id] + told_left_out(archive_run.out, chan.id), chan.samples.size()) << archive_run.out;
       ++compared;
     }
   }
@@ -266,6 +290,8 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   for (int run = 0; run < 2; ++run) {
     const auto r = run_in(dir.path(), env, "pk_mseed", "-VN -Aarchive in.pk out");
     ASSERT_EQ(r.code, 0) << r.out;
+    // What an earlier run put there is replaced without a word.
+    EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
   }
   EXPECT_TRUE(testkit::list_files(dir.path() / "out").empty());
   const fs::path day = dir.path() / "archive/2005/XX/A12F/HH2.D/XX.A12F..HH2.D.2005.283";
@@ -273,6 +299,20 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   std::vector<int32_t> samples;
   for (const auto& rec : mseedtest::read_records(day.string())) samples.insert(samples.end(), rec.samples.begin(), rec.samples.end());
   EXPECT_EQ(samples, recording(0).channels[1].samples);
+  // Two events of one run at the same times (a clock set back): the archive keeps the
+  // later one's samples, and the run says what that cost.
+  pktest::Recording again = recording(0);
+  again.event = 2;
+  for (auto& c : again.channels) std::reverse(c.samples.begin(), c.samples.end());
+  std::vector<pktest::Packet> both = recording(0).packets();
+  for (const auto& p : again.packets()) both.push_back(p);
+  pktest::write_packets((dir.path() / "twice.pk").string(), both);
+  const auto twice = run_in(dir.path(), env, "pk_mseed", "-VN -Atwice twice.pk out");
+  ASSERT_EQ(twice.code, 0) << twice.out;
+  EXPECT_NE(twice.out.find("\nWARNING: unit A12F event 2: its samples of XX.A12F..HH2 replaced 1500 samples that the "
+                           "run had put in the archive at the same times\n"),
+            std::string::npos)
+      << twice.out;
   // CTRL-C while the run waits for a day file another run holds: it stops as any run does.
   const int held = open((day.parent_path() / ".XX.A12F..HH2.D.2005.283.lock").c_str(), O_RDWR);
   ASSERT_GE(held, 0);
