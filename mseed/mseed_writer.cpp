@@ -111,7 +111,18 @@ std::string MseedWriter::usage_leading(const Options&) const {
 }
 
 void MseedWriter::unit_created(const RunSetup& run, UnitNode& unit) {
-  units_[unit.Unit_num] = parse_seed_settings(run.settings.text.value_or(""), unit.Unit_num);
+  UnitCodes codes = parse_seed_settings(run.settings.text.value_or(""), unit.Unit_num);
+  // A code no record can hold would name records, and -A's directories, wrongly: the run
+  // stops before any of its samples is written.
+  if (const auto bad = unusable_code(codes)) {
+    Failure failure(ExitCode::usage, "cannot take a SEED code from", run.settings.path, 0,
+                    format("unit %04hX: %s: SEED codes are letters and digits, a network 1 or 2, a station 1 to "
+                           "5, a location up to 2, a channel 3 of them",
+                           static_cast<unsigned short>(unit.Unit_num), bad->c_str()));
+    failure.message = "\nInvalid SEED code in " + run.settings.path;
+    throw failure;
+  }
+  units_[unit.Unit_num] = std::move(codes);
 }
 
 void MseedWriter::closing_at_end_of_input(EventNode& evt) const {

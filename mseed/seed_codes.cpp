@@ -1,8 +1,8 @@
 #include "mseed/seed_codes.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <optional>
 
 #include "convert/helpers.h"
 #include "seisan/seis_settings.h"
@@ -28,6 +28,12 @@ std::optional<uint32_t> key_number(std::string_view& key, std::string_view prefi
   key.remove_prefix(n);
   if (number == 0) return std::nullopt;
   return number - 1;
+}
+
+std::string upper(std::string_view s) {
+  std::string u(s);
+  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return u;
 }
 
 // Keys of a unit's section; Stream<s>Location and Stream<s>Channel<c> name one stream or channel.
@@ -72,6 +78,35 @@ UnitCodes parse_seed_settings(std::string_view text, uint32_t unit) {
   return codes;
 }
 
+namespace {
+
+bool fits(const std::string& code, std::size_t least, std::size_t most) {
+  return code.size() >= least && code.size() <= most &&
+         std::all_of(code.begin(), code.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+std::optional<std::string> unless_fits(const std::string& key, const std::string& code, std::size_t least,
+                                       std::size_t most) {
+  if (fits(code, least, most)) return std::nullopt;
+  return key + "=" + code;
+}
+
+}  // namespace
+
+std::optional<std::string> unusable_code(const UnitCodes& codes) {
+  // Empty network and station codes mean "the default".
+  if (auto bad = unless_fits("Network", codes.network, 0, 2)) return bad;
+  if (auto bad = unless_fits("Station", codes.station.empty() ? codes.pku_station.substr(0, 5) : codes.station, 0, 5))
+    return bad;
+  if (auto bad = unless_fits("Location", codes.location, 0, 2)) return bad;
+  for (const auto& [strm, location] : codes.stream_location)
+    if (auto bad = unless_fits(format("Stream%uLocation", strm + 1), location, 0, 2)) return bad;
+  for (const auto& [where, channel] : codes.channel_code)
+    if (auto bad = unless_fits(format("Stream%uChannel%u", where.first + 1, where.second + 1), channel, 3, 3))
+      return bad;
+  return std::nullopt;
+}
+
 char band_code(double rate) {
   struct Band {
     double from;
@@ -88,7 +123,9 @@ char band_code(double rate) {
 namespace {
 
 char orientation(const std::string& axis, uint32_t chan) {
-  if (chan < axis.size() && axis[chan] != '\0') return static_cast<char>(std::toupper(static_cast<unsigned char>(axis[chan])));
+  // An axis letter no channel code can hold counts as none.
+  if (chan < axis.size() && std::isalnum(static_cast<unsigned char>(axis[chan])))
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(axis[chan])));
   static constexpr std::string_view kDigitsThenLetters = "123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
   return chan < kDigitsThenLetters.size() ? kDigitsThenLetters[chan] : 'X';
 }
@@ -103,12 +140,12 @@ std::string location(const UnitCodes& codes, uint32_t strm) {
 
 SeedId seed_id(const UnitCodes& codes, uint32_t unit, uint32_t strm, uint32_t chan, double rate) {
   SeedId id;
-  id.network = codes.network.empty() ? "XX" : codes.network.substr(0, 2);
+  id.network = codes.network.empty() ? "XX" : upper(codes.network.substr(0, 2));
   const std::string& station = !codes.station.empty() ? codes.station : codes.pku_station;
-  id.station = station.empty() ? format("%04hX", static_cast<unsigned short>(unit)) : station.substr(0, 5);
-  id.location = location(codes, strm).substr(0, 2);
+  id.station = station.empty() ? format("%04hX", static_cast<unsigned short>(unit)) : upper(station.substr(0, 5));
+  id.location = upper(location(codes, strm).substr(0, 2));
   if (const auto it = codes.channel_code.find({strm, chan}); it != codes.channel_code.end()) {
-    id.channel = it->second.substr(0, 3);
+    id.channel = upper(it->second.substr(0, 3));
   } else {
     id.channel = {band_code(rate), 'H', orientation(codes.axis, chan)};
   }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,6 +33,12 @@ struct UnitCodes {
 
 UnitCodes parse_seed_settings(std::string_view text, uint32_t unit);
 
+// The first code the settings give for the unit that no SEED identifier can hold, as
+// "Key=value": codes are letters and digits, a network 1 or 2 of them, a station 1 to 5,
+// a location up to 2, a channel exactly 3. A station taken from pk_seis's section is cut
+// to 5 characters first. Nothing when every code fits.
+std::optional<std::string> unusable_code(const UnitCodes& codes);
+
 // Band letter of a broadband sensor at `rate` samples per second.
 char band_code(double rate);
 
@@ -39,6 +46,7 @@ char band_code(double rate);
 // station of pk_seis's section (up to 5 characters) or the unit id, location empty for the
 // first stream and the stream number in two digits for the others (so that two streams
 // never share an id), channel band by rate, 'H', the axis letter or the channel number.
+// Lower-case letters are taken upper case.
 SeedId seed_id(const UnitCodes& codes, uint32_t unit, uint32_t strm, uint32_t chan, double rate);
 
 }  // namespace pk::mseed

@@ -63,6 +63,29 @@ TEST(SeedCodes, DefaultsKeepStreamsApart) {
   EXPECT_EQ(named.station + "." + named.channel, "LONGN.LHZ");
 }
 
+// A code no record can hold is named, never cut or passed on; lower case is taken upper.
+TEST(SeedCodes, CodesNoRecordCanHoldAreNamed) {
+  const struct {
+    const char* section;
+    const char* bad;  // "": every code fits
+  } cases[] = {{"[A12F SEED]\nStation=kel01\nLocation=0a\nStream2Channel1=hhz\n", ""},
+               {"[A12F]\nStation=LONGNAME\n", ""},
+               {"[A12F SEED]\nStation=../..\n", "Station=../.."},
+               {"[A12F SEED]\nStation=KELDAR\n", "Station=KELDAR"},
+               {"[A12F]\nStation=AB-1\n", "Station=AB-1"},
+               {"[SEED]\nNetwork=ABC\n", "Network=ABC"},
+               {"[A12F SEED]\nLocation=A B\n", "Location=A B"},
+               {"[A12F SEED]\nStream2Location=100\n", "Stream2Location=100"},
+               {"[A12F SEED]\nStream1Channel2=HZ\n", "Stream1Channel2=HZ"},
+               {"[A12F SEED]\nStream1Channel2=HH*\n", "Stream1Channel2=HH*"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(pk::mseed::unusable_code(parse_seed_settings(c.section, 0xA12F)).value_or(""), c.bad) << c.section;
+  const auto id = seed_id(parse_seed_settings(cases[0].section, 0xA12F), 0xA12F, 1, 0, 100);
+  EXPECT_EQ(id.station + "." + id.location + "." + id.channel, "KEL01.0A.HHZ");
+  // An axis letter no channel code can hold gives the channel number.
+  EXPECT_EQ(seed_id(parse_seed_settings("[A12F]\nCh1Axis=*\n", 0xA12F), 0xA12F, 0, 0, 100).channel, "HH1");
+}
+
 namespace {
 
 std::vector<mseedtest::Record> pack(const std::vector<std::vector<int32_t>>& runs, double rate) {

@@ -90,6 +90,15 @@ TEST(MseedProgram, SettingsFileSetsEveryCode) {
     EXPECT_EQ(chans.at(ids[c]).samples, rec.channels[c].samples) << ids[c];
     EXPECT_EQ(chans.at(ids[c]).rate, 200.0);
   }
+  // A code no record can hold stops the run before anything is written.
+  testkit::write_file(ini, "[A12F SEED]\nStation=../x\n");
+  fs::remove_all(dir.path() / "out");
+  fs::create_directories(dir.path() / "out");
+  const auto refused = run_in(dir.path(), "PKU='" + ini.string() + "'", "pk_mseed", "-VN in.pk out");
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.out.find("ERROR: cannot take a SEED code from " + ini.string() + ": unit A12F: Station=../x:"),
+            std::string::npos) << refused.out;
+  EXPECT_TRUE(testkit::list_files(dir.path() / "out").empty());
 }
 
 // Without a settings file: network XX, the unit id, band H at 200 samples a second, the
