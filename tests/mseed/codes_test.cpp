@@ -27,43 +27,42 @@ TEST(SeedCodes, BandLetterFollowsTheRate) {
   for (const auto& c : cases) EXPECT_EQ(band_code(c.rate), c.band) << c.rate;
 }
 
-TEST(SeedCodes, SettingsSetEveryCodeWithoutTouchingPkSeisKeys) {
+// Each code from the unit's SEED section, else pk_seis's keys, else the defaults: network
+// XX, the unit id, the band of the rate, the channel number; a later stream's location
+// tells its ids from the first's. Lower case is taken upper.
+TEST(SeedCodes, IdsFromTheSettingsOrTheDefaults) {
   const std::string ini =
       "[SEED]\nNetwork=ZZ\n"
       "[A12F]\nStation=KELDAR\nNetwork=North Ridge\nCh1Axis=U\n[A12F]\nCh2Axis=n\n"
       "[A12F SEED]\r\nNetwork = NR\r\nStation=KEL01\r\nLocation=10\r\nStream2Location=20\r\n"
       "Stream1Channel3=HNZ\r\nStream12Channel10=EHE\r\n"
       "[1234 SEED]\nStation=OTHER\n";
-  const auto codes = parse_seed_settings(ini, 0xA12F);
   const struct {
-    uint32_t strm, chan;
+    std::string settings;
+    uint32_t unit, strm, chan;
     double rate;
-    const char *location, *channel;
-  } cases[] = {{0, 0, 200, "10", "HHU"}, {0, 1, 200, "10", "HHN"}, {0, 2, 200, "10", "HNZ"},
-               {1, 0, 50, "20", "BHU"},  {1, 3, 50, "20", "BH4"},  {11, 9, 1000, "10", "EHE"}};
+    const char* id;
+  } cases[] = {{ini, 0xA12F, 0, 0, 200, "NR.KEL01.10.HHU"},
+               {ini, 0xA12F, 0, 1, 200, "NR.KEL01.10.HHN"},
+               {ini, 0xA12F, 0, 2, 200, "NR.KEL01.10.HNZ"},
+               {ini, 0xA12F, 1, 0, 50, "NR.KEL01.20.BHU"},
+               {ini, 0xA12F, 1, 3, 50, "NR.KEL01.20.BH4"},
+               {ini, 0xA12F, 11, 9, 1000, "NR.KEL01.10.EHE"},
+               {ini, 0x0B01, 0, 0, 100, "ZZ.0B01..HH1"},
+               {"", 0x9A21, 0, 2, 100, "XX.9A21..HH3"},
+               {"", 0x9A21, 1, 2, 100, "XX.9A21.02.HH3"},
+               {"[9A21]\nStation=LONGNAME\nNetwork=N\nCh1Axis=z\n", 0x9A21, 0, 0, 0.5, "XX.LONGN..LHZ"},
+               {"[A12F SEED]\nStation=kel01\nLocation=0a\nStream2Channel1=hhz\n", 0xA12F, 1, 0, 100, "XX.KEL01.0A.HHZ"},
+               {"[A12F]\nCh1Axis=*\n", 0xA12F, 0, 0, 100, "XX.A12F..HH1"}};  // no channel code holds '*'
   for (const auto& c : cases) {
-    const auto id = seed_id(codes, 0xA12F, c.strm, c.chan, c.rate);
-    EXPECT_EQ(id.network + "." + id.station + "." + id.location + "." + id.channel,
-              std::string("NR.KEL01.") + c.location + "." + c.channel);
+    const auto id = seed_id(parse_seed_settings(c.settings, c.unit), c.unit, c.strm, c.chan, c.rate);
+    EXPECT_EQ(id.network + "." + id.station + "." + id.location + "." + id.channel, c.id) << c.settings;
   }
   // pk_seis still reads its own section as before.
   EXPECT_EQ(pk::seis::parse_pku_ini(ini, 0xA12F).station, "KELD");
-  // A unit without a section of its own takes the network for all units.
-  EXPECT_EQ(seed_id(parse_seed_settings(ini, 0x0B01), 0x0B01, 0, 0, 100).network, "ZZ");
 }
 
-TEST(SeedCodes, DefaultsKeepStreamsApart) {
-  const auto none = parse_seed_settings("", 0x9A21);
-  const auto first = seed_id(none, 0x9A21, 0, 2, 100);
-  EXPECT_EQ(first.network + "." + first.station + "." + first.location + "." + first.channel, "XX.9A21..HH3");
-  const auto second = seed_id(none, 0x9A21, 1, 2, 100);
-  EXPECT_EQ(second.location, "02");
-  const auto pku = parse_seed_settings("[9A21]\nStation=LONGNAME\nNetwork=N\nCh1Axis=z\n", 0x9A21);
-  const auto named = seed_id(pku, 0x9A21, 0, 0, 0.5);
-  EXPECT_EQ(named.station + "." + named.channel, "LONGN.LHZ");
-}
-
-// A code no record can hold is named, never cut or passed on; lower case is taken upper.
+// A code no record can hold is named, never cut or passed on.
 TEST(SeedCodes, CodesNoRecordCanHoldAreNamed) {
   const struct {
     const char* section;
@@ -80,10 +79,6 @@ TEST(SeedCodes, CodesNoRecordCanHoldAreNamed) {
                {"[A12F SEED]\nStream1Channel2=HH*\n", "Stream1Channel2=HH*"}};
   for (const auto& c : cases)
     EXPECT_EQ(pk::mseed::unusable_code(parse_seed_settings(c.section, 0xA12F)).value_or(""), c.bad) << c.section;
-  const auto id = seed_id(parse_seed_settings(cases[0].section, 0xA12F), 0xA12F, 1, 0, 100);
-  EXPECT_EQ(id.station + "." + id.location + "." + id.channel, "KEL01.0A.HHZ");
-  // An axis letter no channel code can hold gives the channel number.
-  EXPECT_EQ(seed_id(parse_seed_settings("[A12F]\nCh1Axis=*\n", 0xA12F), 0xA12F, 0, 0, 100).channel, "HH1");
 }
 
 namespace {
