@@ -296,7 +296,7 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   const int held = open((day.parent_path() / ".XX.A12F..HH2.D.2005.283.lock").c_str(), O_RDWR);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
-  const auto stopped = run_in(dir.path(), env + " timeout --preserve-status -s INT 1", "pk_mseed", "-VN -Aarchive in.pk out");
+  const auto stopped = run_in(dir.path(), env + " timeout --preserve-status -k 5 -s INT 1", "pk_mseed", "-VN -Aarchive in.pk out");
   close(held);
   EXPECT_EQ(stopped.code, 1) << stopped.out;
   EXPECT_NE(stopped.out.find("ERROR: conversion stopped"), std::string::npos) << stopped.out;
