@@ -259,21 +259,30 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
   if (compared == 0) GTEST_SKIP() << "no packet recordings found";
 }
 
+namespace {
+
+// in.pk of recording(0) converted `runs` times into dir/archive; its second channel's day file.
+fs::path archive_runs(const fs::path& dir, const std::string& env, int runs) {
+  pktest::write_packets((dir / "in.pk").string(), recording(0).packets());
+  fs::create_directories(dir / "out");
+  for (int run = 0; run < runs; ++run) {
+    const auto r = run_in(dir, env, "pk_mseed", "-VN -Aarchive in.pk out");
+    EXPECT_EQ(r.code, 0) << r.out;
+    // What an earlier run put there is replaced without a word.
+    EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
+  }
+  return dir / "archive/2005/XX/A12F/HH2.D/XX.A12F..HH2.D.2005.283";
+}
+
+}  // namespace
+
 // -A: the records go into the archive's day files, relative to where the run started, and
 // no event file stays behind; converting again leaves each sample once.
 TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
   testkit::ScratchDir dir;
-  pktest::write_packets((dir.path() / "in.pk").string(), recording(0).packets());
-  fs::create_directories(dir.path() / "out");
   const std::string env = "PKU='" + (dir.path() / "none").string() + "'";
-  for (int run = 0; run < 2; ++run) {
-    const auto r = run_in(dir.path(), env, "pk_mseed", "-VN -Aarchive in.pk out");
-    ASSERT_EQ(r.code, 0) << r.out;
-    // What an earlier run put there is replaced without a word.
-    EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
-  }
+  const fs::path day = archive_runs(dir.path(), env, 2);
   EXPECT_TRUE(testkit::list_files(dir.path() / "out").empty());
-  const fs::path day = dir.path() / "archive/2005/XX/A12F/HH2.D/XX.A12F..HH2.D.2005.283";
   ASSERT_TRUE(fs::exists(day));
   std::vector<int32_t> samples;
   for (const auto& rec : mseedtest::read_records(day.string())) samples.insert(samples.end(), rec.samples.begin(), rec.samples.end());
@@ -292,6 +301,13 @@ TEST(MseedProgram, ArchiveModeWritesDayFilesOnly) {
                            "run had put in the archive at the same times\n"),
             std::string::npos)
       << twice.out;
+}
+
+// A run stopped, or unable to write or read the archive, ends with one line that says why.
+TEST(MseedProgram, ArchiveFailuresEndTheRunWithOneLine) {
+  testkit::ScratchDir dir;
+  const std::string env = "PKU='" + (dir.path() / "none").string() + "'";
+  const fs::path day = archive_runs(dir.path(), env, 1);
   // CTRL-C while the run waits for a day file another run holds: it stops as any run does.
   const int held = open((day.parent_path() / ".XX.A12F..HH2.D.2005.283.lock").c_str(), O_RDWR);
   ASSERT_GE(held, 0);
