@@ -1,4 +1,5 @@
-// pk_mseed as a program: packet files in, miniSEED files out, read back by libmseed.
+// pk_mseed as a program: packet files in, miniSEED files out, read back by libmseed and by
+// mseed2sac, an independent reader.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -49,6 +50,8 @@ std::map<std::string, Channel> channels_in(const fs::path& dir) {
     for (const auto& r : mseedtest::read_records((dir / name).string())) {
       Channel& c = out[r.id()];
       EXPECT_TRUE(r.frames_whole) << name;
+      EXPECT_EQ(r.reclen, 4096);
+      EXPECT_EQ(r.quality, 'D');
       c.starts.push_back({c.samples.size(), r.start_us});
       c.samples.insert(c.samples.end(), r.samples.begin(), r.samples.end());
       c.rate = r.rate;
@@ -73,7 +76,8 @@ TEST(MseedProgram, SettingsFileSetsEveryCode) {
   pktest::write_packets((dir.path() / "in.pk").string(), recording(0).packets());
   fs::create_directories(dir.path() / "out");
   const fs::path ini = dir.path() / "PKU.INI";
-  testkit::write_file(ini, "[A12F SEED]\r\nNetwork=NR\r\nStation=KEL01\r\nLocation=10\r\n"
+  testkit::write_file(ini, "[A12F]\r\nStation=KELDA\r\nNetwork=North Ridge\r\nCh1Axis=U\r\n"
+                           "[A12F SEED]\r\nNetwork=NR\r\nStation=KEL01\r\nLocation=10\r\n"
                            "Stream1Channel1=HNZ\r\nStream1Channel2=HN1\r\nStream1Channel3=EHE\r\n");
   const auto r = run_in(dir.path(), "PKU='" + ini.string() + "'", "pk_mseed", "-VN in.pk out");
   ASSERT_EQ(r.code, 0) << r.out;
@@ -186,6 +190,27 @@ std::map<Key, std::pair<std::vector<int32_t>, unsigned>> segy_channels(const fs:
   return out;
 }
 
+// mseed2sac's samples of each SEED id, in SAC's floats, sorted: its traces split where
+// records leave gaps or overlap.
+std::map<std::string, std::vector<float>> sac_samples(const fs::path& dir) {
+  std::map<std::string, std::vector<float>> out;
+  for (const auto& name : testkit::list_files(dir)) {
+    if (fs::path(name).extension() != ".mseed") continue;
+    const fs::path sac = dir / ("sac-" + name);
+    fs::create_directories(sac);
+    EXPECT_EQ(testkit::run_shell("cd '" + sac.string() + "' && mseed2sac -f 4 ../" + name + " >/dev/null 2>&1"), 0);
+    for (const auto& file : testkit::list_files(sac)) {
+      const auto f = testkit::read_sac(sac / file);
+      EXPECT_TRUE(f.whole()) << file;
+      const std::string id = file.substr(0, file.find(".D."));
+      const auto s = f.samples();
+      out[id].insert(out[id].end(), s.begin(), s.end());
+    }
+  }
+  for (auto& [id, s] : out) std::sort(s.begin(), s.end());
+  return out;
+}
+
 void expect_packet_times(const Channel& chan, const std::vector<PacketStart>& packets, const Key& key) {
   for (const PacketStart& p : packets) {
     if (p.sample >= chan.samples.size()) break;
@@ -216,7 +241,8 @@ std::size_t told_left_out(const std::string& said, const std::string& id) {
 
 }  // namespace
 
-// Every field recording: each channel's samples are pk_segy's, at the rate of the EH; each packet's first sample sits at the packet's time.
+// Every field recording: each channel's samples are pk_segy's, read back by libmseed and by
+// mseed2sac, at the rate of the EH; each packet's first sample sits at the packet's time.
 TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
   const fs::path field(PK_FIELD_DIR);
   if (!fs::is_directory(field)) GTEST_SKIP() << "no field recordings";
@@ -240,6 +266,7 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
     auto archived = archived_counts(dir.path() / "archive");
     const auto segy = segy_channels(dir.path() / "segy");
     const auto ms = mseed_channels(dir.path() / "ms");
+    const auto sac = sac_samples(dir.path() / "ms");
     const auto packets = packet_starts(entry.path());
     for (const auto& [key, trace] : segy) {
       if (trace.first.empty()) continue;
@@ -250,6 +277,9 @@ TEST(MseedProgram, FieldRecordingsAgreeWithSegyAndPacketTimes) {
       if (trace.second != 0) {
         EXPECT_NEAR(1e6 / chan.rate, trace.second, 1.0) << key;
       }
+      std::vector<float> as_float(trace.first.begin(), trace.first.end());
+      std::sort(as_float.begin(), as_float.end());
+      EXPECT_EQ(sac.count(chan.id) ? sac.at(chan.id) : std::vector<float>{}, as_float) << chan.id;
       expect_packet_times(chan, packets.count(key) ? packets.at(key) : std::vector<PacketStart>{}, key);
       // An archive holds one sample per time: what packet times that went back cost is told.
       EXPECT_EQ(archived[chan.id] + told_left_out(archive_run.out, chan.id), chan.samples.size()) << archive_run.out;
