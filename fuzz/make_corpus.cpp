@@ -13,6 +13,7 @@
 #include "tests/support/hbk_encoder.h"
 #include "fuzz/packet_run.h"
 #include "tests/support/pkenc.h"
+#include "tests/support/tool_main.h"
 #include "common/pkfile.h"
 
 namespace {
@@ -262,21 +263,12 @@ void add_settings_seeds(SeedDir& edf, SeedDir& ini) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_corpus DIR\n");
-    return 2;
-  }
-  try {
-    const fs::path root = argv[1];
+  return testkit::tool_main(argc, argv, "make_corpus", "DIR", [](const fs::path& root) {
     SeedDir packets(root, "packets"), hbk(root, "hbk"), edf(root, "edf"), ini(root, "ini");
     add_packet_seeds(packets);
     add_hbk_seeds(hbk);
     add_settings_seeds(edf, ini);
     std::printf("seeds: %d packet files, %d HBK files, %d EDF texts, %d INI texts\n", packets.count(), hbk.count(),
                 edf.count(), ini.count());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "make_corpus: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+  });
 }

@@ -23,9 +23,7 @@ TEST(LongChannel, CountsReadBackAndTheLongestGoesOnInASecondFile) {
     const char* switches;
     std::vector<std::size_t> counts;  // per file, in time order
   };
-  const Case cases[] = {{1'200'000, "-WP", {1'200'000}},
-                        {1'200'000, "-W4", {1'200'000}},
-                        {10'000'001, "-WP", {9'999'320, 681}},  // the packet that would pass 9,999,999 begins the second
+  const Case cases[] = {{10'000'001, "-WP", {9'999'320, 681}},  // the packet that would pass 9,999,999 begins the second
                         {10'000'001, "-W4", {9'999'320, 681}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.samples) + " " + c.switches);

@@ -300,45 +300,5 @@ TEST(DamagedRecording, TimeMarksAndTearsOfAChannel) {
   }
 }
 
-// The same on the field recordings: each channel's segments, in the order of their times,
-// hold the intact conversion's samples less those of the packet removed.
-TEST(DamagedRecording, FieldRecordingsKeepEverySampleStillThere) {
-  const fs::path field = PK_FIELD_DIR;
-  const fs::path src = field / "packets-compressed-3ch.pk";
-  if (!fs::exists(src)) GTEST_SKIP() << "field recording absent";
-  const std::string bytes = testkit::read_file(src);
-  std::vector<Packet> intact(bytes.size() / 1024);
-  for (std::size_t i = 0; i < intact.size(); ++i) std::copy_n(bytes.data() + i * 1024, 1024, intact[i].begin());
-
-  const auto channels_of = [](const std::vector<TimedChannel>& found) {
-    std::vector<TimedChannel> sorted = found;
-    std::stable_sort(sorted.begin(), sorted.end(), [](auto& a, auto& b) { return a.start_ms < b.start_ms; });
-    std::map<unsigned, std::vector<int32_t>> joined;
-    for (const auto& t : sorted) joined[t.chan].insert(joined[t.chan].end(), t.samples.begin(), t.samples.end());
-    return joined;
-  };
-  const auto convert = [&](const std::vector<Packet>& input, testkit::RunResult* run) {
-    ScratchDir dir;
-    pktest::write_packets(dir / "in.pk", input);
-    fs::create_directory(dir / "out");
-    *run = testkit::run_program(testkit::program_path("pk_segy"), "-VN in.pk out", dir.path());
-    return channels_of(read_traces(dir / "out"));
-  };
-  testkit::RunResult run;
-  const auto whole = convert(intact, &run);
-  ASSERT_EQ(run.code, 0) << run.out;
-  for (const Damage d : {Damage::removed, Damage::repeated, Damage::swapped}) {
-    SCOPED_TRACE(static_cast<int>(d));
-    auto expected = whole;
-    if (d == Damage::removed) {  // the 11th packet: channel 3's third, 884 samples after 1677
-      auto& ch = expected[2];
-      ch.erase(ch.begin() + 1677, ch.begin() + 1677 + 884);
-    }
-    EXPECT_EQ(convert(damaged(intact, d, 10), &run), expected);
-    EXPECT_EQ(run.code, 0) << run.out;
-    EXPECT_NE(run.out.find("\nWARNING: unit AE4C"), std::string::npos) << run.out;
-  }
-}
-
 }  // namespace
 }  // namespace e2e

@@ -226,34 +226,6 @@ TEST(Interrupted, AClosedOutputPipeEndsTheRunCleanly) {
   }
 }
 
-// Where the system gives no thread to write behind the engine, the engine writes itself:
-// the same files, byte for byte.
-TEST(NoThread, TheEngineWritesTheSameBytesItself) {
-  struct Case {
-    std::string program, switches;
-  };
-  const std::vector<Case> cases = {{"pk_segy", "-HY -GS"}, {"pk_segy", "-GR"}, {"pk_seis", "-WP"}, {"pk_seis", "-W4"}};
-  std::vector<Samples> written;
-  const std::vector<pktest::Packet> packets = events(3, 1, true, written);
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.program + " " + k.switches);
-    ScratchDir dir;
-    prepare(dir, packets, {"threaded", "alone"});
-    const std::string program = testkit::program_path(k.program);
-    const SplitRun threaded = run_split(program, k.switches + " -VN in.pk threaded", dir.path());
-    const SplitRun alone =
-        run_split(program, k.switches + " -VN in.pk alone", dir.path(), "PK_SHIM_NO_THREADS=1 " + kPreloadShim);
-    EXPECT_EQ(threaded.code, 0) << threaded.err;
-    EXPECT_EQ(alone.code, 0) << alone.err;
-    EXPECT_EQ(alone.err, "");
-    const auto files = testkit::list_files(dir / "threaded");
-    EXPECT_EQ(testkit::list_files(dir / "alone"), files);
-    EXPECT_FALSE(files.empty());
-    for (const auto& f : files)
-      EXPECT_EQ(testkit::read_file(dir / ("alone/" + f)), testkit::read_file(dir / ("threaded/" + f))) << f;
-  }
-}
-
 // -Y: every output's data reaches the device before it takes its name, and its directory
 // is synced after; without -Y nothing is synced.
 TEST(Durable, EachOutputIsSyncedBeforeItsRenameAndItsDirectoryAfter) {

@@ -50,7 +50,7 @@ struct Outcome {
   bool lost_writes() const { return counts.back() != 0; }
 };
 
-// Runs `launch` under the shim at `shim` (none when empty) with `fault`, its output
+// Runs `launch` under the shim at `shim` with `fault`, its output
 // directory holding `before`.
 Outcome run_once(const Launch& launch, const std::string& shim, const Fault& fault, const Files& before);
 

@@ -43,7 +43,7 @@ std::vector<std::string> environment(const Launch& launch, const std::string& sh
     const std::string_view v(*e);
     if (!v.starts_with("LD_PRELOAD=") && !v.starts_with("FAULT_") && !v.starts_with("PKU=")) env.emplace_back(v);
   }
-  if (!shim.empty()) env.push_back("LD_PRELOAD=" + shim);
+  env.push_back("LD_PRELOAD=" + shim);
   env.push_back("FAULT_DIR=" + (launch.cwd / "out").string());
   env.push_back("FAULT_COUNTS=" + counts.string());
   env.push_back(std::string("FAULT_TIME=") + kFixedTime);

@@ -377,31 +377,6 @@ TEST_F(HbkEndToEnd, FailedWriteIsReportedAndTheEarlierFileKept) {
             (std::vector<std::string>{"big.hbk", "big.sac", "small.hbk", "small.sac"}));
 }
 
-TEST_F(HbkEndToEnd, FullDiskLeavesNoPartialFileUnderTheFinalName) {
-  fs::create_directory(dir_ / "disk");
-  if (::geteuid() != 0 ||
-      testkit::run_shell("mount -t tmpfs -o size=64k tmpfs " + quoted(dir_ / "disk") + " 2>/dev/null") != 0)
-    GTEST_SKIP() << "mounting a small tmpfs needs root";
-  const Unmount unmount{dir_ / "disk"};
-  hbktest::write_blocks((dir_ / "s.hbk").string(), {block_at(10, 0, 100, 0)});
-  hbktest::write_blocks((dir_ / "t.hbk").string(), {block_at(10, 0, 100, 5)});
-  ASSERT_EQ(run("s.hbk -o:disk"), "Converting s.hbk\nstatus=0\n");
-  const std::string earlier = testkit::read_file(dir_ / "disk" / "s.sac");
-
-  // 400 KB of samples for a disk of 64 KiB.
-  std::vector<hbk::Block> blocks;
-  for (std::uint32_t i = 0; i < 100; ++i) blocks.push_back(block_at(10 + 10 * i, 0, 1000, 0));
-  fs::create_directory(dir_ / "new");
-  hbktest::write_blocks((dir_ / "new" / "s.hbk").string(), blocks);
-  const std::string sac = (dir_ / "disk" / "s.sac").string();
-  EXPECT_EQ(run("new/s.hbk t.hbk -o:disk"),
-            "Converting s.hbk\nERROR: cannot write file \"" + sac + "\"\nERROR: cannot write " + sac +
-                ": No space left on device\nConverting t.hbk\nstatus=1\n");
-  EXPECT_EQ(testkit::read_file(dir_ / "disk" / "s.sac"), earlier);
-  EXPECT_EQ(read_sac(dir_ / "disk" / "t.sac").npts(), 100);
-  EXPECT_EQ(testkit::list_files(dir_ / "disk"), (std::vector<std::string>{"s.sac", "t.sac"}));
-}
-
 // The shim logs each fdatasync, fsync and rename; temporaries are named with the pid.
 std::vector<std::string> sync_calls(const fs::path& log) {
   std::istringstream lines(testkit::read_file(log));

@@ -1,13 +1,10 @@
-// Preloaded into a program under test (LD_PRELOAD) to see and bend a few system calls:
-//   PK_SHIM_NO_THREADS=1  pthread_create fails with EAGAIN, as when the system has no
-//                         thread left to give;
-//   PK_SHIM_LOG=file      each fdatasync, fsync and rename is appended to the file, one
-//                         line each ("fdatasync PATH", "fsync PATH", "rename FROM TO").
+// Preloaded into a program under test (LD_PRELOAD) to see the order of its syncs and
+// renames: with PK_SHIM_LOG=file each fdatasync, fsync and rename is appended to the
+// file, one line each ("fdatasync PATH", "fsync PATH", "rename FROM TO").
 // A sync is logged once it has returned and a rename before it starts, so a sync logged
 // ahead of a rename really finished before that rename began.
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,12 +41,6 @@ F next(const char* name) {
 }  // namespace
 
 extern "C" {
-
-int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
-  if (std::getenv("PK_SHIM_NO_THREADS")) return EAGAIN;
-  using Fn = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-  return next<Fn>("pthread_create")(thread, attr, start, arg);
-}
 
 int fdatasync(int fd) {
   const int result = next<int (*)(int)>("fdatasync")(fd);

@@ -15,6 +15,7 @@
 #include "tests/support/mseed_record.h"
 #include "tests/support/pkenc.h"
 #include "tests/support/testkit.h"
+#include "tests/support/tool_main.h"
 
 namespace {
 
@@ -108,16 +109,8 @@ void make(const std::filesystem::path& dir, const std::string& name, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_reference_frames DIRECTORY\n");
-    return 2;
-  }
-  try {
-    make(argv[1], "compressed-c0", first_format());
-    make(argv[1], "compressed-c2", second_format());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "make_reference_frames: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+  return testkit::tool_main(argc, argv, "make_reference_frames", "DIRECTORY", [](const char* dir) {
+    make(dir, "compressed-c0", first_format());
+    make(dir, "compressed-c2", second_format());
+  });
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/pkenc.h"
+#include "tests/support/tool_main.h"
 
 namespace {
 
@@ -71,11 +72,7 @@ std::vector<Packet> state_packets(unsigned& seq) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_sample_pk <output file>\n");
-    return 2;
-  }
-  try {
+  return testkit::tool_main(argc, argv, "make_sample_pk", "<output file>", [](const char* file) {
     unsigned seq = 1;
     std::vector<Packet> packets = state_packets(seq);
     Recording rec{.unit = kUnit, .exper = 7, .event = 42, .stream = 0, .start = kStart, .rate = kRate,
@@ -88,11 +85,7 @@ int main(int argc, char** argv) {
     seq += static_cast<unsigned>(event.size());
     Header sh{.type = "SH", .unit = kUnit, .time = advance_time(rec.sample_time(kSamples), 2000), .seq = seq};
     packets.push_back(make_sh(sh, "STATE OF HEALTH\r\nBATTERY 12.6V TEMP 18C\r\nGPS LOCKED 7 SATS\r\n"));
-    write_packets(argv[1], packets);
-    std::printf("%zu packets written to %s\n", packets.size(), argv[1]);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "make_sample_pk: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+    write_packets(file, packets);
+    std::printf("%zu packets written to %s\n", packets.size(), file);
+  });
 }
