@@ -319,15 +319,14 @@ void end_of_input(Conversion& conv, uint8_t* buffer) {
   UnitNode* unit = conv.units.start;
   if (unit && unit->FdLog) {
     // Every unit writes into the same log, so the run's account goes in once.
-    write_undecoded_warnings(conv, unit->FdLog, "\r\n");
-    conv.damage.write(unit->FdLog, "\r\n");
+    write_damage_warnings(conv, unit->FdLog, "\r\n");
     conv.outputs.appended.close(unit->FdLog, unit->LogFile);
   }
 }
 
 }  // namespace
 
-void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char* line_end) {
+void write_damage_warnings(const Conversion& conv, std::FILE* out, const char* line_end) {
   for (std::size_t format = 0; format < conv.Undecoded_dt.size(); ++format) {
     const unsigned long n = conv.Undecoded_dt[format];
     if (n == 1)
@@ -348,6 +347,7 @@ void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char
   if (conv.Partial_bytes > 0)
     std::fprintf(out, "WARNING: the input ends in a cut-off packet of %zu bytes, which was skipped; any samples in it "
                  "are missing%s", conv.Partial_bytes, line_end);
+  conv.damage.write(out, line_end);
 }
 
 namespace {
