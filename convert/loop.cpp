@@ -176,10 +176,7 @@ EventNode* next_segment(Conversion& conv, UnitNode* unit, EventNode* evt) {
   seg->carried = carry_over(*evt);
   seg->channels_apart = true;
   link_after(evt, seg);
-  if (conv.options.Qcc_on) {
-    uint8_t no_trailer[kPacketSize] = {'X', 'X'};
-    store_qcc(conv.FdQcc, conv.Blk_cnt, *unit, *evt, no_trailer);
-  }
+  if (conv.options.Qcc_on) store_qcc(conv.FdQcc, conv.Blk_cnt, *unit, *evt, nullptr);
   close_event(conv, evt, false);
   unit->First_evt = seg;
   return seg;
@@ -299,15 +296,13 @@ void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progres
   }
 }
 
-void end_of_input(Conversion& conv, uint8_t* buffer) {
+void end_of_input(Conversion& conv) {
   if (conv.options.Qcc_on) {
-    buffer[0] = 'X';
-    buffer[1] = 'X';
     for (UnitNode* u : ring_nodes(conv.units.start)) {
       // Only the current unit keeps its QCC file open; each unit's entries go to its own file.
       make_unit_current(conv, u);
       for (EventNode* e : ring_nodes(u->First_evt))
-        if (e->First_chan) store_qcc(conv.FdQcc, conv.Blk_cnt, *u, *e, buffer);
+        if (e->First_chan) store_qcc(conv.FdQcc, conv.Blk_cnt, *u, *e, nullptr);
     }
   }
   for (UnitNode* u : ring_nodes(conv.units.start)) {
@@ -405,7 +400,7 @@ void pk_cvt(Conversion& conv, PacketInput& in) {
     ++conv.Blk_cnt;
   }
   conv.Partial_bytes = in.partial_bytes;
-  end_of_input(conv, packet);
+  end_of_input(conv);
 }
 
 }  // namespace pk
