@@ -31,10 +31,5 @@ bool read_block(PacketInput& in, uint8_t* buffer);
 void pk_cvt(Conversion& conv, PacketInput& in);
 // The closing sequence of an event: channel order, writer, freeing.
 void close_event(Conversion& conv, EventNode* evt, bool at_end_of_input);
-// One line per data-format byte whose DT packets went undecoded, one for the blocks that
-// are no packets, one for a cut-off packet at the end, then the broken sequences,
-// repeated packets and time tears; each ending in line_end. The log and standard error
-// give the same account.
-void write_damage_warnings(const Conversion& conv, std::FILE* out, const char* line_end);
 
 }  // namespace pk
