@@ -44,7 +44,31 @@ void DamageReport::segment_closed(const ChannelNode& chan) {
   t.largest = std::max(t.largest, chan.largest_tear);
 }
 
+void DamageReport::write_skipped(std::FILE* out, const char* line_end) const {
+  for (std::size_t format = 0; format < undecoded_.size(); ++format) {
+    const unsigned long n = undecoded_[format];
+    if (n == 1)
+      std::fprintf(out, "WARNING: 1 DT packet in data format 0x%02zX was not decoded; its samples are missing%s",
+                   format, line_end);
+    else if (n > 1)
+      std::fprintf(out, "WARNING: %lu DT packets in data format 0x%02zX were not decoded; their samples are missing%s",
+                   n, format, line_end);
+  }
+  // A damaged header or a cut-off copy: whatever samples such blocks held are lost.
+  const uint32_t blocks = unknown_blocks_;
+  if (blocks == 1)
+    std::fprintf(out, "WARNING: 1 block of 1024 bytes is no PASSCAL packet and was skipped; any samples in it are "
+                 "missing%s", line_end);
+  else if (blocks > 1)
+    std::fprintf(out, "WARNING: %lu blocks of 1024 bytes are no PASSCAL packets and were skipped; any samples in "
+                 "them are missing%s", static_cast<unsigned long>(blocks), line_end);
+  if (partial_bytes_ > 0)
+    std::fprintf(out, "WARNING: the input ends in a cut-off packet of %zu bytes, which was skipped; any samples in it "
+                 "are missing%s", partial_bytes_, line_end);
+}
+
 void DamageReport::write(std::FILE* out, const char* line_end) const {
+  write_skipped(out, line_end);
   for (const auto& [key, breaks] : breaks_) write_breaks(out, line_end, key.first, key.second, breaks);
   for (const auto& [unit, n] : repeats_) {
     std::fprintf(out, "WARNING: unit %04X: %lu packet%s repeating the one before byte for byte skipped%s", unit, n,

@@ -106,7 +106,7 @@ void decode_dt(Conversion& conv, ChannelNode& file, const uint8_t* pkt) {
     case SampleFormat::int16: proc_16_blk(conv.rules, file, pkt); break;
     case SampleFormat::compressed: report_compressed(file, pkt, proc_c0_blk(conv.rules, file, pkt)); break;
     case SampleFormat::compressed2: report_compressed(file, pkt, proc_c2_blk(conv.rules, file, pkt)); break;
-    case SampleFormat::unknown: ++conv.Undecoded_dt[format]; break;
+    case SampleFormat::unknown: conv.damage.packet_undecoded(format); break;
   }
 }
 
@@ -176,10 +176,7 @@ EventNode* next_segment(Conversion& conv, UnitNode* unit, EventNode* evt) {
   seg->carried = carry_over(*evt);
   seg->channels_apart = true;
   link_after(evt, seg);
-  if (conv.options.Qcc_on) {
-    uint8_t no_trailer[kPacketSize] = {'X', 'X'};
-    store_qcc(conv.FdQcc, conv.Blk_cnt, *unit, *evt, no_trailer);
-  }
+  if (conv.options.Qcc_on) store_qcc(conv.FdQcc, conv.Blk_cnt, *unit, *evt, nullptr);
   close_event(conv, evt, false);
   unit->First_evt = seg;
   return seg;
@@ -280,7 +277,7 @@ void on_state_packet(const UnitNode* unit, const uint8_t* pkt, PacketType type, 
 void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progress) {
   const PacketType type = code_set(pkt);
   if (type == PacketType::unknown) {
-    ++conv.Unknown_blocks;
+    conv.damage.block_unknown();
     return;
   }
   UnitNode* unit = find_unit(conv, pkt);
@@ -299,15 +296,13 @@ void handle_packet(Conversion& conv, const uint8_t* pkt, const Progress& progres
   }
 }
 
-void end_of_input(Conversion& conv, uint8_t* buffer) {
+void end_of_input(Conversion& conv) {
   if (conv.options.Qcc_on) {
-    buffer[0] = 'X';
-    buffer[1] = 'X';
     for (UnitNode* u : ring_nodes(conv.units.start)) {
       // Only the current unit keeps its QCC file open; each unit's entries go to its own file.
       make_unit_current(conv, u);
       for (EventNode* e : ring_nodes(u->First_evt))
-        if (e->First_chan) store_qcc(conv.FdQcc, conv.Blk_cnt, *u, *e, buffer);
+        if (e->First_chan) store_qcc(conv.FdQcc, conv.Blk_cnt, *u, *e, nullptr);
     }
   }
   for (UnitNode* u : ring_nodes(conv.units.start)) {
@@ -319,7 +314,6 @@ void end_of_input(Conversion& conv, uint8_t* buffer) {
   UnitNode* unit = conv.units.start;
   if (unit && unit->FdLog) {
     // Every unit writes into the same log, so the run's account goes in once.
-    write_undecoded_warnings(conv, unit->FdLog, "\r\n");
     conv.damage.write(unit->FdLog, "\r\n");
     conv.outputs.appended.close(unit->FdLog, unit->LogFile);
   }
@@ -327,28 +321,6 @@ void end_of_input(Conversion& conv, uint8_t* buffer) {
 
 }  // namespace
 
-void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char* line_end) {
-  for (std::size_t format = 0; format < conv.Undecoded_dt.size(); ++format) {
-    const unsigned long n = conv.Undecoded_dt[format];
-    if (n == 1)
-      std::fprintf(out, "WARNING: 1 DT packet in data format 0x%02zX was not decoded; its samples are missing%s",
-                   format, line_end);
-    else if (n > 1)
-      std::fprintf(out, "WARNING: %lu DT packets in data format 0x%02zX were not decoded; their samples are missing%s",
-                   n, format, line_end);
-  }
-  // A damaged header or a cut-off copy: whatever samples such blocks held are lost.
-  const uint32_t blocks = conv.Unknown_blocks;
-  if (blocks == 1)
-    std::fprintf(out, "WARNING: 1 block of 1024 bytes is no PASSCAL packet and was skipped; any samples in it are "
-                 "missing%s", line_end);
-  else if (blocks > 1)
-    std::fprintf(out, "WARNING: %lu blocks of 1024 bytes are no PASSCAL packets and were skipped; any samples in "
-                 "them are missing%s", static_cast<unsigned long>(blocks), line_end);
-  if (conv.Partial_bytes > 0)
-    std::fprintf(out, "WARNING: the input ends in a cut-off packet of %zu bytes, which was skipped; any samples in it "
-                 "are missing%s", conv.Partial_bytes, line_end);
-}
 
 namespace {
 
@@ -404,8 +376,8 @@ void pk_cvt(Conversion& conv, PacketInput& in) {
     handle_packet(conv, packet, progress);
     ++conv.Blk_cnt;
   }
-  conv.Partial_bytes = in.partial_bytes;
-  end_of_input(conv, packet);
+  conv.damage.input_cut_off(in.partial_bytes);
+  end_of_input(conv);
 }
 
 }  // namespace pk

@@ -31,8 +31,5 @@ bool read_block(PacketInput& in, uint8_t* buffer);
 void pk_cvt(Conversion& conv, PacketInput& in);
 // The closing sequence of an event: channel order, writer, freeing.
 void close_event(Conversion& conv, EventNode* evt, bool at_end_of_input);
-// One line per data-format byte whose DT packets went undecoded, one for the blocks that
-// are no packets and one for a cut-off packet at the end, each ending in line_end.
-void write_undecoded_warnings(const Conversion& conv, std::FILE* out, const char* line_end);
 
 }  // namespace pk

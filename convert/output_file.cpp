@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "convert/failure.h"
+#include "common/durable.h"
 #include "common/pkfile.h"
 
 namespace pk {
@@ -227,19 +228,13 @@ void take_run_start(Outputs& out) {
 }
 
 void sync_file(const std::string& path, const std::string& shown) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) shut_down(ExitCode::open_error, shown, errno);
-  const int error = ::fdatasync(fd) != 0 ? errno : 0;
-  ::close(fd);
-  if (error != 0) shut_down(ExitCode::write_error, shown, error);
+  if (const Synced s = sync_data(path); s.error != 0)
+    shut_down(s.opened ? ExitCode::write_error : ExitCode::open_error, shown, s.error);
 }
 
 void sync_directory(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) shut_down(ExitCode::open_error, dir, errno);
-  const int error = ::fsync(fd) != 0 ? errno : 0;
-  ::close(fd);
-  if (error != 0) shut_down(ExitCode::write_error, dir, error);
+  if (const Synced s = sync_entries(dir); s.error != 0)
+    shut_down(s.opened ? ExitCode::write_error : ExitCode::open_error, dir, s.error);
 }
 
 void rename_into_place(Outputs& out, const std::string& temporary, const std::string& final_path) {

@@ -68,7 +68,7 @@ struct QccOut {
 
 void et_or_missing(const QccOut& out, uint32_t blk_cnt, const UnitNode& unit, const EventNode& evt,
                    const uint8_t* pkt) {
-  if (code_set(pkt) == PacketType::et) {
+  if (pkt && code_set(pkt) == PacketType::et) {
     int no_mark = 0;
     if (out.unit) log_head(out.unit, pkt, PacketType::et, no_mark, blk_cnt);
     return;

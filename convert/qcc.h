@@ -21,8 +21,8 @@ inline void add_qcc_sample(ChannelNode& f, double x) {
 }
 
 // Writes the event's table into the unit's QCC file and its lines into the run-wide one
-// (`run_qcc`). `pkt` is the ET packet that ends the event, the run's `blk_cnt`-th; any
-// other packet reports the event as ended without one.
+// (`run_qcc`). `pkt` is the ET packet that ends the event, the run's `blk_cnt`-th;
+// nullptr or any other packet reports the event as ended without one.
 void store_qcc(std::FILE* run_qcc, uint32_t blk_cnt, UnitNode& unit, EventNode& evt, const uint8_t* pkt);
 
 // The NH packet's header line and the column heads, into the run-wide file.

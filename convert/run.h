@@ -63,9 +63,6 @@ struct Conversion {
   std::string QccTemporary;    // where it is written until the run ends
   uint32_t Blk_cnt = 0;        // packets handled
   int sign = 0;                // continuity mark of the latest DT packet for the log
-  std::array<uint32_t, 256> Undecoded_dt{};  // DT packets per data-format byte no decoder reads
-  uint32_t Unknown_blocks = 0;    // 1024-byte blocks of no known packet type
-  std::size_t Partial_bytes = 0;  // of a cut-off packet at the end of the input
   DamageReport damage;
   Units units;
   OpenChannels open;

@@ -352,7 +352,6 @@ int convert(const RunSetup& run, Outputs& out, Writer& writer, PacketInput& in) 
     if (out.durable) sync_directory(out.Dir);
   }
   std::fflush(stdout);
-  write_undecoded_warnings(conv, stderr, "\n");
   conv.damage.write(stderr, "\n");
   writer.write_notes(stderr);
   return static_cast<int>(ExitCode::ok);

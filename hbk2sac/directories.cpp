@@ -1,10 +1,10 @@
 #include "hbk2sac/directories.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
+
+#include "common/durable.h"
 
 namespace hbk {
 
@@ -20,7 +20,7 @@ bool is_directory(const std::string& path) {
 int make_level(const std::string& level, bool durable, std::string& failed) {
   if (is_directory(level)) return 0;
   int error = ::mkdir(level.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno;
-  if (error == 0 && durable) error = sync_directory(directory_of(level));
+  if (error == 0 && durable) error = pk::sync_entries(directory_of(level)).error;
   if (error != 0) failed = level;
   return error;
 }
@@ -31,14 +31,6 @@ std::string directory_of(const std::string& path) {
   const auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-int sync_directory(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = ::fsync(fd) == 0 ? 0 : errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error;
 }
 
 int make_directories(const std::string& dir, bool durable, std::string& failed) {

@@ -11,9 +11,6 @@ namespace hbk {
 // level's entry is synced in its parent before the next level is made.
 int make_directories(const std::string& dir, bool durable, std::string& failed);
 
-// Makes the entries of `dir` durable (fsync); returns 0 or the errno of the failing call.
-int sync_directory(const std::string& dir);
-
 // The directory part of `path` without its trailing "/": "." when there is none.
 std::string directory_of(const std::string& path);
 

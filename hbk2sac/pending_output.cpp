@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "hbk2sac/directories.h"
+#include "common/durable.h"
 #include "common/temporary_name.h"
 
 namespace hbk {
@@ -62,7 +63,8 @@ pk::Failure PendingOutput::commit(bool durable) {
     return failed("cannot create", final_path_, errno);
   temporary_path_.clear();
   const std::string directory = directory_of(final_path_);
-  if (durable && (error_ = sync_directory(directory)) != 0) return failed("cannot sync directory", directory, error_);
+  if (durable && (error_ = pk::sync_entries(directory).error) != 0)
+    return failed("cannot sync directory", directory, error_);
   return {};
 }
 
