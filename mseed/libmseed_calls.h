@@ -28,6 +28,10 @@ int unpack_record(char* record, int length, MSRecord** msr, bool decode_samples)
 // msr_addblockette; false when libmseed refused the blockette.
 bool add_blockette(MSRecord* msr, char* blockette, int length, int type);
 
+// Whether libmseed's Steim-2 (Steim-1) encoder holds the difference from a to b.
+bool steim2_holds(int32_t a, int32_t b);
+bool steim1_holds(int32_t a, int32_t b);
+
 // The last error libmseed reported during the latest of the calls above (without its
 // "Error: " and line end); `otherwise` when it reported none.
 std::string libmseed_error(const char* otherwise);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "convert/failure.h"
 #include "mseed/libmseed_calls.h"
@@ -44,17 +43,6 @@ std::size_t first_break(const std::vector<int32_t>& s, std::size_t from, std::si
 }
 
 }  // namespace
-
-bool steim2_holds(int32_t a, int32_t b) {
-  // libmseed refuses -2^29 too, though 30 bits would hold it.
-  const int64_t d = int64_t{b} - a;
-  return d >= -((int64_t{1} << 29) - 1) && d <= (int64_t{1} << 29) - 1;
-}
-
-bool steim1_holds(int32_t a, int32_t b) {
-  const int64_t d = int64_t{b} - a;
-  return d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max();
-}
 
 RecordPacker::RecordPacker(const SeedId& id, double rate, Sink sink)
     : msr_(new_record()), rate_(rate), sink_(std::move(sink)) {

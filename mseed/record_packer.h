@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mseed/libmseed_calls.h"
 #include "mseed/seed_codes.h"
 
 struct MSRecord_s;
@@ -47,8 +48,7 @@ class RecordPacker {
   uint64_t run_index_ = 0;  // place in the run of pending_[0]
 };
 
-// Whether libmseed's Steim-2 (Steim-1) encoder holds the difference from a to b.
-bool steim2_holds(int32_t a, int32_t b);
-bool steim1_holds(int32_t a, int32_t b);
+using pk::steim1_holds;
+using pk::steim2_holds;
 
 }  // namespace pk::mseed
