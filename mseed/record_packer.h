@@ -20,7 +20,7 @@ inline constexpr int kRecordLength = 4096;
 class RecordPacker {
  public:
   // Each finished record goes to `sink`; a record libmseed cannot pack ends the run.
-  using Sink = std::function<void(std::string_view record)>;
+  using Sink = RecordSink;
   RecordPacker(const SeedId& id, double rate, Sink sink);
   ~RecordPacker();
   RecordPacker(const RecordPacker&) = delete;
