@@ -64,6 +64,11 @@ MSRecord* new_record() {
   return msr;
 }
 
+void FreeTemplate::operator()(MSRecord* m) const {
+  m->datasamples = nullptr;
+  msr_free(&m);
+}
+
 int pack_records(MSRecord* msr, const RecordSink& sink, int64_t* packed, bool flush) {
   Handler handler{sink, nullptr};
   clear_error();

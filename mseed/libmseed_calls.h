@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,13 @@ using RecordSink = std::function<void(std::string_view record)>;
 
 // msr_init(nullptr); std::bad_alloc when it cannot allocate.
 MSRecord* new_record();
+
+// A header template that packs samples it borrows: msr_free must not take them, even when
+// an exception leaves packing halfway.
+struct FreeTemplate {
+  void operator()(MSRecord* m) const;
+};
+using TemplatePtr = std::unique_ptr<MSRecord, FreeTemplate>;
 // msr_pack, each record to `sink`; what the sink threw is thrown again once libmseed has
 // returned. Returns msr_pack's result: -1 for samples it could not pack.
 int pack_records(MSRecord* msr, const RecordSink& sink, int64_t* packed, bool flush);

@@ -58,11 +58,6 @@ RecordPacker::RecordPacker(const SeedId& id, double rate, Sink sink)
   pending_.reserve(kPackAt + kPackAt / 4);
 }
 
-RecordPacker::~RecordPacker() {
-  msr_->datasamples = nullptr;  // ours, not libmseed's to free
-  msr_free(&msr_);
-}
-
 void RecordPacker::start_run(int64_t start_us) {
   pack(true);
   run_start_us_ = start_us;
@@ -113,7 +108,7 @@ std::size_t RecordPacker::pack_with(int8_t encoding, std::size_t at, std::size_t
   // which the checks above never compared with: X0 holds the sample itself.
   if (msr_->ststate) msr_->ststate->comphistory = 0;
   int64_t packed = 0;
-  if (pack_records(msr_, sink_, &packed, flush) < 0 || (flush && packed != static_cast<int64_t>(count)))
+  if (pack_records(msr_.get(), sink_, &packed, flush) < 0 || (flush && packed != static_cast<int64_t>(count)))
     cannot_pack(msr_->channel);
   return static_cast<std::size_t>(packed);
 }

@@ -11,8 +11,6 @@
 #include "mseed/libmseed_calls.h"
 #include "mseed/seed_codes.h"
 
-struct MSRecord_s;
-
 namespace pk::mseed {
 
 inline constexpr int kRecordLength = 4096;
@@ -22,9 +20,6 @@ class RecordPacker {
   // Each finished record goes to `sink`; a record libmseed cannot pack ends the run.
   using Sink = RecordSink;
   RecordPacker(const SeedId& id, double rate, Sink sink);
-  ~RecordPacker();
-  RecordPacker(const RecordPacker&) = delete;
-  RecordPacker& operator=(const RecordPacker&) = delete;
 
   // The samples added next begin a new record at `start_us` (microseconds since 1970):
   // after a gap or a packet whose time disagrees with the count of samples before it.
@@ -40,7 +35,7 @@ class RecordPacker {
   // One record of another encoding from `at`, for differences Steim-2 cannot hold.
   std::size_t pack_fallback_record(std::size_t at);
 
-  MSRecord_s* msr_;
+  TemplatePtr msr_;
   double rate_;
   Sink sink_;
   std::vector<int32_t> pending_;

@@ -26,16 +26,6 @@ struct FreeRecord {
 };
 using RecordPtr = std::unique_ptr<MSRecord, FreeRecord>;
 
-// A header template packs samples it borrows: msr_free must not take them, even when an
-// exception leaves packing halfway.
-struct FreeTemplate {
-  void operator()(MSRecord* m) const {
-    m->datasamples = nullptr;
-    FreeRecord{}(m);
-  }
-};
-using TemplatePtr = std::unique_ptr<MSRecord, FreeTemplate>;
-
 Problem damaged(off_t at) {
   return {"decode the record at byte " + std::to_string(at) + " of", EBADMSG, libmseed_error("")};
 }
