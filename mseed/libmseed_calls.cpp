@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 
 namespace pk {
@@ -63,6 +64,11 @@ MSRecord* new_record() {
   return msr;
 }
 
+void FreeTemplate::operator()(MSRecord* m) const {
+  m->datasamples = nullptr;
+  msr_free(&m);
+}
+
 int pack_records(MSRecord* msr, const RecordSink& sink, int64_t* packed, bool flush) {
   Handler handler{sink, nullptr};
   clear_error();
@@ -92,6 +98,17 @@ bool add_blockette(MSRecord* msr, char* blockette, int length, int type) {
   const bool added = msr_addblockette(msr, blockette, length, type, 0) != nullptr;
   throw_if_out_of_memory(!added);
   return added;
+}
+
+bool steim2_holds(int32_t a, int32_t b) {
+  // libmseed refuses -2^29 too, though 30 bits would hold it.
+  const int64_t d = int64_t{b} - a;
+  return d >= -((int64_t{1} << 29) - 1) && d <= (int64_t{1} << 29) - 1;
+}
+
+bool steim1_holds(int32_t a, int32_t b) {
+  const int64_t d = int64_t{b} - a;
+  return d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max();
 }
 
 std::string libmseed_error(const char* otherwise) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,13 @@ using RecordSink = std::function<void(std::string_view record)>;
 
 // msr_init(nullptr); std::bad_alloc when it cannot allocate.
 MSRecord* new_record();
+
+// A header template that packs samples it borrows: msr_free must not take them, even when
+// an exception leaves packing halfway.
+struct FreeTemplate {
+  void operator()(MSRecord* m) const;
+};
+using TemplatePtr = std::unique_ptr<MSRecord, FreeTemplate>;
 // msr_pack, each record to `sink`; what the sink threw is thrown again once libmseed has
 // returned. Returns msr_pack's result: -1 for samples it could not pack.
 int pack_records(MSRecord* msr, const RecordSink& sink, int64_t* packed, bool flush);
@@ -27,6 +35,10 @@ int detect_record(const char* record, int length);
 int unpack_record(char* record, int length, MSRecord** msr, bool decode_samples);
 // msr_addblockette; false when libmseed refused the blockette.
 bool add_blockette(MSRecord* msr, char* blockette, int length, int type);
+
+// Whether libmseed's Steim-2 (Steim-1) encoder holds the difference from a to b.
+bool steim2_holds(int32_t a, int32_t b);
+bool steim1_holds(int32_t a, int32_t b);
 
 // The last error libmseed reported during the latest of the calls above (without its
 // "Error: " and line end); `otherwise` when it reported none.

@@ -130,7 +130,8 @@ void MseedWriter::closing_at_end_of_input(EventNode& evt) const {
 }
 
 std::optional<Pending> MseedWriter::write_stream(Outputs& out, const EventNode& evt,
-                                                 const std::vector<ChannelNode*>& chans, const std::string& dir) {
+                                                 const std::vector<ChannelNode*>& chans, const std::string& dir,
+                                                 uint32_t trash) {
   // A stream without samples has no records: no file rather than an empty one.
   if (std::none_of(chans.begin(), chans.end(), [](const ChannelNode* c) { return stored_samples(*c) > 0; })) {
     for (ChannelNode* chan : chans)
@@ -147,7 +148,7 @@ std::optional<Pending> MseedWriter::write_stream(Outputs& out, const EventNode& 
     if (count > 0) {
       const SeedId id = seed_id(units_[evt.Unit_num], evt.Unit_num, chan->Strm_num, chan->Chan_num, rate);
       RecordPacker packer(id, rate, [&file](std::string_view record) { file.append(record); });
-      ChannelReader(*chan, count).into(packer, first_sample_us(*chan, trash_, rate));
+      ChannelReader(*chan, count).into(packer, first_sample_us(*chan, trash, rate));
       packer.finish();
     }
     if (own_data_file(*chan)) out.temps.remove(chan->Filename);
@@ -179,11 +180,10 @@ void MseedWriter::archive(Outputs& out, const EventNode& evt, const std::vector<
 }
 
 void MseedWriter::finish_event(const RunSetup& run, Outputs& out, EventNode& evt) {
-  trash_ = run.options.discard_count;
   const std::string dir = make_output_dir(out, evt.First_smp_time.text());
   std::vector<Pending> files;
   for (const auto& [strm, chans] : streams_of(evt))
-    if (auto file = write_stream(out, evt, chans, dir)) files.push_back(std::move(*file));
+    if (auto file = write_stream(out, evt, chans, dir, run.options.discard_count)) files.push_back(std::move(*file));
   if (files.empty()) return;
   if (archive_root.empty()) publish(out, dir, files);
   else archive(out, evt, files, run.options.durable);

@@ -48,12 +48,12 @@ class MseedWriter : public Writer {
 
  private:
   // Writes one stream's file; nothing when none of its channels has a sample.
+  // `trash`: -T's count of samples discarded from each channel's start.
   std::optional<Pending> write_stream(Outputs& out, const EventNode& evt, const std::vector<ChannelNode*>& chans,
-                       const std::string& dir);
+                                      const std::string& dir, uint32_t trash);
   void archive(Outputs& out, const EventNode& evt, const std::vector<Pending>& files, bool durable);
 
   std::map<uint32_t, UnitCodes> units_;
-  uint32_t trash_ = 0;  // -T
   // What the archive could not keep, by unit, event and SEED id: the event's own samples
   // that its later ones have the times of, and the run's earlier ones it replaced.
   struct Lost {

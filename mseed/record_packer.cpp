@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "convert/failure.h"
 #include "mseed/libmseed_calls.h"
@@ -45,17 +44,6 @@ std::size_t first_break(const std::vector<int32_t>& s, std::size_t from, std::si
 
 }  // namespace
 
-bool steim2_holds(int32_t a, int32_t b) {
-  // libmseed refuses -2^29 too, though 30 bits would hold it.
-  const int64_t d = int64_t{b} - a;
-  return d >= -((int64_t{1} << 29) - 1) && d <= (int64_t{1} << 29) - 1;
-}
-
-bool steim1_holds(int32_t a, int32_t b) {
-  const int64_t d = int64_t{b} - a;
-  return d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max();
-}
-
 RecordPacker::RecordPacker(const SeedId& id, double rate, Sink sink)
     : msr_(new_record()), rate_(rate), sink_(std::move(sink)) {
   copy_code(msr_->network, id.network);
@@ -68,11 +56,6 @@ RecordPacker::RecordPacker(const SeedId& id, double rate, Sink sink)
   msr_->samprate = rate;
   msr_->sampletype = 'i';
   pending_.reserve(kPackAt + kPackAt / 4);
-}
-
-RecordPacker::~RecordPacker() {
-  msr_->datasamples = nullptr;  // ours, not libmseed's to free
-  msr_free(&msr_);
 }
 
 void RecordPacker::start_run(int64_t start_us) {
@@ -125,7 +108,7 @@ std::size_t RecordPacker::pack_with(int8_t encoding, std::size_t at, std::size_t
   // which the checks above never compared with: X0 holds the sample itself.
   if (msr_->ststate) msr_->ststate->comphistory = 0;
   int64_t packed = 0;
-  if (pack_records(msr_, sink_, &packed, flush) < 0 || (flush && packed != static_cast<int64_t>(count)))
+  if (pack_records(msr_.get(), sink_, &packed, flush) < 0 || (flush && packed != static_cast<int64_t>(count)))
     cannot_pack(msr_->channel);
   return static_cast<std::size_t>(packed);
 }

@@ -8,9 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mseed/libmseed_calls.h"
 #include "mseed/seed_codes.h"
-
-struct MSRecord_s;
 
 namespace pk::mseed {
 
@@ -19,11 +18,8 @@ inline constexpr int kRecordLength = 4096;
 class RecordPacker {
  public:
   // Each finished record goes to `sink`; a record libmseed cannot pack ends the run.
-  using Sink = std::function<void(std::string_view record)>;
+  using Sink = RecordSink;
   RecordPacker(const SeedId& id, double rate, Sink sink);
-  ~RecordPacker();
-  RecordPacker(const RecordPacker&) = delete;
-  RecordPacker& operator=(const RecordPacker&) = delete;
 
   // The samples added next begin a new record at `start_us` (microseconds since 1970):
   // after a gap or a packet whose time disagrees with the count of samples before it.
@@ -39,7 +35,7 @@ class RecordPacker {
   // One record of another encoding from `at`, for differences Steim-2 cannot hold.
   std::size_t pack_fallback_record(std::size_t at);
 
-  MSRecord_s* msr_;
+  TemplatePtr msr_;
   double rate_;
   Sink sink_;
   std::vector<int32_t> pending_;
@@ -47,8 +43,7 @@ class RecordPacker {
   uint64_t run_index_ = 0;  // place in the run of pending_[0]
 };
 
-// Whether libmseed's Steim-2 (Steim-1) encoder holds the difference from a to b.
-bool steim2_holds(int32_t a, int32_t b);
-bool steim1_holds(int32_t a, int32_t b);
+using pk::steim1_holds;
+using pk::steim2_holds;
 
 }  // namespace pk::mseed

@@ -33,11 +33,20 @@ Failure cannot(const Problem& problem, const std::string& path) {
   return failure;
 }
 
+// "NET.STA.LOC.CHAN", as day file names and the merge notes give a channel.
+std::string id_of(std::string_view network, std::string_view station, std::string_view location,
+                  std::string_view channel) {
+  std::string id(network);
+  id.append(".").append(station).append(".").append(location).append(".").append(channel);
+  return id;
+}
+
 // One channel's samples of one UTC day from the inputs.
 struct Target {
   std::string network, station, location, channel;
   int64_t day = 0;  // days since 1970
   std::vector<Piece> pieces;
+  std::string id() const { return id_of(network, station, location, channel); }
 };
 using TargetKey = std::tuple<std::string, std::string, std::string, std::string, int64_t>;
 
@@ -101,7 +110,7 @@ DayPaths day_paths(const std::string& root, const Target& t) {
   std::string dir = root.empty() || root.back() == '/' ? root : root + '/';
   dir.append(year).append("/").append(t.network).append("/").append(t.station).append("/");
   dir.append(t.channel).append(".D/");
-  std::string name = t.network + '.' + t.station + '.' + t.location + '.' + t.channel + ".D." + year + '.' + day;
+  std::string name = t.id() + ".D." + year + '.' + day;
   return {dir, name};
 }
 
@@ -151,9 +160,9 @@ std::optional<Failure> write_cuts(const std::vector<Piece>& ranked, const std::v
 std::optional<Failure> read_old(const std::string& file, const Target& t, Sources& s, std::vector<Piece>& ranked) {
   s.fds[0] = Fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!s.fds[0].ok()) return errno == ENOENT ? std::nullopt : std::optional(cannot("open", file, errno));
-  std::map<std::string, unsigned> channels{{t.network + '.' + t.station + '.' + t.location + '.' + t.channel, 0}};
+  std::map<std::string, unsigned> channels{{t.id(), 0}};
   auto problem = scan_records(s.fds[0].get(), [&](const MSRecord& m, off_t offset, int length) {
-    std::string id = std::string(m.network) + '.' + m.station + '.' + m.location + '.' + m.channel;
+    std::string id = id_of(m.network, m.station, m.location, m.channel);
     Piece p = piece_of(m, 0, offset, length);
     p.channel = channels.emplace(id, static_cast<unsigned>(channels.size())).first->second;
     p.covers = false;
@@ -210,7 +219,7 @@ std::optional<Failure> merge_into_sds(const std::string& root, const std::vector
   MergeNotes unused;
   MergeNotes& n = notes ? *notes : unused;
   for (const auto& [key, target] : targets) {
-    const std::string id = target.network + '.' + target.station + '.' + target.location + '.' + target.channel;
+    const std::string id = target.id();
     MergeNotes::Channel& note = n.channels[id];
     if (auto f = merge_day(root, target, record_files, durable, n.earlier[id], note)) return f;
     note_extent(target, note);

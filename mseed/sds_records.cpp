@@ -1,8 +1,11 @@
 #include "mseed/sds_records.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <span>
 #include <unistd.h>
 
 #include "mseed/libmseed_calls.h"
@@ -22,16 +25,6 @@ struct FreeRecord {
   }
 };
 using RecordPtr = std::unique_ptr<MSRecord, FreeRecord>;
-
-// A header template packs samples it borrows: msr_free must not take them, even when an
-// exception leaves packing halfway.
-struct FreeTemplate {
-  void operator()(MSRecord* m) const {
-    m->datasamples = nullptr;
-    FreeRecord{}(m);
-  }
-};
-using TemplatePtr = std::unique_ptr<MSRecord, FreeTemplate>;
 
 Problem damaged(off_t at) {
   return {"decode the record at byte " + std::to_string(at) + " of", EBADMSG, libmseed_error("")};
@@ -94,22 +87,17 @@ std::optional<Problem> read_at(int fd, off_t offset, std::size_t length, char* i
 
 namespace {
 
-bool fits(const int32_t* s, int64_t n, int64_t lo, int64_t hi, bool differences) {
-  for (int64_t i = differences ? 1 : 0; i < n; ++i) {
-    int64_t v = differences ? int64_t{s[i]} - s[i - 1] : s[i];
-    if (v < lo || v > hi) return false;
-  }
-  return true;
-}
-
 // Whether libmseed can pack the samples in `encoding` without losing any (it reports
 // an error for a difference Steim cannot hold; the check spares the message).
 bool representable(int8_t encoding, const MSRecord& m) {
-  auto* s = static_cast<const int32_t*>(m.datasamples);
+  const std::span<const int32_t> s(static_cast<const int32_t*>(m.datasamples), static_cast<std::size_t>(m.numsamples));
+  const auto differences_held = [&s](bool (*holds)(int32_t, int32_t)) {
+    return std::adjacent_find(s.begin(), s.end(), std::not_fn(holds)) == s.end();
+  };
   switch (encoding) {
-    case DE_INT16: return fits(s, m.numsamples, INT16_MIN, INT16_MAX, false);
-    case DE_STEIM2: return fits(s, m.numsamples, -(1 << 29), (1 << 29) - 1, true);
-    case DE_STEIM1: return fits(s, m.numsamples, INT32_MIN, INT32_MAX, true);
+    case DE_INT16: return std::all_of(s.begin(), s.end(), [](int32_t v) { return v >= INT16_MIN && v <= INT16_MAX; });
+    case DE_STEIM2: return differences_held(steim2_holds);
+    case DE_STEIM1: return differences_held(steim1_holds);
     default: return true;
   }
 }

@@ -62,17 +62,17 @@ void add_record(std::vector<Trace>& traces, std::map<std::string, std::size_t>& 
   traces[last_of_id[id]].samples += static_cast<uint64_t>(std::max<int64_t>(r.samplecnt, 0));
 }
 
+// libmseed tells a file it cannot open only as a generic error: asked only once it failed.
+bool opens(const std::filesystem::path& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f) std::fclose(f);
+  return f != nullptr;
+}
+
 }  // namespace
 
 FileTraces read_mseed(const std::filesystem::path& path, Format format) {
   FileTraces out;
-  // libmseed tells a file it cannot open only as a generic error.
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::fclose(f);
-  } else {
-    out.error = "cannot be opened";
-    return out;
-  }
   std::map<std::string, std::size_t> last_of_id;
   Reader reader;
   uint64_t at = 0;  // the bytes of the records read
@@ -82,10 +82,10 @@ FileTraces read_mseed(const std::filesystem::path& path, Format format) {
     at += static_cast<uint64_t>(reader.record->reclen);
   }
   std::error_code ec;
-  const uint64_t size = std::filesystem::file_size(path, ec);
-  if (code != MS_ENDOFFILE) out.error = std::string(ms_errorstr(code)) + " at byte " + std::to_string(at);
+  if (code != MS_ENDOFFILE && at == 0 && !opens(path)) out.error = "cannot be opened";
+  else if (code != MS_ENDOFFILE) out.error = std::string(ms_errorstr(code)) + " at byte " + std::to_string(at);
   // libmseed ends the file quietly at a record cut short.
-  else if (!ec && size > at) out.error = "record at byte " + std::to_string(at) + " cut short";
+  else if (const uint64_t size = std::filesystem::file_size(path, ec); !ec && size > at) out.error = "record at byte " + std::to_string(at) + " cut short";
   if (!out.error.empty()) out.traces.clear();
   for (Trace& t : out.traces) t.format = format;
   return out;

@@ -25,20 +25,12 @@ constexpr const char* kUsageText =
     "(.mseed, SDS day files NET.STA.LOC.CHAN.D.YEAR.DAY) file below OUTPUT_DIR and the run records in\n"
     "OUTPUT_DIR/runs, and writes report.csv and report.html into REPORT_DIR (default: OUTPUT_DIR).\n";
 
-// A failure of pk_report, with the line it prints for it: what failed on which final
-// file, and why.
-pk::Failure failure(ExitCode code, const std::string& what, const fs::path& path, int error) {
-  pk::Failure failed(code, what, path.string(), error);
-  failed.message = pk::failure_line(failed);
-  return failed;
-}
-
 // Written under a hidden name and renamed when complete: a reader never sees half a report.
 pk::Failure write_report_file(const fs::path& path, const std::function<void(std::ostream&)>& write) {
   const std::string owner = "pk_report-" + std::to_string(::getpid());
   const fs::path part = path.parent_path() / pk::temporary_name(path.filename().string(), owner, 0);
   std::ofstream file(part, std::ios::binary | std::ios::trunc);
-  if (!file) return failure(ExitCode::open_error, "cannot create", path, errno);
+  if (!file) return {ExitCode::open_error, "cannot create", path.string(), errno};
   errno = 0;
   write(file);
   file.close();
@@ -48,7 +40,7 @@ pk::Failure write_report_file(const fs::path& path, const std::function<void(std
   if (file.fail() || (fs::rename(part, path, ec), ec)) {
     const int error = ec ? ec.value() : write_error;
     fs::remove(part, ec);
-    return failure(ExitCode::write_error, "cannot write", path, error);
+    return {ExitCode::write_error, "cannot write", path.string(), error};
   }
   return {};
 }
@@ -63,7 +55,7 @@ pk::Failure check_directories(const fs::path& dir, const fs::path& report_dir) {
   std::error_code ec;
   for (const fs::path& d : {dir, report_dir})
     if (!fs::is_directory(d, ec))
-      return failure(ExitCode::no_directory, "cannot enter directory", d, ec ? ec.value() : ENOTDIR);
+      return {ExitCode::no_directory, "cannot enter directory", d.string(), ec ? ec.value() : ENOTDIR};
   return {};
 }
 
@@ -90,7 +82,7 @@ int run_pk_report(const std::vector<std::string>& args, std::ostream& out, std::
     failed = write_reports(report_dir, r);
   }
   if (failed.failed()) {
-    err << failed.message;
+    err << pk::failure_line(failed);
     return pk::status_of(failed.code);
   }
   print_summary(out, r);
